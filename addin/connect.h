@@ -1,0 +1,125 @@
+// The add-in object. The host creates one, connects it, and from then on calls into it only
+// through the events it subscribed to; it holds all of the add-in's state, and every handler,
+// command and store procedure is one of its methods, defined in the folder of its subsystem.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "addin/platform.h"
+#include "dialogs/frm_options.h"
+#include "host/addin_connection.h"
+#include "host/application.h"
+#include "host/command_bars.h"
+#include "host/events.h"
+#include "host/explorer.h"
+#include "host/folder.h"
+
+namespace vexa {
+
+class Connect final : public AddinConnection,
+                      private ApplicationEvents,
+                      private ItemsEvents,
+                      private ExplorerEvents {
+public:
+    explicit Connect(const Platform& platform);
+    ~Connect() override;
+    Connect(const Connect&) = delete;
+    Connect& operator=(const Connect&) = delete;
+
+    // The add-in connection, as the host calls it.
+    void OnConnection(const ObjectPtr& application, ConnectMode connectMode, const ObjectPtr& addInInst,
+                      CustomArgs& custom) override;
+    void OnDisconnection(DisconnectMode removeMode, CustomArgs& custom) override;
+    void OnAddInsUpdate(CustomArgs& custom) override;
+    void OnStartupComplete(CustomArgs& custom) override;
+    // Not handled: shutdown work happens at the explorer's close and the disconnection.
+    void OnBeginShutdown(CustomArgs& custom) override;
+
+    void AddinInstance_OnConnection(const ObjectPtr& Application, ConnectMode ConnectMode,
+                                    const ObjectPtr& AddInInst, CustomArgs& custom);
+    void AddinInstance_OnDisconnection(DisconnectMode RemoveMode, CustomArgs& custom);
+    void AddinInstance_OnStartupComplete(CustomArgs& custom);
+    void AddinInstance_OnAddInsUpdate(CustomArgs& custom);
+
+    // Public string function: the text of Buffer before its first NUL; Buffer is left unchanged.
+    std::string StringFromBuffer(const std::string& Buffer) const;
+
+    // Read-only views of the state, for the host adapters and the tests.
+    bool Initialized() const noexcept { return bInitialized; }
+    const std::string& AppPath() const noexcept { return sAppPath; }
+    bool HasArchiveConnection() const noexcept { return static_cast<bool>(oConn); }
+
+private:
+    // Forwards one button's Click to its handler; each button reference has its own.
+    class ClickSink final : public CommandBarButtonEvents {
+    public:
+        using Handler = void (Connect::*)(const CommandBarButtonPtr&, bool&);
+        ClickSink(Connect& owner, Handler handler) : owner_(owner), handler_(handler) {}
+        void Click(const CommandBarButtonPtr& ctrl, bool& cancelDefault) override {
+            (owner_.*handler_)(ctrl, cancelDefault);
+        }
+
+    private:
+        Connect& owner_;
+        Handler handler_;
+    };
+
+    // Event sinks (ApplicationEvents, ItemsEvents, ExplorerEvents).
+    void ItemSend(const ItemPtr& item, bool& cancel) override { oApp_ItemSend(item, cancel); }
+    void ItemAdd(const ItemPtr& item) override { oInboxItems_ItemAdd(item); }
+    void Close() override { oExplorer_Close(); }
+
+    // Start-up.
+    void ConnectPhase1(const ObjectPtr& Application);
+    void ConnectPhase2();
+    std::string LookUpInstallFolder();
+    bool OpenRegKey(RegKey hKey, const std::string& lpSubKey, RegKey& phkResult);
+    bool QueryRegString(RegKey hKey, const std::string* strValueName, std::string& strValue);
+    bool CloseRegKey(RegKey hKey);
+
+    // Toolbar.
+    void BuildToolbar();
+    void SaveBarPosition();
+
+    // Shutdown.
+    void oExplorer_Close();
+
+    // Event handlers and commands.
+    void oApp_ItemSend(const ItemPtr& Item, bool& Cancel);
+    void oInboxItems_ItemAdd(const ItemPtr& Item);
+    void oCBtnConvert_Click(const CommandBarButtonPtr& Ctrl, bool& CancelDefault);
+    void oCBtnOptions_Click(const CommandBarButtonPtr& Ctrl, bool& CancelDefault);
+    void oCBtnIndicator_Click(const CommandBarButtonPtr& Ctrl, bool& CancelDefault);
+    void oCBtnHelp_Click(const CommandBarButtonPtr& Ctrl, bool& CancelDefault);
+
+    // Shows a message box with the add-in's title.
+    void MsgBox(const std::string& text);
+
+    Platform platform_;
+    ClickSink optionsClick_{*this, &Connect::oCBtnOptions_Click};
+    ClickSink convertClick_{*this, &Connect::oCBtnConvert_Click};
+    ClickSink indicatorClick_{*this, &Connect::oCBtnIndicator_Click};
+    ClickSink helpClick_{*this, &Connect::oCBtnHelp_Click};
+
+    // The add-in's fields.
+    std::unique_ptr<frmOptions> fOptions;
+    CommandBarsPtr oCBars;
+    CommandBarPtr oCBar;
+    NameSpacePtr oNameSpace;
+    std::unique_ptr<ArchiveConnection> oConn;
+    std::string sAppPath;
+    bool bInitialized = false;
+
+    // The event-bound references: holding an object subscribes to its events.
+    WithEvents<Application> oApp{static_cast<ApplicationEvents&>(*this)};
+    WithEvents<CommandBarButton> oCBtnOptions{optionsClick_};
+    WithEvents<CommandBarButton> oCBtnConvert{convertClick_};
+    WithEvents<CommandBarButton> oCBtnIndicator{indicatorClick_};
+    WithEvents<CommandBarButton> oCBtnHelp{helpClick_};
+    WithEvents<Explorer> oExplorer{static_cast<ExplorerEvents&>(*this)};
+    WithEvents<Items> oInboxItems{static_cast<ItemsEvents&>(*this)};
+};
+
+}  // namespace vexa
