@@ -1,0 +1,37 @@
+// The Linux settings store: one INI file per user, one [Section] per settings section.
+// The add-in object is handed an IniSettingsStore on DefaultSettingsPath() by the Linux host.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "settings/settings_store.h"
+
+namespace vexa {
+
+class IniSettingsStore : public SettingsStore {
+public:
+    explicit IniSettingsStore(std::filesystem::path path);
+
+    // Section and key match without regard to ASCII case, as they do in the Windows registry.
+    // Blanks around a key or section name are not significant.
+    std::string GetSetting(const std::string& appName, const std::string& section,
+                           const std::string& key, const std::string& defaultValue) override;
+
+    // Rewrites the whole file atomically; everything else in it (other keys, comments, blank
+    // lines, hand-written values) stays byte for byte. Throws HostError for a section or key
+    // name the file cannot hold (empty, line breaks, a key with '=' or starting with ';',
+    // '#' or '[').
+    void SaveSetting(const std::string& appName, const std::string& section, const std::string& key,
+                     const std::string& value) override;
+
+    const std::filesystem::path& Path() const noexcept { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// $XDG_CONFIG_HOME/vexa/settings.ini (with the XDG fallback to ~/.config).
+std::filesystem::path DefaultSettingsPath();
+
+}  // namespace vexa
