@@ -194,8 +194,12 @@ TEST_P(ConnectionPhase2, FailureIsSilentAndTheAddinStillArchives) {
     EXPECT_TRUE(HandlesSendsInitialised(h));
     const auto bar = h.Toolbar();
     EXPECT_EQ(bar != nullptr, c.toolbarExists);
-    if (bar) EXPECT_EQ(bar->Buttons().size(), c.buttons);
-    if (h.session->ActiveExplorer()) EXPECT_EQ(h.session->ActiveExplorer()->CloseSubscribers(), c.closeBound ? 1u : 0u);
+    if (bar) {
+        EXPECT_EQ(bar->Buttons().size(), c.buttons);
+    }
+    if (const auto active = h.session->ActiveExplorer()) {
+        EXPECT_EQ(active->CloseSubscribers(), c.closeBound ? 1u : 0u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
