@@ -8,6 +8,7 @@
 #include <string>
 
 #include "addin/platform.h"
+#include "archive/archive_engine.h"
 #include "dialogs/frm_options.h"
 #include "host/addin_connection.h"
 #include "host/application.h"
@@ -15,6 +16,7 @@
 #include "host/events.h"
 #include "host/explorer.h"
 #include "host/folder.h"
+#include "recognition/classification.h"
 
 namespace vexa {
 
@@ -45,6 +47,21 @@ public:
 
     // Public string function: the text of Buffer before its first NUL; Buffer is left unchanged.
     std::string StringFromBuffer(const std::string& Buffer) const;
+    // Asks for a fax's description: the text, "(no description)", or "" when the user cancelled.
+    std::string OpenDescription();
+    // One address of a mail item, or "" when there is none or it cannot be read; never fails.
+    std::string GetReplyToAddress(const MailItemPtr& oMailItem);
+    std::string GetSafeSenderAddress(const MailItemPtr& oMailItem);
+    std::string GetSafeRecipientAddress(const MailItemPtr& oMailItem);
+
+    // The add-in's own procedures, which its handlers and commands call. Public so that each
+    // subsystem can be driven on its own.
+    MessageKind TestJ2Message(const MailItemPtr& oMailItem, const bool& bTestSender, const bool& bTestRecipient);
+    ConfirmOutcome TestConfirmMessage(const MailItemPtr& oMailItem);
+    // Runs one statement and returns the rows it changed; 0 after a failure, which it reports.
+    std::int32_t RunBulkOpQuery(const std::string& strSQL, const std::vector<FieldValue>& parameters = {});
+    // The live options: the one options dialog, created and loaded on first use.
+    frmOptions& Options();
 
     // Read-only views of the state, for the host adapters and the tests.
     bool Initialized() const noexcept { return bInitialized; }

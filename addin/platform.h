@@ -5,6 +5,7 @@
 #include "addin/file_system.h"
 #include "addin/registry.h"
 #include "archive/archive_engine.h"
+#include "dialogs/dialog_form.h"
 #include "dialogs/message_box.h"
 #include "host/application.h"
 #include "recognition/safe_mail_item.h"
@@ -38,6 +39,7 @@ struct Platform {
     SettingsStore& settings;
     ArchiveEngine& archive;
     MessageBoxService& messageBox;
+    DialogToolkit& dialogs;
     SafeMailItemFactory& safeMailItems;
 };
 

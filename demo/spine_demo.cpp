@@ -5,8 +5,10 @@
 #include <iostream>
 #include <string>
 
+#include "adapters/memory/memory_archive.h"
 #include "adapters/memory/memory_platform.h"
 #include "adapters/memory/memory_session.h"
+#include "adapters/memory/scripted_dialogs.h"
 #include "adapters/paths/path_rules.h"
 #include "addin/connect.h"
 
@@ -26,9 +28,10 @@ struct Installation {
     MemorySettingsStore settings;
     MemoryArchiveEngine archive;
     RecordingMessageBox messages;
+    ScriptedDialogs dialogs;
     MemorySafeMailItemFactory safeMailItems;
 
-    Platform MakePlatform() { return {module, registry, paths, settings, archive, messages, safeMailItems}; }
+    Platform MakePlatform() { return {module, registry, paths, settings, archive, messages, dialogs, safeMailItems}; }
 };
 
 void ConnectAddin(Installation& in, vexa::Connect& addin) {

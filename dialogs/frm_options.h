@@ -1,27 +1,30 @@
-// The options dialog's model. The add-in keeps one instance, loaded from the settings store when
-// it is first needed; its controls hold the live option values that recognition, storing and
-// Inbox cleaning read. OK saves them, Cancel reloads them.
+// The options dialog. The add-in keeps one instance, loaded from the settings store when it is
+// first needed and hidden between uses; its controls hold the live option values that recognition,
+// storing and Inbox cleaning read. OK saves them, Cancel reloads them, the close box unloads the
+// dialog so the next use loads it again.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "dialogs/dialog_form.h"
 #include "settings/settings_store.h"
 
 namespace vexa {
 
-class frmOptions {
+class frmOptions final : public DialogForm {
 public:
+    enum class Colour { WindowBackground, ButtonFace };
     struct TextBox {
         std::string Text;
         bool Enabled = true;
+        Colour BackColor = Colour::WindowBackground;
     };
     struct OptionButton {
         bool Value = false;
     };
     struct CheckBox {
-        // 0 unchecked, 1 checked, 2 grayed.
-        std::int32_t Value = 0;
+        std::int32_t Value = 0;  // 0 unchecked, 1 checked, 2 greyed
     };
     struct Label {
         bool Enabled = true;
@@ -49,8 +52,23 @@ public:
     void SelectStore();
     void SelectDelete();
 
+    // True once the close box has unloaded the controls: the values are gone.
+    bool Unloaded() const noexcept { return unloaded_; }
+
+    const FormLayout& Layout() const override;
+    std::string Text(const std::string& control) const override;
+    void SetText(const std::string& control, const std::string& text) override;
+    std::int32_t Value(const std::string& control) const override;
+    bool Enabled(const std::string& control) const override;
+    void Click(const std::string& control) override;
+    void CloseBox() override;
+
 private:
+    TextBox* FindTextBox(const std::string& control);
+    const TextBox* FindTextBox(const std::string& control) const;
+
     SettingsStore& store_;
+    bool unloaded_ = false;
 };
 
 }  // namespace vexa

@@ -48,6 +48,14 @@ enum class HostOp {
     MailMove,
     MailDelete,
     AttachmentSaveAsFile,
+    // The memory archive engine's operations.
+    ArchiveOpenTable,
+    ArchiveSetField,
+    ArchiveUpdate,
+    ArchiveExecute,
+    ArchiveBeginTrans,
+    ArchiveCommitTrans,
+    ArchiveClose,
 };
 
 class FaultPlan {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 
 #include "adapters/memory/memory_mail.h"
 
@@ -108,27 +107,6 @@ std::vector<std::string> RecordingMessageBox::Texts() const {
 
 namespace {
 
-class MemoryArchiveConnection final : public ArchiveConnection {
-public:
-    // `close` is the explicit Close; `drop` runs when an open connection is released unclosed,
-    // which closes it implicitly as the engine does.
-    MemoryArchiveConnection(std::function<void()> close, std::function<void()> drop)
-        : close_(std::move(close)), drop_(std::move(drop)) {}
-    ~MemoryArchiveConnection() override {
-        if (!closed_) drop_();
-    }
-    void Close() override {
-        if (closed_) throw HostError(3704, "Operation is not allowed when the object is closed.");
-        close_();
-        closed_ = true;
-    }
-
-private:
-    std::function<void()> close_;
-    std::function<void()> drop_;
-    bool closed_ = false;
-};
-
 class MemorySafeAddress final : public SafeAddress {
 public:
     explicit MemorySafeAddress(std::string address) : address_(std::move(address)) {}
@@ -170,23 +148,6 @@ private:
 };
 
 }  // namespace
-
-std::unique_ptr<ArchiveConnection> MemoryArchiveEngine::Open(const std::string& path) {
-    if (!files_.contains(path)) {
-        // The wording of the Jet engine for a database file that is not there.
-        throw HostError(static_cast<std::int32_t>(0x80004005u), "Could not find file '" + path + "'.");
-    }
-    opened_.push_back(path);
-    ++state_->open;
-    auto state = state_;
-    return std::make_unique<MemoryArchiveConnection>(
-        [state] {
-            ++state->closeCalls;
-            if (state->failClose) throw HostError(3704, "Operation is not allowed when the object is closed.");
-            --state->open;
-        },
-        [state] { --state->open; });
-}
 
 std::shared_ptr<SafeMailItem> MemorySafeMailItemFactory::Create(const std::string& progId) {
     if (!registered_ || progId != kSafeMailItemProgId) {

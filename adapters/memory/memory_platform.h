@@ -1,5 +1,5 @@
 // In-memory stand-ins for the platform components, for tests: a registry, a settings store, a
-// message box that records what it showed, an archive engine and the mail-item wrapper. Each can
+// message box that records what it showed, and the mail-item wrapper. Each can
 // be made to fail where the real component can.
 #pragma once
 
@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "addin/registry.h"
-#include "archive/archive_engine.h"
 #include "dialogs/message_box.h"
 #include "host/host_error.h"
 #include "recognition/safe_mail_item.h"
@@ -89,28 +88,6 @@ public:
 
 private:
     std::vector<Shown> shown_;
-};
-
-// An archive engine whose "files" are paths registered with AddFile.
-class MemoryArchiveEngine final : public ArchiveEngine {
-public:
-    std::unique_ptr<ArchiveConnection> Open(const std::string& path) override;
-
-    void AddFile(const std::string& path) { files_.insert(path); }
-    void FailClose(bool fail) { state_->failClose = fail; }
-    const std::vector<std::string>& Opened() const { return opened_; }
-    int OpenConnections() const { return state_->open; }
-    int CloseCalls() const { return state_->closeCalls; }
-
-private:
-    struct State {
-        int open = 0;
-        int closeCalls = 0;
-        bool failClose = false;
-    };
-    std::set<std::string> files_;
-    std::vector<std::string> opened_;
-    std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 // The mail-item wrapper over memory mail items; "not registered" makes every creation fail.

@@ -6,8 +6,10 @@
 #include <memory>
 #include <string>
 
+#include "adapters/memory/memory_archive.h"
 #include "adapters/memory/memory_platform.h"
 #include "adapters/memory/memory_session.h"
+#include "adapters/memory/scripted_dialogs.h"
 #include "adapters/paths/path_rules.h"
 #include "addin/connect.h"
 
@@ -47,12 +49,13 @@ public:
     memory::MemorySettingsStore settings;
     memory::MemoryArchiveEngine archive;
     memory::RecordingMessageBox messages;
+    memory::ScriptedDialogs dialogs;
     memory::MemorySafeMailItemFactory safeMailItems;
     std::shared_ptr<memory::MemoryExplorer> explorer;
     std::unique_ptr<Connect> addin;
 
     Platform MakePlatform() {
-        return Platform{*module, registry, paths, settings, archive, messages, safeMailItems};
+        return Platform{*module, registry, paths, settings, archive, messages, dialogs, safeMailItems};
     }
 };
 

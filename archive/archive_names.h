@@ -1,0 +1,33 @@
+// How archived rows and files are named: the 7-digit row number, the stored attachment's file name
+// in the Attach folder, and the cut of a text to the width of its column. Text is UTF-8 throughout
+// and widths count characters, never splitting one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vexa {
+
+class FileSystem;
+
+inline constexpr const char* kRecvTable = "recv";
+inline constexpr const char* kSendTable = "send";
+inline constexpr const char* kAttachFolder = "Attach";
+inline constexpr std::size_t kTextColumnWidth = 100;
+inline constexpr std::size_t kFileIdWidth = 20;
+
+// The id in decimal, zero-padded on the left to 7 digits and longer when it needs more:
+// 42 gives "0000042", 12345678 gives "12345678".
+std::string FormatId(std::int64_t id);
+
+// "R" or "S", the formatted id, ".", and the extension of the attachment's own name (the text
+// after its last dot, by the platform's rules; nothing when it has none), cut to 20 characters.
+std::string StoredFileName(char prefix, std::int64_t id, const std::string& attachmentName, FileSystem& fileSystem);
+
+// The first `count` characters (code points) of UTF-8 `text`; a byte that starts no valid
+// sequence counts as one character of its own.
+std::string LeftCharacters(std::string_view text, std::size_t count);
+
+}  // namespace vexa
