@@ -1,0 +1,77 @@
+// Names in the archive (row numbers, stored files, column widths) and the statement runner.
+
+#include <gtest/gtest.h>
+
+#include "archive/archive_names.h"
+#include "tests/support/harness.h"
+
+namespace vexa::testing {
+namespace {
+
+TEST(ArchiveNames, FormattedIds) {
+    const struct {
+        std::int64_t id;
+        const char* text;
+    } cases[] = {{1, "0000001"}, {42, "0000042"}, {9999999, "9999999"}, {10000000, "10000000"}, {12345678, "12345678"}};
+    for (const auto& c : cases) EXPECT_EQ(FormatId(c.id), c.text);
+}
+
+TEST(ArchiveNames, StoredFileNames) {
+    WindowsPathRules paths;
+    const struct {
+        char prefix;
+        std::int64_t id;
+        const char* attachment;
+        const char* stored;
+    } cases[] = {
+        {'R', 42, "fax.tif", "R0000042.tif"},
+        {'S', 7, "quote.doc", "S0000007.doc"},
+        {'R', 5, "report.final.pdf", "R0000005.pdf"},
+        {'R', 5, "faxscan", "R0000005."},
+        {'R', 5, "scan.abcdefghijklmn", "R0000005.abcdefghijk"},
+        {'R', 12345678, "fax.tif", "R12345678.tif"},
+        {'S', 10000000, "quote.doc", "S10000000.doc"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(StoredFileName(c.prefix, c.id, c.attachment, paths), c.stored);
+}
+
+TEST(ArchiveNames, CutsCountCharactersAndNeverSplitOne) {
+    const std::string ascii(150, 'a');
+    EXPECT_EQ(LeftCharacters(ascii, 100), std::string(100, 'a'));
+    std::string greek;
+    for (int i = 0; i < 150; ++i) greek += "\xCE\xB1";  // α
+    EXPECT_EQ(LeftCharacters(greek, 100), greek.substr(0, 200));
+    std::string mixed;
+    for (int i = 0; i < 50; ++i) mixed += "a\xE2\x82\xAC\xF0\x9F\x93\xA0";  // a € 📠: 1, 3 and 4 bytes
+    EXPECT_EQ(LeftCharacters(mixed, 100), mixed.substr(0, 33 * 8 + 1));
+    EXPECT_EQ(LeftCharacters("short", 100), "short");
+    // A stray byte is one character of its own.
+    EXPECT_EQ(LeftCharacters("\xFF\xC3\xA9x", 2), "\xFF\xC3\xA9");
+    EXPECT_EQ(LeftCharacters("\xC3", 1), "\xC3");
+}
+
+TEST(RunBulkOpQuery, ReturnsTheAffectedRowsOrReportsAndReturnsZero) {
+    Harness h;
+    Connect& addin = h.Start();
+    h.archive.SetExecuteResult(1);
+    EXPECT_EQ(addin.RunBulkOpQuery("UPDATE send SET Confirm = ? WHERE Id = ?", {std::string("Successful"), 42}), 1);
+    ASSERT_EQ(h.archive.Executed().size(), 1u);
+    EXPECT_EQ(h.archive.Executed()[0].parameters.size(), 2u);
+
+    h.archive.SetExecuteResult(0);
+    EXPECT_EQ(addin.RunBulkOpQuery("UPDATE send SET Confirm = 'x' WHERE Id = 99"), 0);
+    EXPECT_TRUE(h.Messages().empty());
+
+    h.archive.Faults().Fail(memory::HostOp::ArchiveExecute, 1, HostError(-2147217900, "Syntax error in UPDATE statement."));
+    EXPECT_EQ(addin.RunBulkOpQuery("UPDATE send SET"), 0);
+    EXPECT_EQ(h.Messages(), std::vector<std::string>{"Error in \"RunBulkOpQuery\": Syntax error in UPDATE statement."});
+
+    // Without an open archive the statement fails the same way.
+    h.messages.Clear();
+    h.Disconnect();
+    EXPECT_EQ(addin.RunBulkOpQuery("UPDATE send SET Confirm = 'x'"), 0);
+    EXPECT_EQ(h.Messages().size(), 1u);
+}
+
+}  // namespace
+}  // namespace vexa::testing
