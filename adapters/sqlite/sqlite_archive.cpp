@@ -2,41 +2,195 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "adapters/sqlite/sqlite_statement.h"
 #include "host/host_error.h"
 
 namespace vexa {
 namespace {
 
-struct CloseDatabase {
-    void operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
-};
-using DatabaseHandle = std::unique_ptr<sqlite3, CloseDatabase>;
+// A viewer may hold the archive open; a writer waits this long for it before giving up.
+constexpr int kBusyTimeoutMs = 5000;
 
-// SQLite's own description of a failure, with the file it concerns.
-HostError SqliteError(sqlite3* db, int code, const std::string& path) {
-    const char* message = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-    return HostError(code, std::string(message) + ": " + path);
+HostError ConnectionClosed() { return HostError(SQLITE_MISUSE, "The archive connection is closed."); }
+
+std::string QuoteIdentifier(const std::string& name) {
+    std::string quoted = "\"";
+    for (char c : name) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + '"';
 }
 
-void Execute(sqlite3* db, const char* sql, const std::string& path) {
-    const int code = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-    if (code != SQLITE_OK) throw SqliteError(db, code, path);
-}
-
-class SqliteConnection final : public ArchiveConnection {
+// The open database, shared by the connection and the recordsets it opened so that a recordset
+// used after Close fails instead of reaching a closed handle.
+class Database {
 public:
-    SqliteConnection(DatabaseHandle db, std::string path) : db_(std::move(db)), path_(std::move(path)) {}
+    Database(DatabaseHandle db, std::string path) : db_(std::move(db)), path_(std::move(path)) {}
 
-    void Close() override {
-        if (!db_) throw HostError(SQLITE_MISUSE, "The archive connection is closed.");
-        const int code = sqlite3_close(db_.get());
-        if (code != SQLITE_OK) throw SqliteError(db_.get(), code, path_);
-        db_.release();
+    sqlite3* Get() const {
+        if (!db_) throw ConnectionClosed();
+        return db_.get();
+    }
+
+    void Close() {
+        sqlite3* db = Get();
+        if (!sqlite3_get_autocommit(db)) SqliteStatement(db, "ROLLBACK").Run();
+        const int code = sqlite3_close(db);
+        if (code != SQLITE_OK) throw SqliteFileError(db, code, path_);
+        // sqlite3_close has already freed the handle; only ownership is left to drop.
+        static_cast<void>(db_.release());
     }
 
 private:
     DatabaseHandle db_;
     std::string path_;
+};
+
+class SqliteRecordset final : public ArchiveRecordset {
+public:
+    SqliteRecordset(std::shared_ptr<Database> database, std::string table, std::vector<std::string> columns)
+        : database_(std::move(database)), table_(std::move(table)), columns_(std::move(columns)) {}
+
+    void AddNew() override {
+        pending_.clear();
+        adding_ = true;
+    }
+
+    void SetField(const std::string& column, const FieldValue& value) override {
+        const auto known = std::ranges::find_if(
+            columns_, [&](const std::string& name) { return sqlite3_stricmp(name.c_str(), column.c_str()) == 0; });
+        if (known == columns_.end()) throw HostError(SQLITE_ERROR, "no such column: " + column);
+        // Keyed by the table's own spelling, so "fileid" then "FileId" is one column set twice.
+        const auto set = std::ranges::find_if(pending_, [&](const auto& field) { return field.first == *known; });
+        if (set != pending_.end()) {
+            set->second = value;
+        } else {
+            pending_.emplace_back(*known, value);
+        }
+    }
+
+    void Update() override {
+        if (adding_) {
+            Insert();
+        } else if (savedId_) {
+            UpdateSaved();
+        } else {
+            throw HostError(SQLITE_MISUSE, "There is no row to update in " + table_ + "; call AddNew first.");
+        }
+    }
+
+    std::int64_t Id() override {
+        if (!savedId_) throw HostError(SQLITE_MISUSE, "No row of " + table_ + " has been saved yet.");
+        return *savedId_;
+    }
+
+private:
+    // On failure nothing changes here, so the caller may correct a value and call Update again.
+    void Insert() {
+        sqlite3* db = database_->Get();
+        std::string sql = "INSERT INTO " + QuoteIdentifier(table_);
+        std::vector<FieldValue> values;
+        if (pending_.empty()) {
+            sql += " DEFAULT VALUES";
+        } else {
+            std::string names;
+            std::string placeholders;
+            for (const auto& [column, value] : pending_) {
+                if (!names.empty()) {
+                    names += ',';
+                    placeholders += ',';
+                }
+                names += QuoteIdentifier(column);
+                placeholders += '?';
+                values.push_back(value);
+            }
+            sql += " (" + names + ") VALUES (" + placeholders + ")";
+        }
+        SqliteStatement statement(db, sql);
+        statement.BindAll(values);
+        statement.Run();
+        savedId_ = sqlite3_last_insert_rowid(db);
+        adding_ = false;
+        pending_.clear();
+    }
+
+    void UpdateSaved() {
+        if (pending_.empty()) return;
+        sqlite3* db = database_->Get();
+        std::string assignments;
+        std::vector<FieldValue> values;
+        for (const auto& [column, value] : pending_) {
+            if (!assignments.empty()) assignments += ',';
+            assignments += QuoteIdentifier(column) + "=?";
+            values.push_back(value);
+        }
+        values.emplace_back(*savedId_);
+        SqliteStatement statement(db, "UPDATE " + QuoteIdentifier(table_) + " SET " + assignments + " WHERE \"Id\"=?");
+        statement.BindAll(values);
+        statement.Run();
+        // Someone else deleted the row since it was saved; the new values would silently vanish.
+        if (sqlite3_changes(db) == 0) {
+            throw HostError(SQLITE_NOTFOUND,
+                            "Row " + std::to_string(*savedId_) + " of " + table_ + " no longer exists.");
+        }
+        pending_.clear();
+    }
+
+    std::shared_ptr<Database> database_;
+    std::string table_;
+    std::vector<std::string> columns_;
+    std::vector<std::pair<std::string, FieldValue>> pending_;
+    bool adding_ = false;
+    std::optional<std::int64_t> savedId_;
+};
+
+class SqliteConnection final : public ArchiveConnection {
+public:
+    explicit SqliteConnection(std::shared_ptr<Database> database) : database_(std::move(database)) {}
+
+    void Close() override { database_->Close(); }
+
+    std::unique_ptr<ArchiveRecordset> OpenTable(const std::string& table) override {
+        sqlite3* db = database_->Get();
+        // SQLite matches table names regardless of case; the recordset keeps the schema's spelling.
+        SqliteStatement lookup(db, "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ? COLLATE NOCASE");
+        lookup.BindAll({table});
+        if (!lookup.Step()) throw HostError(SQLITE_ERROR, "no such table: " + table);
+        std::string name = lookup.Text(0);
+
+        SqliteStatement info(db, "SELECT name FROM pragma_table_info(?)");
+        info.BindAll({name});
+        std::vector<std::string> columns;
+        while (info.Step()) columns.push_back(info.Text(0));
+        return std::make_unique<SqliteRecordset>(database_, std::move(name), std::move(columns));
+    }
+
+    std::int32_t Execute(const std::string& statement, const std::vector<FieldValue>& parameters) override {
+        sqlite3* db = database_->Get();
+        SqliteStatement prepared(db, statement);
+        prepared.BindAll(parameters);
+        const sqlite3_int64 before = sqlite3_total_changes64(db);
+        prepared.Run();
+        // sqlite3_changes keeps the count of the last INSERT, UPDATE or DELETE, so a SELECT or a
+        // CREATE after an UPDATE would report the UPDATE's rows; only a statement that changed
+        // something has a count of its own.
+        if (sqlite3_total_changes64(db) == before) return 0;
+        return static_cast<std::int32_t>(sqlite3_changes(db));
+    }
+
+    // IMMEDIATE takes the write lock at once, so a store fails at its start rather than half-way
+    // when another process is writing.
+    void BeginTrans() override { SqliteStatement(database_->Get(), "BEGIN IMMEDIATE").Run(); }
+    void CommitTrans() override { SqliteStatement(database_->Get(), "COMMIT").Run(); }
+    void RollbackTrans() override { SqliteStatement(database_->Get(), "ROLLBACK").Run(); }
+
+private:
+    std::shared_ptr<Database> database_;
 };
 
 }  // namespace
@@ -45,13 +199,14 @@ std::unique_ptr<ArchiveConnection> SqliteArchiveEngine::Open(const std::string& 
     sqlite3* raw = nullptr;
     const int code = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
     DatabaseHandle db(raw);
-    if (code != SQLITE_OK) throw SqliteError(db.get(), code, path);
+    if (code != SQLITE_OK) throw SqliteFileError(db.get(), code, path);
+    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
     // Reading the schema proves the file is an archive; a mail only leaves the Inbox after its
     // row is committed, so commits must survive a crash or power loss.
-    Execute(db.get(), "SELECT count(*) FROM sqlite_schema", path);
-    Execute(db.get(), "PRAGMA journal_mode=WAL", path);
-    Execute(db.get(), "PRAGMA synchronous=FULL", path);
-    return std::make_unique<SqliteConnection>(std::move(db), path);
+    ExecuteOnFile(db.get(), "SELECT count(*) FROM sqlite_schema", path);
+    ExecuteOnFile(db.get(), "PRAGMA journal_mode=WAL", path);
+    ExecuteOnFile(db.get(), "PRAGMA synchronous=FULL", path);
+    return std::make_unique<SqliteConnection>(std::make_shared<Database>(std::move(db), path));
 }
 
 }  // namespace vexa

@@ -1,43 +1,40 @@
-// Opening the SQLite archive: an existing archive opens and closes; anything else fails with the
-// engine's own description and creates no file.
+// Opening and creating the SQLite archive: an existing archive opens and closes; anything else
+// fails with the engine's own description and creates no file. Creating never touches what is
+// already there and leaves nothing behind when it fails.
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <fstream>
-
-#include <unistd.h>
 
 #include "adapters/sqlite/sqlite_archive.h"
 #include "host/host_error.h"
+#include "tests/posix/file_size_limit.h"
+#include "tests/posix/temp_dir.h"
+#include "tests/sqlite/sqlite_test_support.h"
 
 namespace vexa {
 namespace {
 
+using test::CountEntries;
+using test::FailureOf;
+using test::QueryRows;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
 class SqliteArchive : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("vexa-sqlite-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::string Path(const char* name) const { return (folder_ / name).string(); }
 
     std::string OpenFailure(const std::string& path) {
-        try {
-            SqliteArchiveEngine().Open(path);
-        } catch (const HostError& e) {
-            return e.Description();
-        }
-        return "opened";
+        return FailureOf([&] { SqliteArchiveEngine().Open(path); });
     }
 
-    std::filesystem::path folder_;
+    TempDir folder_;
 };
 
 TEST_F(SqliteArchive, ExistingArchiveOpensInWalModeAndCloses) {
@@ -53,13 +50,7 @@ TEST_F(SqliteArchive, ExistingArchiveOpensInWalModeAndCloses) {
     EXPECT_THROW(connection->Close(), HostError);
 
     // The write-ahead journal is a lasting property of the file.
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    sqlite3_stmt* statement = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &statement, nullptr), SQLITE_OK);
-    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
-    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)), "wal");
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
+    EXPECT_EQ(QueryRows(path, "PRAGMA journal_mode"), std::vector<std::string>{"wal"});
 }
 
 TEST_F(SqliteArchive, MissingOrForeignFileFailsWithTheEnginesDescription) {
@@ -68,6 +59,84 @@ TEST_F(SqliteArchive, MissingOrForeignFileFailsWithTheEnginesDescription) {
 
     std::ofstream(Path("notes.mdb")) << "this is not an archive, just some text that is long enough";
     EXPECT_EQ(OpenFailure(Path("notes.mdb")), "file is not a database: " + Path("notes.mdb"));
+}
+
+TEST_F(SqliteArchive, CreatedArchiveHasBothTablesInWalModeAndOpens) {
+    const std::string path = Path("Corvane.mdb");
+    CreateSqliteArchive(path);
+    EXPECT_EQ(CountEntries(folder_.Path()), 1u) << "a temporary or journal file was left behind";
+
+    struct Table {
+        const char* name;
+        std::vector<std::string> columns;  // name|type|not null|default|primary key
+    };
+    const Table tables[] = {
+        {"recv",
+         {"Id|INTEGER|0|NULL|1", "Date|TEXT|0|NULL|0", "Number|TEXT|0|NULL|0", "Subject|TEXT|0|NULL|0",
+          "Description|TEXT|0|NULL|0", "FileName|TEXT|0|NULL|0", "FileId|TEXT|0|NULL|0", "New|INTEGER|1|1|0"}},
+        {"send",
+         {"Id|INTEGER|0|NULL|1", "Date|TEXT|0|NULL|0", "Number|TEXT|0|NULL|0", "Subject|TEXT|0|NULL|0",
+          "Description|TEXT|0|NULL|0", "FileName|TEXT|0|NULL|0", "FileId|TEXT|0|NULL|0", "Confirm|TEXT|0|NULL|0"}},
+    };
+    for (const Table& table : tables) {
+        SCOPED_TRACE(table.name);
+        EXPECT_EQ(QueryRows(path, std::string("SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info('") +
+                                      table.name + "')"),
+                  table.columns);
+        EXPECT_EQ(QueryRows(path, std::string("SELECT count(*) FROM ") + table.name), std::vector<std::string>{"0"});
+    }
+    EXPECT_EQ(QueryRows(path, "PRAGMA journal_mode"), std::vector<std::string>{"wal"});
+    SqliteArchiveEngine().Open(path)->Close();
+}
+
+TEST_F(SqliteArchive, CreateRefusesAnExistingFileAndLeavesItUnchanged) {
+    const std::string path = Path("Corvane.mdb");
+    const std::function<void()> existing[] = {
+        [&] {
+            CreateSqliteArchive(path);
+            auto connection = SqliteArchiveEngine().Open(path);
+            connection->Execute("INSERT INTO recv (Subject) VALUES ('kept')", {});
+            connection->Close();
+        },
+        [&] { WriteBytes(path, "an unrelated text file of the user's"); },
+        [&] { WriteBytes(path, ""); },
+    };
+    for (std::size_t i = 0; i < std::size(existing); ++i) {
+        SCOPED_TRACE(i);
+        std::filesystem::remove(path);
+        existing[i]();
+        const std::string before = ReadBytes(path);
+        try {
+            CreateSqliteArchive(path);
+            ADD_FAILURE() << "an existing file was replaced";
+        } catch (const HostError& e) {
+            EXPECT_EQ(e.Number(), EEXIST);
+            EXPECT_EQ(e.Description(), "Can't create " + path + ": File exists");
+        }
+        EXPECT_EQ(ReadBytes(path), before);
+        EXPECT_EQ(CountEntries(folder_.Path()), 1u);
+    }
+}
+
+TEST_F(SqliteArchive, FailedCreateLeavesNothingBehindAndCanBeRetried) {
+    const std::string path = Path("Corvane.mdb");
+    {
+        // Smaller than one database page, so writing the tables fails part-way.
+        test::FileSizeLimit limit(1024);
+        const std::string failure = FailureOf([&] { CreateSqliteArchive(path); });
+        EXPECT_NE(failure, "no error");
+        EXPECT_TRUE(failure.ends_with(": " + path)) << failure;
+    }
+    EXPECT_EQ(CountEntries(folder_.Path()), 0u);
+
+    CreateSqliteArchive(path);
+    EXPECT_EQ(QueryRows(path, "SELECT name FROM sqlite_schema WHERE name IN ('recv', 'send') ORDER BY name"),
+              (std::vector<std::string>{"recv", "send"}));
+
+    const std::string elsewhere = Path("missing/Corvane.mdb");
+    EXPECT_EQ(FailureOf([&] { CreateSqliteArchive(elsewhere); }),
+              "Can't create " + elsewhere + ": No such file or directory");
+    EXPECT_FALSE(std::filesystem::exists(Path("missing")));
 }
 
 }  // namespace
