@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "addin/platform.h"
 #include "archive/archive_engine.h"
+#include "archive/store_outcome.h"
 #include "dialogs/frm_options.h"
 #include "host/addin_connection.h"
 #include "host/application.h"
@@ -62,6 +65,17 @@ public:
     std::int32_t RunBulkOpQuery(const std::string& strSQL, const std::vector<FieldValue>& parameters = {});
     // The live options: the one options dialog, created and loaded on first use.
     frmOptions& Options();
+    // The store procedures and Inbox cleaning; each reports its own failures.
+    StoreOutcome StoreInMessage(const MailItemPtr& oMailItem, const bool& bAutomatic);
+    bool StoreOutMessage(const MailItemPtr& oMailItem);
+    StoreOutcome StoreConfirm(const MailItemPtr& oMailItem, const bool& bAutomatic);
+    void CleanInbox(const MailItemPtr& oMailItem);
+
+    // The toolbar's commands. A host without a toolbar (the Linux command) runs them directly.
+    void oCBtnConvert_Click(const CommandBarButtonPtr& Ctrl, bool& CancelDefault);
+    void oCBtnOptions_Click(const CommandBarButtonPtr& Ctrl, bool& CancelDefault);
+    void oCBtnIndicator_Click(const CommandBarButtonPtr& Ctrl, bool& CancelDefault);
+    void oCBtnHelp_Click(const CommandBarButtonPtr& Ctrl, bool& CancelDefault);
 
     // Read-only views of the state, for the host adapters and the tests.
     bool Initialized() const noexcept { return bInitialized; }
@@ -106,10 +120,13 @@ private:
     // Event handlers and commands.
     void oApp_ItemSend(const ItemPtr& Item, bool& Cancel);
     void oInboxItems_ItemAdd(const ItemPtr& Item);
-    void oCBtnConvert_Click(const CommandBarButtonPtr& Ctrl, bool& CancelDefault);
-    void oCBtnOptions_Click(const CommandBarButtonPtr& Ctrl, bool& CancelDefault);
-    void oCBtnIndicator_Click(const CommandBarButtonPtr& Ctrl, bool& CancelDefault);
-    void oCBtnHelp_Click(const CommandBarButtonPtr& Ctrl, bool& CancelDefault);
+
+    // Runs a statement; a failure is shown and gives nothing.
+    std::optional<std::int32_t> ExecuteReported(const std::string& strSQL, const std::vector<FieldValue>& parameters);
+    // Saves an attachment as `fileId` in the Attach folder, flushed to disk; returns its path.
+    // Never overwrites a file, and leaves no file behind when it fails.
+    std::string SaveAttachment(Attachment& attachment, const std::string& fileId);
+    void DiscardFile(const std::string& path) noexcept;
 
     // Shows a message box with the add-in's title.
     void MsgBox(const std::string& text);

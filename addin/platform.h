@@ -5,9 +5,11 @@
 #include "addin/file_system.h"
 #include "addin/registry.h"
 #include "archive/archive_engine.h"
+#include "archive/file_store.h"
 #include "dialogs/dialog_form.h"
 #include "dialogs/message_box.h"
 #include "host/application.h"
+#include "handlers/shell.h"
 #include "recognition/safe_mail_item.h"
 #include "settings/settings_store.h"
 
@@ -38,9 +40,11 @@ struct Platform {
     FileSystem& fileSystem;
     SettingsStore& settings;
     ArchiveEngine& archive;
+    FileStore& files;
     MessageBoxService& messageBox;
     DialogToolkit& dialogs;
     SafeMailItemFactory& safeMailItems;
+    Shell& shell;
 };
 
 }  // namespace vexa

@@ -1,6 +1,5 @@
 #include "archive/archive_names.h"
 
-#include "addin/file_system.h"
 
 namespace vexa {
 namespace {
@@ -31,8 +30,22 @@ std::string FormatId(std::int64_t id) {
     return id < 0 ? "-" + digits : digits;
 }
 
-std::string StoredFileName(char prefix, std::int64_t id, const std::string& attachmentName, FileSystem& fileSystem) {
-    const std::string name = std::string(1, prefix) + FormatId(id) + "." + fileSystem.GetExtensionName(attachmentName);
+std::string SafeExtension(const std::string& attachmentName) {
+    const std::size_t slash = attachmentName.find_last_of("/\\");
+    const std::string_view name =
+        std::string_view(attachmentName).substr(slash == std::string::npos ? 0 : slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos) return "";
+    std::string extension;
+    for (char c : name.substr(dot + 1)) {
+        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+        if (safe) extension += c;
+    }
+    return extension;
+}
+
+std::string StoredFileName(char prefix, std::int64_t id, const std::string& attachmentName) {
+    const std::string name = std::string(1, prefix) + FormatId(id) + "." + SafeExtension(attachmentName);
     return LeftCharacters(name, kFileIdWidth);
 }
 

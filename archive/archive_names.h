@@ -10,8 +10,6 @@
 
 namespace vexa {
 
-class FileSystem;
-
 inline constexpr const char* kRecvTable = "recv";
 inline constexpr const char* kSendTable = "send";
 inline constexpr const char* kAttachFolder = "Attach";
@@ -22,9 +20,14 @@ inline constexpr std::size_t kFileIdWidth = 20;
 // 42 gives "0000042", 12345678 gives "12345678".
 std::string FormatId(std::int64_t id);
 
-// "R" or "S", the formatted id, ".", and the extension of the attachment's own name (the text
-// after its last dot, by the platform's rules; nothing when it has none), cut to 20 characters.
-std::string StoredFileName(char prefix, std::int64_t id, const std::string& attachmentName, FileSystem& fileSystem);
+// "R" or "S", the formatted id, ".", and the extension of the attachment's own name, cut to 20
+// characters. The extension is the text after the last dot of the name's last component (after
+// the last "/" or "\"), keeping only ASCII letters, digits, "-" and "_": a name that arrived in a
+// mail can never lead the stored file out of the Attach folder or give it an unusable name.
+std::string StoredFileName(char prefix, std::int64_t id, const std::string& attachmentName);
+
+// The extension as StoredFileName uses it.
+std::string SafeExtension(const std::string& attachmentName);
 
 // The first `count` characters (code points) of UTF-8 `text`; a byte that starts no valid
 // sequence counts as one character of its own.

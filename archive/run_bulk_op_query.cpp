@@ -5,11 +5,16 @@
 namespace vexa {
 
 std::int32_t Connect::RunBulkOpQuery(const std::string& strSQL, const std::vector<FieldValue>& parameters) {
+    return ExecuteReported(strSQL, parameters).value_or(0);
+}
+
+std::optional<std::int32_t> Connect::ExecuteReported(const std::string& strSQL,
+                                                     const std::vector<FieldValue>& parameters) {
     try {
         return Deref(oConn).Execute(strSQL, parameters);
     } catch (...) {
         MsgBox("Error in \"RunBulkOpQuery\": " + CurrentErrorDescription());
-        return 0;
+        return std::nullopt;
     }
 }
 

@@ -30,8 +30,10 @@ struct Installation {
     RecordingMessageBox messages;
     ScriptedDialogs dialogs;
     MemorySafeMailItemFactory safeMailItems;
+    RecordingShell shell;
+    StdFileStore files;
 
-    Platform MakePlatform() { return {module, registry, paths, settings, archive, messages, dialogs, safeMailItems}; }
+    Platform MakePlatform() { return {module, registry, paths, settings, archive, files, messages, dialogs, safeMailItems, shell}; }
 };
 
 void ConnectAddin(Installation& in, vexa::Connect& addin) {

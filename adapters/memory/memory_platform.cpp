@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "adapters/memory/memory_mail.h"
 
@@ -148,6 +149,22 @@ private:
 };
 
 }  // namespace
+
+bool StdFileStore::Exists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+void StdFileStore::Flush(const std::string& path) {
+    if (failFlush_) throw HostError(28, "No space left on device: " + path);
+    if (!Exists(path)) throw HostError(2, "No such file or directory: " + path);
+}
+
+void StdFileStore::Remove(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    if (ec) throw HostError(ec.value(), ec.message() + ": " + path);
+}
 
 std::shared_ptr<SafeMailItem> MemorySafeMailItemFactory::Create(const std::string& progId) {
     if (!registered_ || progId != kSafeMailItemProgId) {

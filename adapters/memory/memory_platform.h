@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "addin/registry.h"
+#include "archive/file_store.h"
 #include "dialogs/message_box.h"
+#include "handlers/shell.h"
 #include "host/host_error.h"
 #include "recognition/safe_mail_item.h"
 #include "settings/settings_store.h"
@@ -88,6 +90,36 @@ public:
 
 private:
     std::vector<Shown> shown_;
+};
+
+// A shell that starts nothing: it records what it was asked to open and answers as configured.
+class RecordingShell final : public Shell {
+public:
+    std::int32_t Open(const std::string& path) override {
+        opened_.push_back(path);
+        return result_;
+    }
+    // 42 (started) by default; 2 for a missing file, 31 for no associated program.
+    void SetResult(std::int32_t result) { result_ = result; }
+    const std::vector<std::string>& Opened() const { return opened_; }
+
+private:
+    std::int32_t result_ = 42;
+    std::vector<std::string> opened_;
+};
+
+// Files through the standard library, for the memory host whose attachments are real files.
+// Flush makes nothing durable: tests do not cut the power.
+class StdFileStore final : public FileStore {
+public:
+    bool Exists(const std::string& path) override;
+    void Flush(const std::string& path) override;
+    void Remove(const std::string& path) override;
+    // Makes Flush fail, as a full disk would.
+    void FailFlush(bool fail) { failFlush_ = fail; }
+
+private:
+    bool failFlush_ = false;
 };
 
 // The mail-item wrapper over memory mail items; "not registered" makes every creation fail.

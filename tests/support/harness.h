@@ -1,10 +1,17 @@
 // A complete add-in installation on the memory host, for tests: a running session with an
-// explorer window, the registry entry of an installed add-in, an archive file, a settings store,
-// recorded message boxes and the add-in object connected to it all.
+// explorer window, the registry entry of an installed add-in, an archive, a settings store,
+// recorded message boxes and dialogs, and the add-in object connected to it all.
+//
+// Two kinds: InMemory keeps the archive in memory under a Windows installation path (for start-up
+// and command tests); OnDisk installs into a fresh temporary folder with a real SQLite archive and
+// an Attach folder, so stored rows and files can be read back as a user would.
 #pragma once
 
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "adapters/memory/memory_archive.h"
 #include "adapters/memory/memory_platform.h"
@@ -22,8 +29,13 @@ inline constexpr const char* kArchivePath = "C:\\Program Files\\Tool\\Corvane.md
 
 class Harness {
 public:
-    // Installs the add-in (registry entry and archive file) and opens an explorer window.
-    Harness();
+    enum class Kind { InMemory, OnDisk };
+
+    // Installs the add-in (registry entry and archive) and opens an explorer window.
+    explicit Harness(Kind kind = Kind::InMemory);
+    ~Harness();
+    Harness(const Harness&) = delete;
+    Harness& operator=(const Harness&) = delete;
 
     // A fresh add-in object connected to the session with a new application object.
     Connect& Start();
@@ -40,23 +52,38 @@ public:
     std::vector<std::string> Messages() const { return messages.Texts(); }
     // The add-in's toolbar in the active explorer, or null.
     std::shared_ptr<memory::MemoryCommandBar> Toolbar() const;
+    // The toolbar's buttons in order: indicator, convert, options, help.
+    std::shared_ptr<memory::MemoryButton> Button(std::size_t index) const;
+
+    // OnDisk only: the installation folder, the rows of a table as text, and the stored files.
+    const std::filesystem::path& Folder() const { return folder_; }
+    std::vector<std::map<std::string, std::string>> Rows(const std::string& table) const;
+    // Names of the files in Attach, sorted.
+    std::vector<std::string> AttachFiles() const;
+    std::string AttachFile(const std::string& name) const;
 
     std::shared_ptr<memory::MemorySession> session = memory::MemorySession::Create();
     memory::MemoryApplicationFactory factory{session};
     std::unique_ptr<AddinModule> module = std::make_unique<AddinModule>(factory);
     memory::MemoryRegistry registry;
-    WindowsPathRules paths;
+    WindowsPathRules windowsPaths;
+    PosixPathRules posixPaths;
     memory::MemorySettingsStore settings;
     memory::MemoryArchiveEngine archive;
     memory::RecordingMessageBox messages;
     memory::ScriptedDialogs dialogs;
     memory::MemorySafeMailItemFactory safeMailItems;
+    memory::RecordingShell shell;
+    memory::StdFileStore files;
     std::shared_ptr<memory::MemoryExplorer> explorer;
     std::unique_ptr<Connect> addin;
 
-    Platform MakePlatform() {
-        return Platform{*module, registry, paths, settings, archive, messages, dialogs, safeMailItems};
-    }
+    Platform MakePlatform();
+
+private:
+    Kind kind_;
+    std::filesystem::path folder_;
+    std::unique_ptr<ArchiveEngine> diskArchive_;
 };
 
 }  // namespace vexa::testing

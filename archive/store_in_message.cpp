@@ -1,0 +1,93 @@
+// Archiving a received fax or voice message: a recv row, the first attachment saved under the
+// row's number in the Attach folder, and the service's reference number taken from the text.
+// All or nothing: the row is committed only once the file is on disk, and a failure leaves
+// neither row nor file.
+
+#include "addin/connect.h"
+#include "archive/archive_names.h"
+#include "archive/mail_text.h"
+#include "dialogs/frm_description.h"
+#include "host/mail_item.h"
+
+namespace vexa {
+namespace {
+
+constexpr std::int32_t kFaceIndicatorNew = 352;
+
+}  // namespace
+
+StoreOutcome Connect::StoreInMessage(const MailItemPtr& oMailItem, const bool& bAutomatic) {
+    std::string storedPath;
+    try {
+        MailItem& mail = Deref(oMailItem);
+        const AttachmentsPtr attachments = mail.Attachments();
+        if (Deref(attachments).Count() == 0) {
+            MsgBox("Incoming message does not contain an attachment!");
+            return StoreOutcome::Failed;
+        }
+        const AttachmentPtr attachment = attachments->Item(1);
+        const std::string attachmentName = Deref(attachment).FileName();
+
+        std::string description = kNoDescription;
+        if (bAutomatic) {
+            // A host without a toolbar has no indicator to light; the fax is archived all the same.
+            if (oCBtnIndicator) oCBtnIndicator->SetFaceId(kFaceIndicatorNew);
+        } else if (Options().chDescription.Value == 1) {
+            description = OpenDescription();
+            if (description.empty()) return StoreOutcome::Cancelled;
+        }
+        const std::string number = ReferenceNumber(mail.Body());
+
+        ArchiveConnection& archive = Deref(oConn);
+        ArchiveTransaction transaction(archive);
+        const auto row = archive.OpenTable(kRecvTable);
+        row->AddNew();
+        row->SetField("Date", mail.ReceivedTime());
+        row->SetField("Number", LeftCharacters(number, kTextColumnWidth));
+        row->SetField("Subject", LeftCharacters(mail.Subject(), kTextColumnWidth));
+        row->SetField("Description", LeftCharacters(description, kTextColumnWidth));
+        row->SetField("FileName", LeftCharacters(attachmentName, kTextColumnWidth));
+        row->SetField("FileId", std::string());
+        row->SetField("New", true);
+        row->Update();
+
+        const std::string fileId = StoredFileName('R', row->Id(), attachmentName);
+        storedPath = SaveAttachment(*attachment, fileId);
+        row->SetField("FileId", fileId);
+        row->Update();
+        transaction.Commit();
+        return StoreOutcome::Stored;
+    } catch (...) {
+        const std::string description = CurrentErrorDescription();
+        DiscardFile(storedPath);
+        MsgBox("Error in \"StoreInMessage\": " + description);
+        return StoreOutcome::Failed;
+    }
+}
+
+std::string Connect::SaveAttachment(Attachment& attachment, const std::string& fileId) {
+    const std::string folder = platform_.fileSystem.BuildPath(sAppPath, kAttachFolder);
+    const std::string path = platform_.fileSystem.BuildPath(folder, fileId);
+    // An archive replaced by an older copy hands out numbers whose files exist: never overwrite.
+    if (platform_.files.Exists(path)) {
+        throw HostError(58, "File already exists: " + path);
+    }
+    try {
+        attachment.SaveAsFile(path);
+        platform_.files.Flush(path);
+    } catch (...) {
+        DiscardFile(path);
+        throw;
+    }
+    return path;
+}
+
+void Connect::DiscardFile(const std::string& path) noexcept {
+    if (path.empty()) return;
+    try {
+        platform_.files.Remove(path);
+    } catch (...) {
+    }
+}
+
+}  // namespace vexa

@@ -1,0 +1,73 @@
+// Archiving a fax on its way out: a send row marked "Unconfirmed", the tracking tag appended to
+// the subject (the service quotes it back in its confirmation), and the document saved under the
+// row's number. A fax that could not be archived is left as it was, its subject untagged.
+
+#include "addin/connect.h"
+#include "archive/archive_names.h"
+#include "archive/mail_text.h"
+#include "dialogs/frm_description.h"
+#include "host/mail_item.h"
+
+namespace vexa {
+
+bool Connect::StoreOutMessage(const MailItemPtr& oMailItem) {
+    std::string storedPath;
+    std::optional<std::string> untaggedSubject;
+    try {
+        MailItem& mail = Deref(oMailItem);
+        const AttachmentsPtr attachments = mail.Attachments();
+        AttachmentPtr attachment;
+        std::string attachmentName;
+        if (Deref(attachments).Count() >= 1) {
+            attachment = attachments->Item(1);
+            attachmentName = Deref(attachment).FileName();
+        }
+
+        std::string description = kNoDescription;
+        if (Options().chDescription.Value == 1) {
+            description = OpenDescription();
+            if (description.empty()) return false;
+        }
+        const std::string number = FaxNumber(GetSafeRecipientAddress(oMailItem));
+        const std::string subject = mail.Subject();
+
+        ArchiveConnection& archive = Deref(oConn);
+        ArchiveTransaction transaction(archive);
+        const auto row = archive.OpenTable(kSendTable);
+        row->AddNew();
+        row->SetField("Date", mail.ReceivedTime());
+        row->SetField("Number", LeftCharacters(number, kTextColumnWidth));
+        row->SetField("Subject", LeftCharacters(subject, kTextColumnWidth));
+        row->SetField("Description", LeftCharacters(description, kTextColumnWidth));
+        row->SetField("FileName", LeftCharacters(attachmentName, kTextColumnWidth));
+        row->SetField("FileId", std::string());
+        row->SetField("Confirm", std::string("Unconfirmed"));
+        row->Update();
+
+        const std::int64_t id = row->Id();
+        untaggedSubject = subject;
+        mail.SetSubject(subject + TrackingTag(id));
+        if (attachment) {
+            const std::string fileId = StoredFileName('S', id, attachmentName);
+            storedPath = SaveAttachment(*attachment, fileId);
+            row->SetField("FileId", fileId);
+            row->Update();
+        }
+        transaction.Commit();
+        return true;
+    } catch (...) {
+        const std::string description = CurrentErrorDescription();
+        DiscardFile(storedPath);
+        // The send is stopped; a resend must carry one tag, not two.
+        if (untaggedSubject) {
+            try {
+                oMailItem->SetSubject(*untaggedSubject);
+            } catch (...) {
+            }
+        }
+        MsgBox("Error in \"StoreOutMessage\": " + description);
+        return false;
+    }
+}
+
+}  // namespace vexa
