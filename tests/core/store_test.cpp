@@ -159,7 +159,9 @@ TEST_F(Store, FailedIncomingStoreLeavesNeitherRowNorFile) {
         ASSERT_EQ(x.Messages().size(), 1u);
         EXPECT_TRUE(x.Messages()[0].starts_with(c.message)) << x.Messages()[0];
         EXPECT_TRUE(x.Rows("recv").empty());
-        if (std::filesystem::exists(x.Folder() / "Attach")) EXPECT_TRUE(x.AttachFiles().empty());
+        if (std::filesystem::exists(x.Folder() / "Attach")) {
+            EXPECT_TRUE(x.AttachFiles().empty());
+        }
         // The next fax is archived normally, under the number that was not used.
         x.files.FailFlush(false);
         std::filesystem::create_directories(x.Folder() / "Attach");
