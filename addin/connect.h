@@ -77,6 +77,18 @@ public:
     void oCBtnIndicator_Click(const CommandBarButtonPtr& Ctrl, bool& CancelDefault);
     void oCBtnHelp_Click(const CommandBarButtonPtr& Ctrl, bool& CancelDefault);
 
+    // The close of the explorer window: saves the toolbar's place and releases every host
+    // reference. A host without a window (the Linux command) calls it when it shuts down.
+    void oExplorer_Close();
+
+    // What the last Inbox arrival did: its kind and the outcome of its store, when it was the
+    // service's traffic. Cleared at every arrival; a host reports it (the scan's summary).
+    struct ArrivalReport {
+        MessageKind kind;
+        StoreOutcome outcome;
+    };
+    const std::optional<ArrivalReport>& LastArrival() const noexcept { return lastArrival_; }
+
     // Read-only views of the state, for the host adapters and the tests.
     bool Initialized() const noexcept { return bInitialized; }
     const std::string& AppPath() const noexcept { return sAppPath; }
@@ -114,8 +126,6 @@ private:
     void BuildToolbar();
     void SaveBarPosition();
 
-    // Shutdown.
-    void oExplorer_Close();
 
     // Event handlers and commands.
     void oApp_ItemSend(const ItemPtr& Item, bool& Cancel);
@@ -132,6 +142,7 @@ private:
     void MsgBox(const std::string& text);
 
     Platform platform_;
+    std::optional<ArrivalReport> lastArrival_;
     ClickSink optionsClick_{*this, &Connect::oCBtnOptions_Click};
     ClickSink convertClick_{*this, &Connect::oCBtnConvert_Click};
     ClickSink indicatorClick_{*this, &Connect::oCBtnIndicator_Click};

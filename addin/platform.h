@@ -45,6 +45,8 @@ struct Platform {
     DialogToolkit& dialogs;
     SafeMailItemFactory& safeMailItems;
     Shell& shell;
+    // The help program (or document) in the installation folder that the Help command opens.
+    const char* helpFile = "VXHELP.exe";
 };
 
 }  // namespace vexa

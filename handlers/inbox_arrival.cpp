@@ -8,6 +8,7 @@
 namespace vexa {
 
 void Connect::oInboxItems_ItemAdd(const ItemPtr& Item) {
+    lastArrival_.reset();
     if (!bInitialized) {
         MsgBox("Application is not initialized!");
         return;
@@ -18,7 +19,8 @@ void Connect::oInboxItems_ItemAdd(const ItemPtr& Item) {
         if (!Item->UnRead().value_or(false)) return;
         const MailItemPtr mail = As<MailItem>(Item);
         StoreOutcome outcome;
-        switch (TestJ2Message(mail, true, false)) {
+        const MessageKind kind = TestJ2Message(mail, true, false);
+        switch (kind) {
             case MessageKind::mkIncoming:
                 outcome = StoreInMessage(mail, true);
                 break;
@@ -28,6 +30,7 @@ void Connect::oInboxItems_ItemAdd(const ItemPtr& Item) {
             default:
                 return;
         }
+        lastArrival_ = ArrivalReport{kind, outcome};
         if (outcome != StoreOutcome::Failed) CleanInbox(mail);
     } catch (...) {
         MsgBox("Error in \"ItemAdd\": " + CurrentErrorDescription());

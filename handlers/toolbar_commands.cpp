@@ -70,7 +70,7 @@ void Connect::oCBtnIndicator_Click(const CommandBarButtonPtr& /*Ctrl*/, bool& /*
 
 void Connect::oCBtnHelp_Click(const CommandBarButtonPtr& /*Ctrl*/, bool& /*CancelDefault*/) {
     try {
-        const std::string path = platform_.fileSystem.BuildPath(sAppPath, "VXHELP.exe");
+        const std::string path = platform_.fileSystem.BuildPath(sAppPath, platform_.helpFile);
         if (platform_.shell.Open(path) <= kShellSuccessAbove) MsgBox("Can't open help!");
     } catch (...) {
         MsgBox("Error in \"BtnHelp_Click\": " + CurrentErrorDescription());
