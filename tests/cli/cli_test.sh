@@ -1,0 +1,317 @@
+#!/usr/bin/env bash
+# Black-box tests of the vexa command: each test runs the built program on a fresh throw-away
+# installation, settings and Maildir made from the sample mail, and checks what a user would see:
+# rows in the archive, files in Attach, folders and flags in the Maildir, what the transport got,
+# exit codes and the messages printed.
+#   cli_test.sh VEXA_BINARY SAMPLES_DIR [TEST_NAME...]
+set -u
+
+VEXA=$(realpath "$1")
+SAMPLES=$(realpath "$2")
+shift 2
+passed=0
+failed=0
+failures=()
+
+# ---- helpers -------------------------------------------------------------------------------
+
+fail() {
+    echo "    FAIL: $*"
+    current_failed=1
+}
+
+expect_eq() {  # expect_eq WHAT EXPECTED ACTUAL
+    if [[ "$2" != "$3" ]]; then
+        fail "$1: expected [$2], got [$3]"
+    fi
+}
+
+expect_contains() {  # expect_contains WHAT NEEDLE HAYSTACK
+    if [[ "$3" != *"$2"* ]]; then
+        fail "$1: [$2] not found in [$3]"
+    fi
+}
+
+# A fresh world: HOME, XDG folders, a Maildir with an Inbox, and an installation.
+setup() {
+    WORLD=$(mktemp -d)
+    export HOME="$WORLD/home"
+    export XDG_CONFIG_HOME="$HOME/.config"
+    export XDG_DATA_HOME="$HOME/.local/share"
+    export TZ=CET-1  # one hour east of UTC, without needing the time zone database
+    unset MAILDIR
+    MAILBOX="$HOME/Maildir"
+    mkdir -p "$MAILBOX"/{cur,new,tmp} "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
+    INSTALL="$XDG_DATA_HOME/vexa"
+    ARCHIVE="$INSTALL/Corvane.mdb"
+}
+
+install_vexa() {
+    "$VEXA" init >/dev/null || fail "vexa init failed"
+}
+
+deliver() {  # deliver SAMPLE [NAME]: as a mail delivery agent does, through tmp/ into new/
+    local name=${2:-$(date +%s).$RANDOM$RANDOM.testhost}
+    cp "$SAMPLES/$1" "$MAILBOX/tmp/$name"
+    mv "$MAILBOX/tmp/$name" "$MAILBOX/new/$name"
+}
+
+sql() { sqlite3 -separator '|' "$ARCHIVE" "$1"; }
+
+run() {  # run ARGS...: sets OUT, ERR and STATUS
+    OUT=$("$VEXA" "$@" 2>"$WORLD/stderr" </dev/null)
+    STATUS=$?
+    ERR=$(cat "$WORLD/stderr")
+}
+
+count_files() { find "$1" -type f 2>/dev/null | wc -l; }
+
+# A transport that keeps what it was given, for vexa send.
+make_transport() {
+    TRANSPORT="$WORLD/transport"
+    cat >"$TRANSPORT" <<SCRIPT
+#!/bin/sh
+printf '%s\n' "\$@" > "$WORLD/transport-args"
+cat > "$WORLD/transport-message"
+exit \${TRANSPORT_STATUS:-0}
+SCRIPT
+    chmod +x "$TRANSPORT"
+}
+
+# ---- tests ---------------------------------------------------------------------------------
+
+test_init_creates_and_keeps_an_installation() {
+    run init
+    expect_eq "exit status" 0 "$STATUS"
+    [[ -f "$ARCHIVE" && -d "$INSTALL/Attach" && -f "$INSTALL/VXHELP.html" ]] || fail "installation incomplete"
+    expect_eq "tables" "recv send" "$(sql "SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_schema WHERE type='table' AND name IN ('recv','send') ORDER BY name)")"
+    expect_contains "recorded folder" "$INSTALL/Corvane.dll" "$(cat "$XDG_CONFIG_HOME/vexa/registry.reg")"
+    sql "INSERT INTO recv (Subject) VALUES ('kept')"
+    echo "old fax" >"$INSTALL/Attach/R0000001.tif"
+    run init
+    expect_eq "second init" 0 "$STATUS"
+    expect_eq "row kept" "kept" "$(sql "SELECT Subject FROM recv")"
+    expect_eq "file kept" "old fax" "$(cat "$INSTALL/Attach/R0000001.tif")"
+    run init --home "$WORLD/elsewhere"
+    expect_contains "new folder recorded" "$WORLD/elsewhere/Corvane.dll" "$(cat "$XDG_CONFIG_HOME/vexa/registry.reg")"
+}
+
+test_start_up_failures_exit_78() {
+    run scan
+    expect_eq "without installation" 78 "$STATUS"
+    expect_eq "message" "Can't init : Application-defined or object-defined error" "$ERR"
+    install_vexa
+    run scan --maildir "$WORLD/no-such-maildir"
+    expect_eq "without mailbox" 78 "$STATUS"
+    expect_contains "message" "Can't init : " "$ERR"
+    rm "$ARCHIVE"
+    run scan
+    expect_eq "without archive" 78 "$STATUS"
+    expect_contains "engine's description" "unable to open database file" "$ERR"
+}
+
+test_scan_archives_faxes_and_leaves_the_rest() {
+    install_vexa
+    deliver 01-incoming-tiff.eml 1000.a.host
+    deliver 02-incoming-pdf.eml 1001.b.host
+    deliver 03-incoming-no-attachment.eml 1002.c.host
+    deliver 07-unrelated.eml 1003.d.host
+    touch -d '2026-12-01 10:00' "$MAILBOX/new/1000.a.host"
+    touch -d '2026-12-01 10:01' "$MAILBOX/new/1001.b.host"
+    run scan
+    expect_eq "exit status" 1 "$STATUS"
+    expect_eq "summary" "2 archived as incoming faxes, 0 as confirmations, 1 left alone, 1 failed" "$OUT"
+    expect_eq "message" "Incoming message does not contain an attachment!" "$ERR"
+    expect_eq "rows" "1|NY4711-23|fax.tif|R0000001.tif|1
+2|LA0815-02|Fax übersicht.pdf|R0000002.pdf|1" "$(sql "SELECT Id, Number, FileName, FileId, New FROM recv ORDER BY Id")"
+    expect_contains "decoded subject" "Müller" "$(sql "SELECT Subject FROM recv WHERE Id = 1")"
+    expect_eq "fax bytes" 9db20cf3f7070e7c266bfcd97a8c419169d28eaf71420a465648f388d06d946e \
+        "$(sha256sum <"$INSTALL/Attach/R0000001.tif" | cut -c1-64)"
+    expect_eq "pdf bytes" 2b55c529f2e49d438ce9e2f2cb62d1fc14b5815dbd41b2ebe411b9d25c759d1c \
+        "$(sha256sum <"$INSTALL/Attach/R0000002.pdf" | cut -c1-64)"
+    expect_eq "received time, local" "2023-03-14 09:15:42" "$(sql "SELECT Date FROM recv WHERE Id = 1")"
+    expect_eq "moved to the store folder" 2 "$(count_files "$MAILBOX/.VX2 Messages")"
+    [[ -f "$MAILBOX/.VX2 Messages/maildirfolder" ]] || true
+    expect_eq "left in the Inbox" "1002.c.host 1003.d.host" "$(ls "$MAILBOX/new" "$MAILBOX/cur" | grep host | sort | tr '\n' ' ' | sed 's/ $//')"
+    # A second scan finds nothing new to archive and the failed one fails again, unread.
+    run scan
+    expect_eq "rescan" "0 archived as incoming faxes, 0 as confirmations, 1 left alone, 1 failed" "$OUT"
+}
+
+test_send_tags_records_and_hands_on() {
+    install_vexa
+    make_transport
+    OUT=$("$VEXA" send --transport "$TRANSPORT -oi" -f ann@example.org -- 12125551234@efaxsend.com \
+        <"$SAMPLES/04-outgoing-fax.eml" 2>"$WORLD/stderr")
+    STATUS=$?
+    expect_eq "exit status" 0 "$STATUS"
+    expect_eq "stderr" "" "$(cat "$WORLD/stderr")"
+    expect_eq "transport arguments" "-oi
+-f
+ann@example.org
+--
+12125551234@efaxsend.com" "$(cat "$WORLD/transport-args")"
+    expect_eq "tagged subject" "Subject: Quote for ACME {0000001}" "$(grep -a '^Subject:' "$WORLD/transport-message" | tr -d '\r')"
+    expect_eq "nothing else changed" "" "$(diff <(grep -av '^Subject:' "$SAMPLES/04-outgoing-fax.eml") <(grep -av '^Subject:' "$WORLD/transport-message"))"
+    expect_eq "row" "1|12125551234|Quote for ACME|(no description)|quote.pdf|S0000001.pdf|Unconfirmed" \
+        "$(sql "SELECT Id, Number, Subject, Description, FileName, FileId, Confirm FROM send")"
+    [[ -s "$INSTALL/Attach/S0000001.pdf" ]] || fail "document not stored"
+
+    # The confirmation comes back and marks the row.
+    deliver 05-confirmation-success.eml
+    run scan
+    expect_eq "confirmation scan" "0 archived as incoming faxes, 1 as confirmations, 0 left alone, 0 failed" "$OUT"
+    expect_eq "confirmed" "Successful" "$(sql "SELECT Confirm FROM send WHERE Id = 1")"
+    deliver 06-confirmation-failure.eml
+    run scan
+    expect_eq "failure report" "Unsuccessful" "$(sql "SELECT Confirm FROM send WHERE Id = 1")"
+    expect_eq "confirmations cleaned" 2 "$(count_files "$MAILBOX/.VX2 Messages")"
+}
+
+test_send_with_a_description_and_ordinary_mail() {
+    install_vexa
+    make_transport
+    "$VEXA" send --transport "$TRANSPORT" --description "Quote, 2 pages" -- x@efaxsend.com \
+        <"$SAMPLES/04-outgoing-fax.eml" >/dev/null 2>&1
+    expect_eq "description" "Quote, 2 pages" "$(sql "SELECT Description FROM send")"
+    "$VEXA" send --transport "$TRANSPORT" -- ann@example.org <"$SAMPLES/07-unrelated.eml" >/dev/null 2>&1
+    expect_eq "ordinary mail goes out unchanged" "" "$(cmp "$SAMPLES/07-unrelated.eml" "$WORLD/transport-message")"
+    expect_eq "and unrecorded" 1 "$(sql "SELECT count(*) FROM send")"
+    TRANSPORT_STATUS=3 "$VEXA" send --transport "$TRANSPORT" <"$SAMPLES/07-unrelated.eml" >/dev/null 2>&1
+    expect_eq "transport's status" 3 "$?"
+}
+
+test_send_stops_a_fax_that_cannot_be_recorded() {
+    install_vexa
+    make_transport
+    rm -r "$INSTALL/Attach"
+    OUT=$("$VEXA" send --transport "$TRANSPORT" <"$SAMPLES/04-outgoing-fax.eml" 2>"$WORLD/stderr")
+    STATUS=$?
+    expect_eq "exit status" 75 "$STATUS"
+    expect_contains "reason" 'Error in "StoreOutMessage": ' "$(cat "$WORLD/stderr")"
+    expect_contains "not sent" "not sent" "$(cat "$WORLD/stderr")"
+    [[ ! -e "$WORLD/transport-message" ]] || fail "the transport got the fax"
+    expect_eq "no row" 0 "$(sql "SELECT count(*) FROM send")"
+}
+
+test_convert_archives_by_hand() {
+    install_vexa
+    run convert
+    expect_eq "none" "No message selected!" "$ERR"
+    expect_eq "status" 1 "$STATUS"
+    run convert "$SAMPLES/01-incoming-tiff.eml" "$SAMPLES/02-incoming-pdf.eml"
+    expect_eq "two" "Selected more than one message!" "$ERR"
+    run convert "$SAMPLES/08-not-a-message.txt"
+    expect_eq "not mail" "Message is not correct type!" "$ERR"
+    run convert "$SAMPLES/07-unrelated.eml"
+    expect_eq "unrelated" "Message is not correct type!" "$ERR"
+    run convert --description "by hand" "$SAMPLES/01-incoming-tiff.eml"
+    expect_eq "stored" 0 "$STATUS"
+    expect_eq "row" "by hand|R0000001.tif" "$(sql "SELECT Description, FileId FROM recv")"
+    [[ -f "$SAMPLES/01-incoming-tiff.eml" ]] || fail "the file was moved"
+    run convert "$WORLD/missing.eml"
+    expect_eq "missing file" 64 "$STATUS"
+}
+
+test_options_show_and_set() {
+    run options --show
+    expect_eq "defaults" "InCriteria=message@inbound.efax.com
+ConfirmCriteria=send@mail.efax.com
+OutCriteria=efaxsend.com
+StoreInMessages=True
+StoreFolderName=VX2 Messages
+AskDescription=1" "$OUT"
+    run options --set StoreInMessages=False --set "StoreFolderName=Faxes; 2026" --set AskDescription=0 --show
+    expect_eq "status" 0 "$STATUS"
+    expect_contains "choice" "StoreInMessages=False" "$OUT"
+    expect_contains "folder" "StoreFolderName=Faxes; 2026" "$OUT"
+    expect_contains "ask" "AskDescription=0" "$OUT"
+    for bad in AskDescription=2 StoreInMessages=yes Colour=blue NoEquals; do
+        run options --set "$bad"
+        expect_eq "refused $bad" 64 "$STATUS"
+    done
+    run options --show
+    expect_contains "unchanged after refusals" "StoreFolderName=Faxes; 2026" "$OUT"
+}
+
+test_deleting_instead_of_storing() {
+    install_vexa
+    "$VEXA" options --set StoreInMessages=False >/dev/null
+    deliver 01-incoming-tiff.eml
+    run scan
+    expect_eq "deleted to Trash" 1 "$(count_files "$MAILBOX/.Trash")"
+    expect_eq "archived" 1 "$(sql "SELECT count(*) FROM recv")"
+}
+
+test_open_and_manual_use_the_associated_program() {
+    install_vexa
+    mkdir -p "$WORLD/bin"
+    printf '#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s/opened"\n' "$WORLD" >"$WORLD/bin/xdg-open"
+    chmod +x "$WORLD/bin/xdg-open"
+    PATH="$WORLD/bin:$PATH" run open
+    PATH="$WORLD/bin:$PATH" run manual
+    expect_eq "status" 0 "$STATUS"
+    for _ in $(seq 100); do [[ $(wc -l <"$WORLD/opened" 2>/dev/null) == 2 ]] && break; sleep 0.05; done
+    expect_eq "opened" "$ARCHIVE
+$INSTALL/VXHELP.html" "$(sort "$WORLD/opened")"
+    PATH="/usr/bin:/bin" run manual
+    if [[ ! -x /usr/bin/xdg-open ]]; then expect_eq "no associated program" "Can't open help!" "$ERR"; fi
+}
+
+test_watch_archives_deliveries_as_they_come() {
+    install_vexa
+    deliver 01-incoming-tiff.eml 2000.early.host
+    "$VEXA" watch >"$WORLD/watch-out" 2>"$WORLD/watch-err" &
+    local pid=$!
+    for _ in $(seq 200); do grep -q Watching "$WORLD/watch-out" 2>/dev/null && break; sleep 0.05; done
+    deliver 02-incoming-pdf.eml 2001.later.host
+    deliver 07-unrelated.eml 2002.other.host
+    for _ in $(seq 200); do [[ $(count_files "$MAILBOX/.VX2 Messages") == 2 ]] && break; sleep 0.05; done
+    # A mail reader marking a message read renames it: that is no new arrival.
+    mv "$MAILBOX/new/2002.other.host" "$MAILBOX/cur/2002.other.host:2,S"
+    sleep 0.3
+    kill -TERM "$pid"
+    wait "$pid"
+    expect_eq "exit status" 0 "$?"
+    expect_eq "archived" "R0000001.tif R0000002.pdf" "$(sql "SELECT group_concat(FileId, ' ') FROM (SELECT FileId FROM recv ORDER BY Id)")"
+    expect_eq "nothing reported" "" "$(cat "$WORLD/watch-err")"
+}
+
+test_usage_errors_exit_64() {
+    run frobnicate
+    expect_eq "unknown command" 64 "$STATUS"
+    run scan --bogus
+    expect_eq "unknown option" 64 "$STATUS"
+    run
+    expect_eq "no command" 64 "$STATUS"
+    run --help
+    expect_eq "help" 0 "$STATUS"
+    expect_contains "help lists commands" "convert" "$OUT"
+}
+
+# ---- runner --------------------------------------------------------------------------------
+
+tests=("$@")
+if [[ ${#tests[@]} -eq 0 ]]; then
+    mapfile -t tests < <(declare -F | awk '{print $3}' | grep '^test_')
+fi
+for name in "${tests[@]}"; do
+    current_failed=0
+    setup
+    echo "[ RUN  ] $name"
+    ( "$name" ) >"$WORLD/log" 2>&1
+    [[ -s "$WORLD/log" ]] && grep -q "FAIL" "$WORLD/log" && current_failed=1
+    if [[ $current_failed -eq 0 ]]; then
+        passed=$((passed + 1))
+        echo "[  OK  ] $name"
+    else
+        failed=$((failed + 1))
+        failures+=("$name")
+        cat "$WORLD/log"
+        echo "[ FAIL ] $name"
+    fi
+    rm -rf "$WORLD"
+done
+echo
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 ]]
