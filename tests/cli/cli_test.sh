@@ -64,7 +64,7 @@ run() {  # run ARGS...: sets OUT, ERR and STATUS
     ERR=$(cat "$WORLD/stderr")
 }
 
-count_files() { find "$1" -type f 2>/dev/null | wc -l; }
+count_files() { find "$1/cur" "$1/new" -type f 2>/dev/null | wc -l; }  # messages of a Maildir folder
 
 # A transport that keeps what it was given, for vexa send.
 make_transport() {

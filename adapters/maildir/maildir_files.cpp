@@ -1,0 +1,146 @@
+#include "adapters/maildir/maildir_files.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+#include <tuple>
+
+namespace vexa::maildir {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr const char* kPlaces[] = {"new", "cur"};
+
+bool BaseTaken(const fs::path& folder, const std::string& base) {
+    for (const char* place : kPlaces) {
+        std::error_code ec;
+        for (fs::directory_iterator it(folder / place, ec), end; !ec && it != end; it.increment(ec)) {
+            if (SplitMessageName(it->path().filename().string()).base == base) return true;
+        }
+    }
+    return false;
+}
+
+// The slow road for a message that lives on another file system: a copy completed in tmp/ and
+// then renamed into place, so a reader of the folder never sees half a message.
+fs::path CopyAcross(const fs::path& file, const fs::path& folder, const std::string& place, MessageName name) {
+    const fs::path staged = folder / "tmp" / NewUniqueBase();
+    std::error_code ec;
+    fs::copy_file(file, staged, fs::copy_options::none, ec);
+    if (ec) {
+        fs::remove(staged, ec);
+        throw ErrnoError("Can't copy " + file.string() + " to " + staged.string(), ec.value());
+    }
+    for (int attempt = 0;; ++attempt) {
+        if (attempt > 0) name.base = NewUniqueBase();
+        const fs::path target = folder / place / JoinMessageName(name);
+        const int err = RenameNoReplace(staged, target);
+        if (err == EEXIST && attempt < 5) continue;
+        if (err != 0) {
+            fs::remove(staged, ec);
+            throw ErrnoError("Can't move " + staged.string() + " to " + target.string(), err);
+        }
+        if (::unlink(file.c_str()) != 0) {
+            // Keeping both would show the message twice; the original stays where it was.
+            const int unlinkErr = errno;
+            fs::remove(target, ec);
+            throw ErrnoError("Can't remove " + file.string(), unlinkErr);
+        }
+        return target;
+    }
+}
+
+}  // namespace
+
+HostError ErrnoError(const std::string& context, int err) {
+    return HostError(err, context + ": " + std::generic_category().message(err));
+}
+
+bool IsMaildir(const fs::path& folder) {
+    std::error_code ec;
+    return fs::is_directory(folder / "cur", ec) && fs::is_directory(folder / "new", ec) &&
+           fs::is_directory(folder / "tmp", ec);
+}
+
+std::vector<fs::path> ListMessages(const fs::path& folder) {
+    struct Entry {
+        timespec mtime;
+        std::string name;
+        fs::path path;
+    };
+    std::vector<Entry> entries;
+    for (const char* place : kPlaces) {
+        const fs::path dir = folder / place;
+        std::error_code ec;
+        fs::directory_iterator it(dir, ec);
+        for (const fs::directory_iterator end{}; !ec && it != end; it.increment(ec)) {
+            std::string name = it->path().filename().string();
+            if (name.starts_with('.')) continue;
+            struct stat info {};
+            // A message taken by another reader between listing and stat is simply not there.
+            if (::stat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+            entries.push_back({info.st_mtim, std::move(name), it->path()});
+        }
+        if (ec) throw ErrnoError("Can't read " + dir.string(), ec.value());
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        return std::tie(a.mtime.tv_sec, a.mtime.tv_nsec, a.name) < std::tie(b.mtime.tv_sec, b.mtime.tv_nsec, b.name);
+    });
+    std::vector<fs::path> paths;
+    paths.reserve(entries.size());
+    for (auto& entry : entries) paths.push_back(std::move(entry.path));
+    return paths;
+}
+
+bool CreateMaildirFolder(const fs::path& folder) {
+    if (::mkdir(folder.c_str(), 0700) != 0) {
+        if (errno == EEXIST) return false;
+        throw ErrnoError("Can't create the folder " + folder.string(), errno);
+    }
+    const auto undo = [&folder](const std::string& context, int err) {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+        return ErrnoError(context, err);
+    };
+    for (const char* sub : {"cur", "new", "tmp"}) {
+        const fs::path dir = folder / sub;
+        if (::mkdir(dir.c_str(), 0700) != 0) throw undo("Can't create the folder " + dir.string(), errno);
+    }
+    const fs::path marker = folder / "maildirfolder";
+    const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 || ::close(fd) != 0) throw undo("Can't create " + marker.string(), errno);
+    return true;
+}
+
+int RenameNoReplace(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    const int err = errno;
+    if (err != EINVAL && err != ENOSYS) return err;
+    // File systems without RENAME_NOREPLACE: link() refuses a taken name just as well.
+    if (::link(from.c_str(), to.c_str()) != 0) return errno;
+    if (::unlink(from.c_str()) != 0) {
+        const int unlinkErr = errno;
+        ::unlink(to.c_str());
+        return unlinkErr;
+    }
+    return 0;
+}
+
+fs::path MoveMessageFile(const fs::path& file, const fs::path& folder, const std::string& place, MessageName name) {
+    for (int attempt = 0;; ++attempt) {
+        if (attempt > 0 || BaseTaken(folder, name.base)) name.base = NewUniqueBase();
+        const fs::path target = folder / place / JoinMessageName(name);
+        const int err = RenameNoReplace(file, target);
+        if (err == 0) return target;
+        if (err == EXDEV) return CopyAcross(file, folder, place, name);
+        if (err == EEXIST && attempt < 5) continue;
+        throw ErrnoError("Can't move " + file.string() + " to " + target.string(), err);
+    }
+}
+
+}  // namespace vexa::maildir

@@ -1,0 +1,38 @@
+// The file operations of a Maildir++ tree: recognising and creating folders, listing messages
+// in arrival order and moving message files between folders without ever overwriting one.
+// The session, the folder objects and the mail items call them; failures come out as HostError.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "adapters/maildir/maildir_names.h"
+#include "host/host_error.h"
+
+namespace vexa::maildir {
+
+// `context` says what was attempted ("Can't move /a to /b"); the system's text for `err` follows.
+HostError ErrnoError(const std::string& context, int err);
+
+// A folder with cur/, new/ and tmp/ directories.
+bool IsMaildir(const std::filesystem::path& folder);
+
+// The message files in new/ and cur/ (not tmp/, not dot files), oldest first by modification
+// time, then by name.
+std::vector<std::filesystem::path> ListMessages(const std::filesystem::path& folder);
+
+// Creates a Maildir++ folder (the directory, cur/, new/, tmp/ and the maildirfolder marker).
+// Returns false, changing nothing, when the directory already exists.
+bool CreateMaildirFolder(const std::filesystem::path& folder);
+
+// Renames without replacing: returns 0, or the errno (EEXIST when `to` is taken).
+int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Moves `file` into `folder`/`place` (new or cur) as `name`; when that base name is already in
+// the folder (in new/ or cur/, under any flags), under a fresh base with the same info. Works
+// across file systems by copying through the folder's tmp/. Returns the new path.
+std::filesystem::path MoveMessageFile(const std::filesystem::path& file, const std::filesystem::path& folder,
+                                      const std::string& place, MessageName name);
+
+}  // namespace vexa::maildir

@@ -1,0 +1,265 @@
+#include "adapters/maildir/maildir_mail.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "adapters/maildir/maildir_files.h"
+#include "adapters/maildir/maildir_session.h"
+#include "adapters/maildir/maildir_store.h"
+#include "adapters/maildir/mime_message.h"
+#include "adapters/maildir/subject_header.h"
+
+namespace vexa::maildir {
+namespace fs = std::filesystem;
+namespace {
+
+HostError PathNotFound() {
+    return HostError(static_cast<std::int32_t>(0x80070003u),
+                     "Cannot save the attachment. Path does not exist. Verify the path is correct.");
+}
+
+HostError NotInFolder() {
+    return HostError(EINVAL, "The message is in no folder, so it cannot be moved or deleted.");
+}
+
+LocalDateTime ToLocal(std::time_t time) {
+    std::tm local{};
+    localtime_r(&time, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
+}
+
+bool SameFolder(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    return fs::equivalent(a, b, ec);
+}
+
+class MaildirAttachment final : public Attachment {
+public:
+    MaildirAttachment(std::shared_ptr<MimeMessage> message, GMimePart* part)
+        : message_(std::move(message)), part_(Retain{}, part) {}
+
+    std::string FileName() override {
+        const char* name = g_mime_part_get_filename(part_.Get());
+        return name != nullptr ? name : "";
+    }
+
+    void SaveAsFile(const std::string& path) override {
+        const fs::path target(path);
+        std::error_code ec;
+        if (!fs::is_directory(target.has_parent_path() ? target.parent_path() : fs::path("."), ec)) throw PathNotFound();
+        // Like the host, an existing file of that name is overwritten.
+        UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+        if (!fd) {
+            const int err = errno;
+            if (err == ENOENT) throw PathNotFound();
+            throw ErrnoError("Can't write " + path, err);
+        }
+        int err = 0;
+        {
+            GObjectRef<GMimeStream> out(Adopt{}, g_mime_stream_fs_new(fd.Get()));
+            g_mime_stream_fs_set_owner(GMIME_STREAM_FS(out.Get()), FALSE);
+            // The content streams from the message file through the transfer decoder, so an
+            // attachment of any size passes through a small buffer.
+            if (GMimeDataWrapper* content = g_mime_part_get_content(part_.Get())) {
+                errno = 0;
+                if (g_mime_data_wrapper_write_to_stream(content, out.Get()) < 0) err = errno != 0 ? errno : EIO;
+            }
+        }
+        const int closeErr = fd.Close();
+        if (err == 0) err = closeErr;
+        if (err != 0) {
+            // Half a file would pass for the attachment in the archive.
+            ::unlink(target.c_str());
+            throw ErrnoError("Can't write " + path, err);
+        }
+    }
+
+private:
+    // Holds the file open that the part's content is read from.
+    std::shared_ptr<MimeMessage> message_;
+    GObjectRef<GMimePart> part_;
+};
+
+template <class Interface, class Element>
+class List final : public Interface {
+public:
+    explicit List(std::vector<Element> items) : items_(std::move(items)) {}
+    std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
+    Element Item(std::int16_t index) override {
+        if (index < 1 || index > Count()) throw IndexOutOfBounds();
+        return items_[static_cast<std::size_t>(index - 1)];
+    }
+
+private:
+    std::vector<Element> items_;
+};
+
+class MaildirAddressEntry final : public AddressEntry {
+public:
+    explicit MaildirAddressEntry(std::string address) : address_(std::move(address)) {}
+    std::string Address() override { return address_; }
+
+private:
+    std::string address_;
+};
+
+class MaildirRecipient final : public Recipient {
+public:
+    explicit MaildirRecipient(MailAddress address) : address_(std::move(address)) {}
+    std::string Address() override { return address_.address; }
+    AddressEntryPtr AddressEntry() override { return std::make_shared<MaildirAddressEntry>(address_.address); }
+    std::string Name() override { return address_.name; }
+
+private:
+    MailAddress address_;
+};
+
+RecipientsPtr MakeRecipients(const std::vector<MailAddress>& addresses) {
+    std::vector<RecipientPtr> items;
+    for (const auto& address : addresses) items.push_back(std::make_shared<MaildirRecipient>(address));
+    return std::make_shared<List<Recipients, RecipientPtr>>(std::move(items));
+}
+
+}  // namespace
+
+MaildirMailItem::MaildirMailItem(std::shared_ptr<MaildirSession> session, std::shared_ptr<MimeMessage> message,
+                                 std::optional<fs::path> file, std::time_t arrival)
+    : session_(std::move(session)),
+      message_(std::move(message)),
+      file_(std::move(file)),
+      arrival_(arrival),
+      originalSubject_(message_->Subject()),
+      subject_(originalSubject_) {}
+
+MaildirMailItem::~MaildirMailItem() = default;
+
+std::int32_t MaildirMailItem::Class() { return kOlMail; }
+
+std::optional<fs::path> MaildirMailItem::Folder() const {
+    if (!file_) return std::nullopt;
+    const fs::path dir = file_->parent_path();
+    const auto place = dir.filename();
+    if (place != "new" && place != "cur") return std::nullopt;
+    if (!IsMaildir(dir.parent_path())) return std::nullopt;
+    return dir.parent_path();
+}
+
+std::optional<bool> MaildirMailItem::UnRead() {
+    if (!Folder()) return unread_;
+    return SplitMessageName(file_->filename().string()).flags.find('S') == std::string::npos;
+}
+
+void MaildirMailItem::SetUnRead(bool unread) {
+    const auto folder = Folder();
+    if (!folder) {
+        unread_ = unread;
+        return;
+    }
+    const MessageName name = SplitMessageName(file_->filename().string());
+    std::string place = file_->parent_path().filename().string();
+    // Mail readers move a message out of new/ once it has been seen.
+    if (place == "new" && !unread) place = "cur";
+    MessageName renamed = name;
+    renamed.flags = WithFlag(name.flags, 'S', !unread);
+    renamed.hasInfo = name.hasInfo || place == "cur";
+    const fs::path target = *folder / place / JoinMessageName(renamed);
+    if (target == *file_) return;
+    if (const int err = RenameNoReplace(*file_, target); err != 0) {
+        throw ErrnoError("Can't rename " + file_->string() + " to " + target.string(), err);
+    }
+    file_ = target;
+}
+
+std::string MaildirMailItem::Subject() { return subject_; }
+
+void MaildirMailItem::SetSubject(const std::string& subject) { subject_ = subject; }
+
+std::string MaildirMailItem::Body() { return message_->Body(); }
+
+LocalDateTime MaildirMailItem::ReceivedTime() { return ToLocal(message_->ReceivedDate().value_or(arrival_)); }
+
+AttachmentsPtr MaildirMailItem::Attachments() {
+    std::vector<AttachmentPtr> items;
+    for (GMimePart* part : message_->AttachmentParts()) items.push_back(std::make_shared<MaildirAttachment>(message_, part));
+    return std::make_shared<List<vexa::Attachments, AttachmentPtr>>(std::move(items));
+}
+
+RecipientsPtr MaildirMailItem::Recipients() { return MakeRecipients(message_->Recipients()); }
+
+MailItemPtr MaildirMailItem::Reply() {
+    auto recipients = message_->ReplyTo();
+    if (recipients.empty()) recipients = message_->From();
+    return std::make_shared<MaildirReply>("RE: " + subject_, std::move(recipients));
+}
+
+void MaildirMailItem::MoveInto(const MaildirFolder& target) {
+    MessageName name;
+    std::string place;
+    if (Folder()) {
+        name = SplitMessageName(file_->filename().string());
+        place = file_->parent_path().filename().string();
+    } else {
+        // A file from outside any Maildir gets a Maildir name and its read state as flags.
+        name = {NewUniqueBase(), !unread_, unread_ ? "" : "S"};
+        place = unread_ ? "new" : "cur";
+    }
+    file_ = MoveMessageFile(*file_, target.Path(), place, name);
+}
+
+MailItemPtr MaildirMailItem::Move(const MAPIFolderPtr& folder) {
+    if (!folder) throw error::ObjectNotSet();
+    auto target = std::dynamic_pointer_cast<MaildirFolder>(folder);
+    if (!target || target->Session() != session_) throw error::TypeMismatch();
+    if (!file_) throw NotInFolder();
+    auto self = shared_from_this();
+    if (const auto current = Folder(); current && SameFolder(*current, target->Path())) return self;
+    MoveInto(*target);
+    target->RaiseItemAdd(self);
+    return self;
+}
+
+void MaildirMailItem::Delete() {
+    if (!file_) throw NotInFolder();
+    const auto trash = session_->Trash();
+    if (const auto current = Folder(); current && SameFolder(*current, trash->Path())) {
+        // Deleting in the trash deletes for good, as the host does in Deleted Items.
+        const bool unread = *UnRead();
+        if (::unlink(file_->c_str()) != 0) throw ErrnoError("Can't delete " + file_->string(), errno);
+        file_.reset();
+        unread_ = unread;
+        return;
+    }
+    MoveInto(*trash);
+    trash->RaiseItemAdd(shared_from_this());
+}
+
+std::vector<MailAddress> MaildirMailItem::SenderAddresses() { return message_->From(); }
+
+std::vector<MailAddress> MaildirMailItem::RecipientAddresses() { return message_->Recipients(); }
+
+std::string MaildirMailItem::RawMessageWithSubject() const {
+    std::string raw = message_->RawBytes();
+    if (subject_ == originalSubject_) return raw;
+    return ReplaceSubjectField(raw, SubjectField(subject_));
+}
+
+std::int32_t MaildirReply::Class() { return kOlMail; }
+
+// The host's date for an item that was never received.
+LocalDateTime MaildirReply::ReceivedTime() { return {4501, 1, 1, 0, 0, 0}; }
+
+AttachmentsPtr MaildirReply::Attachments() { return std::make_shared<List<vexa::Attachments, AttachmentPtr>>(std::vector<AttachmentPtr>{}); }
+
+RecipientsPtr MaildirReply::Recipients() { return MakeRecipients(recipients_); }
+
+MailItemPtr MaildirReply::Reply() { return std::make_shared<MaildirReply>("RE: " + subject_, std::vector<MailAddress>{}); }
+
+MailItemPtr MaildirReply::Move(const MAPIFolderPtr&) { throw NotInFolder(); }
+
+void MaildirReply::Delete() { throw NotInFolder(); }
+
+}  // namespace vexa::maildir

@@ -1,0 +1,228 @@
+#include "adapters/maildir/maildir_session.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <ctime>
+#include <system_error>
+
+#include "adapters/maildir/maildir_files.h"
+#include "adapters/maildir/mime_message.h"
+
+namespace vexa::maildir {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr const char* kTrashName = "Trash";
+
+HostError NotAMaildir(const fs::path& folder) {
+    return HostError(ENOTDIR, folder.string() + " is not a Maildir (it needs cur, new and tmp)");
+}
+
+class MaildirApplication final : public Application {
+public:
+    explicit MaildirApplication(std::shared_ptr<MaildirSession> session) : session_(std::move(session)) {}
+
+    Subscription Advise(ApplicationEvents& sink) override { return session_->ItemSendEvents().Advise(sink); }
+    NameSpacePtr GetNamespace(const std::string& type) override {
+        if (type != "MAPI") throw HostError(static_cast<std::int32_t>(0x80070057u), "The parameter is incorrect.");
+        return session_->NameSpaceObject();
+    }
+    ExplorerPtr ActiveExplorer() override { return nullptr; }
+    NameSpacePtr Session() override { return session_->NameSpaceObject(); }
+
+private:
+    std::shared_ptr<MaildirSession> session_;
+};
+
+class FixedAddress final : public SafeAddress {
+public:
+    explicit FixedAddress(std::string address) : address_(std::move(address)) {}
+    std::string Address() override { return address_; }
+
+private:
+    std::string address_;
+};
+
+class FixedRecipients final : public SafeRecipients {
+public:
+    explicit FixedRecipients(const std::vector<MailAddress>& addresses) {
+        for (const auto& address : addresses) items_.push_back(std::make_shared<FixedAddress>(address.address));
+    }
+    std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
+    std::shared_ptr<SafeAddress> Item(std::int16_t index) override {
+        if (index < 1 || index > Count()) throw IndexOutOfBounds();
+        return items_[static_cast<std::size_t>(index - 1)];
+    }
+
+private:
+    std::vector<std::shared_ptr<SafeAddress>> items_;
+};
+
+// The wrapper reads addresses straight from the message: a file has no security prompt to avoid.
+class MaildirSafeMailItem final : public SafeMailItem {
+public:
+    void SetItem(const MailItemPtr& item) override {
+        auto mail = std::dynamic_pointer_cast<MaildirMail>(item);
+        if (!mail) throw error::TypeMismatch();
+        item_ = std::move(mail);
+    }
+    std::shared_ptr<SafeAddress> Sender() override {
+        const auto senders = Deref(item_).SenderAddresses();
+        if (senders.empty()) return nullptr;
+        return std::make_shared<FixedAddress>(senders.front().address);
+    }
+    std::shared_ptr<SafeRecipients> Recipients() override {
+        return std::make_shared<FixedRecipients>(Deref(item_).RecipientAddresses());
+    }
+
+private:
+    std::shared_ptr<MaildirMail> item_;
+};
+
+bool SameProgId(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+}  // namespace
+
+// The factory lives inside the session it serves, so it refers to it without owning it.
+class MaildirSession::Applications final : public ApplicationFactory {
+public:
+    explicit Applications(MaildirSession& session) : session_(session) {}
+    ApplicationPtr CreateApplication() override { return session_.NewApplication(); }
+
+private:
+    MaildirSession& session_;
+};
+
+class MaildirSession::SafeItems final : public SafeMailItemFactory {
+public:
+    std::shared_ptr<SafeMailItem> Create(const std::string& progId) override {
+        // ProgIDs are looked up without regard to letter case.
+        if (!SameProgId(progId, kSafeMailItemProgId)) {
+            throw HostError(static_cast<std::int32_t>(0x800401F3u), "Invalid class string");
+        }
+        return std::make_shared<MaildirSafeMailItem>();
+    }
+};
+
+std::shared_ptr<MaildirSession> MaildirSession::Open(const fs::path& inbox) {
+    if (!IsMaildir(inbox)) throw NotAMaildir(inbox);
+    EnsureGMime();
+    std::error_code ec;
+    fs::path path = fs::absolute(inbox, ec);
+    if (ec) path = inbox;
+    path = path.lexically_normal();
+    // "Maildir/" and "Maildir" must name the same folder when paths are compared.
+    if (!path.has_filename() && path.has_parent_path()) path = path.parent_path();
+    return std::make_shared<MaildirSession>(Token{}, std::move(path));
+}
+
+MaildirSession::MaildirSession(Token, fs::path inbox)
+    : inbox_(std::move(inbox)),
+      factory_(std::make_unique<Applications>(*this)),
+      safeItems_(std::make_unique<SafeItems>()) {}
+
+std::shared_ptr<Application> MaildirSession::NewApplication() {
+    return std::make_shared<MaildirApplication>(shared_from_this());
+}
+
+ApplicationFactory& MaildirSession::Factory() { return *factory_; }
+
+SafeMailItemFactory& MaildirSession::SafeMailItems() { return *safeItems_; }
+
+std::vector<fs::path> MaildirSession::InboxMessages() { return ListMessages(inbox_); }
+
+void MaildirSession::RaiseItemAdd(const fs::path& file) { InboxFolder()->RaiseItemAdd(LoadItem(file)); }
+
+ItemPtr MaildirSession::LoadItem(const fs::path& file) {
+    std::error_code ec;
+    fs::path path = fs::absolute(file, ec);
+    if (ec) path = file;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::make_shared<NotMailItem>();
+    try {
+        auto message = MimeMessage::Parse(MimeMessage::OpenFile(path));
+        if (!message) return std::make_shared<NotMailItem>();
+        return std::make_shared<MaildirMailItem>(shared_from_this(), std::move(message), std::move(path),
+                                                 info.st_mtim.tv_sec);
+    } catch (const HostError&) {
+        // Unreadable is reported like any other file that is not a message.
+        return std::make_shared<NotMailItem>();
+    }
+}
+
+std::shared_ptr<MaildirMailItem> MaildirSession::ParseMessage(std::string bytes) {
+    auto message = MimeMessage::Parse(MimeMessage::FromBytes(bytes));
+    if (!message) {
+        throw HostError(EINVAL, "The message read is not a mail message (it has no From, To, Subject or Date field).");
+    }
+    return std::make_shared<MaildirMailItem>(shared_from_this(), std::move(message), std::nullopt, std::time(nullptr));
+}
+
+bool MaildirSession::RaiseItemSend(const ItemPtr& item) {
+    bool cancel = false;
+    itemSend_.Raise([&](ApplicationEvents& sink) { sink.ItemSend(item, cancel); });
+    return !cancel;
+}
+
+std::shared_ptr<MAPIFolder> MaildirSession::Inbox() { return InboxFolder(); }
+
+std::shared_ptr<MaildirFolder> MaildirSession::InboxFolder() {
+    return std::make_shared<MaildirFolder>(shared_from_this(), "Inbox", inbox_, true);
+}
+
+std::shared_ptr<MaildirFolder> MaildirSession::Trash() {
+    const fs::path path = inbox_ / (std::string(".") + kTrashName);
+    if (!IsMaildir(path)) {
+        // Created on first use; when another process won the race the folder is there now.
+        CreateMaildirFolder(path);
+        if (!IsMaildir(path)) throw NotAMaildir(path);
+    }
+    return std::make_shared<MaildirFolder>(shared_from_this(), kTrashName, path, false);
+}
+
+std::shared_ptr<MaildirFolder> MaildirSession::FindSubfolder(const std::string& name) {
+    if (!IsValidFolderName(name)) return nullptr;
+    fs::path path = inbox_ / ("." + name);
+    if (!IsMaildir(path)) return nullptr;
+    return std::make_shared<MaildirFolder>(shared_from_this(), name, std::move(path), false);
+}
+
+std::shared_ptr<MaildirFolder> MaildirSession::AddSubfolder(const std::string& name) {
+    if (!IsValidFolderName(name)) {
+        throw HostError(EINVAL, "Cannot create the folder \"" + name +
+                                    "\": a folder name must not be empty, contain \"/\" or control characters, "
+                                    "or start with \".\".");
+    }
+    fs::path path = inbox_ / ("." + name);
+    if (!CreateMaildirFolder(path)) throw HostError(EEXIST, "The folder \"" + name + "\" already exists.");
+    return std::make_shared<MaildirFolder>(shared_from_this(), name, std::move(path), false);
+}
+
+int MaildirSession::CountSubfolders() {
+    int count = 0;
+    std::error_code ec;
+    fs::directory_iterator it(inbox_, ec);
+    for (const fs::directory_iterator end{}; !ec && it != end; it.increment(ec)) {
+        const std::string entry = it->path().filename().string();
+        if (entry.size() > 1 && entry[0] == '.' && IsValidFolderName(entry.substr(1)) && IsMaildir(it->path())) ++count;
+    }
+    if (ec) throw ErrnoError("Can't read " + inbox_.string(), ec.value());
+    return count;
+}
+
+NameSpacePtr MaildirSession::NameSpaceObject() { return std::make_shared<MaildirNameSpace>(shared_from_this()); }
+
+EventSource<ItemsEvents>& MaildirSession::ItemAddEvents(const fs::path& path) {
+    auto& events = itemAdd_[path];
+    if (!events) events = std::make_unique<EventSource<ItemsEvents>>();
+    return *events;
+}
+
+}  // namespace vexa::maildir

@@ -1,0 +1,129 @@
+// vexa watch: archives faxes and confirmations as they arrive. A message is new when a name not
+// seen before appears in new/ or cur/; a mail reader renaming a message (marking it read) keeps
+// the unique part of its name, so that is no arrival. SIGHUP reloads the options; SIGTERM and
+// SIGINT shut down as the explorer's close and the disconnection do.
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <map>
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include "apps/vexa/cli.h"
+#include "apps/vexa/environment.h"
+#include "apps/vexa/option_parser.h"
+#include "apps/vexa/runtime.h"
+#include "host/host_error.h"
+
+namespace vexa::cli {
+namespace {
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {
+        if (fd_ < 0) throw HostError(errno, std::string("Can't watch the mailbox: ") + std::strerror(errno));
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { ::close(fd_); }
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The unique part of a Maildir file name: everything before the ":2," info.
+std::string UniquePart(const std::string& name) { return name.substr(0, name.find(':')); }
+
+bool IsMessageName(const std::string& name) { return !name.empty() && name[0] != '.'; }
+
+}  // namespace
+
+int RunWatch(const Args& args) {
+    const ParsedOptions options = ParseOptions(args, {{"maildir", true}});
+    if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
+
+    // The signals are taken as events, so a shutdown never interrupts the archive mid-store.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGHUP, SIGTERM, SIGINT}) sigaddset(&signals, signal);
+    if (::sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) throw HostError(errno, "Can't take the signals.");
+    Descriptor signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
+
+    Runtime runtime({options.Value("maildir"), std::nullopt});
+    if (!runtime.Connect()) return kExitConfig;
+    const std::filesystem::path inbox = MaildirPath(options.Value("maildir"));
+
+    // Watch first, then list: a message delivered in between is seen by one or the other.
+    Descriptor notify(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    std::map<int, std::filesystem::path> folders;
+    for (const char* sub : {"new", "cur"}) {
+        const int watch = ::inotify_add_watch(notify.Get(), (inbox / sub).c_str(), IN_MOVED_TO | IN_CREATE);
+        if (watch < 0) throw HostError(errno, "Can't watch " + (inbox / sub).string());
+        folders[watch] = inbox / sub;
+    }
+    std::set<std::string> seen;
+    for (const auto& file : runtime.Session().InboxMessages()) seen.insert(UniquePart(file.filename().string()));
+
+    auto arrive = [&](const std::filesystem::path& file) {
+        try {
+            runtime.Session().RaiseItemAdd(file);
+        } catch (...) {
+            runtime.Messages().Show(file.string() + ": " + CurrentErrorDescription(), kAppTitle);
+        }
+    };
+    for (const auto& file : runtime.Session().InboxMessages()) {
+        if (file.parent_path().filename() == "new") arrive(file);
+    }
+    std::printf("Watching %s\n", inbox.c_str());
+    std::fflush(stdout);
+
+    alignas(inotify_event) char buffer[64 * 1024];
+    pollfd fds[] = {{notify.Get(), POLLIN, 0}, {signalFd.Get(), POLLIN, 0}};
+    for (;;) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            throw HostError(errno, "Can't watch the mailbox.");
+        }
+        if (fds[1].revents & POLLIN) {
+            signalfd_siginfo info{};
+            if (::read(signalFd.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                if (info.ssi_signo == SIGHUP) {
+                    try {
+                        runtime.Addin().Options().LoadOptions();
+                    } catch (...) {
+                        runtime.Messages().Show("Options not reloaded: " + CurrentErrorDescription(), kAppTitle);
+                    }
+                } else {
+                    break;
+                }
+            }
+        }
+        if (fds[0].revents & POLLIN) {
+            for (;;) {
+                const ssize_t length = ::read(notify.Get(), buffer, sizeof buffer);
+                if (length <= 0) break;
+                for (char* at = buffer; at < buffer + length;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(at);
+                    at += sizeof(inotify_event) + event->len;
+                    if (event->len == 0 || (event->mask & IN_ISDIR)) continue;
+                    const std::string name = event->name;
+                    if (!IsMessageName(name) || !seen.insert(UniquePart(name)).second) continue;
+                    const std::filesystem::path file = folders[event->wd] / name;
+                    if (std::filesystem::exists(file)) arrive(file);
+                }
+            }
+        }
+    }
+    runtime.Shutdown();
+    return runtime.ExitStatus();
+}
+
+}  // namespace vexa::cli

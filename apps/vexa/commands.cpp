@@ -1,0 +1,52 @@
+// The table of subcommands, with their synopsis and one-line help.
+
+#include "apps/vexa/cli.h"
+
+namespace vexa::cli {
+
+const std::vector<Command>& Commands() {
+    static const std::vector<Command> commands = {
+        {"init", "vexa init [--home DIR]",
+         "create the installation: archive, Attach folder, help; record where it is", RunInit},
+        {"scan", "vexa scan [--maildir DIR]", "archive the faxes and confirmations now in the Inbox", RunScan},
+        {"watch", "vexa watch [--maildir DIR]", "archive faxes and confirmations as they arrive", RunWatch},
+        {"send", "vexa send [--transport CMD] [--description TEXT] [sendmail options] [--] [recipient...]",
+         "sendmail for mail readers: archive a fax on its way out, then hand it on", RunSend},
+        {"convert", "vexa convert [--maildir DIR] [--description TEXT] FILE...",
+         "archive one message file by hand", RunConvert},
+        {"options", "vexa options [--show] [--set KEY=VALUE]...", "show or change the options", RunOptions},
+        {"open", "vexa open [--maildir DIR]", "open the archive with its associated program", RunOpen},
+        {"manual", "vexa manual [--maildir DIR]", "open the help document", RunManual},
+    };
+    return commands;
+}
+
+std::string CommandHelp(const Command& command) {
+    std::string text = std::string("Usage: ") + command.synopsis + "\n  " + command.summary + "\n";
+    const std::string name = command.name;
+    if (name == "init") {
+        text += "\n  --home DIR   the installation folder (default $XDG_DATA_HOME/vexa)\n"
+                "  An existing archive and its files are kept; only the folder is recorded again.\n";
+    } else if (name == "scan" || name == "watch" || name == "open" || name == "manual" || name == "convert") {
+        text += "\n  --maildir DIR   the mailbox (default $MAILDIR, else ~/Maildir)\n";
+        if (name == "watch") text += "  SIGHUP reloads the options; SIGTERM or SIGINT stops.\n";
+        if (name == "convert") text += "  --description TEXT   answers the description prompt\n";
+    } else if (name == "send") {
+        text += "\n  --transport CMD      the real sendmail, run by /bin/sh -c with the options and recipients\n"
+                "                       appended (default /usr/sbin/sendmail -oi)\n"
+                "  --description TEXT   answers the description prompt\n"
+                "  --maildir DIR        the mailbox (default $MAILDIR, else ~/Maildir)\n"
+                "  Reads one message on standard input. Exits with the transport's status, or 75 when the\n"
+                "  fax was not recorded and so not sent.\n";
+    } else if (name == "options") {
+        text += "\n  --show            print the six options as KEY=VALUE lines\n"
+                "  --set KEY=VALUE   change an option as the dialog's OK would; keys: InCriteria,\n"
+                "                    ConfirmCriteria, OutCriteria, StoreInMessages (True/False),\n"
+                "                    StoreFolderName, AskDescription (0/1)\n"
+                "  Without options, the options dialog is shown on the terminal.\n";
+    }
+    text += "\nExit status: 0 nothing reported, 1 a message was reported, 64 usage error, 78 start-up failed.\n";
+    return text;
+}
+
+}  // namespace vexa::cli

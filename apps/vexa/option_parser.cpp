@@ -1,0 +1,50 @@
+#include "apps/vexa/option_parser.h"
+
+#include <getopt.h>
+
+namespace vexa::cli {
+
+std::optional<std::string> ParsedOptions::Value(const std::string& name) const {
+    auto found = values_.find(name);
+    if (found == values_.end() || found->second.empty()) return std::nullopt;
+    return found->second.back();
+}
+
+const std::vector<std::string>& ParsedOptions::Values(const std::string& name) const {
+    static const std::vector<std::string> none;
+    auto found = values_.find(name);
+    return found == values_.end() ? none : found->second;
+}
+
+ParsedOptions ParseOptions(const Args& args, const std::vector<OptionSpec>& specs) {
+    std::vector<option> longOptions;
+    for (const auto& spec : specs) {
+        longOptions.push_back({spec.name, spec.takesValue ? required_argument : no_argument, nullptr, 0});
+    }
+    longOptions.push_back({nullptr, 0, nullptr, 0});
+
+    std::string program = "vexa";
+    std::vector<std::string> storage(args);
+    std::vector<char*> argv{program.data()};
+    for (auto& arg : storage) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    ParsedOptions parsed;
+    // "+" stops at the first operand; ":" lets us report errors ourselves. optind 0 restarts
+    // getopt's scan, which keeps state between calls.
+    optind = 0;
+    opterr = 0;
+    int index = 0;
+    for (;;) {
+        const int result = getopt_long(static_cast<int>(argv.size() - 1), argv.data(), "+:", longOptions.data(), &index);
+        if (result == -1) break;
+        if (result == '?') throw UsageError("unknown option '" + std::string(argv[optind - 1]) + "'");
+        if (result == ':') throw UsageError("option '" + std::string(argv[optind - 1]) + "' needs a value");
+        const OptionSpec& spec = specs[static_cast<std::size_t>(index)];
+        parsed.values_[spec.name].push_back(spec.takesValue ? optarg : "");
+    }
+    for (int i = optind; i < static_cast<int>(argv.size() - 1); ++i) parsed.operands_.push_back(argv[i]);
+    return parsed;
+}
+
+}  // namespace vexa::cli

@@ -1,0 +1,35 @@
+// Command-line options of the subcommands, parsed with getopt_long: long options only, each either
+// a flag or taking a value, possibly repeated; what is left are the operands.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "apps/vexa/cli.h"
+
+namespace vexa::cli {
+
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+};
+
+class ParsedOptions {
+public:
+    bool Has(const std::string& name) const { return values_.contains(name); }
+    std::optional<std::string> Value(const std::string& name) const;
+    const std::vector<std::string>& Values(const std::string& name) const;
+    const std::vector<std::string>& Operands() const { return operands_; }
+
+private:
+    friend ParsedOptions ParseOptions(const Args&, const std::vector<OptionSpec>&);
+    std::map<std::string, std::vector<std::string>> values_;
+    std::vector<std::string> operands_;
+};
+
+// Throws UsageError for an unknown option or a missing value.
+ParsedOptions ParseOptions(const Args& args, const std::vector<OptionSpec>& specs);
+
+}  // namespace vexa::cli

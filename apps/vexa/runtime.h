@@ -1,0 +1,75 @@
+// One run of the add-in on the Linux host: the Maildir mailbox, the platform components (settings
+// file, registry file, SQLite archive, console message boxes, terminal dialogs, xdg-open) and the
+// add-in object connected to them. Every mail subcommand builds one, connects, works, shuts down.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "adapters/maildir/maildir_session.h"
+#include "adapters/paths/path_rules.h"
+#include "adapters/posix/file_registry.h"
+#include "adapters/posix/ini_settings_store.h"
+#include "adapters/posix/posix_file_store.h"
+#include "adapters/posix/xdg_open_shell.h"
+#include "adapters/sqlite/sqlite_archive.h"
+#include "addin/connect.h"
+#include "apps/vexa/cli.h"
+#include "apps/vexa/console_message_box.h"
+#include "apps/vexa/terminal_dialogs.h"
+
+namespace vexa::cli {
+
+class Runtime {
+public:
+    struct Options {
+        std::optional<std::string> maildir;
+        std::optional<std::string> description;
+    };
+
+    explicit Runtime(const Options& options);
+    ~Runtime();
+    Runtime(const Runtime&) = delete;
+    Runtime& operator=(const Runtime&) = delete;
+
+    // Opens the mailbox and connects the add-in as the host would at start-up; false (after the
+    // "Can't init : " line) when start-up failed. `application` replaces the session's own
+    // application object (the convert command hands in one with a selection).
+    bool Connect(ApplicationPtr application = nullptr);
+    // Opens the mailbox without connecting; false (after the "Can't init : " line) when it cannot.
+    bool OpenMailbox();
+    // Shuts down as the explorer's close and the disconnection do.
+    void Shutdown();
+
+    // 0 when nothing was reported, 1 when any message was shown.
+    int ExitStatus() const { return messages_.Shown() == 0 ? kExitOk : kExitReported; }
+
+    vexa::Connect& Addin() { return *addin_; }
+    // The add-in object without a connection, for the commands that need only the settings.
+    vexa::Connect& UnconnectedAddin();
+    maildir::MaildirSession& Session() { return *session_; }
+    ConsoleMessageBox& Messages() { return messages_; }
+    Platform MakePlatform();
+
+private:
+    Options options_;
+    std::shared_ptr<maildir::MaildirSession> session_;
+    std::unique_ptr<AddinModule> module_;
+    FileRegistry registry_;
+    PosixPathRules paths_;
+    IniSettingsStore settings_;
+    SqliteArchiveEngine archive_;
+    PosixFileStore files_;
+    ConsoleMessageBox messages_;
+    TerminalDialogs dialogs_;
+    XdgOpenShell shell_;
+    std::unique_ptr<vexa::Connect> addin_;
+    bool connected_ = false;
+    // Stand-ins while no mailbox is open: they fail as a missing component would.
+    class NoMailbox;
+    std::unique_ptr<NoMailbox> noMailbox_;
+};
+
+}  // namespace vexa::cli

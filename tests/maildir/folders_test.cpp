@@ -1,0 +1,241 @@
+// The Maildir on disk: arrival order, read flags, moves between folders, the trash and the
+// creation of folders, checked by the file names and folders left behind.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/application.h"
+#include "tests/maildir/maildir_fixture.h"
+
+namespace vexa {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ItemAddRecorder;
+using test::Names;
+using test::ReadBytes;
+using test::TempMaildir;
+
+std::string Mail(const std::string& subject) {
+    return "From: message@inbound.efax.com\nTo: fax@example.com\nSubject: " + subject + "\n\nbody\n";
+}
+
+std::vector<std::string> FileNames(const std::vector<fs::path>& paths) {
+    std::vector<std::string> names;
+    for (const auto& path : paths) names.push_back(path.parent_path().filename().string() + "/" + path.filename().string());
+    return names;
+}
+
+TEST(MaildirFoldersTest, InboxMessagesAreOldestFirstThenByName) {
+    TempMaildir maildir;
+    test::SetModified(maildir.Put("new", "c", Mail("third")), 300);
+    test::SetModified(maildir.Put("cur", "a:2,S", Mail("first")), 100);
+    test::SetModified(maildir.Put("new", "b2", Mail("second, same time")), 200);
+    test::SetModified(maildir.Put("cur", "b1:2,", Mail("second")), 200);
+    maildir.Put("tmp", "being-delivered", Mail("not yet"));
+    maildir.Put("new", ".hidden", Mail("hidden"));
+
+    const auto session = maildir.Session();
+    EXPECT_EQ(FileNames(session->InboxMessages()),
+              (std::vector<std::string>{"cur/a:2,S", "cur/b1:2,", "new/b2", "new/c"}));
+
+    auto items = session->Inbox()->Items();
+    ASSERT_EQ(items->Count(), 4);
+    EXPECT_EQ(As<MailItem>(items->Item(1))->Subject(), "first");
+    EXPECT_EQ(As<MailItem>(items->Item(4))->Subject(), "third");
+    EXPECT_THROW(items->Item(0), HostError);
+    EXPECT_THROW(items->Item(5), HostError);
+}
+
+TEST(MaildirFoldersTest, ReadStateIsTheSeenFlagOfTheFileName) {
+    struct Case {
+        const char* place;
+        const char* name;
+        bool unreadBefore;
+        bool setUnread;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"new", "1.A.host", true, false, "cur/1.A.host:2,S"},
+        {"cur", "2.B.host:2,FR", true, false, "cur/2.B.host:2,FRS"},
+        {"cur", "3.C.host:2,FRS", false, true, "cur/3.C.host:2,FR"},
+        {"cur", "4.D.host:2,S", false, false, "cur/4.D.host:2,S"},
+        {"new", "5.E.host", true, true, "new/5.E.host"},
+        {"cur", "6.F.host", true, false, "cur/6.F.host:2,S"},
+        {"cur", "7.G.host:2,T", true, false, "cur/7.G.host:2,ST"},
+    };
+    TempMaildir maildir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string bytes = Mail(c.name);
+        const auto file = maildir.Put(c.place, c.name, bytes);
+        auto item = maildir.Load(file);
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ(item->UnRead(), c.unreadBefore);
+
+        item->SetUnRead(c.setUnread);
+
+        const auto expected = maildir.Root() / c.expected;
+        EXPECT_EQ(ReadBytes(expected), bytes);
+        if (expected != file) {
+            EXPECT_FALSE(fs::exists(file));
+        }
+        EXPECT_EQ(item->File(), expected);
+        EXPECT_EQ(item->UnRead(), c.setUnread);
+        // The item follows its file: a second change starts from the new name.
+        item->SetUnRead(!c.setUnread);
+        EXPECT_EQ(item->UnRead(), !c.setUnread);
+        EXPECT_TRUE(fs::exists(*item->File()));
+    }
+}
+
+TEST(MaildirFoldersTest, MoveKeepsNameFlagsAndPlaceAndAnnouncesTheArrival) {
+    TempMaildir maildir;
+    const auto session = maildir.Session();
+    auto archive = session->Inbox()->Folders()->Add("Archive");
+    ItemAddRecorder arrivals;
+    auto subscription = archive->Items()->Advise(arrivals);
+
+    auto read = maildir.Load(maildir.Put("cur", "1.A.host:2,FS", Mail("read")));
+    auto unread = maildir.Load(maildir.Put("new", "2.B.host", Mail("unread")));
+    ASSERT_TRUE(read && unread);
+
+    EXPECT_EQ(read->Move(archive), read);
+    unread->Move(archive);
+
+    const auto folder = maildir.Root() / ".Archive";
+    EXPECT_EQ(Names(folder / "cur"), std::vector<std::string>{"1.A.host:2,FS"});
+    EXPECT_EQ(Names(folder / "new"), std::vector<std::string>{"2.B.host"});
+    EXPECT_TRUE(Names(maildir.Root() / "cur").empty());
+    EXPECT_TRUE(Names(maildir.Root() / "new").empty());
+    EXPECT_EQ(read->File(), folder / "cur" / "1.A.host:2,FS");
+    ASSERT_EQ(arrivals.added.size(), 2u);
+    EXPECT_EQ(arrivals.added[0], read);
+    EXPECT_EQ(arrivals.added[1], unread);
+    EXPECT_EQ(archive->Items()->Count(), 2);
+    EXPECT_EQ(read->Subject(), "read") << "the moved item still reads its message";
+}
+
+TEST(MaildirFoldersTest, MoveToATakenNameGivesAFreshNameWithTheSameFlags) {
+    struct Case {
+        const char* place;
+        const char* name;
+        const char* taken;
+        const char* base;
+        const char* info;
+    };
+    const Case cases[] = {
+        {"cur", "1.A.host:2,FS", "1.A.host:2,S", "1.A.host", ":2,FS"},
+        {"new", "2.B.host", "2.B.host", "2.B.host", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempMaildir maildir;
+        auto archive = maildir.Session()->Inbox()->Folders()->Add("Archive");
+        const auto takenFile = maildir.Put(std::string(".Archive/") + c.place, c.taken, "already there");
+        auto item = maildir.Load(maildir.Put(c.place, c.name, Mail("moved")));
+        ASSERT_NE(item, nullptr);
+
+        item->Move(archive);
+
+        EXPECT_EQ(ReadBytes(takenFile), "already there");
+        const auto names = Names(maildir.Root() / ".Archive" / c.place);
+        ASSERT_EQ(names.size(), 2u);
+        const std::string fresh = names[0] == c.taken ? names[1] : names[0];
+        EXPECT_EQ(item->File(), maildir.Root() / ".Archive" / c.place / fresh);
+        EXPECT_EQ(ReadBytes(*item->File()), Mail("moved"));
+        const std::string info = c.info;
+        EXPECT_TRUE(fresh.ends_with(info)) << fresh;
+        const std::string base = fresh.substr(0, fresh.size() - info.size());
+        EXPECT_NE(base, c.base);
+        EXPECT_EQ(base.find(':'), std::string::npos) << fresh;
+    }
+}
+
+TEST(MaildirFoldersTest, MoveOnlyIntoFoldersOfTheSameSession) {
+    TempMaildir maildir;
+    TempMaildir other;
+    auto item = maildir.Load(maildir.Put("cur", "1.A.host:2,S", Mail("x")));
+    ASSERT_NE(item, nullptr);
+    try {
+        item->Move(other.Session()->Inbox());
+        FAIL() << "moved into another session's folder";
+    } catch (const HostError& e) {
+        EXPECT_EQ(e.Number(), error::kTypeMismatch);
+    }
+    EXPECT_TRUE(fs::exists(maildir.Root() / "cur" / "1.A.host:2,S"));
+}
+
+TEST(MaildirFoldersTest, DeleteMovesToTrashAndDeletingThereRemovesTheFile) {
+    TempMaildir maildir;
+    const auto session = maildir.Session();
+    auto item = maildir.Load(maildir.Put("cur", "1.A.host:2,RS", Mail("gone")));
+    ASSERT_NE(item, nullptr);
+    ASSERT_FALSE(fs::exists(maildir.Root() / ".Trash"));
+
+    item->Delete();
+
+    const auto trash = maildir.Root() / ".Trash";
+    EXPECT_EQ(Names(trash), (std::vector<std::string>{"cur", "maildirfolder", "new", "tmp"}));
+    EXPECT_EQ(Names(trash / "cur"), std::vector<std::string>{"1.A.host:2,RS"});
+    EXPECT_TRUE(Names(maildir.Root() / "cur").empty());
+
+    auto deletedItems = session->NewApplication()->GetNamespace("MAPI")->GetDefaultFolder(kOlFolderDeletedItems);
+    EXPECT_EQ(deletedItems->Name(), "Trash");
+    EXPECT_EQ(deletedItems->Items()->Count(), 1);
+
+    item->Delete();
+    EXPECT_TRUE(Names(trash / "cur").empty());
+    EXPECT_FALSE(item->File().has_value());
+}
+
+TEST(MaildirFoldersTest, AddCreatesAMaildirPlusPlusFolder) {
+    TempMaildir maildir;
+    auto folders = maildir.Session()->Inbox()->Folders();
+    EXPECT_EQ(folders->Count(), 0);
+
+    auto added = folders->Add("Fax Archive");
+
+    EXPECT_EQ(added->Name(), "Fax Archive");
+    const auto folder = maildir.Root() / ".Fax Archive";
+    EXPECT_EQ(Names(folder), (std::vector<std::string>{"cur", "maildirfolder", "new", "tmp"}));
+    EXPECT_EQ(fs::file_size(folder / "maildirfolder"), 0u);
+    EXPECT_EQ(folders->Count(), 1);
+    EXPECT_EQ(folders->Item("Fax Archive")->Name(), "Fax Archive");
+    EXPECT_EQ(added->Items()->Count(), 0);
+    try {
+        folders->Add("Fax Archive");
+        FAIL() << "added a folder twice";
+    } catch (const HostError& e) {
+        EXPECT_EQ(e.Description(), "The folder \"Fax Archive\" already exists.");
+    }
+}
+
+TEST(MaildirFoldersTest, AddRefusesNamesThatAreNoFolderName) {
+    TempMaildir maildir;
+    auto folders = maildir.Session()->Inbox()->Folders();
+    for (const std::string& name : std::vector<std::string>{"", "a/b", ".hidden", "tab\there", std::string("nul\0", 4)}) {
+        EXPECT_THROW(folders->Add(name), HostError) << name;
+    }
+    EXPECT_EQ(Names(maildir.Root()), (std::vector<std::string>{"cur", "new", "tmp"}));
+}
+
+TEST(MaildirFoldersTest, ItemOfAnAbsentFolderFails) {
+    TempMaildir maildir;
+    fs::create_directories(maildir.Root() / ".NotAMaildir");
+    auto folders = maildir.Session()->Inbox()->Folders();
+    folders->Add("Faxes");
+    for (const std::string name : {"Missing", "faxes", "NotAMaildir", "../Maildir"}) {
+        try {
+            folders->Item(name);
+            FAIL() << "found " << name;
+        } catch (const HostError& e) {
+            EXPECT_EQ(e.Description(), "The folder \"" + name + "\" does not exist.");
+        }
+    }
+    EXPECT_EQ(folders->Count(), 1) << "a dot folder without cur/new/tmp is no folder";
+}
+
+}  // namespace
+}  // namespace vexa

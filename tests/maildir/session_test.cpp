@@ -1,0 +1,245 @@
+// The session as the add-in meets it: opening a Maildir, application objects and their events,
+// the mail-item wrapper, messages from standard input and the subject that goes out on a send.
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/application.h"
+#include "host/folder.h"
+#include "tests/maildir/maildir_fixture.h"
+
+namespace vexa {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ItemAddRecorder;
+using test::ReadBytes;
+using test::TempMaildir;
+
+class SendRecorder final : public ApplicationEvents {
+public:
+    explicit SendRecorder(bool cancel = false) : cancel_(cancel) {}
+    void ItemSend(const ItemPtr& item, bool& cancel) override {
+        sent.push_back(item);
+        if (cancel_) cancel = true;
+    }
+    std::vector<ItemPtr> sent;
+
+private:
+    bool cancel_;
+};
+
+// A mail item of some other host.
+class ForeignMail final : public MailItem {
+public:
+    std::int32_t Class() override { return kOlMail; }
+    std::optional<bool> UnRead() override { return true; }
+    std::string Subject() override { return ""; }
+    void SetSubject(const std::string&) override {}
+    std::string Body() override { return ""; }
+    LocalDateTime ReceivedTime() override { return {}; }
+    void SetUnRead(bool) override {}
+    AttachmentsPtr Attachments() override { return nullptr; }
+    RecipientsPtr Recipients() override { return nullptr; }
+    MailItemPtr Reply() override { return nullptr; }
+    MailItemPtr Move(const MAPIFolderPtr&) override { return nullptr; }
+    void Delete() override {}
+};
+
+const std::string kFax =
+    "Received: from gw.efax.com by mx.example.com; Tue, 1 Dec 2026 09:30:00 +0100\n"
+    "From: eFax Gateway <message@inbound.efax.com>\n"
+    "To: Fax Desk <fax@example.com>, second@example.com\n"
+    "Cc: Team: cc1@example.com, cc2@example.com;\n"
+    "Bcc: bcc@example.com\n"
+    "Subject: Fax from 0049 30 1234567\n"
+    "\n"
+    "* The reference number for this fax is K-77.\n";
+
+TEST(MaildirSessionTest, OpenRefusesAFolderWithoutCurNewAndTmp) {
+    TempMaildir maildir;
+    fs::remove(maildir.Root() / "tmp");
+    try {
+        maildir::MaildirSession::Open(maildir.Root());
+        FAIL() << "opened a folder without tmp/";
+    } catch (const HostError& e) {
+        EXPECT_EQ(e.Description(), maildir.Root().string() + " is not a Maildir (it needs cur, new and tmp)");
+    }
+}
+
+TEST(MaildirSessionTest, ApplicationReachesTheInboxAndHasNoExplorer) {
+    TempMaildir maildir;
+    const auto session = maildir.Session();
+    for (const ApplicationPtr& application : {session->NewApplication(), session->Factory().CreateApplication()}) {
+        EXPECT_EQ(application->ActiveExplorer(), nullptr);
+        EXPECT_EQ(application->GetNamespace("MAPI")->GetDefaultFolder(kOlFolderInbox)->Name(), "Inbox");
+        EXPECT_EQ(application->Session()->GetDefaultFolder(kOlFolderInbox)->Name(), "Inbox");
+        EXPECT_THROW(application->GetNamespace("LDAP"), HostError);
+        EXPECT_THROW(application->Session()->GetDefaultFolder(5), HostError);
+    }
+    EXPECT_FALSE(fs::exists(maildir.Root() / ".Trash"));
+    EXPECT_EQ(session->Inbox()->Folders()->Count(), 0);
+    session->NewApplication()->Session()->GetDefaultFolder(kOlFolderDeletedItems);
+    EXPECT_TRUE(fs::exists(maildir.Root() / ".Trash" / "maildirfolder"));
+    EXPECT_EQ(session->Inbox()->Folders()->Item("Trash")->Name(), "Trash");
+}
+
+TEST(MaildirSessionTest, ItemSendReachesSubscribersOfEveryApplicationObject) {
+    TempMaildir maildir;
+    const auto session = maildir.Session();
+    auto item = session->ParseMessage(kFax);
+    SendRecorder first;
+    SendRecorder second;
+    SendRecorder canceller(true);
+    auto firstSubscription = session->NewApplication()->Advise(first);
+    auto secondSubscription = session->Factory().CreateApplication()->Advise(second);
+
+    EXPECT_TRUE(session->RaiseItemSend(item));
+    {
+        auto cancelSubscription = session->NewApplication()->Advise(canceller);
+        EXPECT_FALSE(session->RaiseItemSend(item));
+    }
+    EXPECT_TRUE(session->RaiseItemSend(item)) << "an ended subscription no longer cancels";
+    secondSubscription.Reset();
+    EXPECT_TRUE(session->RaiseItemSend(item));
+
+    EXPECT_EQ(first.sent.size(), 4u);
+    EXPECT_EQ(second.sent.size(), 3u);
+    EXPECT_EQ(canceller.sent.size(), 1u);
+    EXPECT_EQ(first.sent[0], item);
+}
+
+TEST(MaildirSessionTest, RaiseItemAddHandsTheInboxSubscribersTheItemOfTheFile) {
+    TempMaildir maildir;
+    const auto session = maildir.Session();
+    ItemAddRecorder inbox;
+    ItemAddRecorder archive;
+    auto inboxSubscription = session->NewApplication()->Session()->GetDefaultFolder(kOlFolderInbox)->Items()->Advise(inbox);
+    auto archiveSubscription = session->Inbox()->Folders()->Add("Archive")->Items()->Advise(archive);
+
+    session->RaiseItemAdd(maildir.Put("new", "1.A.host", kFax));
+    session->RaiseItemAdd(maildir.Put("new", "2.B.host", "%PDF-1.4\n"));
+
+    ASSERT_EQ(inbox.added.size(), 2u);
+    EXPECT_TRUE(archive.added.empty());
+    auto mail = As<MailItem>(inbox.added[0]);
+    EXPECT_EQ(mail->Subject(), "Fax from 0049 30 1234567");
+    EXPECT_EQ(mail->UnRead(), true);
+    EXPECT_EQ(inbox.added[1]->Class(), 0);
+    EXPECT_THROW(As<MailItem>(inbox.added[1]), HostError);
+}
+
+TEST(MaildirSessionTest, WrapperAnswersSenderAndRecipientsToCcBcc) {
+    TempMaildir maildir;
+    const auto session = maildir.Session();
+    auto wrapper = session->SafeMailItems().Create(kSafeMailItemProgId);
+    wrapper->SetItem(As<MailItem>(maildir.Load(maildir.Put("cur", "1.A.host:2,S", kFax))));
+
+    ASSERT_NE(wrapper->Sender(), nullptr);
+    EXPECT_EQ(wrapper->Sender()->Address(), "message@inbound.efax.com");
+    auto recipients = wrapper->Recipients();
+    std::vector<std::string> addresses;
+    for (std::int16_t i = 1; i <= recipients->Count(); ++i) addresses.push_back(recipients->Item(i)->Address());
+    EXPECT_EQ(addresses, (std::vector<std::string>{"fax@example.com", "second@example.com", "cc1@example.com",
+                                                   "cc2@example.com", "bcc@example.com"}));
+    EXPECT_THROW(recipients->Item(6), HostError);
+
+    // A reply is a mail item of this host too; it has recipients but no sender.
+    wrapper->SetItem(maildir.Load(maildir.Put("cur", "2.B.host:2,S", kFax))->Reply());
+    EXPECT_EQ(wrapper->Sender(), nullptr);
+    EXPECT_EQ(wrapper->Recipients()->Item(1)->Address(), "message@inbound.efax.com");
+}
+
+TEST(MaildirSessionTest, WrapperHasNoSenderWithoutAFromAddress) {
+    TempMaildir maildir;
+    auto wrapper = maildir.Session()->SafeMailItems().Create("cvmapi.safemailitem");
+    for (const std::string from : {"", "From: undisclosed-senders:;\n"}) {
+        wrapper->SetItem(maildir.Session()->ParseMessage(from + "To: fax@example.com\nSubject: x\n\nbody\n"));
+        EXPECT_EQ(wrapper->Sender(), nullptr) << from;
+        EXPECT_EQ(wrapper->Recipients()->Count(), 1);
+    }
+}
+
+TEST(MaildirSessionTest, WrapperTakesOnlyMailItemsOfThisHost) {
+    TempMaildir maildir;
+    auto& factory = maildir.Session()->SafeMailItems();
+    EXPECT_THROW(factory.Create("Redemption.SafeMailItem"), HostError);
+    auto wrapper = factory.Create(kSafeMailItemProgId);
+    EXPECT_THROW(wrapper->Sender(), HostError) << "no item set yet";
+    try {
+        wrapper->SetItem(std::make_shared<ForeignMail>());
+        FAIL() << "took another host's item";
+    } catch (const HostError& e) {
+        EXPECT_EQ(e.Number(), 13);
+        EXPECT_EQ(e.Description(), "Type mismatch");
+    }
+}
+
+TEST(MaildirSessionTest, MessageFromStandardInputIsInNoFolder) {
+    TempMaildir maildir;
+    const auto session = maildir.Session();
+    const std::time_t before = std::time(nullptr);
+    auto item = session->ParseMessage("From: a@example.com\nTo: b@example.com\nSubject: piped\n\nbody\n");
+    const std::time_t after = std::time(nullptr);
+
+    EXPECT_EQ(item->Subject(), "piped");
+    EXPECT_EQ(item->Body(), "body\n");
+    EXPECT_FALSE(item->File().has_value());
+    const LocalDateTime received = item->ReceivedTime();
+    EXPECT_TRUE(received >= test::LocalOf(before) && received <= test::LocalOf(after));
+    EXPECT_THROW(item->Move(session->Inbox()), HostError);
+    EXPECT_THROW(item->Delete(), HostError);
+    item->SetUnRead(false);
+    EXPECT_EQ(item->UnRead(), false);
+    EXPECT_TRUE(session->InboxMessages().empty());
+    EXPECT_FALSE(fs::exists(maildir.Root() / ".Trash"));
+
+    EXPECT_THROW(session->ParseMessage("just some text\n"), HostError);
+}
+
+TEST(MaildirSessionTest, RawMessageCarriesTheSubjectSetDuringTheSend) {
+    const std::string head = "Received: by mx; Tue, 1 Dec 2026 09:30:00 +0100\r\nFrom: desk@example.com\r\n";
+    const std::string tail =
+        "To: 004930123@fax.example.com\r\nMIME-Version: 1.0\r\n\r\nSubject: this line is body\r\n\tand stays\r\n";
+    const std::string message = head + "Subject: Offer for\r\n Mr =?ISO-8859-1?Q?M=FCller?=\r\n" + tail;
+    TempMaildir maildir;
+    const auto session = maildir.Session();
+    auto item = session->ParseMessage(message);
+    ASSERT_EQ(item->Subject(), "Offer for Mr Müller");
+
+    EXPECT_EQ(item->RawMessageWithSubject(), message) << "untouched";
+    item->SetSubject("Offer for Mr Müller");
+    EXPECT_EQ(item->RawMessageWithSubject(), message) << "set to what it was";
+
+    item->SetSubject("Offer {0000042}");
+    EXPECT_EQ(item->RawMessageWithSubject(), head + "Subject: Offer {0000042}\r\n" + tail);
+
+    const std::string tagged = "Offer for Mr Müller, Köln, about the fax of Tuesday morning {0000042}";
+    item->SetSubject(tagged);
+    const std::string raw = item->RawMessageWithSubject();
+    ASSERT_TRUE(raw.starts_with(head + "Subject: ")) << raw;
+    ASSERT_TRUE(raw.ends_with(tail)) << raw;
+    const std::string field = raw.substr(head.size(), raw.size() - head.size() - tail.size());
+    for (std::size_t eol = field.find("\r\n"); eol != std::string::npos; eol = field.find("\r\n", eol + 2)) {
+        EXPECT_LE(eol - field.rfind('\n', eol == 0 ? 0 : eol - 1), 79u) << "fold the encoded field";
+    }
+    EXPECT_TRUE(std::all_of(field.begin(), field.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        << field;
+    EXPECT_EQ(session->ParseMessage(raw)->Subject(), tagged) << "readers decode it back";
+}
+
+TEST(MaildirSessionTest, RawMessageOfAFileWithoutSubjectGetsOne) {
+    const std::string message = "From: desk@example.com\nTo: fax@example.com\n\nbody\n";
+    TempMaildir maildir;
+    auto item = maildir.Load(maildir.Put("cur", "1.A.host:2,S", message));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->RawMessageWithSubject(), message);
+    item->SetSubject("Fax {0000007}");
+    EXPECT_EQ(item->RawMessageWithSubject(), "From: desk@example.com\nTo: fax@example.com\nSubject: Fax {0000007}\n\nbody\n");
+    EXPECT_EQ(ReadBytes(maildir.Root() / "cur" / "1.A.host:2,S"), message) << "the file itself is not changed";
+}
+
+}  // namespace
+}  // namespace vexa
