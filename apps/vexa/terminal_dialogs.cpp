@@ -24,7 +24,7 @@ public:
     Terminal(const Terminal&) = delete;
     Terminal& operator=(const Terminal&) = delete;
     ~Terminal() {
-        if (raw_) ::tcsetattr(fd_, TCSAFLUSH, &saved_);
+        if (raw_) ::tcsetattr(fd_, TCSANOW, &saved_);
         ::close(fd_);
     }
 
@@ -46,7 +46,7 @@ public:
         raw.c_iflag &= static_cast<tcflag_t>(~(ICRNL | IXON));
         raw.c_cc[VMIN] = 1;
         raw.c_cc[VTIME] = 0;
-        if (::tcsetattr(fd_, TCSAFLUSH, &raw) != 0) throw HostError(errno, "The terminal cannot be set up.");
+        if (::tcsetattr(fd_, TCSANOW, &raw) != 0) throw HostError(errno, "The terminal cannot be set up.");
         raw_ = true;
     }
 
@@ -103,10 +103,11 @@ void TerminalDialogs::ShowDescription(DialogForm& form) {
         return;
     }
     Terminal tty;
+    // Keys typed ahead of the prompt are kept: raw mode is on before the prompt shows.
+    tty.Raw();
     const ControlInfo* prompt = FindControl(form.Layout(), "lPrompt");
     tty.Write(Plain(prompt ? prompt->caption : "Description:") + "\r\n(Enter confirms, Esc or Ctrl-C cancels, "
               "Ctrl-J starts a new line)\r\n> ");
-    tty.Raw();
     std::string text;
     for (;;) {
         const int key = tty.Key();

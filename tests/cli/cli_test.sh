@@ -277,6 +277,37 @@ test_watch_archives_deliveries_as_they_come() {
     expect_eq "nothing reported" "" "$(cat "$WORLD/watch-err")"
 }
 
+# Runs vexa on a terminal of its own (script gives it one) and types KEYS once the prompt shows.
+on_terminal() {  # on_terminal KEYS ARGS...
+    local keys=$1
+    shift
+    mkfifo "$WORLD/keys"
+    script -qfec "$(printf '%q ' "$VEXA" "$@")" "$WORLD/screen" <"$WORLD/keys" >/dev/null 2>&1 &
+    local pid=$!
+    exec 3>"$WORLD/keys"
+    for _ in $(seq 200); do grep -q "Type description" "$WORLD/screen" 2>/dev/null && break; sleep 0.05; done
+    printf "$keys" >&3
+    exec 3>&-
+    wait "$pid"
+    rm "$WORLD/keys"
+}
+
+test_description_prompt_on_the_terminal() {
+    install_vexa
+    command -v script >/dev/null || return 0
+    on_terminal 'Invoice\xc3\xa9 7\r' convert "$SAMPLES/01-incoming-tiff.eml"
+    on_terminal 'first\nsecond\r' convert "$SAMPLES/01-incoming-tiff.eml"
+    on_terminal 'typed then\x1b' convert "$SAMPLES/01-incoming-tiff.eml"
+    on_terminal '\r' convert "$SAMPLES/01-incoming-tiff.eml"
+    expect_eq "descriptions" "Invoiceé 7
+first
+second
+(no description)" "$(sql "SELECT Description FROM recv ORDER BY Id" | tr -d '\r')"
+    # Without a terminal and without --description, the prompt cannot be shown.
+    setsid "$VEXA" convert "$SAMPLES/01-incoming-tiff.eml" </dev/null >/dev/null 2>&1
+    expect_eq "no terminal" "(no description)" "$(sql "SELECT Description FROM recv ORDER BY Id DESC LIMIT 1")"
+}
+
 test_usage_errors_exit_64() {
     run frobnicate
     expect_eq "unknown command" 64 "$STATUS"
