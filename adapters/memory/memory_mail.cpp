@@ -10,8 +10,8 @@ namespace {
 
 class MemoryAttachment final : public Attachment {
 public:
-    MemoryAttachment(std::shared_ptr<FaultPlan> faults, AttachmentSpec spec)
-        : faults_(std::move(faults)), spec_(std::move(spec)) {}
+    MemoryAttachment(std::shared_ptr<FaultPlan> faults, AttachmentSpec fields)
+        : faults_(std::move(faults)), spec_(std::move(fields)) {}
 
     std::string FileName() override { return spec_.fileName; }
 
@@ -62,7 +62,7 @@ private:
 
 class MemoryRecipient final : public Recipient {
 public:
-    explicit MemoryRecipient(RecipientSpec spec) : spec_(std::move(spec)) {}
+    explicit MemoryRecipient(RecipientSpec fields) : spec_(std::move(fields)) {}
     std::string Address() override { return spec_.address; }
     AddressEntryPtr AddressEntry() override {
         if (!spec_.entryAddress) return nullptr;
@@ -77,7 +77,7 @@ private:
 class MemoryRecipients final : public Recipients {
 public:
     explicit MemoryRecipients(const std::vector<RecipientSpec>& specs) {
-        for (const auto& spec : specs) items_.push_back(std::make_shared<MemoryRecipient>(spec));
+        for (const auto& fields : specs) items_.push_back(std::make_shared<MemoryRecipient>(fields));
     }
     std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
     RecipientPtr Item(std::int16_t index) override {
@@ -93,8 +93,8 @@ private:
 
 HostError IndexOutOfBounds() { return HostError(static_cast<std::int32_t>(0x8002000Bu), "Array index out of bounds."); }
 
-MemoryMailItem::MemoryMailItem(std::shared_ptr<FaultPlan> faults, MailSpec spec)
-    : faults_(std::move(faults)), spec_(std::move(spec)) {}
+MemoryMailItem::MemoryMailItem(std::shared_ptr<FaultPlan> faults, MailSpec fields)
+    : faults_(std::move(faults)), spec_(std::move(fields)) {}
 
 std::int32_t MemoryMailItem::Class() {
     faults_->Check(HostOp::ItemClass);
@@ -134,7 +134,7 @@ void MemoryMailItem::SetUnRead(bool unread) {
 AttachmentsPtr MemoryMailItem::Attachments() {
     faults_->Check(HostOp::MailAttachments);
     std::vector<AttachmentPtr> items;
-    for (const auto& spec : spec_.attachments) items.push_back(std::make_shared<MemoryAttachment>(faults_, spec));
+    for (const auto& fields : spec_.attachments) items.push_back(std::make_shared<MemoryAttachment>(faults_, fields));
     return std::make_shared<MemoryAttachments>(std::move(items));
 }
 

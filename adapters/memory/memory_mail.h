@@ -43,7 +43,7 @@ struct MailSpec {
 
 class MemoryMailItem final : public MailItem, public std::enable_shared_from_this<MemoryMailItem> {
 public:
-    MemoryMailItem(std::shared_ptr<FaultPlan> faults, MailSpec spec);
+    MemoryMailItem(std::shared_ptr<FaultPlan> faults, MailSpec fields);
 
     std::int32_t Class() override;
     std::optional<bool> UnRead() override;
@@ -59,7 +59,7 @@ public:
     void Delete() override;
 
     // Test view of the item as it stands now.
-    const MailSpec& Spec() const { return spec_; }
+    const MailSpec& Contents() const { return spec_; }
     std::shared_ptr<MemoryFolder> Parent() const { return parent_.lock(); }
     void SetParent(const std::shared_ptr<MemoryFolder>& parent) { parent_ = parent; }
 

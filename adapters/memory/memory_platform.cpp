@@ -134,13 +134,13 @@ class MemorySafeMailItem final : public SafeMailItem {
 public:
     void SetItem(const MailItemPtr& item) override { item_ = As<MemoryMailItem>(item); }
     std::shared_ptr<SafeAddress> Sender() override {
-        const auto& sender = Deref(item_).Spec().senderAddress;
+        const auto& sender = Deref(item_).Contents().senderAddress;
         if (!sender) return nullptr;
         return std::make_shared<MemorySafeAddress>(*sender);
     }
     std::shared_ptr<SafeRecipients> Recipients() override {
         std::vector<std::string> addresses;
-        for (const auto& recipient : Deref(item_).Spec().recipients) addresses.push_back(recipient.address);
+        for (const auto& recipient : Deref(item_).Contents().recipients) addresses.push_back(recipient.address);
         return std::make_shared<MemorySafeRecipients>(std::move(addresses));
     }
 

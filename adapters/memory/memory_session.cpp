@@ -81,12 +81,12 @@ std::shared_ptr<MemoryExplorer> MemorySession::OpenExplorer() {
     return activeExplorer_;
 }
 
-std::shared_ptr<MemoryMailItem> MemorySession::NewMail(MailSpec spec) {
-    return std::make_shared<MemoryMailItem>(faults_, std::move(spec));
+std::shared_ptr<MemoryMailItem> MemorySession::NewMail(MailSpec fields) {
+    return std::make_shared<MemoryMailItem>(faults_, std::move(fields));
 }
 
-std::shared_ptr<MemoryMailItem> MemorySession::Deliver(MailSpec spec) {
-    auto mail = NewMail(std::move(spec));
+std::shared_ptr<MemoryMailItem> MemorySession::Deliver(MailSpec fields) {
+    auto mail = NewMail(std::move(fields));
     inbox_->Receive(mail);
     return mail;
 }

@@ -75,9 +75,9 @@ public:
     NameSpacePtr NameSpaceObject() const { return nameSpace_; }
 
     // A new mail item outside any folder, as one being written.
-    std::shared_ptr<MemoryMailItem> NewMail(MailSpec spec);
+    std::shared_ptr<MemoryMailItem> NewMail(MailSpec fields);
     // A mail item arriving in the Inbox (raises ItemAdd).
-    std::shared_ptr<MemoryMailItem> Deliver(MailSpec spec);
+    std::shared_ptr<MemoryMailItem> Deliver(MailSpec fields);
     // An item of another class arriving in the Inbox.
     std::shared_ptr<MemoryOtherItem> DeliverOther(std::int32_t itemClass, std::optional<bool> unread);
 

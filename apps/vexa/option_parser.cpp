@@ -18,8 +18,8 @@ const std::vector<std::string>& ParsedOptions::Values(const std::string& name) c
 
 ParsedOptions ParseOptions(const Args& args, const std::vector<OptionSpec>& specs) {
     std::vector<option> longOptions;
-    for (const auto& spec : specs) {
-        longOptions.push_back({spec.name, spec.takesValue ? required_argument : no_argument, nullptr, 0});
+    for (const auto& entry : specs) {
+        longOptions.push_back({entry.name, entry.takesValue ? required_argument : no_argument, nullptr, 0});
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
 
@@ -40,8 +40,8 @@ ParsedOptions ParseOptions(const Args& args, const std::vector<OptionSpec>& spec
         if (result == -1) break;
         if (result == '?') throw UsageError("unknown option '" + std::string(argv[optind - 1]) + "'");
         if (result == ':') throw UsageError("option '" + std::string(argv[optind - 1]) + "' needs a value");
-        const OptionSpec& spec = specs[static_cast<std::size_t>(index)];
-        parsed.values_[spec.name].push_back(spec.takesValue ? optarg : "");
+        const OptionSpec& entry = specs[static_cast<std::size_t>(index)];
+        parsed.values_[entry.name].push_back(entry.takesValue ? optarg : "");
     }
     for (int i = optind; i < static_cast<int>(argv.size() - 1); ++i) parsed.operands_.push_back(argv[i]);
     return parsed;

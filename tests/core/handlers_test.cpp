@@ -49,9 +49,9 @@ TEST_F(Handlers, SendHookRecordsFaxesAndStopsTheOnesItCannot) {
          [] { return OutgoingFax(); }, false, 0, {"Error in \"StoreOutMessage\": The operation failed."}},
         {"gateway second", nullptr,
          [] {
-             auto spec = OutgoingFax();
-             spec.recipients.insert(spec.recipients.begin(), {"ann@example.org", "Ann"});
-             return spec;
+             auto fields = OutgoingFax();
+             fields.recipients.insert(fields.recipients.begin(), {"ann@example.org", "Ann"});
+             return fields;
          },
          true, 0, kNothing},
         {"ordinary mail", nullptr, [] { return memory::MailSpec{.recipients = {{"ann@example.org", "Ann"}}}; }, true,
@@ -70,7 +70,7 @@ TEST_F(Handlers, SendHookRecordsFaxesAndStopsTheOnesItCannot) {
         EXPECT_EQ(x.Rows("send").size(), c.rows);
         EXPECT_EQ(x.Messages(), c.messages);
         // What goes out carries the tag exactly when it was recorded.
-        EXPECT_EQ(mail->Spec().subject.ends_with("{0000001}"), c.rows == 1);
+        EXPECT_EQ(mail->Contents().subject.ends_with("{0000001}"), c.rows == 1);
     }
 }
 

@@ -105,10 +105,10 @@ TEST(Classification, KindsByTheDefaultCriteria) {
     Connect addin(h.MakePlatform());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        MailSpec spec;
-        if (c.sender) spec.senderAddress = c.sender;
-        if (c.recipient) spec.recipients = {{c.recipient, "R"}};
-        const auto mail = h.session->NewMail(spec);
+        MailSpec fields;
+        if (c.sender) fields.senderAddress = c.sender;
+        if (c.recipient) fields.recipients = {{c.recipient, "R"}};
+        const auto mail = h.session->NewMail(fields);
         EXPECT_EQ(addin.TestJ2Message(mail, true, false), c.arrival);
         EXPECT_EQ(addin.TestJ2Message(mail, false, true), c.sending);
         EXPECT_EQ(addin.TestJ2Message(mail, true, true), c.convert);

@@ -49,7 +49,7 @@ TEST_F(Roads, AFaxIsSentAndConfirmed) {
 
     // The tagged subject goes out; the row waits for its confirmation.
     EXPECT_EQ(h.session->Sent().size(), 1u);
-    EXPECT_EQ(fax->Spec().subject, "Quote for ACME {0000001}");
+    EXPECT_EQ(fax->Contents().subject, "Quote for ACME {0000001}");
     auto rows = h.Rows("send");
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].at("Description"), "Quote for ACME, 3 pages");
@@ -58,12 +58,12 @@ TEST_F(Roads, AFaxIsSentAndConfirmed) {
 
     // The service quotes the subject in its confirmation.
     h.session->Deliver(Confirmation("Successful transmission to 12125551234",
-                                    "Your fax \"" + fax->Spec().subject + "\" was sent in 1 minute."));
+                                    "Your fax \"" + fax->Contents().subject + "\" was sent in 1 minute."));
     EXPECT_EQ(h.Rows("send")[0].at("Confirm"), "Successful");
     EXPECT_TRUE(h.session->Inbox()->Contents().empty());
 
     // A later failure report overwrites the outcome.
-    h.session->Deliver(Confirmation("Unsuccessful Fax Transmission to 12125551234", fax->Spec().subject));
+    h.session->Deliver(Confirmation("Unsuccessful Fax Transmission to 12125551234", fax->Contents().subject));
     EXPECT_EQ(h.Rows("send")[0].at("Confirm"), "Unsuccessful");
     EXPECT_EQ(h.session->Inbox()->Subfolder("VX2 Messages")->Contents().size(), 2u);
     EXPECT_TRUE(h.Messages().empty());

@@ -21,7 +21,7 @@ protected:
     Store() { h.Start(); }
     Connect& addin() { return *h.addin; }
     void AskForDescriptions(bool ask) { addin().Options().chDescription.Value = ask ? 1 : 0; }
-    std::shared_ptr<memory::MemoryMailItem> Mail(memory::MailSpec spec) { return h.session->NewMail(std::move(spec)); }
+    std::shared_ptr<memory::MemoryMailItem> Mail(memory::MailSpec fields) { return h.session->NewMail(std::move(fields)); }
     void Answer(std::string description) {
         h.dialogs.Then([description](DialogForm& form) {
             form.SetText("tDescription", description);
@@ -54,17 +54,17 @@ TEST_F(Store, IncomingFaxBecomesARowAndAFile) {
 }
 
 TEST_F(Store, OnlyTheFirstAttachmentIsArchived) {
-    auto spec = IncomingFax();
-    spec.attachments = {{"page1.pdf", "%PDF-1"}, {"page2.tif", "II"}, {"note.txt", "x"}};
-    addin().StoreInMessage(Mail(spec), true);
+    auto fields = IncomingFax();
+    fields.attachments = {{"page1.pdf", "%PDF-1"}, {"page2.tif", "II"}, {"note.txt", "x"}};
+    addin().StoreInMessage(Mail(fields), true);
     EXPECT_EQ(h.Rows("recv").at(0).at("FileName"), "page1.pdf");
     EXPECT_EQ(h.AttachFiles(), std::vector<std::string>{"R0000001.pdf"});
 }
 
 TEST_F(Store, IncomingWithoutAttachmentStoresNothing) {
-    auto spec = IncomingFax();
-    spec.attachments.clear();
-    EXPECT_EQ(addin().StoreInMessage(Mail(spec), true), StoreOutcome::Failed);
+    auto fields = IncomingFax();
+    fields.attachments.clear();
+    EXPECT_EQ(addin().StoreInMessage(Mail(fields), true), StoreOutcome::Failed);
     EXPECT_EQ(h.Messages(), std::vector<std::string>{"Incoming message does not contain an attachment!"});
     EXPECT_TRUE(h.Rows("recv").empty());
 }
@@ -115,9 +115,9 @@ TEST_F(Store, AttachmentWithoutExtensionOrWithAHostileName) {
         const char* fileId;
     } cases[] = {{"scan", "R0000001."}, {"x./../../evil", "R0000002."}, {"fax.t<i>f", "R0000003.tif"}};
     for (const auto& c : cases) {
-        auto spec = IncomingFax();
-        spec.attachments = {{c.name, "data"}};
-        addin().StoreInMessage(Mail(spec), true);
+        auto fields = IncomingFax();
+        fields.attachments = {{c.name, "data"}};
+        addin().StoreInMessage(Mail(fields), true);
     }
     const auto rows = h.Rows("recv");
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -183,7 +183,7 @@ TEST_F(Store, OutgoingFaxIsTaggedAndRecorded) {
     AskForDescriptions(false);
     const auto mail = Mail(OutgoingFax());
     EXPECT_TRUE(addin().StoreOutMessage(mail));
-    EXPECT_EQ(mail->Spec().subject, "Quote for ACME {0000001}");
+    EXPECT_EQ(mail->Contents().subject, "Quote for ACME {0000001}");
     const auto rows = h.Rows("send");
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].at("Date"), "2026-12-08 10:00:00");
@@ -218,12 +218,12 @@ TEST_F(Store, OutgoingSubjectsAndNumbers) {
         {"c", "", true, "c {0000006}", "c", "(unknown)", "S0000006.doc"},
     };
     for (const auto& c : cases) {
-        auto spec = OutgoingFax(c.subject);
-        spec.recipients = {{c.recipient, "Fax"}};
-        if (!c.attachment) spec.attachments.clear();
-        const auto mail = Mail(spec);
+        auto fields = OutgoingFax(c.subject);
+        fields.recipients = {{c.recipient, "Fax"}};
+        if (!c.attachment) fields.attachments.clear();
+        const auto mail = Mail(fields);
         EXPECT_TRUE(addin().StoreOutMessage(mail));
-        EXPECT_EQ(mail->Spec().subject, c.taggedSubject);
+        EXPECT_EQ(mail->Contents().subject, c.taggedSubject);
     }
     const auto rows = h.Rows("send");
     ASSERT_EQ(rows.size(), std::size(cases));
@@ -241,7 +241,7 @@ TEST_F(Store, CancelledPromptStoresNothingAndLeavesTheSubject) {
     CancelPrompt();
     const auto mail = Mail(OutgoingFax());
     EXPECT_FALSE(addin().StoreOutMessage(mail));
-    EXPECT_EQ(mail->Spec().subject, "Quote for ACME");
+    EXPECT_EQ(mail->Contents().subject, "Quote for ACME");
     EXPECT_TRUE(h.Rows("send").empty());
     EXPECT_TRUE(h.Messages().empty());
 }
@@ -252,12 +252,12 @@ TEST_F(Store, FailedOutgoingStoreGivesTheSubjectBackAndAResendIsTaggedOnce) {
     h.session->Faults().Fail(HostOp::AttachmentSaveAsFile, 1);
     EXPECT_FALSE(addin().StoreOutMessage(mail));
     EXPECT_EQ(h.Messages(), std::vector<std::string>{"Error in \"StoreOutMessage\": The operation failed."});
-    EXPECT_EQ(mail->Spec().subject, "Quote for ACME");
+    EXPECT_EQ(mail->Contents().subject, "Quote for ACME");
     EXPECT_TRUE(h.Rows("send").empty());
     EXPECT_TRUE(h.AttachFiles().empty());
 
     EXPECT_TRUE(addin().StoreOutMessage(mail));
-    EXPECT_EQ(mail->Spec().subject, "Quote for ACME {0000001}");
+    EXPECT_EQ(mail->Contents().subject, "Quote for ACME {0000001}");
     EXPECT_EQ(h.Rows("send").size(), 1u);
 }
 

@@ -71,7 +71,7 @@ Connect& Harness::Restart() {
     return Start();
 }
 
-bool Harness::Send(memory::MailSpec spec) { return session->Send(session->NewMail(std::move(spec))); }
+bool Harness::Send(memory::MailSpec fields) { return session->Send(session->NewMail(std::move(fields))); }
 
 std::shared_ptr<memory::MemoryCommandBar> Harness::Toolbar() const {
     auto active = session->ActiveExplorer();

@@ -48,7 +48,7 @@ public:
     Connect& Restart();
 
     // Sends a message and reports whether the send went ahead.
-    bool Send(memory::MailSpec spec = {});
+    bool Send(memory::MailSpec fields = {});
     std::vector<std::string> Messages() const { return messages.Texts(); }
     // The add-in's toolbar in the active explorer, or null.
     std::shared_ptr<memory::MemoryCommandBar> Toolbar() const;
