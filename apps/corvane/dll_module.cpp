@@ -1,0 +1,42 @@
+// The module's entry points: the four exports of an in-process COM server.
+
+#include <windows.h>
+
+#include <memory>
+
+#include "apps/corvane/class_factory.h"
+#include "apps/corvane/com_support.h"
+#include "apps/corvane/connect_object.h"
+#include "apps/corvane/registration.h"
+#include "corvane.h"
+
+using vexa::com::ClassFactory;
+using vexa::com::ConnectObject;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        vexa::com::moduleHandle = instance;
+        ::DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (clsid != CLSID_Connect) return CLASS_E_CLASSNOTAVAILABLE;
+    try {
+        auto factory = std::make_unique<ClassFactory<ConnectObject>>();
+        const HRESULT result = factory->QueryInterface(iid, out);
+        if (SUCCEEDED(result)) factory.release()->Release();
+        return result;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return vexa::com::liveObjects == 0 ? S_OK : S_FALSE; }
+
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return vexa::com::RegisterServer(); }
+
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return vexa::com::UnregisterServer(); }

@@ -1,0 +1,47 @@
+// What the add-in object is built from inside Outlook: the Windows adapters (registry, settings in
+// the per-user program-settings key, message boxes, the shell, files) and, for the parts that this
+// build does not bring yet (Outlook's object model, the archive engine over ADO, the dialogs, the
+// mail-item wrapper), stand-ins that fail with a plain description, so the add-in reports it
+// cannot start instead of misbehaving.
+#pragma once
+
+#include <oaidl.h>
+
+#include <memory>
+
+#include "adapters/paths/path_rules.h"
+#include "adapters/windows/registry_settings_store.h"
+#include "adapters/windows/windows_file_store.h"
+#include "adapters/windows/windows_message_box.h"
+#include "adapters/windows/windows_registry.h"
+#include "adapters/windows/windows_shell.h"
+#include "addin/connect.h"
+
+namespace vexa::com {
+
+class WindowsPlatform {
+public:
+    WindowsPlatform();
+    ~WindowsPlatform();
+    WindowsPlatform(const WindowsPlatform&) = delete;
+    WindowsPlatform& operator=(const WindowsPlatform&) = delete;
+
+    Platform Bundle();
+    // An object that Outlook handed over, as the core sees it.
+    ObjectPtr HostObject(IDispatch* object);
+    // A mail item handed to a public method; null while Outlook's object model is not adapted.
+    MailItemPtr MailItem(IDispatch** object);
+
+private:
+    class NotYetAvailable;
+    std::unique_ptr<NotYetAvailable> missing_;
+    std::unique_ptr<AddinModule> module_;
+    WindowsRegistry registry_;
+    WindowsPathRules paths_;
+    RegistrySettingsStore settings_;
+    WindowsFileStore files_;
+    WindowsMessageBox messages_;
+    WindowsShell shell_;
+};
+
+}  // namespace vexa::com

@@ -1,0 +1,146 @@
+// WindowsRegistry against the real registry: values written with the raw ANSI calls, read back
+// through the two-call protocol of the installation-folder lookup.
+
+#include "adapters/windows/windows_registry.h"
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "adapters/windows/unique_hkey.h"
+#include "adapters/windows/win32_error.h"
+#include "tests/windows/adapters/registry_fixture.h"
+
+namespace vexa {
+namespace {
+
+using namespace std::string_literals;
+
+class WindowsRegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UniqueHkey key;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, subKey_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                    key.Put(), nullptr),
+                  ERROR_SUCCESS);
+        for (const auto& [name, type, bytes] : std::vector<std::tuple<const char*, DWORD, std::string>>{
+                 {nullptr, REG_SZ, "C:\\Program Files\\Vexa\\Corvane.dll\0"s},
+                 {"Expand", REG_EXPAND_SZ, "%ProgramFiles%\\Vexa\0"s},
+                 {"Empty", REG_SZ, "\0"s},
+                 {"Count", REG_DWORD, "\x2A\0\0\0"s},
+             }) {
+            ASSERT_EQ(::RegSetValueExA(key.Get(), name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                                       static_cast<DWORD>(bytes.size())),
+                      ERROR_SUCCESS);
+        }
+    }
+
+    RegKey Open(RegKey root, const std::string& path) {
+        RegKey opened = 0;
+        EXPECT_EQ(registry_.RegOpenKeyA(root, path.c_str(), opened), kRegSuccess) << path;
+        return opened;
+    }
+
+    test::ScopedTestKey testKey_{L"Registry"};
+    std::string subKey_ = WideToUtf8(testKey_.Path());
+    WindowsRegistry registry_;
+};
+
+TEST_F(WindowsRegistryTest, SizeProbeThenReadGivesTypeAndBytes) {
+    struct Case {
+        const char* name;
+        std::uint32_t type;
+        std::string bytes;
+    };
+    const std::vector<Case> cases = {
+        {nullptr, kRegSz, "C:\\Program Files\\Vexa\\Corvane.dll\0"s},
+        {"", kRegSz, "C:\\Program Files\\Vexa\\Corvane.dll\0"s},
+        {"expand", kRegExpandSz, "%ProgramFiles%\\Vexa\0"s},
+        {"Empty", kRegSz, "\0"s},
+        {"Count", kRegDword, "\x2A\0\0\0"s},
+    };
+    const RegKey key = Open(kHkeyCurrentUser, subKey_);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name == nullptr ? "(default)" : c.name);
+        std::uint32_t type = kRegNone;
+        std::uint32_t size = 0;
+        ASSERT_EQ(registry_.RegQueryValueExA(key, c.name, nullptr, type, nullptr, size), kRegSuccess);
+        EXPECT_EQ(type, c.type);
+        EXPECT_EQ(size, c.bytes.size());
+        std::string buffer(size, '\x7F');
+        type = kRegNone;
+        ASSERT_EQ(registry_.RegQueryValueExA(key, c.name, nullptr, type,
+                                             reinterpret_cast<unsigned char*>(buffer.data()), size),
+                  kRegSuccess);
+        EXPECT_EQ(type, c.type);
+        EXPECT_EQ(buffer.substr(0, size), c.bytes);
+    }
+    EXPECT_EQ(registry_.RegCloseKey(key), kRegSuccess);
+}
+
+TEST_F(WindowsRegistryTest, FailuresGiveTheWin32Codes) {
+    const RegKey key = Open(kHkeyCurrentUser, subKey_);
+    const RegKey closed = Open(kHkeyCurrentUser, subKey_);
+    ASSERT_EQ(registry_.RegCloseKey(closed), kRegSuccess);
+
+    const auto open = [&](RegKey root, const std::string& path) {
+        RegKey opened = 0;
+        return registry_.RegOpenKeyA(root, path.c_str(), opened);
+    };
+    const auto query = [&](RegKey handle, const char* name, std::uint32_t* reserved) {
+        std::uint32_t type = kRegNone;
+        std::uint32_t size = 0;
+        return registry_.RegQueryValueExA(handle, name, reserved, type, nullptr, size);
+    };
+    std::uint32_t reserved = 0;
+    const std::vector<std::tuple<const char*, std::int32_t, std::int32_t>> cases = {
+        {"missing key", open(kHkeyCurrentUser, subKey_ + "\\Missing"), kRegFileNotFound},
+        // The test key exists under HKEY_CURRENT_USER only, so this fails if the roots were swapped.
+        {"key under the other root", open(kHkeyLocalMachine, subKey_), kRegFileNotFound},
+        {"missing value", query(key, "Missing", nullptr), kRegFileNotFound},
+        {"reserved not null", query(key, "Expand", &reserved), ERROR_INVALID_PARAMETER},
+        {"unknown handle: open", open(0x1234, "Software"), kRegInvalidHandle},
+        {"closed handle: query", query(closed, "Expand", nullptr), kRegInvalidHandle},
+        {"closed handle: close", registry_.RegCloseKey(closed), kRegInvalidHandle},
+    };
+    for (const auto& [what, rc, expected] : cases) {
+        EXPECT_EQ(rc, expected) << what;
+    }
+
+    std::string buffer(19, 'x');
+    std::uint32_t type = kRegNone;
+    std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
+    EXPECT_EQ(registry_.RegQueryValueExA(key, "Expand", nullptr, type,
+                                         reinterpret_cast<unsigned char*>(buffer.data()), size),
+              kRegMoreData);
+    EXPECT_EQ(size, 20u) << "the size needed";
+}
+
+TEST_F(WindowsRegistryTest, HandlesAreDistinct32BitValuesThatNest) {
+    const RegKey software = Open(kHkeyCurrentUser, "Software");
+    const RegKey nested = Open(software, subKey_.substr(std::string("Software\\").size()));
+    const RegKey direct = Open(kHkeyCurrentUser, subKey_);
+    const RegKey machine = Open(kHkeyLocalMachine, "Software");
+    const std::vector<RegKey> handles = {software, nested, direct, machine};
+    for (std::size_t i = 0; i < handles.size(); ++i) {
+        EXPECT_NE(handles[i], 0u);
+        EXPECT_LT(handles[i], 0x80000000u) << "handle " << i << " falls among the predefined roots";
+        for (std::size_t j = i + 1; j < handles.size(); ++j) EXPECT_NE(handles[i], handles[j]);
+    }
+    std::uint32_t type = kRegNone;
+    std::uint32_t size = 0;
+    EXPECT_EQ(registry_.RegQueryValueExA(nested, "Expand", nullptr, type, nullptr, size), kRegSuccess);
+    EXPECT_EQ(type, kRegExpandSz);
+
+    // An empty sub-key is the key itself, so one close ends both names for it.
+    EXPECT_EQ(Open(direct, ""), direct);
+    EXPECT_EQ(Open(kHkeyLocalMachine, ""), kHkeyLocalMachine);
+    for (RegKey handle : handles) EXPECT_EQ(registry_.RegCloseKey(handle), kRegSuccess);
+    EXPECT_EQ(registry_.RegCloseKey(direct), kRegInvalidHandle);
+}
+
+}  // namespace
+}  // namespace vexa
