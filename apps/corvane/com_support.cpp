@@ -5,14 +5,21 @@ namespace vexa::com {
 std::atomic<long> liveObjects{0};
 HMODULE moduleHandle = nullptr;
 
-std::string ToUtf8(BSTR text) {
-    const int length = static_cast<int>(::SysStringLen(text));
+namespace {
+
+std::string Utf8Of(const wchar_t* text, int length) {
     if (length == 0) return {};
     const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<std::size_t>(size), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, text, length, utf8.data(), size, nullptr, nullptr);
     return utf8;
 }
+
+}  // namespace
+
+std::string ToUtf8(BSTR text) { return Utf8Of(text, static_cast<int>(::SysStringLen(text))); }
+
+std::string WideToUtf8(const std::wstring& text) { return Utf8Of(text.data(), static_cast<int>(text.size())); }
 
 BSTR ToBstr(const std::string& utf8) {
     if (utf8.empty()) return ::SysAllocStringLen(L"", 0);

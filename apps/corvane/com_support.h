@@ -74,6 +74,7 @@ private:
 
 // The whole BSTR (embedded NULs included) as UTF-8, and back.
 std::string ToUtf8(BSTR text);
+std::string WideToUtf8(const std::wstring& text);
 BSTR ToBstr(const std::string& utf8);
 
 // Objects and server locks alive in this module; the module may be unloaded at zero.
