@@ -8,6 +8,7 @@
 #include "apps/corvane/com_support.h"
 #include "apps/corvane/connect_object.h"
 #include "apps/corvane/registration.h"
+#include "apps/corvane/safe_mail_item.h"
 #include "corvane.h"
 
 using vexa::com::ClassFactory;
@@ -21,15 +22,27 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     return TRUE;
 }
 
+namespace {
+
+// Gives the caller the factory's interface; the factory lives on by that reference alone.
+template <class Factory>
+HRESULT HandOut(std::unique_ptr<Factory> factory, REFIID iid, void** out) {
+    const HRESULT result = factory->QueryInterface(iid, out);
+    if (SUCCEEDED(result)) factory.release()->Release();
+    return result;
+}
+
+}  // namespace
+
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    if (clsid != CLSID_Connect) return CLASS_E_CLASSNOTAVAILABLE;
     try {
-        auto factory = std::make_unique<ClassFactory<ConnectObject>>();
-        const HRESULT result = factory->QueryInterface(iid, out);
-        if (SUCCEEDED(result)) factory.release()->Release();
-        return result;
+        if (clsid == CLSID_Connect) return HandOut(std::make_unique<ClassFactory<ConnectObject>>(), iid, out);
+        if (clsid == vexa::com::kClsidSafeMailItem) {
+            return HandOut(std::make_unique<ClassFactory<vexa::com::SafeMailItemObject>>(), iid, out);
+        }
+        return CLASS_E_CLASSNOTAVAILABLE;
     } catch (...) {
         return E_OUTOFMEMORY;
     }

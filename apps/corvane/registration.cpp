@@ -13,6 +13,8 @@ namespace {
 constexpr const wchar_t* kClsid = L"{A69FD2C3-8F30-4436-9A7C-884A3B9C0785}";
 constexpr const wchar_t* kLibid = L"{C73F4823-3364-41A8-B811-E4E90EEE8C03}";
 constexpr const wchar_t* kProgId = L"Corvane.Connect";
+constexpr const wchar_t* kWrapperClsid = L"{DAE9225F-D378-4B72-915B-0B8A7DCA4E46}";
+constexpr const wchar_t* kWrapperProgId = L"CVMAPI.SafeMailItem";
 constexpr const wchar_t* kAddinKey = L"Software\\Microsoft\\Office\\Outlook\\Addins\\Corvane.Connect";
 constexpr const wchar_t* kFriendlyName = L"Vexa - Message Manager";
 constexpr const wchar_t* kDescription = L"Addin for work with J2 faxs from Microsoft Outlook";
@@ -75,6 +77,19 @@ HRESULT RegisterServer() {
     if (status == ERROR_SUCCESS) status = WriteKey(HKEY_CLASSES_ROOT, clsidKey + L"\\VERSION", L"1.0");
     if (status == ERROR_SUCCESS) status = WriteKey(HKEY_CLASSES_ROOT, kProgId, kProgId);
     if (status == ERROR_SUCCESS) status = WriteKey(HKEY_CLASSES_ROOT, std::wstring(kProgId) + L"\\CLSID", kClsid);
+    // The mail-item wrapper, served by the same module.
+    const std::wstring wrapperKey = std::wstring(L"CLSID\\") + kWrapperClsid;
+    if (status == ERROR_SUCCESS) status = WriteKey(HKEY_CLASSES_ROOT, wrapperKey, kWrapperProgId);
+    if (status == ERROR_SUCCESS) {
+        Key server(HKEY_CLASSES_ROOT, wrapperKey + L"\\InprocServer32");
+        status = server.Set(nullptr, ModulePath());
+        if (status == ERROR_SUCCESS) status = server.Set(L"ThreadingModel", std::wstring(L"Apartment"));
+    }
+    if (status == ERROR_SUCCESS) status = WriteKey(HKEY_CLASSES_ROOT, wrapperKey + L"\\ProgID", kWrapperProgId);
+    if (status == ERROR_SUCCESS) status = WriteKey(HKEY_CLASSES_ROOT, kWrapperProgId, kWrapperProgId);
+    if (status == ERROR_SUCCESS) {
+        status = WriteKey(HKEY_CLASSES_ROOT, std::wstring(kWrapperProgId) + L"\\CLSID", kWrapperClsid);
+    }
     if (status != ERROR_SUCCESS) return FromWin32(status);
 
     // Registers the type library embedded in this module, with its interfaces.
@@ -94,6 +109,8 @@ HRESULT UnregisterServer() {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kAddinKey);
     ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + kClsid).c_str());
     ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kProgId);
+    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + kWrapperClsid).c_str());
+    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kWrapperProgId);
     const SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
     ::UnRegisterTypeLib(LIBID_Corvane, 1, 0, LOCALE_NEUTRAL, kind);
     return S_OK;

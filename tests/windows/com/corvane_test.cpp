@@ -89,11 +89,15 @@ TEST_F(Corvane, RegistersTheClassTheTypeLibraryAndTheOutlookAddin) {
     EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kAddinKey, L"Description"),
               L"Addin for work with J2 faxs from Microsoft Outlook");
     EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kAddinKey, L"LoadBehavior"), 3u);
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L"CVMAPI.SafeMailItem\\CLSID", nullptr),
+              L"{DAE9225F-D378-4B72-915B-0B8A7DCA4E46}");
 
     ASSERT_EQ(library_.Call("DllUnregisterServer"), S_OK);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kAddinKey));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClsidKey));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Corvane.Connect"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CVMAPI.SafeMailItem"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\{DAE9225F-D378-4B72-915B-0B8A7DCA4E46}"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\{C73F4823-3364-41A8-B811-E4E90EEE8C03}"));
 }
 
