@@ -1,6 +1,7 @@
 #include "apps/corvane/windows_platform.h"
 
 #include "apps/corvane/com_support.h"
+#include "apps/corvane/outlook_mail.h"
 
 namespace vexa::com {
 namespace {
@@ -22,17 +23,13 @@ HostError NotInThisBuild(const char* what) {
 
 class WindowsPlatform::NotYetAvailable final : public ApplicationFactory,
                                                 public ArchiveEngine,
-                                                public DialogToolkit,
-                                                public SafeMailItemFactory {
+                                                public DialogToolkit {
 public:
     ApplicationPtr CreateApplication() override { throw NotInThisBuild("Driving Outlook's object model"); }
     std::unique_ptr<ArchiveConnection> Open(const std::string&) override {
         throw NotInThisBuild("The archive engine for Corvane.mdb");
     }
     void ShowModal(DialogForm&) override { throw NotInThisBuild("The add-in's dialogs"); }
-    std::shared_ptr<SafeMailItem> Create(const std::string&) override {
-        throw HostError(429, "ActiveX component can't create object");
-    }
 };
 
 WindowsPlatform::WindowsPlatform()
@@ -41,7 +38,7 @@ WindowsPlatform::WindowsPlatform()
 WindowsPlatform::~WindowsPlatform() = default;
 
 Platform WindowsPlatform::Bundle() {
-    return Platform{*module_, registry_, paths_, settings_, *missing_, files_, messages_, *missing_, *missing_, shell_};
+    return Platform{*module_, registry_, paths_, settings_, *missing_, files_, messages_, *missing_, safeMailItems_, shell_};
 }
 
 ObjectPtr WindowsPlatform::HostObject(IDispatch* object) {
@@ -49,6 +46,6 @@ ObjectPtr WindowsPlatform::HostObject(IDispatch* object) {
     return std::make_shared<ForeignObject>(object);
 }
 
-MailItemPtr WindowsPlatform::MailItem(IDispatch**) { return nullptr; }
+MailItemPtr WindowsPlatform::MailItem(IDispatch** object) { return object ? WrapMailItem(*object) : nullptr; }
 
 }  // namespace vexa::com

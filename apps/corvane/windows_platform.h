@@ -1,7 +1,7 @@
 // What the add-in object is built from inside Outlook: the Windows adapters (registry, settings in
 // the per-user program-settings key, message boxes, the shell, files) and, for the parts that this
-// build does not bring yet (Outlook's object model, the archive engine over ADO, the dialogs, the
-// mail-item wrapper), stand-ins that fail with a plain description, so the add-in reports it
+// build does not bring yet (Outlook's application, folders and events, the archive engine over
+// ADO, the dialogs), stand-ins that fail with a plain description, so the add-in reports it
 // cannot start instead of misbehaving.
 #pragma once
 
@@ -16,6 +16,7 @@
 #include "adapters/windows/windows_registry.h"
 #include "adapters/windows/windows_shell.h"
 #include "addin/connect.h"
+#include "apps/corvane/com_safe_mail_items.h"
 
 namespace vexa::com {
 
@@ -29,7 +30,7 @@ public:
     Platform Bundle();
     // An object that Outlook handed over, as the core sees it.
     ObjectPtr HostObject(IDispatch* object);
-    // A mail item handed to a public method; null while Outlook's object model is not adapted.
+    // A mail item handed to a public method (by reference), as the core sees it.
     MailItemPtr MailItem(IDispatch** object);
 
 private:
@@ -42,6 +43,7 @@ private:
     WindowsFileStore files_;
     WindowsMessageBox messages_;
     WindowsShell shell_;
+    ComSafeMailItemFactory safeMailItems_;
 };
 
 }  // namespace vexa::com

@@ -137,5 +137,47 @@ TEST_F(SafeMailItem, RecipientsCountFromOne) {
               "bob@example.org");
 }
 
+// Calls one of the add-in's address methods by name, handing the item by reference as callers do.
+std::string AddressOf(const LateBound& addin, const wchar_t* method, ComPtr<IDispatch> item) {
+    IDispatch* raw = item.Get();
+    Variant reference;
+    reference.Raw().vt = VT_DISPATCH | VT_BYREF;
+    reference.Raw().ppdispVal = &raw;
+    std::string address = addin.Call(method, {reference}).AsText();
+    reference.Raw().vt = VT_EMPTY;  // the slot is ours, not the variant's to free
+    return address;
+}
+
+TEST_F(SafeMailItem, TheAddinReadsAddressesThroughTheWrapper) {
+    CLSID clsid{};
+    ASSERT_EQ(::CLSIDFromProgID(L"Corvane.Connect", &clsid), S_OK);
+    ComPtr<IDispatch> object;
+    ASSERT_EQ(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                 reinterpret_cast<void**>(object.Put())),
+              S_OK);
+    const LateBound addin(object);
+
+    const auto gateway = Make({{L"Address", Text("12125551234@efaxsend.com")},
+                               {L"AddressEntry", Object(Make({{L"Type", Text("SMTP")}}))}});
+    const auto recipients = Make({{L"Count", [](const auto&) { return Variant::Int32(1); }},
+                                  {L"Item", Object(gateway)}});
+    const auto replyRecipient = Make({{L"Address", Text("")},
+                                      {L"AddressEntry", Object(Make({{L"Address", Text("reply@example.org")}}))},
+                                      {L"Name", Text("Reply")}});
+    const auto reply = Make({{L"Recipients", Object(Make({{L"Count", [](const auto&) { return Variant::Int32(1); }},
+                                                           {L"Item", Object(replyRecipient)}}))}});
+    const auto mail = Make({{L"SenderEmailAddress", Text("message@inbound.efax.com")},
+                            {L"SenderEmailType", Text("SMTP")},
+                            {L"Recipients", Object(recipients)},
+                            {L"Reply", Object(reply)}});
+
+    EXPECT_EQ(AddressOf(addin, L"GetSafeSenderAddress", mail), "message@inbound.efax.com");
+    EXPECT_EQ(AddressOf(addin, L"GetSafeRecipientAddress", mail), "12125551234@efaxsend.com");
+    EXPECT_EQ(AddressOf(addin, L"GetReplyToAddress", mail), "reply@example.org");
+    // Without the wrapper registered, the add-in finds no address, silently.
+    Call("DllUnregisterServer");
+    EXPECT_EQ(AddressOf(addin, L"GetSafeSenderAddress", mail), "");
+}
+
 }  // namespace
 }  // namespace vexa::com
