@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "apps/corvane/outlook_host.h"
 #include "host/host_error.h"
 
 namespace vexa::com {
@@ -104,8 +105,10 @@ RecipientsPtr OutlookMailItem::Recipients() {
 
 MailItemPtr OutlookMailItem::Reply() { return WrapMailItem(item_.Call(L"Reply").AsObject().Get()); }
 
-MailItemPtr OutlookMailItem::Move(const MAPIFolderPtr&) {
-    throw HostError(static_cast<std::int32_t>(E_NOTIMPL), "Moving items between Outlook folders is not part of this build.");
+MailItemPtr OutlookMailItem::Move(const MAPIFolderPtr& folder) {
+    IDispatch* target = DispatchOf(folder);
+    if (!target) throw error::TypeMismatch();
+    return WrapMailItem(item_.Call(L"Move", {Variant::Object(target)}).AsObject().Get());
 }
 
 void OutlookMailItem::Delete() { item_.Call(L"Delete"); }

@@ -1,19 +1,11 @@
 #include "apps/corvane/windows_platform.h"
 
 #include "apps/corvane/com_support.h"
+#include "apps/corvane/outlook_host.h"
 #include "apps/corvane/outlook_mail.h"
 
 namespace vexa::com {
 namespace {
-
-// An object from Outlook that the core holds but cannot use yet.
-class ForeignObject final : public Object {
-public:
-    explicit ForeignObject(IDispatch* object) : object_(ComPtr<IDispatch>::Retain(object)) {}
-
-private:
-    ComPtr<IDispatch> object_;
-};
 
 HostError NotInThisBuild(const char* what) {
     return HostError(static_cast<std::int32_t>(E_NOTIMPL), std::string(what) + " is not part of this build.");
@@ -21,11 +13,9 @@ HostError NotInThisBuild(const char* what) {
 
 }  // namespace
 
-class WindowsPlatform::NotYetAvailable final : public ApplicationFactory,
-                                                public ArchiveEngine,
+class WindowsPlatform::NotYetAvailable final : public ArchiveEngine,
                                                 public DialogToolkit {
 public:
-    ApplicationPtr CreateApplication() override { throw NotInThisBuild("Driving Outlook's object model"); }
     std::unique_ptr<ArchiveConnection> Open(const std::string&) override {
         throw NotInThisBuild("The archive engine for Corvane.mdb");
     }
@@ -33,7 +23,7 @@ public:
 };
 
 WindowsPlatform::WindowsPlatform()
-    : missing_(std::make_unique<NotYetAvailable>()), module_(std::make_unique<AddinModule>(*missing_)) {}
+    : missing_(std::make_unique<NotYetAvailable>()), module_(std::make_unique<AddinModule>(outlook_)) {}
 
 WindowsPlatform::~WindowsPlatform() = default;
 
@@ -41,10 +31,7 @@ Platform WindowsPlatform::Bundle() {
     return Platform{*module_, registry_, paths_, settings_, *missing_, files_, messages_, *missing_, safeMailItems_, shell_};
 }
 
-ObjectPtr WindowsPlatform::HostObject(IDispatch* object) {
-    if (!object) return nullptr;
-    return std::make_shared<ForeignObject>(object);
-}
+ObjectPtr WindowsPlatform::HostObject(IDispatch* object) { return WrapApplication(object); }
 
 MailItemPtr WindowsPlatform::MailItem(IDispatch** object) { return object ? WrapMailItem(*object) : nullptr; }
 

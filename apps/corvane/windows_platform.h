@@ -1,7 +1,6 @@
 // What the add-in object is built from inside Outlook: the Windows adapters (registry, settings in
 // the per-user program-settings key, message boxes, the shell, files) and, for the parts that this
-// build does not bring yet (Outlook's application, folders and events, the archive engine over
-// ADO, the dialogs), stand-ins that fail with a plain description, so the add-in reports it
+// build does not bring yet (the archive engine over ADO, the dialogs), stand-ins that fail with a plain description, so the add-in reports it
 // cannot start instead of misbehaving.
 #pragma once
 
@@ -17,6 +16,7 @@
 #include "adapters/windows/windows_shell.h"
 #include "addin/connect.h"
 #include "apps/corvane/com_safe_mail_items.h"
+#include "apps/corvane/outlook_host.h"
 
 namespace vexa::com {
 
@@ -36,6 +36,7 @@ public:
 private:
     class NotYetAvailable;
     std::unique_ptr<NotYetAvailable> missing_;
+    OutlookApplicationFactory outlook_;
     std::unique_ptr<AddinModule> module_;
     WindowsRegistry registry_;
     WindowsPathRules paths_;
