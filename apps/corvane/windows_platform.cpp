@@ -13,12 +13,8 @@ HostError NotInThisBuild(const char* what) {
 
 }  // namespace
 
-class WindowsPlatform::NotYetAvailable final : public ArchiveEngine,
-                                                public DialogToolkit {
+class WindowsPlatform::NotYetAvailable final : public DialogToolkit {
 public:
-    std::unique_ptr<ArchiveConnection> Open(const std::string&) override {
-        throw NotInThisBuild("The archive engine for Corvane.mdb");
-    }
     void ShowModal(DialogForm&) override { throw NotInThisBuild("The add-in's dialogs"); }
 };
 
@@ -28,7 +24,7 @@ WindowsPlatform::WindowsPlatform()
 WindowsPlatform::~WindowsPlatform() = default;
 
 Platform WindowsPlatform::Bundle() {
-    return Platform{*module_, registry_, paths_, settings_, *missing_, files_, messages_, *missing_, safeMailItems_, shell_};
+    return Platform{*module_, registry_, paths_, settings_, archive_, files_, messages_, *missing_, safeMailItems_, shell_};
 }
 
 ObjectPtr WindowsPlatform::HostObject(IDispatch* object) { return WrapApplication(object); }

@@ -1,6 +1,6 @@
 // What the add-in object is built from inside Outlook: the Windows adapters (registry, settings in
 // the per-user program-settings key, message boxes, the shell, files) and, for the parts that this
-// build does not bring yet (the archive engine over ADO, the dialogs), stand-ins that fail with a plain description, so the add-in reports it
+// build does not bring yet (the dialogs), a stand-in that fail with a plain description, so the add-in reports it
 // cannot start instead of misbehaving.
 #pragma once
 
@@ -15,6 +15,7 @@
 #include "adapters/windows/windows_registry.h"
 #include "adapters/windows/windows_shell.h"
 #include "addin/connect.h"
+#include "apps/corvane/ado_archive.h"
 #include "apps/corvane/com_safe_mail_items.h"
 #include "apps/corvane/outlook_host.h"
 
@@ -45,6 +46,7 @@ private:
     WindowsMessageBox messages_;
     WindowsShell shell_;
     ComSafeMailItemFactory safeMailItems_;
+    AdoArchiveEngine archive_;
 };
 
 }  // namespace vexa::com
