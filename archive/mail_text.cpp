@@ -5,21 +5,19 @@
 #include <string_view>
 
 #include "archive/archive_names.h"
+#include "host/ascii_text.h"
 
 namespace vexa {
 namespace {
 
 constexpr std::string_view kReferenceMarker = "* The reference number for this fax is ";
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 std::string ReferenceNumber(const std::string& body) {
-    const auto found = std::search(body.begin(), body.end(), kReferenceMarker.begin(), kReferenceMarker.end(),
-                                   [](char a, char b) { return AsciiLower(a) == AsciiLower(b); });
-    if (found == body.end()) return "(unknown)";
-    const std::size_t start = static_cast<std::size_t>(found - body.begin()) + kReferenceMarker.size();
+    const std::size_t found = FindIgnoringAsciiCase(body, kReferenceMarker);
+    if (found == std::string_view::npos) return "(unknown)";
+    const std::size_t start = found + kReferenceMarker.size();
     const std::size_t dot = body.find('.', start);
     if (dot == std::string::npos || dot == start) return "(unknown)";
     return body.substr(start, dot - start);

@@ -2,22 +2,14 @@
 
 #include "recognition/classification.h"
 
-#include <algorithm>
-
 #include "addin/connect.h"
+#include "host/ascii_text.h"
 #include "host/mail_item.h"
 
 namespace vexa {
-namespace {
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
-
 bool Contains(std::string_view text, std::string_view criterion) {
     if (text.empty()) return false;
-    return std::search(text.begin(), text.end(), criterion.begin(), criterion.end(),
-                       [](char a, char b) { return AsciiLower(a) == AsciiLower(b); }) != text.end();
+    return FindIgnoringAsciiCase(text, criterion) != std::string_view::npos;
 }
 
 MessageKind Connect::TestJ2Message(const MailItemPtr& oMailItem, const bool& bTestSender, const bool& bTestRecipient) {

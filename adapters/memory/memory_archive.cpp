@@ -1,5 +1,7 @@
 #include "adapters/memory/memory_archive.h"
 
+#include "host/ascii_text.h"
+
 #include <algorithm>
 #include <optional>
 
@@ -10,11 +12,7 @@ HostError EngineError(const std::string& description) {
     return HostError(static_cast<std::int32_t>(0x80004005u), description);
 }
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>((c >= 'A' && c <= 'Z') ? c + 32 : c); });
-    return text;
-}
+std::string Lower(const std::string& text) { return AsciiLower(std::string_view(text)); }
 
 class MemoryRecordset final : public ArchiveRecordset {
 public:

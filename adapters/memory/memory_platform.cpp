@@ -1,5 +1,7 @@
 #include "adapters/memory/memory_platform.h"
 
+#include "host/ascii_text.h"
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -9,11 +11,7 @@
 namespace vexa::memory {
 namespace {
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>((c >= 'A' && c <= 'Z') ? c + 32 : c); });
-    return text;
-}
+std::string Lower(const std::string& text) { return AsciiLower(std::string_view(text)); }
 
 }  // namespace
 

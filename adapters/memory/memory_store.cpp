@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "adapters/memory/memory_mail.h"
+#include "host/ascii_text.h"
 
 namespace vexa::memory {
 
@@ -27,13 +28,6 @@ private:
 };
 
 namespace {
-
-bool SameNameIgnoringAsciiCase(const std::string& a, const std::string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-        return lower(x) == lower(y);
-    });
-}
 
 class MemoryFolders final : public Folders {
 public:
@@ -84,7 +78,7 @@ void MemoryFolder::Remove(const ItemPtr& item) { std::erase(items_, item); }
 
 std::shared_ptr<MemoryFolder> MemoryFolder::Subfolder(const std::string& name) const {
     for (const auto& folder : subfolders_) {
-        if (SameNameIgnoringAsciiCase(folder->name_, name)) return folder;
+        if (EqualsIgnoringAsciiCase(folder->name_, name)) return folder;
     }
     return nullptr;
 }

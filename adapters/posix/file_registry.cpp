@@ -1,5 +1,7 @@
 #include "adapters/posix/file_registry.h"
 
+#include "host/ascii_text.h"
+
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -69,20 +71,6 @@ std::string_view Trim(std::string_view text) {
         return {};
     }
     return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Empty parts are skipped, so "SOFTWARE\\Vexa\\" and "SOFTWARE\\\\Vexa" name the same key.

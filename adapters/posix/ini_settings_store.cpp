@@ -1,5 +1,7 @@
 #include "adapters/posix/ini_settings_store.h"
 
+#include "host/ascii_text.h"
+
 #include <cerrno>
 #include <optional>
 #include <string_view>
@@ -29,20 +31,6 @@ std::string_view Trim(std::string_view text) {
 }
 
 bool IsBlank(std::string_view line) { return line.find_first_not_of(" \t\r") == std::string_view::npos; }
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Quoting every value is what keeps leading blanks, '=' and comment characters from being
 // misread, and the escapes keep a value with line breaks on one line.
