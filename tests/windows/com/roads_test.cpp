@@ -1,0 +1,308 @@
+// The roads of a fax through the add-in on the COM side: a stand-in Outlook (objects answering by
+// name, events through connection points), the mail-item wrapper from the registered Corvane.dll,
+// and a stand-in ADO that records what the archive is asked to do. A fax arriving and a fax sent.
+
+#include <gtest/gtest.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "adapters/memory/memory_platform.h"
+#include "adapters/memory/scripted_dialogs.h"
+#include "adapters/paths/path_rules.h"
+#include "addin/connect.h"
+#include "apps/corvane/ado_archive.h"
+#include "apps/corvane/com_events.h"
+#include "apps/corvane/com_safe_mail_items.h"
+#include "apps/corvane/dispatch_object.h"
+#include "apps/corvane/outlook_host.h"
+
+namespace vexa::com {
+namespace {
+
+using Log = std::vector<std::string>;
+using Reply = std::function<Variant(const std::vector<const VARIANT*>&)>;
+
+// A connection point that keeps its sinks and raises events to them.
+class Point final : public IConnectionPoint {
+public:
+    explicit Point(IID events) : events_(events) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = this;
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
+        *iid = events_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override {
+        IDispatch* dispatch = nullptr;
+        if (FAILED(sink->QueryInterface(events_, reinterpret_cast<void**>(&dispatch)))) return CONNECT_E_CANNOTCONNECT;
+        sinks_.push_back(ComPtr<IDispatch>::Adopt(dispatch));
+        *cookie = static_cast<DWORD>(sinks_.size());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
+        sinks_.at(cookie - 1) = ComPtr<IDispatch>();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
+    void Raise(DISPID id, std::vector<VARIANT> lastToFirst) {
+        DISPPARAMS params{lastToFirst.data(), nullptr, static_cast<UINT>(lastToFirst.size()), 0};
+        const auto sinks = sinks_;
+        for (const auto& sink : sinks) {
+            if (sink) sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        }
+    }
+
+private:
+    IID events_;
+    std::vector<ComPtr<IDispatch>> sinks_;
+};
+
+// An Outlook object: members answered by functions, puts recorded, and optionally one event source.
+class Fake final : public DispatchObject, public IConnectionPointContainer {
+public:
+    Fake(std::string name, std::shared_ptr<Log> log, std::vector<std::pair<const wchar_t*, Reply>> members,
+         IID events = IID_NULL)
+        : point(events), name_(std::move(name)), log_(std::move(log)), table_(std::move(members)), events_(events) {
+        for (const auto& member : table_) names_.push_back(member.first);
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IConnectionPointContainer && events_ != IID_NULL) {
+            *out = static_cast<IConnectionPointContainer*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return DispatchObject::QueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return DispatchObject::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return DispatchObject::Release(); }
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override {
+        if (iid != events_) return CONNECT_E_NOCONNECTION;
+        *out = &point;
+        return S_OK;
+    }
+    Point point;
+
+protected:
+    const std::vector<const wchar_t*>& Members() const override { return names_; }
+    Variant Answer(DISPID id, WORD flags, const std::vector<const VARIANT*>& arguments) override {
+        const auto& [member, answer] = table_[static_cast<std::size_t>(id - 1)];
+        if (flags & DISPATCH_PROPERTYPUT) {
+            Variant value;
+            ::VariantCopy(&value.Raw(), const_cast<VARIANT*>(arguments.back()));
+            log_->push_back(name_ + "." + WideToUtf8(member) + "=" + value.AsText());
+            return {};
+        }
+        return answer(arguments);
+    }
+
+private:
+    std::string name_;
+    std::shared_ptr<Log> log_;
+    std::vector<std::pair<const wchar_t*, Reply>> table_;
+    std::vector<const wchar_t*> names_;
+    IID events_;
+};
+
+ComPtr<IDispatch> Make(std::string name, std::shared_ptr<Log> log,
+                       std::vector<std::pair<const wchar_t*, Reply>> members, IID events = IID_NULL) {
+    return ComPtr<IDispatch>::Adopt(
+        DispatchObject::Create<Fake>(std::move(name), std::move(log), std::move(members), events));
+}
+
+Fake& Of(const ComPtr<IDispatch>& object) { return *static_cast<Fake*>(static_cast<DispatchObject*>(object.Get())); }
+
+Reply Text(std::string text) {
+    return [text](const auto&) { return Variant::Text(text); };
+}
+Reply Number(std::int32_t number) {
+    return [number](const auto&) { return Variant::Int32(number); };
+}
+Reply Object(ComPtr<IDispatch> object) {
+    return [object](const auto&) { return Variant::Object(object.Get()); };
+}
+Reply Recorded(std::shared_ptr<Log> log, std::string entry, Reply then) {
+    return [log, entry, then](const auto& arguments) {
+        log->push_back(entry);
+        return then(arguments);
+    };
+}
+
+class StandInOutlook final : public ApplicationFactory {
+public:
+    explicit StandInOutlook(ComPtr<IDispatch> application) : application_(std::move(application)) {}
+    ApplicationPtr CreateApplication() override { return As<Application>(WrapApplication(application_.Get())); }
+
+private:
+    ComPtr<IDispatch> application_;
+};
+
+class Roads : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::CoInitialize(nullptr);
+        dll_ = ::LoadLibraryW(L"Corvane.dll");
+        ASSERT_NE(dll_, nullptr);
+        ASSERT_EQ(Entry("DllRegisterServer"), S_OK);
+        folder_ = std::filesystem::temp_directory_path() / "vexa-roads";
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_ / "Attach");
+        registry_.SetString(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Corvane.dll",
+                            "", (folder_ / "Corvane.dll").string());
+
+        auto folders = Make("Folders", log_,
+                            {{L"Item", [](const auto&) -> Variant { throw HostError(-2147221233, "not found"); }},
+                             {L"Add", Recorded(log_, "Folders.Add", Object(Make("Store", log_, {{L"Name", Text("VX2 Messages")}})))}});
+        items_ = Make("Items", log_, {{L"Count", Number(0)}}, kIidItemsEvents);
+        auto inbox = Make("Inbox", log_, {{L"Items", Object(items_)}, {L"Folders", Object(folders)}});
+        auto nameSpace = Make("NameSpace", log_, {{L"GetDefaultFolder", Object(inbox)}});
+        application_ = Make("Application", log_,
+                            {{L"Class", Number(0)},
+                             {L"GetNamespace", Object(nameSpace)},
+                             {L"Session", Object(nameSpace)},
+                             {L"ActiveExplorer", [](const auto&) { return Variant(); }}},
+                            kIidApplicationEvents);
+        outlook_ = std::make_unique<StandInOutlook>(application_);
+        module_ = std::make_unique<AddinModule>(*outlook_);
+        archive_ = std::make_unique<AdoArchiveEngine>(
+            [this](const std::wstring& progId) { return Ado(progId); }, [](const std::wstring&) { return true; });
+        addin_ = std::make_unique<Connect>(Platform{*module_, registry_, paths_, settings_, *archive_, files_,
+                                                    messages_, dialogs_, wrappers_, shell_});
+        settings_.SaveSetting("", "Options", "AskDescription", "0");
+        CustomArgs custom;
+        addin_->OnConnection(WrapApplication(application_.Get()), ConnectMode::Startup, nullptr, custom);
+    }
+    void TearDown() override {
+        addin_.reset();
+        Entry("DllUnregisterServer");
+        std::filesystem::remove_all(folder_);
+        ::CoUninitialize();
+    }
+    HRESULT Entry(const char* name) {
+        auto function =
+            reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(::GetProcAddress(dll_, name)));
+        return function ? function() : E_NOTIMPL;
+    }
+
+    // A stand-in ADO: every call and field value goes to the log; the new row's Id is 1.
+    ComPtr<IDispatch> Ado(const std::wstring& progId) {
+        if (progId == L"ADODB.Connection") {
+            return Make("Connection", log_,
+                        {{L"Provider", Text("")}, {L"Open", Recorded(log_, "Connection.Open", Text(""))},
+                         {L"BeginTrans", Recorded(log_, "BeginTrans", Text(""))},
+                         {L"CommitTrans", Recorded(log_, "CommitTrans", Text(""))},
+                         {L"RollbackTrans", Recorded(log_, "RollbackTrans", Text(""))},
+                         {L"Close", Text("")}});
+        }
+        auto field = Make("Field", log_, {{L"Value", Number(1)}});
+        auto fields = Make("Fields", log_, {{L"Item", Object(field)}});
+        return Make("Recordset", log_,
+                    {{L"Open", Recorded(log_, "Recordset.Open", Text(""))},
+                     {L"AddNew", Text("")},
+                     {L"Update", Recorded(log_, "Recordset.Update", Text(""))},
+                     {L"Fields", Object(fields)}});
+    }
+
+    ComPtr<IDispatch> Mail(const std::string& sender, const std::string& recipient, const std::string& subject) {
+        auto attachment = Make("Attachment", log_,
+                               {{L"FileName", Text("fax.tif")},
+                                {L"SaveAsFile", [this](const std::vector<const VARIANT*>& arguments) {
+                                     Variant path;
+                                     ::VariantCopy(&path.Raw(), const_cast<VARIANT*>(arguments[0]));
+                                     std::ofstream(path.AsText(), std::ios::binary) << "II*fax";
+                                     return Variant();
+                                 }}});
+        auto attachments = Make("Attachments", log_, {{L"Count", Number(1)}, {L"Item", Object(attachment)}});
+        auto gateway = Make("Recipient", log_,
+                            {{L"Address", Text(recipient)}, {L"AddressEntry", [](const auto&) { return Variant(); }}});
+        auto recipients = Make("Recipients", log_, {{L"Count", Number(1)}, {L"Item", Object(gateway)}});
+        return Make("Mail", log_,
+                    {{L"Class", Number(43)},
+                     {L"UnRead", [](const auto&) { return Variant::Bool(true); }},
+                     {L"Subject", Text(subject)},
+                     {L"Body", Text("* The reference number for this fax is NY4711-23. Thanks")},
+                     {L"ReceivedTime", [](const auto&) {
+                          Variant date;
+                          date.Raw().vt = VT_DATE;
+                          date.Raw().date = 46000.5;
+                          return date;
+                      }},
+                     {L"Attachments", Object(attachments)},
+                     {L"Recipients", Object(recipients)},
+                     {L"SenderEmailAddress", Text(sender)},
+                     {L"SenderEmailType", Text("SMTP")},
+                     {L"Move", Recorded(log_, "Mail.Move", [](const auto&) { return Variant(); })}});
+    }
+
+    bool Logged(const std::string& entry) const { return std::find(log_->begin(), log_->end(), entry) != log_->end(); }
+
+    std::shared_ptr<Log> log_ = std::make_shared<Log>();
+    HMODULE dll_ = nullptr;
+    std::filesystem::path folder_;
+    memory::MemoryRegistry registry_;
+    WindowsPathRules paths_;
+    memory::MemorySettingsStore settings_;
+    memory::StdFileStore files_;
+    memory::RecordingMessageBox messages_;
+    memory::ScriptedDialogs dialogs_;
+    memory::RecordingShell shell_;
+    ComSafeMailItemFactory wrappers_;
+    ComPtr<IDispatch> application_;
+    ComPtr<IDispatch> items_;
+    std::unique_ptr<StandInOutlook> outlook_;
+    std::unique_ptr<AddinModule> module_;
+    std::unique_ptr<AdoArchiveEngine> archive_;
+    std::unique_ptr<Connect> addin_;
+};
+
+TEST_F(Roads, AFaxArrives) {
+    ASSERT_TRUE(addin_->Initialized()) << (messages_.Texts().empty() ? "" : messages_.Texts()[0]);
+    auto mail = Mail("message@inbound.efax.com", "me@example.org", "eFax message");
+    VARIANT item;
+    item.vt = VT_DISPATCH;
+    item.pdispVal = mail.Get();
+    Of(items_).point.Raise(kDispidItemAdd, {item});
+
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{});
+    EXPECT_TRUE(Logged("Recordset.Open"));
+    EXPECT_TRUE(Logged("Field.Value=NY4711-23"));
+    EXPECT_TRUE(Logged("Field.Value=R0000001.tif"));
+    EXPECT_TRUE(Logged("CommitTrans"));
+    EXPECT_TRUE(std::filesystem::exists(folder_ / "Attach" / "R0000001.tif"));
+    EXPECT_TRUE(Logged("Folders.Add"));
+    EXPECT_TRUE(Logged("Mail.Move"));
+}
+
+TEST_F(Roads, AFaxIsSentTaggedAndGoesAhead) {
+    ASSERT_TRUE(addin_->Initialized());
+    auto mail = Mail("me@example.org", "12125551234@efaxsend.com", "Quote for ACME");
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT arguments[2];
+    arguments[0].vt = VT_BOOL | VT_BYREF;
+    arguments[0].pboolVal = &cancel;
+    arguments[1].vt = VT_DISPATCH;
+    arguments[1].pdispVal = mail.Get();
+    Of(application_).point.Raise(kDispidItemSend, {arguments[0], arguments[1]});
+
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{});
+    EXPECT_EQ(cancel, VARIANT_FALSE);
+    EXPECT_TRUE(Logged("Mail.Subject=Quote for ACME {0000001}"));
+    EXPECT_TRUE(Logged("Field.Value=12125551234"));
+    EXPECT_TRUE(Logged("Field.Value=Unconfirmed"));
+    EXPECT_TRUE(std::filesystem::exists(folder_ / "Attach" / "S0000001.tif"));
+}
+
+}  // namespace
+}  // namespace vexa::com
