@@ -102,7 +102,8 @@ protected:
         if (flags & DISPATCH_PROPERTYPUT) {
             Variant value;
             ::VariantCopy(&value.Raw(), const_cast<VARIANT*>(arguments.back()));
-            log_->push_back(name_ + "." + WideToUtf8(member) + "=" + value.AsText());
+            const bool object = value.Raw().vt == VT_DISPATCH || value.Raw().vt == VT_UNKNOWN;
+            log_->push_back(name_ + "." + WideToUtf8(member) + "=" + (object ? "<object>" : value.AsText()));
             return {};
         }
         return answer(arguments);
@@ -206,6 +207,29 @@ protected:
                          {L"RollbackTrans", Recorded(log_, "RollbackTrans", Text(""))},
                          {L"Close", Text("")}});
         }
+        if (progId == L"ADODB.Command") {
+            auto parameters = Make("Parameters", log_, {{L"Append", Text("")}});
+            return Make("Command", log_,
+                        {{L"ActiveConnection", Text("")},
+                         {L"CommandText", Text("")},
+                         {L"CommandType", Text("")},
+                         {L"Parameters", Object(parameters)},
+                         {L"CreateParameter",
+                          [this](const std::vector<const VARIANT*>& arguments) {
+                              Variant value;
+                              ::VariantCopy(&value.Raw(), const_cast<VARIANT*>(arguments.back()));
+                              log_->push_back("Parameter " + value.AsText());
+                              return Variant::Object(Make("Parameter", log_, {{L"Value", Text("")}}).Get());
+                          }},
+                         {L"Execute", [this](const std::vector<const VARIANT*>& arguments) {
+                              log_->push_back("Command.Execute");
+                              auto* affected = const_cast<VARIANT*>(arguments.at(0));
+                              ::VariantClear(affected);
+                              affected->vt = VT_I4;
+                              affected->lVal = 1;
+                              return Variant();
+                          }}});
+        }
         auto field = Make("Field", log_, {{L"Value", Number(1)}});
         auto fields = Make("Fields", log_, {{L"Item", Object(field)}});
         return Make("Recordset", log_,
@@ -215,7 +239,8 @@ protected:
                      {L"Fields", Object(fields)}});
     }
 
-    ComPtr<IDispatch> Mail(const std::string& sender, const std::string& recipient, const std::string& subject) {
+    ComPtr<IDispatch> Mail(const std::string& sender, const std::string& recipient, const std::string& subject,
+                           const std::string& body = "* The reference number for this fax is NY4711-23. Thanks") {
         auto attachment = Make("Attachment", log_,
                                {{L"FileName", Text("fax.tif")},
                                 {L"SaveAsFile", [this](const std::vector<const VARIANT*>& arguments) {
@@ -232,7 +257,7 @@ protected:
                     {{L"Class", Number(43)},
                      {L"UnRead", [](const auto&) { return Variant::Bool(true); }},
                      {L"Subject", Text(subject)},
-                     {L"Body", Text("* The reference number for this fax is NY4711-23. Thanks")},
+                     {L"Body", Text(body)},
                      {L"ReceivedTime", [](const auto&) {
                           Variant date;
                           date.Raw().vt = VT_DATE;
@@ -302,6 +327,23 @@ TEST_F(Roads, AFaxIsSentTaggedAndGoesAhead) {
     EXPECT_TRUE(Logged("Field.Value=12125551234"));
     EXPECT_TRUE(Logged("Field.Value=Unconfirmed"));
     EXPECT_TRUE(std::filesystem::exists(folder_ / "Attach" / "S0000001.tif"));
+}
+
+TEST_F(Roads, ItsConfirmationMarksTheRow) {
+    ASSERT_TRUE(addin_->Initialized());
+    auto confirmation = Mail("send@mail.efax.com", "me@example.org", "Successful transmission to 12125551234",
+                             "Your fax \"Quote for ACME {0000001}\" was sent.");
+    VARIANT item;
+    item.vt = VT_DISPATCH;
+    item.pdispVal = confirmation.Get();
+    Of(items_).point.Raise(kDispidItemAdd, {item});
+
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{});
+    EXPECT_TRUE(Logged("Command.CommandText=UPDATE send SET Confirm = ? WHERE Id = ?"));
+    EXPECT_TRUE(Logged("Parameter Successful"));
+    EXPECT_TRUE(Logged("Parameter 1"));
+    EXPECT_TRUE(Logged("Command.Execute"));
+    EXPECT_TRUE(Logged("Mail.Move"));
 }
 
 }  // namespace
