@@ -282,7 +282,10 @@ on_terminal() {  # on_terminal KEYS ARGS...
     local keys=$1
     shift
     mkfifo "$WORLD/keys"
-    script -qfec "$(printf '%q ' "$VEXA" "$@")" "$WORLD/screen" <"$WORLD/keys" >/dev/null 2>&1 &
+    # A fresh screen each time: the last prompt's text must not pass for this one's. The run is
+    # bounded, so a prompt that never takes the keys fails the test instead of stalling it.
+    rm -f "$WORLD/screen"
+    timeout 30 script -qfec "$(printf '%q ' "$VEXA" "$@")" "$WORLD/screen" <"$WORLD/keys" >/dev/null 2>&1 &
     local pid=$!
     exec 3>"$WORLD/keys"
     for _ in $(seq 200); do grep -q "Type description" "$WORLD/screen" 2>/dev/null && break; sleep 0.05; done
