@@ -48,6 +48,7 @@ struct FormLayout {
     std::string defaultButton;  // Enter presses it
     std::string cancelButton;   // Esc presses it; empty when Esc does nothing
     std::string initialFocus;
+    std::string icon;  // the window's own icon, named as the toolkit's resources name it; empty for none
 };
 
 class DialogForm {

@@ -25,6 +25,7 @@ FormLayout MakeLayout() {
     layout.clientHeight = 3225;
     layout.defaultButton = "OKButton";
     layout.initialFocus = "tInCriteria";
+    layout.icon = "OPTIONS";
     using K = ControlKind;
     layout.controls = {
         {"frAddresses", K::Frame, "", "Set message processing criteria", {180, 120, 3855, 2500}},

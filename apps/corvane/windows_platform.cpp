@@ -5,26 +5,13 @@
 #include "apps/corvane/outlook_mail.h"
 
 namespace vexa::com {
-namespace {
 
-HostError NotInThisBuild(const char* what) {
-    return HostError(static_cast<std::int32_t>(E_NOTIMPL), std::string(what) + " is not part of this build.");
-}
-
-}  // namespace
-
-class WindowsPlatform::NotYetAvailable final : public DialogToolkit {
-public:
-    void ShowModal(DialogForm&) override { throw NotInThisBuild("The add-in's dialogs"); }
-};
-
-WindowsPlatform::WindowsPlatform()
-    : missing_(std::make_unique<NotYetAvailable>()), module_(std::make_unique<AddinModule>(outlook_)) {}
+WindowsPlatform::WindowsPlatform() : module_(std::make_unique<AddinModule>(outlook_)) {}
 
 WindowsPlatform::~WindowsPlatform() = default;
 
 Platform WindowsPlatform::Bundle() {
-    return Platform{*module_, registry_, paths_, settings_, archive_, files_, messages_, *missing_, safeMailItems_, shell_};
+    return Platform{*module_, registry_, paths_, settings_, archive_, files_, messages_, dialogs_, safeMailItems_, shell_};
 }
 
 ObjectPtr WindowsPlatform::HostObject(IDispatch* object) { return WrapApplication(object); }

@@ -1,7 +1,6 @@
 // What the add-in object is built from inside Outlook: the Windows adapters (registry, settings in
-// the per-user program-settings key, message boxes, the shell, files) and, for the parts that this
-// build does not bring yet (the dialogs), a stand-in that fail with a plain description, so the add-in reports it
-// cannot start instead of misbehaving.
+// the per-user program-settings key, message boxes, dialogs, the shell, files), Outlook's object
+// model, the mail-item wrapper and the ADO archive.
 #pragma once
 
 #include <oaidl.h>
@@ -10,6 +9,7 @@
 
 #include "adapters/paths/path_rules.h"
 #include "adapters/windows/registry_settings_store.h"
+#include "adapters/windows/win32_dialogs.h"
 #include "adapters/windows/windows_file_store.h"
 #include "adapters/windows/windows_message_box.h"
 #include "adapters/windows/windows_registry.h"
@@ -35,8 +35,6 @@ public:
     MailItemPtr MailItem(IDispatch** object);
 
 private:
-    class NotYetAvailable;
-    std::unique_ptr<NotYetAvailable> missing_;
     OutlookApplicationFactory outlook_;
     std::unique_ptr<AddinModule> module_;
     WindowsRegistry registry_;
@@ -44,6 +42,7 @@ private:
     RegistrySettingsStore settings_;
     WindowsFileStore files_;
     WindowsMessageBox messages_;
+    Win32Dialogs dialogs_;
     WindowsShell shell_;
     ComSafeMailItemFactory safeMailItems_;
     AdoArchiveEngine archive_;
