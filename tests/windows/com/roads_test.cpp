@@ -1,17 +1,26 @@
 // The roads of a fax through the add-in on the COM side: a stand-in Outlook (objects answering by
 // name, events through connection points), the mail-item wrapper from the registered Corvane.dll,
-// and a stand-in ADO that records what the archive is asked to do. A fax arriving and a fax sent.
+// and a stand-in ADO that records what the archive is asked to do. A fax arriving, a fax sent,
+// its confirmation. Each road runs twice: through the add-in object built here from the Windows
+// pieces, and through Corvane.dll itself as Outlook loads it (created by ProgID, connected through
+// IDTExtensibility2, Outlook and ADO found by class in the registry).
 
 #include <gtest/gtest.h>
 #include <ocidl.h>
 #include <olectl.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "corvane.h"
 
 #include "adapters/memory/memory_platform.h"
 #include "adapters/memory/scripted_dialogs.h"
@@ -22,6 +31,7 @@
 #include "apps/corvane/com_safe_mail_items.h"
 #include "apps/corvane/dispatch_object.h"
 #include "apps/corvane/outlook_host.h"
+#include "adapters/windows/win32_error.h"
 #include "tests/windows/com/stand_in_outlook.h"
 
 namespace vexa::com {
@@ -38,7 +48,64 @@ private:
     ComPtr<IDispatch> application_;
 };
 
-class Roads : public ::testing::Test {
+// Hands out a stand-in to whoever creates the class, as a registered server would.
+class StandInFactory final : public IClassFactory {
+public:
+    explicit StandInFactory(std::function<ComPtr<IDispatch>()> make) : make_(std::move(make)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
+        *out = this;
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        if (outer) return CLASS_E_NOAGGREGATION;
+        return make_()->QueryInterface(iid, out);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+private:
+    std::function<ComPtr<IDispatch>()> make_;
+};
+
+// Message boxes shown by the add-in inside the DLL: read and answered with OK, so a failing
+// road reports its message instead of waiting for a user who is not there.
+class MessageBoxWatch {
+public:
+    MessageBoxWatch()
+        : thread_([this] {
+              while (!stop_) {
+                  if (HWND box = ::FindWindowW(L"#32770", L"Vexa - Message Manager")) {
+                      wchar_t text[1024] = {};
+                      ::GetDlgItemTextW(box, 0xFFFF, text, 1024);
+                      std::lock_guard<std::mutex> lock(mutex_);
+                      texts_.push_back(WideToUtf8(text));
+                      ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+                      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                  }
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+              }
+          }) {}
+    ~MessageBoxWatch() {
+        stop_ = true;
+        thread_.join();
+    }
+    std::vector<std::string> Texts() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return texts_;
+    }
+
+private:
+    std::atomic<bool> stop_ = false;
+    mutable std::mutex mutex_;
+    std::vector<std::string> texts_;
+    std::thread thread_;
+};
+
+enum class Through { TheAddInObject, TheDll };
+
+class Roads : public ::testing::TestWithParam<Through> {
 protected:
     void SetUp() override {
         ::CoInitialize(nullptr);
@@ -48,8 +115,6 @@ protected:
         folder_ = std::filesystem::temp_directory_path() / "vexa-roads";
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_ / "Attach");
-        registry_.SetString(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Corvane.dll",
-                            "", (folder_ / "Corvane.dll").string());
 
         auto folders = Make("Folders", log_,
                             {{L"Item", [](const auto&) -> Variant { throw HostError(-2147221233, "not found"); }},
@@ -63,6 +128,34 @@ protected:
                              {L"Session", Object(nameSpace)},
                              {L"ActiveExplorer", [](const auto&) { return Variant(); }}},
                             kIidApplicationEvents);
+        if (GetParam() == Through::TheDll) {
+            ConnectTheDll();
+        } else {
+            ConnectTheAddInObject();
+        }
+    }
+    void TearDown() override {
+        if (dllAddin_) {
+            dllAddin_->OnDisconnection(ext_dm_HostShutdown, nullptr);
+            dllAddin_ = ComPtr<IDTExtensibility2>();
+        }
+        addin_.reset();
+        for (DWORD cookie : classCookies_) ::CoRevokeClassObject(cookie);
+        for (const wchar_t* key : {L"ADODB.Connection", L"ADODB.Recordset", L"ADODB.Command", L"Microsoft.Jet.OLEDB.4.0"}) {
+            ::RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
+        }
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAppPathsKey);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Vexa - Message Manager");
+        Entry("DllUnregisterServer");
+        std::filesystem::remove_all(folder_);
+        ::CoUninitialize();
+    }
+
+    // The add-in object of the core over the Windows pieces, with memory stand-ins for the
+    // registry, settings and message boxes.
+    void ConnectTheAddInObject() {
+        registry_.SetString(kHkeyLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Corvane.dll",
+                            "", (folder_ / "Corvane.dll").string());
         outlook_ = std::make_unique<StandInOutlook>(application_);
         module_ = std::make_unique<AddinModule>(*outlook_);
         archive_ = std::make_unique<AdoArchiveEngine>(
@@ -72,13 +165,64 @@ protected:
         settings_.SaveSetting("", "Options", "AskDescription", "0");
         CustomArgs custom;
         addin_->OnConnection(WrapApplication(application_.Get()), ConnectMode::Startup, nullptr, custom);
+        ASSERT_TRUE(addin_->Initialized()) << (messages_.Texts().empty() ? "" : messages_.Texts()[0]);
     }
-    void TearDown() override {
-        addin_.reset();
-        Entry("DllUnregisterServer");
-        std::filesystem::remove_all(folder_);
-        ::CoUninitialize();
+
+    // Corvane.dll as Outlook loads it: the installation's App Paths key and the user's settings
+    // in the registry, Outlook and the ADO classes registered for this process only.
+    void ConnectTheDll() {
+        const std::wstring module = (folder_ / "Corvane.dll").wstring();
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, REG_SZ, module.c_str(),
+                                    static_cast<DWORD>((module.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+        const std::wstring no = L"0";
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Vexa - Message Manager\\Options",
+                          L"AskDescription", REG_SZ, no.c_str(), static_cast<DWORD>((no.size() + 1) * sizeof(wchar_t)));
+        RegisterClass(kClsidOutlook, nullptr, [this] { return application_; });
+        int n = 0;
+        for (const wchar_t* progId : {L"ADODB.Connection", L"ADODB.Recordset", L"ADODB.Command"}) {
+            CLSID clsid = kStandInClsid;
+            clsid.Data4[7] = static_cast<unsigned char>(++n);
+            RegisterClass(clsid, progId, [this, progId] { return Ado(progId); });
+        }
+        CLSID jet = kStandInClsid;
+        jet.Data4[7] = 0x10;
+        SetProgId(L"Microsoft.Jet.OLEDB.4.0", jet);
+
+        IDTExtensibility2* addin = nullptr;
+        CLSID connect{};
+        ASSERT_EQ(::CLSIDFromProgID(L"Corvane.Connect", &connect), S_OK);
+        ASSERT_EQ(::CoCreateInstance(connect, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IDTExtensibility2),
+                                     reinterpret_cast<void**>(&addin)),
+                  S_OK);
+        dllAddin_ = ComPtr<IDTExtensibility2>::Adopt(addin);
+        auto addInInst = Make("AddIn", log_, {});
+        ASSERT_EQ(dllAddin_->OnConnection(application_.Get(), ext_cm_Startup, addInInst.Get(), nullptr), S_OK);
+        ASSERT_TRUE(Logged("Connection.Open")) << ::testing::PrintToString(watch_.Texts());
     }
+
+    void SetProgId(const wchar_t* progId, const CLSID& clsid) {
+        wchar_t text[40] = {};
+        ::StringFromGUID2(clsid, text, 40);
+        ::RegSetKeyValueW(HKEY_CLASSES_ROOT, (std::wstring(progId) + L"\\CLSID").c_str(), nullptr, REG_SZ, text,
+                          static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t)));
+    }
+    void RegisterClass(const CLSID& clsid, const wchar_t* progId, std::function<ComPtr<IDispatch>()> make) {
+        if (progId) SetProgId(progId, clsid);
+        factories_.push_back(std::make_unique<StandInFactory>(std::move(make)));
+        DWORD cookie = 0;
+        ASSERT_EQ(::CoRegisterClassObject(clsid, factories_.back().get(), CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                          REGCLS_MULTIPLEUSE, &cookie),
+                  S_OK);
+        classCookies_.push_back(cookie);
+    }
+
+    std::vector<std::string> Messages() const {
+        return GetParam() == Through::TheDll ? watch_.Texts() : messages_.Texts();
+    }
+
+    bool Logged(const std::string& entry) const { return std::find(log_->begin(), log_->end(), entry) != log_->end(); }
+
     HRESULT Entry(const char* name) {
         auto function =
             reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(::GetProcAddress(dll_, name)));
@@ -159,8 +303,6 @@ protected:
                      {L"Move", Recorded(log_, "Mail.Move", [](const auto&) { return Variant(); })}});
     }
 
-    bool Logged(const std::string& entry) const { return std::find(log_->begin(), log_->end(), entry) != log_->end(); }
-
     std::shared_ptr<Log> log_ = std::make_shared<Log>();
     HMODULE dll_ = nullptr;
     std::filesystem::path folder_;
@@ -178,17 +320,23 @@ protected:
     std::unique_ptr<AddinModule> module_;
     std::unique_ptr<AdoArchiveEngine> archive_;
     std::unique_ptr<Connect> addin_;
+    static constexpr CLSID kClsidOutlook = {0x0006F03A, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    static constexpr CLSID kStandInClsid = {0x5EA1F00D, 0x7E57, 0x4A11, {0x9D, 0x0C, 0x7E, 0x57, 0x00, 0x00, 0x00, 0x00}};
+    static constexpr const wchar_t* kAppPathsKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Corvane.dll";
+    MessageBoxWatch watch_;
+    std::vector<std::unique_ptr<StandInFactory>> factories_;
+    std::vector<DWORD> classCookies_;
+    ComPtr<IDTExtensibility2> dllAddin_;
 };
 
-TEST_F(Roads, AFaxArrives) {
-    ASSERT_TRUE(addin_->Initialized()) << (messages_.Texts().empty() ? "" : messages_.Texts()[0]);
+TEST_P(Roads, AFaxArrives) {
     auto mail = Mail("message@inbound.efax.com", "me@example.org", "eFax message");
     VARIANT item;
     item.vt = VT_DISPATCH;
     item.pdispVal = mail.Get();
     Of(items_).point.Raise(kDispidItemAdd, {item});
 
-    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{});
+    EXPECT_EQ(Messages(), std::vector<std::string>{});
     EXPECT_TRUE(Logged("Recordset.Open"));
     EXPECT_TRUE(Logged("Field.Value=NY4711-23"));
     EXPECT_TRUE(Logged("Field.Value=R0000001.tif"));
@@ -198,8 +346,7 @@ TEST_F(Roads, AFaxArrives) {
     EXPECT_TRUE(Logged("Mail.Move"));
 }
 
-TEST_F(Roads, AFaxIsSentTaggedAndGoesAhead) {
-    ASSERT_TRUE(addin_->Initialized());
+TEST_P(Roads, AFaxIsSentTaggedAndGoesAhead) {
     auto mail = Mail("me@example.org", "12125551234@efaxsend.com", "Quote for ACME");
     VARIANT_BOOL cancel = VARIANT_FALSE;
     VARIANT arguments[2];
@@ -209,7 +356,7 @@ TEST_F(Roads, AFaxIsSentTaggedAndGoesAhead) {
     arguments[1].pdispVal = mail.Get();
     Of(application_).point.Raise(kDispidItemSend, {arguments[0], arguments[1]});
 
-    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{});
+    EXPECT_EQ(Messages(), std::vector<std::string>{});
     EXPECT_EQ(cancel, VARIANT_FALSE);
     EXPECT_TRUE(Logged("Mail.Subject=Quote for ACME {0000001}"));
     EXPECT_TRUE(Logged("Field.Value=12125551234"));
@@ -217,8 +364,7 @@ TEST_F(Roads, AFaxIsSentTaggedAndGoesAhead) {
     EXPECT_TRUE(std::filesystem::exists(folder_ / "Attach" / "S0000001.tif"));
 }
 
-TEST_F(Roads, ItsConfirmationMarksTheRow) {
-    ASSERT_TRUE(addin_->Initialized());
+TEST_P(Roads, ItsConfirmationMarksTheRow) {
     auto confirmation = Mail("send@mail.efax.com", "me@example.org", "Successful transmission to 12125551234",
                              "Your fax \"Quote for ACME {0000001}\" was sent.");
     VARIANT item;
@@ -226,13 +372,16 @@ TEST_F(Roads, ItsConfirmationMarksTheRow) {
     item.pdispVal = confirmation.Get();
     Of(items_).point.Raise(kDispidItemAdd, {item});
 
-    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{});
+    EXPECT_EQ(Messages(), std::vector<std::string>{});
     EXPECT_TRUE(Logged("Command.CommandText=UPDATE send SET Confirm = ? WHERE Id = ?"));
     EXPECT_TRUE(Logged("Parameter Successful"));
     EXPECT_TRUE(Logged("Parameter 1"));
     EXPECT_TRUE(Logged("Command.Execute"));
     EXPECT_TRUE(Logged("Mail.Move"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Through, Roads, ::testing::Values(Through::TheAddInObject, Through::TheDll),
+                         [](const auto& info) { return info.param == Through::TheDll ? "Dll" : "AddInObject"; });
 
 }  // namespace
 }  // namespace vexa::com
