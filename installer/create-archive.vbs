@@ -1,0 +1,168 @@
+' Creates the empty message archive Corvane.mdb that the Outlook add-in writes to.
+'   cscript //NoLogo create-archive.vbs "C:\Program Files\Vexa\Corvane.mdb"
+' The path must be a full one: the installer always passes one.
+' Exit code 0 when the archive was created or was already there (an existing archive is never
+' touched), 1 when it could not be created (the reason goes to stderr), 2 on a wrong call.
+'
+' Jet 4.0 exists only as a 32-bit provider, so the installer runs this with the 32-bit script host.
+' Where Jet is missing, the Access engine (ACE) is used instead, asked for the same Jet 4.0 file
+' format so that either engine can open the archive later.
+Option Explicit
+
+Const kProviders = "Microsoft.Jet.OLEDB.4.0|Microsoft.ACE.OLEDB.16.0|Microsoft.ACE.OLEDB.12.0"
+' "Jet OLEDB:Engine Type" 5 is the Jet 4.0 (Access 2000-2003) .mdb format.
+Const kJet4Format = ";Jet OLEDB:Engine Type=5"
+
+' Column names are the ones the add-in reads and writes; Date, Number and New are reserved words
+' in Jet SQL, so every name is bracketed.
+Dim tables(1)
+tables(0) = "CREATE TABLE [recv] (" & _
+    "[Id] COUNTER CONSTRAINT [PK_recv] PRIMARY KEY, " & _
+    "[Date] DATETIME, " & _
+    "[Number] TEXT(50), " & _
+    "[Subject] TEXT(255), " & _
+    "[Description] TEXT(255), " & _
+    "[FileName] TEXT(255), " & _
+    "[FileId] TEXT(20), " & _
+    "[New] BIT DEFAULT True)"
+tables(1) = "CREATE TABLE [send] (" & _
+    "[Id] COUNTER CONSTRAINT [PK_send] PRIMARY KEY, " & _
+    "[Date] DATETIME, " & _
+    "[Number] TEXT(50), " & _
+    "[Subject] TEXT(255), " & _
+    "[Description] TEXT(255), " & _
+    "[FileName] TEXT(255), " & _
+    "[FileId] TEXT(20), " & _
+    "[Confirm] TEXT(20))"
+
+Dim fso
+Set fso = CreateObject("Scripting.FileSystemObject")
+
+Sub Say(message)
+    WScript.Echo message
+End Sub
+
+' Script hosts without a standard error stream (Wine's, for one) get the message on standard
+' output instead: the installer logs both.
+Sub Fail(code, message)
+    On Error Resume Next
+    WScript.StdErr.WriteLine "create-archive: " & message
+    If Err.Number <> 0 Then WScript.Echo "create-archive: " & message
+    WScript.Quit code
+End Sub
+
+' The current error in words; some components raise errors without a description.
+Function ErrorText()
+    ErrorText = Trim(Err.Description)
+    If ErrorText = "" Then ErrorText = "error 0x" & Hex(Err.Number)
+End Function
+
+' Removes a half-made archive and the lock file Jet keeps beside an open one.
+Sub RemoveQuietly(path)
+    On Error Resume Next
+    If fso.FileExists(path) Then fso.DeleteFile path, True
+    Dim lockFile
+    lockFile = fso.BuildPath(fso.GetParentFolderName(path), fso.GetBaseName(path) & ".ldb")
+    If fso.FileExists(lockFile) Then fso.DeleteFile lockFile, True
+    Err.Clear
+End Sub
+
+' A name beside the target that no other run uses, so the final move stays in one folder and
+' the add-in never sees a half-made archive under the real name.
+Function TemporaryName(target)
+    Dim folder, name
+    folder = fso.GetParentFolderName(target)
+    Randomize
+    Do
+        name = fso.BuildPath(folder, "~" & fso.GetBaseName(target) & "-" & _
+                             Hex(Int(Rnd * &H7FFFFFFF)) & ".mdb")
+    Loop While fso.FileExists(name)
+    TemporaryName = name
+End Function
+
+' Creates the database file with the first provider that works; returns the open connection,
+' or Nothing with the reasons of all providers in `reasons`.
+Function CreateDatabase(path, ByRef reasons)
+    Dim provider, catalog, connection, connectionString, reason
+    Set CreateDatabase = Nothing
+    reasons = ""
+    On Error Resume Next
+    Set catalog = CreateObject("ADOX.Catalog")
+    If Err.Number <> 0 Then
+        reasons = "ADOX is not available (" & ErrorText() & ")"
+        Err.Clear
+        Exit Function
+    End If
+    For Each provider In Split(kProviders, "|")
+        connectionString = "Provider=" & provider & ";Data Source=" & path
+        If provider <> "Microsoft.Jet.OLEDB.4.0" Then connectionString = connectionString & kJet4Format
+        Err.Clear
+        Set connection = Nothing
+        catalog.Create connectionString
+        If Err.Number = 0 Then Set connection = catalog.ActiveConnection
+        If Err.Number <> 0 Then
+            reason = ErrorText()
+        ElseIf connection Is Nothing Then
+            reason = "no connection to the new database"
+        Else
+            Set CreateDatabase = connection
+            Exit Function
+        End If
+        Err.Clear
+        If reasons <> "" Then reasons = reasons & "; "
+        reasons = reasons & provider & ": " & reason
+        RemoveQuietly path
+    Next
+End Function
+
+Dim target, temporary, connection, reasons, statement
+If WScript.Arguments.Count <> 1 Then Fail 2, "usage: create-archive.vbs <path of Corvane.mdb>"
+target = WScript.Arguments(0)
+
+If fso.FileExists(target) Then
+    Say "The archive " & target & " already exists; it is kept as it is."
+    WScript.Quit 0
+End If
+If Not fso.FolderExists(fso.GetParentFolderName(target)) Then
+    Fail 1, "the folder " & fso.GetParentFolderName(target) & " does not exist"
+End If
+
+temporary = TemporaryName(target)
+Set connection = CreateDatabase(temporary, reasons)
+If connection Is Nothing Then
+    RemoveQuietly temporary
+    Fail 1, "cannot create " & target & ": " & reasons
+End If
+
+On Error Resume Next
+For Each statement In tables
+    connection.Execute statement
+    If Err.Number <> 0 Then
+        reasons = ErrorText()
+        connection.Close
+        Set connection = Nothing
+        RemoveQuietly temporary
+        On Error GoTo 0
+        Fail 1, "cannot create the tables of " & target & ": " & reasons
+    End If
+Next
+' Closing releases the file and removes Jet's lock file, so the finished archive can be moved.
+connection.Close
+Set connection = Nothing
+Err.Clear
+
+' MoveFile never replaces a file: an archive that appeared meanwhile is left alone.
+fso.MoveFile temporary, target
+If Err.Number <> 0 Then
+    reasons = ErrorText()
+    RemoveQuietly temporary
+    On Error GoTo 0
+    If fso.FileExists(target) Then
+        Say "The archive " & target & " already exists; it is kept as it is."
+        WScript.Quit 0
+    End If
+    Fail 1, "cannot move the new archive into place as " & target & ": " & reasons
+End If
+On Error GoTo 0
+Say "Created the archive " & target & " with the tables recv and send."
+WScript.Quit 0

@@ -1,0 +1,437 @@
+; Setup of "Vexa - Message Manager", the Outlook add-in Corvane.dll.
+;
+; One setup program holds the add-in for 64-bit and for 32-bit Office and installs the one that
+; matches the Outlook on the machine (an add-in must have Outlook's bitness, not Windows').
+;   Vexa-Setup.exe [/S] [/x64 | /x86] [/D=C:\folder]
+; /x64 and /x86 override the detection; /D= must come last and has no quotes, as usual.
+;
+; build-installer passes the inputs, so this file names no build folder:
+;   makensis -DVERSION=0.1.0 -DDLL_X64=... -DDLL_X86=... -DVXHELP_EXE=... -DVXHELP_HTML=...
+;            -DARCHIVE_SCRIPT=... -DOUTFILE=... vexa.nsi
+
+Unicode true
+ManifestDPIAware true
+SetCompressor /SOLID lzma
+
+!macro RequireDefine NAME
+  !ifndef ${NAME}
+    !error "Pass -D${NAME}=... to makensis (installer/build-installer does)"
+  !endif
+!macroend
+!insertmacro RequireDefine VERSION
+!insertmacro RequireDefine DLL_X64
+!insertmacro RequireDefine DLL_X86
+!insertmacro RequireDefine VXHELP_EXE
+!insertmacro RequireDefine VXHELP_HTML
+!insertmacro RequireDefine ARCHIVE_SCRIPT
+!insertmacro RequireDefine OUTFILE
+
+!define PRODUCT "Vexa - Message Manager"
+!define APP_PATHS_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Corvane.dll"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexa"
+; The Add/Remove Programs entry remembers which build went where, for the uninstaller and for
+; the next setup run.
+!define BITNESS_VALUE "AddinBitness"
+
+!include MUI2.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include x64.nsh
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+; The add-in's registration and its App Paths key live under HKLM and HKCR.
+RequestExecutionLevel admin
+BrandingText "${PRODUCT} ${VERSION}"
+ShowInstDetails show
+ShowUninstDetails show
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey ProductName "${PRODUCT}"
+VIAddVersionKey ProductVersion "${VERSION}"
+VIAddVersionKey FileVersion "${VERSION}"
+VIAddVersionKey FileDescription "${PRODUCT} Setup"
+; Without it makensis warns; there is no copyright line to give.
+VIAddVersionKey LegalCopyright ""
+
+Var Bitness          ; x64 or x86: the build of Corvane.dll this run installs (or removes)
+Var BitnessReason    ; why, for the details log and the directory page
+Var PreviousBitness  ; what an earlier installation recorded, if any
+Var PreviousFolder
+Var KeptNote         ; the uninstaller's last words about the user's archive
+
+!define MUI_ABORTWARNING
+!define MUI_DIRECTORYPAGE_TEXT_TOP "Setup will install the add-in for $BitnessReason$\r$\n$\r$\nThe folder also keeps your archive Corvane.mdb and the received and sent faxes (folder Attach)."
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_TEXT "${PRODUCT} has been installed. It starts with Outlook: look for the VX2 toolbar."
+!insertmacro MUI_PAGE_FINISH
+
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!define MUI_FINISHPAGE_TEXT "$KeptNote"
+!insertmacro MUI_UNPAGE_FINISH
+
+!insertmacro MUI_LANGUAGE "English"
+
+; ---------------------------------------------------------------------------------------------
+; Registry views. App Paths and the COM classes are read through the view of the add-in's own
+; bitness, so they are written there; the uninstall entry lives in the native view.
+
+!macro AddinRegView
+  ${If} $Bitness == "x64"
+    SetRegView 64
+  ${Else}
+    SetRegView 32
+  ${EndIf}
+!macroend
+
+!macro UninstallEntryRegView
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${Else}
+    SetRegView 32
+  ${EndIf}
+!macroend
+
+; Runs the regsvr32 of the add-in's bitness: the 64-bit one lives in System32, which a 32-bit
+; program such as this setup only sees with file-system redirection off; the 32-bit one lives in
+; SysWOW64 on 64-bit Windows. Leaves regsvr32's exit code, or "not started", in $0.
+!macro RegSvr32 UN
+Function ${UN}RegSvr32
+  Exch $1  ; the switches and the quoted DLL path
+  Push $2
+  ClearErrors
+  ${If} $Bitness == "x64"
+    ${DisableX64FSRedirection}
+    StrCpy $2 "$WINDIR\System32\regsvr32.exe"
+    ExecWait '"$2" $1' $0
+    ${EnableX64FSRedirection}
+  ${Else}
+    ${If} ${RunningX64}
+      StrCpy $2 "$WINDIR\SysWOW64\regsvr32.exe"
+    ${Else}
+      StrCpy $2 "$SYSDIR\regsvr32.exe"
+    ${EndIf}
+    ExecWait '"$2" $1' $0
+  ${EndIf}
+  ${If} ${Errors}
+    StrCpy $0 "not started"
+  ${EndIf}
+  DetailPrint "$2 $1: exit code $0"
+  Pop $2
+  Pop $1
+FunctionEnd
+!macroend
+!insertmacro RegSvr32 ""
+!insertmacro RegSvr32 "un."
+
+; What an earlier setup run left in the Add/Remove Programs entry.
+!macro ReadPrevious UN
+Function ${UN}ReadPrevious
+  !insertmacro UninstallEntryRegView
+  ReadRegStr $PreviousBitness HKLM "${UNINSTALL_KEY}" "${BITNESS_VALUE}"
+  ReadRegStr $PreviousFolder HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  SetRegView lastused
+FunctionEnd
+!macroend
+!insertmacro ReadPrevious ""
+!insertmacro ReadPrevious "un."
+
+; ---------------------------------------------------------------------------------------------
+; Which Office is there. Office 2010 and later record Outlook's bitness as "Bitness" under their
+; version key: 64-bit Office in the 64-bit view, 32-bit Office in the 32-bit one (or, for
+; Click-to-Run, in its Configuration "Platform"). Office 2007 and older exist only in 32 bits.
+; Without any Outlook we go by what Office installs by default today: 64-bit on 64-bit Windows.
+
+!macro CheckOutlookBitness VIEW VERSION
+  ${If} $Bitness == ""
+    SetRegView ${VIEW}
+    ReadRegStr $0 HKLM "SOFTWARE\Microsoft\Office\${VERSION}\Outlook" "Bitness"
+    ${If} $0 == "x64"
+    ${OrIf} $0 == "x86"
+      StrCpy $Bitness $0
+      StrCpy $BitnessReason "Outlook ${VERSION} ($0) found"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+!macro CheckOldOutlook VERSION
+  ${If} $Bitness == ""
+    SetRegView 32
+    ReadRegStr $0 HKLM "SOFTWARE\Microsoft\Office\${VERSION}\Outlook\InstallRoot" "Path"
+    ${If} $0 != ""
+      StrCpy $Bitness "x86"
+      StrCpy $BitnessReason "Outlook ${VERSION} (x86) found"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+Function DetectOutlookBitness
+  Push $0
+  StrCpy $Bitness ""
+  ${If} ${RunningX64}
+    !insertmacro CheckOutlookBitness 64 "16.0"
+    !insertmacro CheckOutlookBitness 64 "15.0"
+    !insertmacro CheckOutlookBitness 64 "14.0"
+  ${EndIf}
+  !insertmacro CheckOutlookBitness 32 "16.0"
+  !insertmacro CheckOutlookBitness 32 "15.0"
+  !insertmacro CheckOutlookBitness 32 "14.0"
+  ${If} $Bitness == ""
+    SetRegView 64
+    ReadRegStr $0 HKLM "SOFTWARE\Microsoft\Office\ClickToRun\Configuration" "Platform"
+    ${If} $0 == "x64"
+    ${OrIf} $0 == "x86"
+      StrCpy $Bitness $0
+      StrCpy $BitnessReason "Office Click-to-Run ($0) found"
+    ${EndIf}
+  ${EndIf}
+  !insertmacro CheckOldOutlook "12.0"
+  !insertmacro CheckOldOutlook "11.0"
+  ${If} $Bitness == ""
+    ${If} ${RunningX64}
+      StrCpy $Bitness "x64"
+      StrCpy $BitnessReason "no Outlook found; 64-bit Windows"
+    ${Else}
+      StrCpy $Bitness "x86"
+      StrCpy $BitnessReason "no Outlook found; 32-bit Windows"
+    ${EndIf}
+  ${EndIf}
+  SetRegView lastused
+  Pop $0
+FunctionEnd
+
+Function .onInit
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/x64" $R1
+  ${IfNot} ${Errors}
+    StrCpy $Bitness "x64"
+  ${EndIf}
+  ClearErrors
+  ${GetOptions} $R0 "/x86" $R1
+  ${IfNot} ${Errors}
+    ${If} $Bitness == "x64"
+      MessageBox MB_ICONSTOP|MB_OK "Give either /x64 or /x86, not both." /SD IDOK
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
+    StrCpy $Bitness "x86"
+  ${EndIf}
+
+  ${If} $Bitness == ""
+    Call DetectOutlookBitness
+  ${Else}
+    StrCpy $BitnessReason "chosen with /$Bitness"
+  ${EndIf}
+  ${If} $Bitness == "x64"
+  ${AndIfNot} ${RunningX64}
+    MessageBox MB_ICONSTOP|MB_OK "The add-in for 64-bit Outlook cannot be installed on 32-bit Windows." /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+  ${If} $Bitness == "x64"
+    StrCpy $BitnessReason "64-bit Outlook ($BitnessReason)."
+  ${Else}
+    StrCpy $BitnessReason "32-bit Outlook ($BitnessReason)."
+  ${EndIf}
+
+  ; /D= sets the folder before .onInit; otherwise Program Files of the add-in's bitness.
+  ${If} $INSTDIR == ""
+    ${If} $Bitness == "x64"
+      StrCpy $INSTDIR "$PROGRAMFILES64\Vexa"
+    ${Else}
+      StrCpy $INSTDIR "$PROGRAMFILES32\Vexa"
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; ---------------------------------------------------------------------------------------------
+; Install
+
+; An earlier installation of the other bitness, or in another folder, would leave COM classes and
+; an App Paths key pointing at a DLL that Outlook can no longer load: remove them first.
+Function ForgetPreviousInstallation
+  Call ReadPrevious
+  ${If} $PreviousBitness == ""
+    Return
+  ${EndIf}
+  ${If} $PreviousBitness == $Bitness
+  ${AndIf} $PreviousFolder == $INSTDIR
+    Return
+  ${EndIf}
+  DetailPrint "Removing the registration of the earlier $PreviousBitness installation in $PreviousFolder"
+  Push $Bitness
+  StrCpy $Bitness $PreviousBitness
+  ${If} ${FileExists} "$PreviousFolder\Corvane.dll"
+    Push '/u /s "$PreviousFolder\Corvane.dll"'
+    Call RegSvr32
+  ${EndIf}
+  !insertmacro AddinRegView
+  DeleteRegKey HKLM "${APP_PATHS_KEY}"
+  SetRegView lastused
+  Pop $Bitness
+FunctionEnd
+
+Function CopyProgramFiles
+  SetOutPath "$INSTDIR"
+  ; "try" leaves a file that is in use (Outlook has the add-in loaded) in place and tells us.
+  SetOverwrite try
+  ClearErrors
+  ${If} $Bitness == "x64"
+    File "/oname=Corvane.dll" "${DLL_X64}"
+  ${Else}
+    File "/oname=Corvane.dll" "${DLL_X86}"
+  ${EndIf}
+  File "/oname=VXHELP.exe" "${VXHELP_EXE}"
+  File "/oname=VXHELP.html" "${VXHELP_HTML}"
+  SetOverwrite on
+  ${If} ${Errors}
+    DetailPrint "Cannot replace the program files in $INSTDIR: they are in use."
+    MessageBox MB_ICONSTOP|MB_OK "The files of ${PRODUCT} in $INSTDIR are in use.$\r$\nClose Outlook and run Setup again." /SD IDOK
+    Abort
+  ${EndIf}
+  ; The add-in stores the faxes here but never creates the folder itself.
+  CreateDirectory "$INSTDIR\Attach"
+  ${IfNot} ${FileExists} "$INSTDIR\Attach\*.*"
+    DetailPrint "Cannot create the folder $INSTDIR\Attach."
+    MessageBox MB_ICONSTOP|MB_OK "Cannot create the folder $INSTDIR\Attach." /SD IDOK
+    Abort
+  ${EndIf}
+FunctionEnd
+
+Function WriteUninstallEntry
+  WriteUninstaller "$INSTDIR\Uninstall.exe"
+  !insertmacro UninstallEntryRegView
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Uninstall.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "${BITNESS_VALUE}" "$Bitness"
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  SetRegView lastused
+FunctionEnd
+
+; An existing archive holds the user's messages: it is never replaced. A new one is made by the
+; shipped script with the 32-bit script host, where Jet 4.0 lives. When that fails (no Jet and
+; no Access engine) setup still completes: the add-in then says at start-up that it cannot open
+; the archive, and running Setup again once an engine is there creates it.
+Function CreateArchive
+  ${If} ${FileExists} "$INSTDIR\Corvane.mdb"
+    DetailPrint "Keeping the existing archive $INSTDIR\Corvane.mdb"
+    Return
+  ${EndIf}
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\create-archive.vbs" "${ARCHIVE_SCRIPT}"
+  ${If} ${RunningX64}
+    StrCpy $1 "$WINDIR\SysWOW64\cscript.exe"
+  ${Else}
+    StrCpy $1 "$SYSDIR\cscript.exe"
+  ${EndIf}
+  DetailPrint "Creating the archive $INSTDIR\Corvane.mdb"
+  nsExec::ExecToStack '"$1" //NoLogo "$PLUGINSDIR\create-archive.vbs" "$INSTDIR\Corvane.mdb"'
+  Pop $0  ; exit code, or "error" when cscript could not be started
+  Pop $2  ; what the script said
+  ${If} $2 != ""
+    DetailPrint "$2"
+  ${EndIf}
+  ${If} $0 == "error"
+    StrCpy $2 "The Windows Script Host ($1) could not be started."
+  ${EndIf}
+  ${If} $0 == "0"
+  ${AndIf} ${FileExists} "$INSTDIR\Corvane.mdb"
+    Return
+  ${EndIf}
+  DetailPrint "ARCHIVE NOT CREATED: $INSTDIR\Corvane.mdb is missing; Vexa cannot archive messages until it exists (exit code $0)."
+  MessageBox MB_ICONEXCLAMATION|MB_OK "The archive $INSTDIR\Corvane.mdb could not be created:$\r$\n$2$\r$\n$\r$\nVexa is installed but cannot archive messages without it. Install the Microsoft Access Database Engine (or make sure Jet 4.0 works), then run Setup again: it creates only what is missing." /SD IDOK
+FunctionEnd
+
+Function WriteAppPath
+  !insertmacro AddinRegView
+  ClearErrors
+  WriteRegStr HKLM "${APP_PATHS_KEY}" "" "$INSTDIR\Corvane.dll"
+  SetRegView lastused
+  ${If} ${Errors}
+    DetailPrint "Cannot write HKLM\${APP_PATHS_KEY}."
+    MessageBox MB_ICONSTOP|MB_OK "Cannot write the registry key HKLM\${APP_PATHS_KEY}, which tells the add-in where it is installed." /SD IDOK
+    Abort
+  ${EndIf}
+FunctionEnd
+
+Function RegisterAddin
+  Push '/s "$INSTDIR\Corvane.dll"'
+  Call RegSvr32
+  ${If} $0 != "0"
+    DetailPrint "REGISTRATION FAILED: Corvane.dll was not registered (regsvr32 exit code $0); Outlook will not load Vexa."
+    MessageBox MB_ICONSTOP|MB_OK "Corvane.dll could not be registered (regsvr32 exit code $0), so Outlook will not load Vexa.$\r$\n$\r$\nIs this the right build for your Outlook? This setup chose the $BitnessReason Run Setup with /x86 for 32-bit Outlook or /x64 for 64-bit Outlook." /SD IDOK
+    Abort
+  ${EndIf}
+FunctionEnd
+
+Section "Install"
+  DetailPrint "Installing the add-in for $BitnessReason"
+  Call ForgetPreviousInstallation
+  Call CopyProgramFiles
+  ; The uninstaller comes early so that whatever happens below can be undone from Apps & features.
+  Call WriteUninstallEntry
+  Call CreateArchive
+  Call WriteAppPath
+  Call RegisterAddin
+SectionEnd
+
+; ---------------------------------------------------------------------------------------------
+; Uninstall: the program and its registration go; the archive and the faxes in Attach are the
+; user's data and stay.
+
+Function un.onInit
+  Call un.ReadPrevious
+  StrCpy $Bitness $PreviousBitness
+  ${If} $Bitness == ""
+    ; An entry without the value: the build that setup would have picked by default.
+    ${If} ${RunningX64}
+      StrCpy $Bitness "x64"
+    ${Else}
+      StrCpy $Bitness "x86"
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+Section "Uninstall"
+  ${If} ${FileExists} "$INSTDIR\Corvane.dll"
+    Push '/u /s "$INSTDIR\Corvane.dll"'
+    Call un.RegSvr32
+  ${EndIf}
+
+  !insertmacro AddinRegView
+  ReadRegStr $0 HKLM "${APP_PATHS_KEY}" ""
+  ; Another installation of the add-in may own the key by now.
+  ${If} $0 == ""
+  ${OrIf} $0 == "$INSTDIR\Corvane.dll"
+    DeleteRegKey HKLM "${APP_PATHS_KEY}"
+  ${EndIf}
+  SetRegView lastused
+  !insertmacro UninstallEntryRegView
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  SetRegView lastused
+
+  ; Outlook may still hold the add-in: then it goes at the next restart.
+  Delete /REBOOTOK "$INSTDIR\Corvane.dll"
+  Delete "$INSTDIR\VXHELP.exe"
+  Delete "$INSTDIR\VXHELP.html"
+  Delete "$INSTDIR\Uninstall.exe"
+  ; Only what is empty goes: an Attach folder with faxes, or an archive, keeps the folder.
+  RMDir "$INSTDIR\Attach"
+  RMDir "$INSTDIR"
+
+  ${If} ${FileExists} "$INSTDIR\Corvane.mdb"
+  ${OrIf} ${FileExists} "$INSTDIR\Attach\*.*"
+    StrCpy $KeptNote "${PRODUCT} has been removed.$\r$\n$\r$\nYour archive (Corvane.mdb) and the faxes in the Attach folder were kept in $INSTDIR. Delete them yourself when you no longer need them."
+  ${Else}
+    StrCpy $KeptNote "${PRODUCT} has been removed."
+  ${EndIf}
+  DetailPrint "$KeptNote"
+SectionEnd
