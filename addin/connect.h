@@ -135,8 +135,13 @@ private:
     std::optional<std::int32_t> ExecuteReported(const std::string& strSQL, const std::vector<FieldValue>& parameters);
     // Saves an attachment as `fileId` in the Attach folder, flushed to disk; returns its path.
     // Never overwrites a file, and leaves no file behind when it fails.
+    // Saves the attachment, durably, under the pending form of its stored name; returns that path.
     std::string SaveAttachment(Attachment& attachment, const std::string& fileId);
+    // After the commit: the pending file takes its stored name.
+    void PublishFile(const std::string& pendingPath);
     void DiscardFile(const std::string& path) noexcept;
+    // At start-up: pending files left by a crash are named (their row was committed) or removed.
+    void RecoverPendingFiles() noexcept;
 
     // Shows a message box with the add-in's title.
     void MsgBox(const std::string& text);

@@ -53,6 +53,7 @@ void Connect::ConnectPhase1(const ObjectPtr& Application) {
     const MAPIFolderPtr inbox = Deref(Deref(outlookApp).Session()).GetDefaultFolder(kOlFolderInbox);
     oInboxItems = Deref(inbox).Items();
     oConn = platform_.archive.Open(platform_.fileSystem.BuildPath(sAppPath, kArchiveFileName));
+    RecoverPendingFiles();
 }
 
 void Connect::ConnectPhase2() {

@@ -25,7 +25,9 @@ std::size_t SequenceLength(std::string_view text, std::size_t at) {
 }  // namespace
 
 std::string FormatId(std::int64_t id) {
-    std::string digits = std::to_string(id < 0 ? -id : id);
+    // Negated as unsigned: the most negative id has no positive counterpart in std::int64_t.
+    const auto magnitude = id < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(id) : static_cast<std::uint64_t>(id);
+    std::string digits = std::to_string(magnitude);
     if (digits.size() < 7) digits.insert(0, 7 - digits.size(), '0');
     return id < 0 ? "-" + digits : digits;
 }
@@ -57,6 +59,21 @@ std::string LeftCharacters(std::string_view text, std::size_t count) {
     std::size_t at = 0;
     for (std::size_t taken = 0; taken < count && at < text.size(); ++taken) at += SequenceLength(text, at);
     return std::string(text.substr(0, at));
+}
+
+std::optional<StoredFileOwner> OwnerOfStoredFile(std::string_view fileId) {
+    if (fileId.size() < 8) return std::nullopt;
+    const char* table = fileId[0] == 'R' ? kRecvTable : fileId[0] == 'S' ? kSendTable : nullptr;
+    if (!table) return std::nullopt;
+    std::int64_t id = 0;
+    std::size_t at = 1;
+    for (; at < fileId.size() && fileId[at] >= '0' && fileId[at] <= '9'; ++at) {
+        if (id > (INT64_MAX - 9) / 10) return std::nullopt;
+        id = id * 10 + (fileId[at] - '0');
+    }
+    const std::size_t digits = at - 1;
+    if (digits < 7 || (at < fileId.size() && fileId[at] != '.')) return std::nullopt;
+    return StoredFileOwner{table, id};
 }
 
 }  // namespace vexa

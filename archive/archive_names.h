@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,17 @@ inline constexpr const char* kSendTable = "send";
 inline constexpr const char* kAttachFolder = "Attach";
 inline constexpr std::size_t kTextColumnWidth = 100;
 inline constexpr std::size_t kFileIdWidth = 20;
+// A stored file is written under its name plus this suffix and takes its own name only once its
+// row is committed, so a file under a stored name is always complete and always has its row.
+inline constexpr const char* kPendingSuffix = ".partial";
+
+// The table and row a stored file name belongs to ("R0000042.tif" is row 42 of recv); none for a
+// name StoredFileName does not make.
+struct StoredFileOwner {
+    const char* table;
+    std::int64_t id;
+};
+std::optional<StoredFileOwner> OwnerOfStoredFile(std::string_view fileId);
 
 // The id in decimal, zero-padded on the left to 7 digits and longer when it needs more:
 // 42 gives "0000042", 12345678 gives "12345678".

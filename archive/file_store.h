@@ -1,9 +1,11 @@
 // The file operations that storing an attachment needs beyond the host's own save: whether a
-// name is taken, flushing a saved file to disk before its row is committed, and removing a file
-// whose row was not committed. Linux implements them over POSIX calls.
+// name is taken, flushing a saved file to disk before its row is committed, giving it its name
+// once the row is committed, removing a file whose row was not, and listing a folder for the
+// files a crash left half-stored. Linux implements them over POSIX calls.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vexa {
 
@@ -15,6 +17,11 @@ public:
     virtual void Flush(const std::string& path) = 0;
     // Removes the file; a file that is not there is not an error.
     virtual void Remove(const std::string& path) = 0;
+    // Gives the file at `from` the name `to` in the same folder, durably. Never replaces: fails
+    // with HostError when `to` exists.
+    virtual void Rename(const std::string& from, const std::string& to) = 0;
+    // The names (not paths) of the entries of `folder`; an unreadable folder fails.
+    virtual std::vector<std::string> List(const std::string& folder) = 0;
 };
 
 }  // namespace vexa

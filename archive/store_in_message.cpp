@@ -1,7 +1,7 @@
 // Archiving a received fax or voice message: a recv row, the first attachment saved under the
 // row's number in the Attach folder, and the service's reference number taken from the text.
-// All or nothing: the row is committed only once the file is on disk, and a failure leaves
-// neither row nor file.
+// All or nothing: the row is committed only once the file is on disk, the file takes its name
+// only once the row is committed, and a failure leaves neither row nor file.
 
 #include "addin/connect.h"
 #include "archive/archive_names.h"
@@ -18,6 +18,7 @@ constexpr std::int32_t kFaceIndicatorNew = 352;
 
 StoreOutcome Connect::StoreInMessage(const MailItemPtr& oMailItem, const bool& bAutomatic) {
     std::string storedPath;
+    bool committed = false;
     try {
         MailItem& mail = Deref(oMailItem);
         const AttachmentsPtr attachments = mail.Attachments();
@@ -56,37 +57,16 @@ StoreOutcome Connect::StoreInMessage(const MailItemPtr& oMailItem, const bool& b
         row->SetField("FileId", fileId);
         row->Update();
         transaction.Commit();
+        committed = true;
+        PublishFile(storedPath);
         return StoreOutcome::Stored;
     } catch (...) {
         const std::string description = CurrentErrorDescription();
-        DiscardFile(storedPath);
+        // Once the row is committed the fax is archived: its file keeps its pending name until
+        // the next start-up gives it its own, and the mail must not be archived a second time.
+        if (!committed) DiscardFile(storedPath);
         MsgBox("Error in \"StoreInMessage\": " + description);
-        return StoreOutcome::Failed;
-    }
-}
-
-std::string Connect::SaveAttachment(Attachment& attachment, const std::string& fileId) {
-    const std::string folder = platform_.fileSystem.BuildPath(sAppPath, kAttachFolder);
-    const std::string path = platform_.fileSystem.BuildPath(folder, fileId);
-    // An archive replaced by an older copy hands out numbers whose files exist: never overwrite.
-    if (platform_.files.Exists(path)) {
-        throw HostError(58, "File already exists: " + path);
-    }
-    try {
-        attachment.SaveAsFile(path);
-        platform_.files.Flush(path);
-    } catch (...) {
-        DiscardFile(path);
-        throw;
-    }
-    return path;
-}
-
-void Connect::DiscardFile(const std::string& path) noexcept {
-    if (path.empty()) return;
-    try {
-        platform_.files.Remove(path);
-    } catch (...) {
+        return committed ? StoreOutcome::Stored : StoreOutcome::Failed;
     }
 }
 

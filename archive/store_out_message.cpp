@@ -13,6 +13,7 @@ namespace vexa {
 bool Connect::StoreOutMessage(const MailItemPtr& oMailItem) {
     std::string storedPath;
     std::optional<std::string> untaggedSubject;
+    bool committed = false;
     try {
         MailItem& mail = Deref(oMailItem);
         const AttachmentsPtr attachments = mail.Attachments();
@@ -54,9 +55,17 @@ bool Connect::StoreOutMessage(const MailItemPtr& oMailItem) {
             row->Update();
         }
         transaction.Commit();
+        committed = true;
+        if (!storedPath.empty()) PublishFile(storedPath);
         return true;
     } catch (...) {
         const std::string description = CurrentErrorDescription();
+        if (committed) {
+            // The row and the tag stand and the fax goes out; the file keeps its pending name
+            // until the next start-up gives it its own.
+            MsgBox("Error in \"StoreOutMessage\": " + description);
+            return true;
+        }
         DiscardFile(storedPath);
         // The send is stopped; a resend must carry one tag, not two.
         if (untaggedSubject) {

@@ -164,6 +164,20 @@ void StdFileStore::Remove(const std::string& path) {
     if (ec) throw HostError(ec.value(), ec.message() + ": " + path);
 }
 
+void StdFileStore::Rename(const std::string& from, const std::string& to) {
+    if (failRename_) throw HostError(5, "Input/output error: " + from);
+    if (Exists(to)) throw HostError(58, "File already exists: " + to);
+    std::error_code ec;
+    std::filesystem::rename(from, to, ec);
+    if (ec) throw HostError(ec.value(), ec.message() + ": " + from);
+}
+
+std::vector<std::string> StdFileStore::List(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    return names;
+}
+
 std::shared_ptr<SafeMailItem> MemorySafeMailItemFactory::Create(const std::string& progId) {
     if (!registered_ || progId != kSafeMailItemProgId) {
         throw HostError(429, "ActiveX component can't create object");

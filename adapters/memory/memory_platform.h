@@ -115,11 +115,16 @@ public:
     bool Exists(const std::string& path) override;
     void Flush(const std::string& path) override;
     void Remove(const std::string& path) override;
+    void Rename(const std::string& from, const std::string& to) override;
+    std::vector<std::string> List(const std::string& folder) override;
     // Makes Flush fail, as a full disk would.
     void FailFlush(bool fail) { failFlush_ = fail; }
+    // Makes Rename fail, as a crash just before it would leave things.
+    void FailRename(bool fail) { failRename_ = fail; }
 
 private:
     bool failFlush_ = false;
+    bool failRename_ = false;
 };
 
 // The mail-item wrapper over memory mail items; "not registered" makes every creation fail.

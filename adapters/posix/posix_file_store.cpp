@@ -1,8 +1,11 @@
 #include "adapters/posix/posix_file_store.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +50,31 @@ void PosixFileStore::Flush(const std::string& path) {
 
 void PosixFileStore::Remove(const std::string& path) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw PosixError("Can't remove " + path, errno);
+}
+
+void PosixFileStore::Rename(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+        const int err = errno;
+        if (err != EINVAL && err != ENOSYS) throw PosixError("Can't rename " + from + " to " + to, err);
+        // A file system without renameat2's flags: a hard link never replaces either.
+        if (::link(from.c_str(), to.c_str()) != 0) throw PosixError("Can't rename " + from + " to " + to, errno);
+        Remove(from);
+    }
+    const std::string folder = std::filesystem::path(to).parent_path().string();
+    Sync(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+}
+
+std::vector<std::string> PosixFileStore::List(const std::string& folder) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+    if (!dir) throw PosixError("Can't read the folder " + folder, errno);
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    if (errno != 0) throw PosixError("Can't read the folder " + folder, errno);
+    return names;
 }
 
 }  // namespace vexa

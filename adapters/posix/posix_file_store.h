@@ -1,4 +1,5 @@
-// The attachment files on Linux: existence, fsync before the row is committed, removal.
+// The attachment files on Linux: existence, fsync before the row is committed, renaming without
+// replacing, removal, listing.
 #pragma once
 
 #include "archive/file_store.h"
@@ -11,6 +12,10 @@ public:
     // fsyncs the file and its folder, so a committed row never points at a lost file.
     void Flush(const std::string& path) override;
     void Remove(const std::string& path) override;
+    // renameat2 with RENAME_NOREPLACE (link and unlink where the file system lacks it), then
+    // fsync of the folder.
+    void Rename(const std::string& from, const std::string& to) override;
+    std::vector<std::string> List(const std::string& folder) override;
 };
 
 }  // namespace vexa

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "adapters/windows/win32_error.h"
 
 namespace vexa {
@@ -44,6 +47,31 @@ void WindowsFileStore::Remove(const std::string& path) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
     throw Win32Error("Can't remove " + path, error);
+}
+
+void WindowsFileStore::Rename(const std::string& from, const std::string& to) {
+    if (!::MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        throw Win32Error("Can't rename " + from + " to " + to, ::GetLastError());
+    }
+}
+
+std::vector<std::string> WindowsFileStore::List(const std::string& folder) {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(Utf8ToWide(folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return {};
+        throw Win32Error("Can't read the folder " + folder, error);
+    }
+    std::vector<std::string> names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") names.push_back(WideToUtf8(name));
+    } while (::FindNextFileW(search, &found));
+    const DWORD error = ::GetLastError();
+    ::FindClose(search);
+    if (error != ERROR_NO_MORE_FILES) throw Win32Error("Can't read the folder " + folder, error);
+    return names;
 }
 
 }  // namespace vexa

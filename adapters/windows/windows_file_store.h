@@ -20,6 +20,9 @@ public:
     // A file that is not there, or whose folder is not, is not an error; a read-only file or a
     // folder is.
     void Remove(const std::string& path) override;
+    // MoveFileExW with write-through and without replacing.
+    void Rename(const std::string& from, const std::string& to) override;
+    std::vector<std::string> List(const std::string& folder) override;
 };
 
 }  // namespace vexa

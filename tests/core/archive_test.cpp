@@ -12,7 +12,15 @@ TEST(ArchiveNames, FormattedIds) {
     const struct {
         std::int64_t id;
         const char* text;
-    } cases[] = {{1, "0000001"}, {42, "0000042"}, {9999999, "9999999"}, {10000000, "10000000"}, {12345678, "12345678"}};
+    } cases[] = {{1, "0000001"},
+                 {42, "0000042"},
+                 {9999999, "9999999"},
+                 {10000000, "10000000"},
+                 {12345678, "12345678"},
+                 {INT64_MAX, "9223372036854775807"},
+                 {-42, "-0000042"},
+                 // The most negative id has no positive counterpart (found by fuzz/archive_names).
+                 {INT64_MIN, "-9223372036854775808"}};
     for (const auto& c : cases) EXPECT_EQ(FormatId(c.id), c.text);
 }
 

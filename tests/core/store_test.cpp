@@ -179,6 +179,41 @@ TEST_F(Store, ExistingFileIsNeverOverwritten) {
     EXPECT_TRUE(h.Rows("recv").empty());
 }
 
+// A crash between saving the file and committing its row leaves the file under its pending
+// name; the number is handed out again, and the retry must not trip over what was left.
+TEST_F(Store, APendingFileLeftByACrashDoesNotBlockTheRetry) {
+    std::ofstream(h.Folder() / "Attach" / "R0000001.tif.partial") << "half a fax";
+    EXPECT_EQ(addin().StoreInMessage(Mail(IncomingFax()), true), StoreOutcome::Stored);
+    EXPECT_EQ(h.AttachFile("R0000001.tif"), kTiff);
+    EXPECT_FALSE(std::filesystem::exists(h.Folder() / "Attach" / "R0000001.tif.partial"));
+    EXPECT_TRUE(h.Messages().empty());
+}
+
+// A crash between the commit and the naming leaves a committed row whose file has its pending
+// name: the fax counts as archived (it must not be archived twice), and the next start-up gives
+// the file its name. Pending files without a committed row are removed then; other files stay.
+TEST_F(Store, StartUpNamesTheFilesOfCommittedRowsAndRemovesTheRest) {
+    h.files.FailRename(true);
+    EXPECT_EQ(addin().StoreInMessage(Mail(IncomingFax()), true), StoreOutcome::Stored);
+    ASSERT_EQ(h.Rows("recv").size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(h.Folder() / "Attach" / "R0000001.tif"));
+    AskForDescriptions(false);
+    EXPECT_TRUE(addin().StoreOutMessage(Mail(OutgoingFax())));
+    EXPECT_EQ(h.Messages().size(), 2u);
+
+    const auto attach = h.Folder() / "Attach";
+    std::ofstream(attach / "R0000009.tif.partial") << "never committed";
+    std::ofstream(attach / "notes.txt.partial") << "the user's own";
+    h.files.FailRename(false);
+    h.Restart();
+
+    EXPECT_EQ(h.AttachFile("R0000001.tif"), kTiff);
+    EXPECT_EQ(h.AttachFile("S0000001.doc"), kDoc);
+    EXPECT_FALSE(std::filesystem::exists(attach / "R0000001.tif.partial"));
+    EXPECT_FALSE(std::filesystem::exists(attach / "R0000009.tif.partial"));
+    EXPECT_TRUE(std::filesystem::exists(attach / "notes.txt.partial"));
+}
+
 TEST_F(Store, OutgoingFaxIsTaggedAndRecorded) {
     AskForDescriptions(false);
     const auto mail = Mail(OutgoingFax());
