@@ -21,6 +21,7 @@ int RunScan(const Args& args) {
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
     Runtime runtime({options.Value("maildir"), std::nullopt});
     if (!runtime.Connect()) return kExitConfig;
+    if (!runtime.LockForArchiving()) return kExitTempFail;
 
     const auto files = runtime.Session().InboxMessages();
     const bool progress = ::isatty(STDERR_FILENO) && files.size() >= kProgressFrom;

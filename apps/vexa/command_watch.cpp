@@ -59,6 +59,7 @@ int RunWatch(const Args& args) {
 
     Runtime runtime({options.Value("maildir"), std::nullopt});
     if (!runtime.Connect()) return kExitConfig;
+    if (!runtime.LockForArchiving()) return kExitTempFail;
     const std::filesystem::path inbox = MaildirPath(options.Value("maildir"));
 
     // Watch first, then list: a message delivered in between is seen by one or the other.

@@ -56,6 +56,20 @@ bool Runtime::Connect(ApplicationPtr application) {
     return addin_->Initialized();
 }
 
+bool Runtime::LockForArchiving() {
+    try {
+        locks_.push_back(std::make_unique<ProcessLock>(MaildirPath(options_.maildir).string()));
+        locks_.push_back(std::make_unique<ProcessLock>(addin_->AppPath()));
+        return true;
+    } catch (const LockHeld& held) {
+        messages_.Show(held.Message(), kAppTitle);
+    } catch (...) {
+        messages_.Show(CurrentErrorDescription(), kAppTitle);
+    }
+    locks_.clear();
+    return false;
+}
+
 void Runtime::Shutdown() {
     if (!connected_) return;
     connected_ = false;

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <vector>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,7 @@
 #include "addin/connect.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/console_message_box.h"
+#include "apps/vexa/process_lock.h"
 #include "apps/vexa/terminal_dialogs.h"
 
 namespace vexa::cli {
@@ -42,6 +44,10 @@ public:
     bool OpenMailbox();
     // Shuts down as the explorer's close and the disconnection do.
     void Shutdown();
+    // For the commands that archive what is in the Inbox: the mailbox and the installation are
+    // this process's alone until it ends. False (after saying who holds them) when another
+    // process does.
+    bool LockForArchiving();
 
     // 0 when nothing was reported, 1 when any message was shown.
     int ExitStatus() const { return messages_.Shown() == 0 ? kExitOk : kExitReported; }
@@ -67,6 +73,7 @@ private:
     XdgOpenShell shell_;
     std::unique_ptr<vexa::Connect> addin_;
     bool connected_ = false;
+    std::vector<std::unique_ptr<ProcessLock>> locks_;
     // Stand-ins while no mailbox is open: they fail as a missing component would.
     class NoMailbox;
     std::unique_ptr<NoMailbox> noMailbox_;

@@ -277,6 +277,58 @@ test_watch_archives_deliveries_as_they_come() {
     expect_eq "nothing reported" "" "$(cat "$WORLD/watch-err")"
 }
 
+test_one_archiving_process_per_mailbox() {
+    install_vexa
+    deliver 01-incoming-tiff.eml
+    "$VEXA" watch >"$WORLD/watch-out" 2>"$WORLD/watch-err" &
+    local pid=$!
+    for _ in $(seq 200); do grep -q Watching "$WORLD/watch-out" 2>/dev/null && break; sleep 0.05; done
+    run scan
+    expect_eq "a second archiver is turned away" 75 "$STATUS"
+    expect_contains "who holds the mailbox" "in use by another vexa (process $pid)" "$ERR"
+    expect_contains "which mailbox" "$MAILBOX" "$ERR"
+    "$VEXA" watch >/dev/null 2>"$WORLD/second-watch-err" </dev/null
+    expect_eq "a second watcher too" 75 "$?"
+    # Another mailbox on the same installation is still one installation.
+    mkdir -p "$WORLD/other"/{cur,new,tmp}
+    run scan --maildir "$WORLD/other"
+    expect_eq "the installation is taken as well" 75 "$STATUS"
+    expect_contains "which installation" "$INSTALL is in use by another vexa (process $pid)" "$ERR"
+    # Senders may run beside the watcher.
+    make_transport
+    "$VEXA" send --transport "$TRANSPORT" -- 12125551234@efaxsend.com <"$SAMPLES/04-outgoing-fax.eml" 2>"$WORLD/stderr"
+    expect_eq "a send beside the watcher" 0 "$?"
+    kill -TERM "$pid"
+    wait "$pid"
+    run scan
+    expect_eq "free again once the watcher is gone" 0 "$STATUS"
+    expect_eq "archived once" 1 "$(sql "SELECT COUNT(*) FROM recv")"
+}
+
+test_senders_at_the_same_time_get_their_own_rows() {
+    install_vexa
+    mkdir -p "$WORLD/sent"
+    cat >"$WORLD/keep" <<SCRIPT
+#!/bin/sh
+cat > "$WORLD/sent/\$\$"
+SCRIPT
+    chmod +x "$WORLD/keep"
+    local pids=()
+    for _ in $(seq 8); do
+        "$VEXA" send --transport "$WORLD/keep" -- 12125551234@efaxsend.com \
+            <"$SAMPLES/04-outgoing-fax.eml" 2>>"$WORLD/stderr" &
+        pids+=($!)
+    done
+    local statuses=""
+    for pid in "${pids[@]}"; do wait "$pid"; statuses+="$? "; done
+    expect_eq "every send went ahead" "0 0 0 0 0 0 0 0 " "$statuses"
+    expect_eq "nothing reported" "" "$(cat "$WORLD/stderr")"
+    expect_eq "rows" "8|8" "$(sql "SELECT COUNT(*), COUNT(DISTINCT Id) FROM send")"
+    expect_eq "each mail carries its own tag" 8 \
+        "$(cat "$WORLD"/sent/* | grep -a '^Subject:' | grep -o '{[0-9]*}' | sort -u | wc -l)"
+    expect_eq "each document stored" 8 "$(find "$INSTALL/Attach" -name 'S*.pdf' | wc -l)"
+}
+
 # Runs vexa on a terminal of its own (script gives it one) and types KEYS once the prompt shows.
 on_terminal() {  # on_terminal KEYS ARGS...
     local keys=$1
