@@ -6,6 +6,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <windows.h>
 
 #include "adapters/windows/win32_error.h"
@@ -137,6 +139,22 @@ TEST(WindowsFileStore, RemoveDeletesFilesAndToleratesMissingOnes) {
         EXPECT_EQ(ExistsRaw(c.path), c.existsAfter) << c.path;
     }
     ::SetFileAttributesW(Utf8ToWide(folder.Path(L"ReadOnly.tif")).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(WindowsFileStore, RenameNeverReplacesAndListNamesTheFiles) {
+    TempFolder folder;
+    const std::string pending = folder.Add(L"R0000001.tif.partial");
+    const std::string older = folder.Add(L"R0000002.tif");
+    const std::string taken = folder.Add(L"R0000002.tif.partial");
+    WindowsFileStore files;
+    files.Rename(pending, folder.Path(L"R0000001.tif"));
+    EXPECT_FALSE(ExistsRaw(pending));
+    EXPECT_TRUE(ExistsRaw(folder.Path(L"R0000001.tif")));
+    EXPECT_THROW(files.Rename(taken, older), HostError);
+    EXPECT_TRUE(ExistsRaw(taken));
+    auto names = files.List(folder.Path(L""));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"R0000001.tif", "R0000002.tif", "R0000002.tif.partial", "Sub"}));
 }
 
 TEST(WindowsShell, MissingFileIsNotStarted) {
