@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <system_error>
 #include <tuple>
@@ -97,23 +98,45 @@ std::vector<fs::path> ListMessages(const fs::path& folder) {
     return paths;
 }
 
-bool CreateMaildirFolder(const fs::path& folder) {
-    if (::mkdir(folder.c_str(), 0700) != 0) {
-        if (errno == EEXIST) return false;
-        throw ErrnoError("Can't create the folder " + folder.string(), errno);
-    }
-    const auto undo = [&folder](const std::string& context, int err) {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-        return ErrnoError(context, err);
-    };
+namespace {
+
+// cur/, new/, tmp/ and the marker inside `folder`, each where missing.
+void CompleteMaildirFolder(const fs::path& folder) {
     for (const char* sub : {"cur", "new", "tmp"}) {
         const fs::path dir = folder / sub;
-        if (::mkdir(dir.c_str(), 0700) != 0) throw undo("Can't create the folder " + dir.string(), errno);
+        if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) throw ErrnoError("Can't create the folder " + dir.string(), errno);
     }
     const fs::path marker = folder / "maildirfolder";
-    const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0 || ::close(fd) != 0) throw undo("Can't create " + marker.string(), errno);
+    const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0 || ::close(fd) != 0) throw ErrnoError("Can't create " + marker.string(), errno);
+}
+
+}  // namespace
+
+bool CreateMaildirFolder(const fs::path& folder) {
+    std::error_code ec;
+    if (fs::is_directory(folder, ec)) {
+        if (IsMaildir(folder)) return false;
+        CompleteMaildirFolder(folder);
+        return true;
+    }
+    static std::atomic<unsigned> counter{0};
+    const fs::path building = folder.parent_path() / "tmp" /
+                              ("vexa-folder." + std::to_string(::getpid()) + "." + std::to_string(++counter));
+    if (::mkdir(building.c_str(), 0700) != 0) throw ErrnoError("Can't create the folder " + building.string(), errno);
+    try {
+        CompleteMaildirFolder(building);
+        const int err = RenameNoReplace(building, folder);
+        if (err == EEXIST || err == ENOTEMPTY) {
+            // Another process made it meanwhile.
+            fs::remove_all(building, ec);
+            return false;
+        }
+        if (err != 0) throw ErrnoError("Can't create the folder " + folder.string(), err);
+    } catch (...) {
+        fs::remove_all(building, ec);
+        throw;
+    }
     return true;
 }
 

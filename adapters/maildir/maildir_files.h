@@ -23,7 +23,10 @@ bool IsMaildir(const std::filesystem::path& folder);
 std::vector<std::filesystem::path> ListMessages(const std::filesystem::path& folder);
 
 // Creates a Maildir++ folder (the directory, cur/, new/, tmp/ and the maildirfolder marker).
-// Returns false, changing nothing, when the directory already exists.
+// The folder is made complete under a temporary name in the parent's tmp/ and renamed into
+// place, so a crash never leaves half a folder. A directory of that name that is no Maildir
+// (half a folder left by an older crash) is completed. Returns false, changing nothing, when a
+// Maildir folder of that name already exists.
 bool CreateMaildirFolder(const std::filesystem::path& folder);
 
 // Renames without replacing: returns 0, or the errno (EEXIST when `to` is taken).

@@ -212,6 +212,22 @@ TEST(MaildirFoldersTest, AddCreatesAMaildirPlusPlusFolder) {
     }
 }
 
+// A crash while a folder was made by an older version left the directory without its
+// subfolders: neither found nor creatable, it stopped every later move into it.
+TEST(MaildirFoldersTest, AddCompletesHalfAFolderAndLeavesNothingInTmp) {
+    TempMaildir maildir;
+    const auto folder = maildir.Root() / ".Fax Archive";
+    fs::create_directories(folder / "cur");
+    auto folders = maildir.Session()->Inbox()->Folders();
+    EXPECT_EQ(folders->Count(), 0);
+
+    EXPECT_EQ(folders->Add("Fax Archive")->Name(), "Fax Archive");
+    EXPECT_EQ(Names(folder), (std::vector<std::string>{"cur", "maildirfolder", "new", "tmp"}));
+    EXPECT_EQ(folders->Item("Fax Archive")->Name(), "Fax Archive");
+    folders->Add("Second");
+    EXPECT_TRUE(Names(maildir.Root() / "tmp").empty());
+}
+
 TEST(MaildirFoldersTest, AddRefusesNamesThatAreNoFolderName) {
     TempMaildir maildir;
     auto folders = maildir.Session()->Inbox()->Folders();
