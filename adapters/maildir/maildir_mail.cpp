@@ -11,6 +11,7 @@
 #include "adapters/maildir/maildir_session.h"
 #include "adapters/maildir/maildir_store.h"
 #include "adapters/maildir/mime_message.h"
+#include "adapters/maildir/mime_text.h"
 #include "adapters/maildir/subject_header.h"
 
 namespace vexa::maildir {
@@ -44,7 +45,7 @@ public:
 
     std::string FileName() override {
         const char* name = g_mime_part_get_filename(part_.Get());
-        return name != nullptr ? name : "";
+        return name != nullptr ? AttachmentNameText(name) : "";
     }
 
     void SaveAsFile(const std::string& path) override {
@@ -59,20 +60,19 @@ public:
             throw ErrnoError("Can't write " + path, err);
         }
         int err = 0;
-        {
-            GObjectRef<GMimeStream> out(Adopt{}, g_mime_stream_fs_new(fd.Get()));
-            g_mime_stream_fs_set_owner(GMIME_STREAM_FS(out.Get()), FALSE);
+        try {
             // The content streams from the message file through the transfer decoder, so an
             // attachment of any size passes through a small buffer.
-            if (GMimeDataWrapper* content = g_mime_part_get_content(part_.Get())) {
-                errno = 0;
-                if (g_mime_data_wrapper_write_to_stream(content, out.Get()) < 0) err = errno != 0 ? errno : EIO;
-            }
+            err = message_->WriteContent(part_.Get(), fd.Get(), FileName());
+        } catch (...) {
+            // Half a file, or a damaged one, would pass for the attachment in the archive.
+            fd.Close();
+            ::unlink(target.c_str());
+            throw;
         }
         const int closeErr = fd.Close();
         if (err == 0) err = closeErr;
         if (err != 0) {
-            // Half a file would pass for the attachment in the archive.
             ::unlink(target.c_str());
             throw ErrnoError("Can't write " + path, err);
         }
@@ -183,6 +183,8 @@ std::string MaildirMailItem::Body() { return message_->Body(); }
 LocalDateTime MaildirMailItem::ReceivedTime() { return ToLocal(message_->ReceivedDate().value_or(arrival_)); }
 
 AttachmentsPtr MaildirMailItem::Attachments() {
+    // Parts the host did not read might hold the attachment: none is offered rather than a wrong one.
+    if (!message_->Unreadable().empty()) throw HostError(EBADMSG, message_->Unreadable());
     std::vector<AttachmentPtr> items;
     for (GMimePart* part : message_->AttachmentParts()) items.push_back(std::make_shared<MaildirAttachment>(message_, part));
     return std::make_shared<List<vexa::Attachments, AttachmentPtr>>(std::move(items));

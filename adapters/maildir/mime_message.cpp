@@ -1,14 +1,31 @@
 #include "adapters/maildir/mime_message.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <mutex>
 
 #include "adapters/maildir/html_text.h"
+#include "adapters/maildir/message_shape.h"
+#include "adapters/maildir/mime_text.h"
 
 namespace vexa::maildir {
+
+struct MimeMessage::ParserReport {
+    // The message ends inside a header block or before a multipart's closing boundary.
+    bool truncated = false;
+    // GMime stopped descending into nested parts: the deeper ones were read as content.
+    bool nestedTooDeep = false;
+};
+
 namespace {
+
+// Enough of a text part for any notice a fax service sends; a larger part is not read further.
+constexpr std::size_t kBodyBytes = 1u << 20;
+constexpr std::size_t kChunk = 65536;
 
 std::string Text(const char* text) { return text != nullptr ? text : ""; }
 
@@ -20,9 +37,9 @@ void Flatten(InternetAddressList* list, std::vector<MailAddress>& out) {
         if (INTERNET_ADDRESS_IS_GROUP(address)) {
             Flatten(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), out);
         } else if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
-            std::string addr = Text(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address)));
+            std::string addr = ValidUtf8(Text(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address))));
             if (addr.empty()) continue;
-            out.push_back({Text(internet_address_get_name(address)), std::move(addr)});
+            out.push_back({ValidUtf8(Text(internet_address_get_name(address))), std::move(addr)});
         }
     }
 }
@@ -33,26 +50,173 @@ bool HasFileName(GMimeObject* part) {
     return name != nullptr && *name != '\0';
 }
 
+// A part with a file name, or one its sender marked as an attachment even without a name.
+bool IsAttachment(GMimeObject* part) {
+    return GMIME_IS_PART(part) && (HasFileName(part) || g_mime_part_is_attachment(GMIME_PART(part)));
+}
+
 struct BodyParts {
-    GMimeObject* plain = nullptr;
-    GMimeObject* html = nullptr;
+    std::vector<GMimeObject*> plain;
+    std::vector<GMimeObject*> html;
 };
 
 void FindBodyParts(GMimeObject*, GMimeObject* part, gpointer data) {
     auto& found = *static_cast<BodyParts*>(data);
-    if (!GMIME_IS_TEXT_PART(part) || HasFileName(part) || g_mime_part_is_attachment(GMIME_PART(part))) return;
+    if (!GMIME_IS_TEXT_PART(part) || IsAttachment(part)) return;
     GMimeContentType* type = g_mime_object_get_content_type(part);
-    if (found.plain == nullptr && g_mime_content_type_is_type(type, "text", "plain")) found.plain = part;
-    if (found.html == nullptr && g_mime_content_type_is_type(type, "text", "html")) found.html = part;
+    if (g_mime_content_type_is_type(type, "text", "plain")) found.plain.push_back(part);
+    if (g_mime_content_type_is_type(type, "text", "html")) found.html.push_back(part);
 }
 
 void CollectAttachments(GMimeObject*, GMimeObject* part, gpointer data) {
-    if (HasFileName(part)) static_cast<std::vector<GMimePart*>*>(data)->push_back(GMIME_PART(part));
+    if (IsAttachment(part)) static_cast<std::vector<GMimePart*>*>(data)->push_back(GMIME_PART(part));
 }
 
+bool IsBlankText(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+}
+
+// Reads up to `size` bytes; 0 at the end. A stream read past its bounds reports -1 with EINVAL,
+// which is the end as well.
+std::size_t ReadSome(GMimeStream* stream, char* buffer, std::size_t size) {
+    if (g_mime_stream_eos(stream)) return 0;
+    errno = 0;
+    const ssize_t n = g_mime_stream_read(stream, buffer, size);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno == EINVAL || errno == 0) return 0;
+    throw HostError(EIO, "Can't read the message: " + std::string(g_strerror(errno)));
+}
+
+std::string ReadAll(GMimeStream* stream) {
+    std::string bytes;
+    char buffer[kChunk];
+    for (std::size_t n; (n = ReadSome(stream, buffer, sizeof buffer)) > 0;) bytes.append(buffer, n);
+    return bytes;
+}
+
+// A view of the part's content as it is in the message (still transfer-encoded), read from its
+// start without moving the position of any other reader of the file.
+GObjectRef<GMimeStream> EncodedContent(GMimeDataWrapper* content) {
+    GMimeStream* stream = g_mime_data_wrapper_get_stream(content);
+    return GObjectRef<GMimeStream>(Adopt{}, g_mime_stream_substream(stream, stream->bound_start, stream->bound_end));
+}
+
+// `encoded` read through GMime's decoder for `encoding`; as it is for encodings that need none.
+GObjectRef<GMimeStream> Decoded(GObjectRef<GMimeStream> encoded, GMimeContentEncoding encoding) {
+    if (encoding != GMIME_CONTENT_ENCODING_BASE64 && encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE &&
+        encoding != GMIME_CONTENT_ENCODING_UUENCODE) {
+        return encoded;
+    }
+    GObjectRef<GMimeStream> filtered(Adopt{}, g_mime_stream_filter_new(encoded.Get()));
+    GObjectRef<GMimeFilter> decoder(Adopt{}, g_mime_filter_basic_new(encoding, FALSE));
+    g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered.Get()), decoder.Get());
+    return filtered;
+}
+
+// The part's text, decoded and as UTF-8, at most kBodyBytes of it.
 std::string PartText(GMimeObject* part) {
-    const GCharPtr text(g_mime_text_part_get_text(GMIME_TEXT_PART(part)));
-    return Text(text.get());
+    GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(part));
+    if (content == nullptr) return "";
+    const GObjectRef<GMimeStream> stream = Decoded(EncodedContent(content), g_mime_data_wrapper_get_encoding(content));
+    std::string bytes;
+    char buffer[kChunk];
+    while (bytes.size() < kBodyBytes) {
+        const std::size_t n = ReadSome(stream.Get(), buffer, std::min(sizeof buffer, kBodyBytes - bytes.size()));
+        if (n == 0) break;
+        bytes.append(buffer, n);
+    }
+    return CharsetToUtf8(bytes, g_mime_object_get_content_type_parameter(part, "charset"));
+}
+
+// Base64 as RFC 2045 writes it: the alphabet, with line breaks and blanks anywhere and "=" only
+// to pad the last group. Checked as it streams by, so that a 256 MB attachment is read once; a
+// table keeps the check cheap even in a build without optimisation.
+class Base64Check {
+public:
+    // "" while the text so far is base64, else why it is not.
+    std::string Feed(std::string_view text) {
+        const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+        const auto* const end = p + text.size();
+        const unsigned char* const kinds = Kinds().of;
+        for (; p != end; ++p) {
+            const unsigned char kind = kinds[*p];
+            if (kind == kLetter) {
+                if (padding_ > 0) return "its base64 goes on after its end";
+                ++letters_;
+            } else if (kind == kPad) {
+                // "xx==" or "xxx=": padding completes the group it starts in.
+                const std::uint64_t inGroup = letters_ % 4;
+                if (inGroup < 2 || inGroup + padding_ >= 4) return kStray;
+                ++padding_;
+            } else if (kind != kBlank) {
+                return kStray;
+            }
+        }
+        return "";
+    }
+    std::string Finish() const {
+        const std::uint64_t inGroup = letters_ % 4;
+        const bool complete = padding_ == 0 ? inGroup == 0 : inGroup + padding_ == 4;
+        return complete ? "" : "its base64 ends in the middle of a group of four characters";
+    }
+
+private:
+    static constexpr const char* kStray = "its base64 holds characters that base64 does not use";
+    enum : unsigned char { kOther, kLetter, kBlank, kPad };
+    struct Table {
+        unsigned char of[256] = {};
+    };
+    static const Table& Kinds() {
+        static const Table table = [] {
+            Table t;
+            for (int c = 'A'; c <= 'Z'; ++c) t.of[c] = kLetter;
+            for (int c = 'a'; c <= 'z'; ++c) t.of[c] = kLetter;
+            for (int c = '0'; c <= '9'; ++c) t.of[c] = kLetter;
+            t.of[static_cast<unsigned char>('+')] = t.of[static_cast<unsigned char>('/')] = kLetter;
+            for (const char c : {' ', '\t', '\r', '\n'}) t.of[static_cast<unsigned char>(c)] = kBlank;
+            t.of[static_cast<unsigned char>('=')] = kPad;
+            return t;
+        }();
+        return table;
+    }
+    std::uint64_t letters_ = 0;
+    std::uint64_t padding_ = 0;
+};
+
+int WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+HostError Damaged(const std::string& name, const std::string& why) {
+    return HostError(EBADMSG, "The attachment \"" + name + "\" is damaged: " + why + ".");
+}
+
+void OnParserWarning(gint64, GMimeParserWarning issue, const gchar*, gpointer data) {
+    auto& report = *static_cast<MimeMessage::ParserReport*>(data);
+    if (issue == GMIME_WARN_TRUNCATED_MESSAGE) report.truncated = true;
+    if (issue == GMIME_CRIT_NESTING_OVERFLOW) report.nestedTooDeep = true;
+}
+
+MessageShape ShapeOf(GMimeStream* source) {
+    GObjectRef<GMimeStream> view(Adopt{}, g_mime_stream_substream(source, 0, -1));
+    MessageShape shape;
+    char buffer[kChunk];
+    while (shape.WithinLimits()) {
+        const std::size_t n = ReadSome(view.Get(), buffer, sizeof buffer);
+        if (n == 0) break;
+        shape.Feed(std::string_view(buffer, n));
+    }
+    shape.Finish();
+    return shape;
 }
 
 }  // namespace
@@ -62,12 +226,33 @@ void EnsureGMime() {
     std::call_once(once, [] { g_mime_init(); });
 }
 
+MimeMessage::MimeMessage(GObjectRef<GMimeStream> source, gint64 parsedLength, std::unique_ptr<ParserReport> report,
+                         ParserOptionsPtr options, GObjectRef<GMimeMessage> message, std::string unreadable)
+    : source_(std::move(source)),
+      parsedLength_(parsedLength),
+      report_(std::move(report)),
+      options_(std::move(options)),
+      message_(std::move(message)),
+      unreadable_(std::move(unreadable)) {}
+
+MimeMessage::~MimeMessage() = default;
+
 std::shared_ptr<MimeMessage> MimeMessage::Parse(GObjectRef<GMimeStream> source) {
     EnsureGMime();
-    GObjectRef<GMimeParser> parser(Adopt{}, g_mime_parser_new_with_stream(source.Get()));
+    // What GMime would build is sized first: a message beyond the limits is read only as far as
+    // they allow, so that no message can make its tree outgrow a small, fixed amount of memory.
+    const MessageShape shape = ShapeOf(source.Get());
+    const auto parsedLength = static_cast<gint64>(shape.ReadableBytes());
+    GObjectRef<GMimeStream> parsed = source;
+    if (!shape.WithinLimits()) parsed = GObjectRef<GMimeStream>(Adopt{}, g_mime_stream_substream(source.Get(), 0, parsedLength));
+
+    auto report = std::make_unique<ParserReport>();
+    ParserOptionsPtr options(g_mime_parser_options_new());
+    g_mime_parser_options_set_warning_callback(options.get(), OnParserWarning, report.get());
+    GObjectRef<GMimeParser> parser(Adopt{}, g_mime_parser_new_with_stream(parsed.Get()));
     // The parts keep reading their content from the file instead of a copy in memory.
     g_mime_parser_set_persist_stream(parser.Get(), TRUE);
-    GObjectRef<GMimeMessage> message(Adopt{}, g_mime_parser_construct_message(parser.Get(), nullptr));
+    GObjectRef<GMimeMessage> message(Adopt{}, g_mime_parser_construct_message(parser.Get(), options.get()));
     if (!message) return nullptr;
     auto* object = GMIME_OBJECT(message.Get());
     constexpr const char* kMailFields[] = {"From", "To", "Subject", "Date"};
@@ -75,7 +260,15 @@ std::shared_ptr<MimeMessage> MimeMessage::Parse(GObjectRef<GMimeStream> source) 
         return g_mime_object_get_header(object, field) != nullptr;
     });
     if (!isMail) return nullptr;
-    return std::make_shared<MimeMessage>(std::move(source), std::move(message));
+
+    std::string unreadable;
+    if (!shape.WithinLimits()) {
+        unreadable = "The message was not read in full: it has " + shape.Problem() + ".";
+    } else if (report->nestedTooDeep) {
+        unreadable = "The message was not read in full: its MIME parts are nested too deep.";
+    }
+    return std::make_shared<MimeMessage>(std::move(source), parsedLength, std::move(report), std::move(options),
+                                         std::move(message), std::move(unreadable));
 }
 
 GObjectRef<GMimeStream> MimeMessage::OpenFile(const std::filesystem::path& file) {
@@ -95,13 +288,20 @@ GObjectRef<GMimeStream> MimeMessage::FromBytes(std::string_view bytes) {
     return GObjectRef<GMimeStream>(Adopt{}, g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
 }
 
-std::string MimeMessage::Subject() const { return Text(g_mime_message_get_subject(message_.Get())); }
+std::string MimeMessage::Subject() const { return ValidUtf8(Text(g_mime_message_get_subject(message_.Get()))); }
 
 std::string MimeMessage::Body() const {
     BodyParts found;
     g_mime_message_foreach(message_.Get(), FindBodyParts, &found);
-    if (found.plain != nullptr) return PartText(found.plain);
-    if (found.html != nullptr) return HtmlToPlainText(PartText(found.html));
+    // Empty parts (a boundary repeated, a part with no content) are passed over.
+    for (GMimeObject* part : found.plain) {
+        std::string text = PartText(part);
+        if (!IsBlankText(text)) return text;
+    }
+    for (GMimeObject* part : found.html) {
+        std::string text = HtmlToPlainText(PartText(part));
+        if (!IsBlankText(text)) return text;
+    }
     return "";
 }
 
@@ -143,18 +343,54 @@ std::vector<GMimePart*> MimeMessage::AttachmentParts() const {
     return parts;
 }
 
+int MimeMessage::WriteContent(GMimePart* part, int fd, const std::string& name) const {
+    if (!unreadable_.empty()) throw HostError(EBADMSG, unreadable_);
+    GMimeDataWrapper* content = g_mime_part_get_content(part);
+    if (content == nullptr) return 0;
+    const GMimeStream* encoded = g_mime_data_wrapper_get_stream(content);
+    // The part runs into the end of a message that stopped short of a boundary it still owed:
+    // the rest of the attachment is missing, however whole its last line looks.
+    if (report_->truncated && (encoded->bound_end == -1 || encoded->bound_end >= parsedLength_)) {
+        throw HostError(EBADMSG, "The attachment \"" + name + "\" is incomplete: the message breaks off before its end.");
+    }
+    const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+    if (const char* declared = g_mime_object_get_header(GMIME_OBJECT(part), "Content-Transfer-Encoding")) {
+        // GMime reads an encoding it does not know as none, which would store the encoded text.
+        const GCharPtr trimmed(g_strstrip(g_strdup(declared)));
+        if (*trimmed != '\0' && g_mime_content_encoding_from_string(trimmed.get()) == GMIME_CONTENT_ENCODING_DEFAULT) {
+            throw HostError(EBADMSG, "The attachment \"" + name + "\" is in the transfer encoding \"" +
+                                         ValidUtf8(trimmed.get()) + "\", which cannot be decoded.");
+        }
+    }
+
+    // Base64 is checked and decoded here, the other encodings by GMime's decoders.
+    const bool base64 = encoding == GMIME_CONTENT_ENCODING_BASE64;
+    const GObjectRef<GMimeStream> stream = base64 ? EncodedContent(content) : Decoded(EncodedContent(content), encoding);
+    Base64Check check;
+    int state = 0;
+    guint32 save = 0;
+    char buffer[kChunk];
+    unsigned char decoded[kChunk];
+    for (std::size_t n; (n = ReadSome(stream.Get(), buffer, sizeof buffer)) > 0;) {
+        const char* out = buffer;
+        std::size_t size = n;
+        if (base64) {
+            if (const std::string why = check.Feed(std::string_view(buffer, n)); !why.empty()) throw Damaged(name, why);
+            size = g_mime_encoding_base64_decode_step(reinterpret_cast<const unsigned char*>(buffer), n, decoded, &state, &save);
+            out = reinterpret_cast<const char*>(decoded);
+        }
+        if (const int err = WriteAll(fd, out, size); err != 0) return err;
+    }
+    if (base64) {
+        if (const std::string why = check.Finish(); !why.empty()) throw Damaged(name, why);
+    }
+    return 0;
+}
+
 std::string MimeMessage::RawBytes() const {
     // A view of its own: the parts' reads share the file and must not see its position move.
     GObjectRef<GMimeStream> whole(Adopt{}, g_mime_stream_substream(source_.Get(), 0, -1));
-    std::string bytes;
-    char buffer[65536];
-    while (!g_mime_stream_eos(whole.Get())) {
-        const ssize_t n = g_mime_stream_read(whole.Get(), buffer, sizeof buffer);
-        if (n < 0) throw HostError(EIO, "Can't read the message: " + std::string(g_strerror(errno)));
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    return bytes;
+    return ReadAll(whole.Get());
 }
 
 std::string SubjectField(const std::string& subject) {

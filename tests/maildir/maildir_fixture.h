@@ -27,6 +27,20 @@ namespace vexa::test {
 
 namespace fs = std::filesystem;
 
+// AddressSanitizer's shadow memory and quarantine make the peak resident set of no use as a
+// measure of what the code holds; the tests that bound it skip that check there.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSanitizer = true;
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+
 inline std::string ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
