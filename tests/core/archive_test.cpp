@@ -24,6 +24,24 @@ TEST(ArchiveNames, FormattedIds) {
     for (const auto& c : cases) EXPECT_EQ(FormatId(c.id), c.text);
 }
 
+TEST(ArchiveNames, OwnersOfStoredFileNames) {
+    const struct {
+        const char* name;
+        const char* table;  // null: not a name we make
+        std::int64_t id;
+    } cases[] = {{"R0000042.tif", "recv", 42},   {"S0000007.doc", "send", 7},      {"R12345678.pdf", "recv", 12345678},
+                 {"R0000042", "recv", 42},       {"R0000042.", "recv", 42},        {"R000042.tif", nullptr, 0},
+                 {"X0000042.tif", nullptr, 0},   {"R0000042x.tif", nullptr, 0},    {"notes.txt", nullptr, 0},
+                 {"", nullptr, 0},               {"R99999999999999999999.tif", nullptr, 0}};
+    for (const auto& c : cases) {
+        const auto owner = OwnerOfStoredFile(c.name);
+        ASSERT_EQ(owner.has_value(), c.table != nullptr) << c.name;
+        if (!owner) continue;
+        EXPECT_STREQ(owner->table, c.table) << c.name;
+        EXPECT_EQ(owner->id, c.id) << c.name;
+    }
+}
+
 TEST(ArchiveNames, StoredFileNames) {
     const struct {
         char prefix;
