@@ -64,6 +64,9 @@ constexpr std::array<RootName, 5> kRoots{{
 // that means a handle from here can never be mistaken for a root.
 constexpr RegKey kFirstHandle = 0x100;
 constexpr RegKey kPredefinedBase = 0x80000000u;
+// As deep as Windows lets a registry tree grow. A file nested deeper is not one regedit wrote,
+// and every walk of the tree recurses once per level, so the limit also keeps the stack safe.
+constexpr std::size_t kMaxKeyDepth = 512;
 
 std::string_view Trim(std::string_view text) {
     std::size_t first = text.find_first_not_of(kBlanks);
@@ -203,6 +206,9 @@ private:
             path.remove_prefix(1);
         }
         std::vector<std::string_view> parts = SplitKeyPath(path);
+        if (parts.size() > kMaxKeyDepth + 1) {
+            Fail(lineIndex, "the key is nested deeper than " + std::to_string(kMaxKeyDepth) + " levels");
+        }
         Key* key = parts.empty() ? nullptr : FindChild(top_, parts[0]);
         if (key == nullptr) {
             Fail(lineIndex, "\"" + std::string(path) + "\" is not below a known root key");
@@ -453,15 +459,29 @@ void WriteKey(const Key& key, const std::string& path, bool isRoot, std::string&
 
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
+// How many levels below `from` (at `level`) the key `target` is; nullopt when it is not there.
+std::optional<std::size_t> LevelOf(const Key& from, const Key* target, std::size_t level) {
+    if (&from == target) {
+        return level;
+    }
+    for (const std::unique_ptr<Key>& child : from.children) {
+        if (std::optional<std::size_t> found = LevelOf(*child, target, level + 1)) {
+            return found;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
-FileRegistry::FileRegistry(std::filesystem::path path) : path_(std::move(path)), top_(std::make_unique<Key>()) {
+FileRegistry::FileRegistry(std::filesystem::path path) : FileRegistry(path, ReadFileIfPresent(path).value_or("")) {}
+
+FileRegistry::FileRegistry(std::filesystem::path path, std::string_view contents)
+    : path_(std::move(path)), top_(std::make_unique<Key>()) {
     for (const RootName& root : kRoots) {
         FindOrAddChild(*top_, root.name);
     }
-    if (std::optional<std::string> text = ReadFileIfPresent(path_)) {
-        Parser(path_, *top_).Parse(std::move(*text));
-    }
+    Parser(path_, *top_).Parse(std::string(contents));
 }
 
 FileRegistry::~FileRegistry() = default;
@@ -550,6 +570,11 @@ void FileRegistry::SetValue(RegKey root, const std::string& subKey, Value value)
     if (HasLineBreak(subKey) || HasLineBreak(value.name)) {
         throw HostError(EINVAL, "Can't write " + path_.string() + ": a registry name can't hold a line break");
     }
+    // The roots are one level below the top; their keys are counted from there.
+    if (LevelOf(*top_, key, 0).value_or(1) - 1 + SplitKeyPath(subKey).size() > kMaxKeyDepth) {
+        throw HostError(EINVAL, "Can't write " + path_.string() + ": the key would be nested deeper than " +
+                                    std::to_string(kMaxKeyDepth) + " levels");
+    }
     // Remembered so that a failed save can take back exactly what this call added or changed.
     Key* firstNewKeyParent = nullptr;
     for (std::string_view part : SplitKeyPath(subKey)) {
@@ -581,13 +606,15 @@ void FileRegistry::SetValue(RegKey root, const std::string& subKey, Value value)
     }
 }
 
-void FileRegistry::Save() const {
+std::string FileRegistry::Text() const {
     std::string text = std::string(kSignature) + "\n\n";
     for (const std::unique_ptr<Key>& root : top_->children) {
         WriteKey(*root, root->name, true, text);
     }
-    WriteFileAtomically(path_, text);
+    return text;
 }
+
+void FileRegistry::Save() const { WriteFileAtomically(path_, Text()); }
 
 std::filesystem::path DefaultRegistryPath() { return XdgConfigHome() / "vexa" / "registry.reg"; }
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "addin/registry.h"
 
@@ -24,6 +25,9 @@ public:
     // file cannot be read or is not a "Windows Registry Editor Version 5.00" file (UTF-8, or
     // UTF-16LE with a byte order mark as regedit writes it).
     explicit FileRegistry(std::filesystem::path path);
+    // Reads `contents` as though the file at `path` held them, without touching the file until
+    // a value is set. The constructor above reads through this.
+    FileRegistry(std::filesystem::path path, std::string_view contents);
     ~FileRegistry() override;
     FileRegistry(const FileRegistry&) = delete;
     FileRegistry& operator=(const FileRegistry&) = delete;
@@ -46,6 +50,8 @@ public:
     void SetDword(RegKey root, const std::string& subKey, const std::string& valueName, std::uint32_t value);
 
     const std::filesystem::path& Path() const noexcept { return path_; }
+    // What a save writes now: the signature line and every key and value, in regedit's format.
+    std::string Text() const;
 
 private:
     registry_file::Key* Resolve(RegKey key) const;

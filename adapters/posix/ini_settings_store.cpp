@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -228,40 +229,65 @@ private:
     std::string lineEnd_;
 };
 
+// Why the file cannot hold a value under these names, or nothing when it can.
+std::optional<std::string> NameProblem(const std::string& section, const std::string& key) {
+    if (!IsStorableSection(Trim(section))) {
+        return "\"" + section + "\" is not a valid section name";
+    }
+    if (!IsStorableKey(Trim(key))) {
+        return "\"" + key + "\" is not a valid key name";
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+namespace ini {
+
+std::optional<std::string> ReadSetting(std::string_view contents, const std::string& section,
+                                       const std::string& key) {
+    if (NameProblem(section, key)) {
+        return std::nullopt;
+    }
+    return IniDocument(contents).Find(Trim(section), Trim(key));
+}
+
+std::string WriteSetting(std::string_view contents, const std::string& section, const std::string& key,
+                         std::string_view value) {
+    if (std::optional<std::string> problem = NameProblem(section, key)) {
+        throw std::invalid_argument(*problem);
+    }
+    IniDocument document(contents);
+    document.Set(Trim(section), Trim(key), value);
+    return document.Text();
+}
+
+}  // namespace ini
 
 IniSettingsStore::IniSettingsStore(std::filesystem::path path) : path_(std::move(path)) {}
 
 std::string IniSettingsStore::GetSetting(const std::string& /*appName*/, const std::string& section,
                                          const std::string& key, const std::string& defaultValue) {
-    std::string_view sectionName = Trim(section);
-    std::string_view keyName = Trim(key);
-    if (!IsStorableSection(sectionName) || !IsStorableKey(keyName)) {
+    // A name the file cannot hold is never in it: the file is not even read.
+    if (NameProblem(section, key)) {
         return defaultValue;
     }
     std::optional<std::string> contents = ReadFileIfPresent(path_);
     if (!contents) {
         return defaultValue;
     }
-    return IniDocument(*contents).Find(sectionName, keyName).value_or(defaultValue);
+    return ini::ReadSetting(*contents, section, key).value_or(defaultValue);
 }
 
 void IniSettingsStore::SaveSetting(const std::string& /*appName*/, const std::string& section,
                                    const std::string& key, const std::string& value) {
-    std::string_view sectionName = Trim(section);
-    std::string_view keyName = Trim(key);
-    if (!IsStorableSection(sectionName)) {
-        throw HostError(EINVAL, "Can't write " + path_.string() + ": \"" + section +
-                                    "\" is not a valid section name");
-    }
-    if (!IsStorableKey(keyName)) {
-        throw HostError(EINVAL, "Can't write " + path_.string() + ": \"" + key + "\" is not a valid key name");
+    if (std::optional<std::string> problem = NameProblem(section, key)) {
+        throw HostError(EINVAL, "Can't write " + path_.string() + ": " + *problem);
     }
     // An unreadable file is reported rather than replaced: rewriting it from nothing would
     // silently drop every other setting in it.
-    IniDocument document(ReadFileIfPresent(path_).value_or(std::string()));
-    document.Set(sectionName, keyName, value);
-    WriteFileAtomically(path_, document.Text());
+    std::string contents = ReadFileIfPresent(path_).value_or(std::string());
+    WriteFileAtomically(path_, ini::WriteSetting(contents, section, key, value));
 }
 
 std::filesystem::path DefaultSettingsPath() { return XdgConfigHome() / "vexa" / "settings.ini"; }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "settings/settings_store.h"
 
@@ -30,6 +32,22 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The file's text as the store reads and rewrites it, without the file: the store calls these,
+// and so can a test or a fuzzer that feeds it arbitrary text.
+namespace ini {
+
+// The value GetSetting gives when the file holds `contents`; nullopt when the key is absent or
+// a name is one the file cannot hold.
+std::optional<std::string> ReadSetting(std::string_view contents, const std::string& section,
+                                       const std::string& key);
+
+// The text SaveSetting writes when the file held `contents`. Throws std::invalid_argument,
+// naming the section or key, for a name the file cannot hold.
+std::string WriteSetting(std::string_view contents, const std::string& section, const std::string& key,
+                         std::string_view value);
+
+}  // namespace ini
 
 // $XDG_CONFIG_HOME/vexa/settings.ini (with the XDG fallback to ~/.config).
 std::filesystem::path DefaultSettingsPath();

@@ -5,45 +5,12 @@
 #include <map>
 
 #include "apps/vexa/cli.h"
+#include "apps/vexa/option_assignment.h"
 #include "apps/vexa/option_parser.h"
 #include "apps/vexa/runtime.h"
 #include "settings/setting_names.h"
 
 namespace vexa::cli {
-namespace {
-
-// Applies one KEY=VALUE to the dialog's controls; a value the control cannot hold is refused.
-void Apply(frmOptions& form, const std::string& assignment) {
-    const std::size_t equals = assignment.find('=');
-    if (equals == std::string::npos) throw UsageError("--set needs KEY=VALUE, not '" + assignment + "'");
-    const std::string key = assignment.substr(0, equals);
-    const std::string value = assignment.substr(equals + 1);
-    using namespace settings;
-    if (key == kInCriteria) {
-        form.tInCriteria.Text = value;
-    } else if (key == kConfirmCriteria) {
-        form.tConfirmCriteria.Text = value;
-    } else if (key == kOutCriteria) {
-        form.tOutCriteria.Text = value;
-    } else if (key == kStoreFolderName) {
-        form.tFolder.Text = value;
-    } else if (key == kStoreInMessages) {
-        if (value == "True") {
-            form.SelectStore();
-        } else if (value == "False") {
-            form.SelectDelete();
-        } else {
-            throw UsageError("StoreInMessages takes True or False, not '" + value + "'");
-        }
-    } else if (key == kAskDescription) {
-        if (value != "0" && value != "1") throw UsageError("AskDescription takes 0 or 1, not '" + value + "'");
-        form.chDescription.Value = value == "1" ? 1 : 0;
-    } else {
-        throw UsageError("unknown option key '" + key + "'");
-    }
-}
-
-}  // namespace
 
 int RunOptions(const Args& args) {
     const ParsedOptions options = ParseOptions(args, {{"show", false}, {"set", true}});
@@ -60,7 +27,7 @@ int RunOptions(const Args& args) {
         if (options.Has("set")) {
             // Every assignment is checked before anything is saved.
             frmOptions& form = addin.Options();
-            for (const auto& assignment : options.Values("set")) Apply(form, assignment);
+            for (const auto& assignment : options.Values("set")) ApplyOptionAssignment(form, assignment);
             form.SaveOptions();
         }
         if (options.Has("show")) {

@@ -63,6 +63,13 @@ RegKey OpenKey(Registry& registry, RegKey root, const char* subKey) {
     return opened;
 }
 
+// A key path of `levels` keys named "k", below a root.
+std::string Nested(std::size_t levels) {
+    std::string path;
+    for (std::size_t i = 0; i < levels; ++i) path += "\\k";
+    return path;
+}
+
 class FileRegistryTest : public ::testing::Test {
 protected:
     FileRegistryTest() { WriteBytes(path_, kSample); }
@@ -308,6 +315,9 @@ TEST(FileRegistryFileTest, MalformedFileThrowsNamingTheLine) {
         {header + "[HKEY_LOCAL_MACHINE\\Vexa]\n\"A\"=hex:1g\n", "line 4 "},
         {header + "[HKEY_LOCAL_MACHINE\\Vexa]\n\"A\"=\"open\n", "line 4 "},
         {header + "[HKEY_LOCAL_MACHINE\\Vexa]\nA=\"unquoted name\"\n", "line 4 "},
+        // Deeper than Windows allows; 200000 levels used to exhaust the stack.
+        {header + "[HKEY_CURRENT_USER" + Nested(513) + "]\n", "line 3 "},
+        {header + "[HKEY_CURRENT_USER" + Nested(200000) + "]\n", "line 3 "},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -320,6 +330,24 @@ TEST(FileRegistryFileTest, MalformedFileThrowsNamingTheLine) {
             EXPECT_NE(e.Description().find((dir / "registry.reg").string()), std::string::npos);
         }
     }
+}
+
+TEST(FileRegistryFileTest, KeysNestOnlyAsDeepAsWindowsAllows) {
+    TempDir dir;
+    const std::string deepest = Nested(512).substr(1);
+    FileRegistry registry(dir / "registry.reg");
+    registry.SetString(kHkeyCurrentUser, deepest, "Name", "deep");
+    EXPECT_THROW(registry.SetString(kHkeyCurrentUser, deepest + "\\k", "Name", "deeper"), HostError);
+    RegKey opened = 0;
+    ASSERT_EQ(registry.RegOpenKeyA(kHkeyCurrentUser, Nested(511).substr(1).c_str(), opened), kRegSuccess);
+    EXPECT_THROW(registry.SetString(opened, "k\\k", "Name", "deeper"), HostError);
+    registry.SetString(opened, "k", "Other", "still deep");
+
+    FileRegistry reread(dir / "registry.reg");
+    const RegKey key = OpenKey(reread, kHkeyCurrentUser, deepest.c_str());
+    EXPECT_EQ(QueryValue(reread, key, "Name").bytes, std::string("deep", 5));
+    EXPECT_EQ(QueryValue(reread, key, "Other").bytes, std::string("still deep", 11));
+    EXPECT_EQ(reread.RegOpenKeyA(kHkeyCurrentUser, (deepest + "\\k").c_str(), opened), kRegFileNotFound);
 }
 
 }  // namespace
