@@ -68,11 +68,15 @@ std::optional<StoredFileOwner> OwnerOfStoredFile(std::string_view fileId) {
     std::int64_t id = 0;
     std::size_t at = 1;
     for (; at < fileId.size() && fileId[at] >= '0' && fileId[at] <= '9'; ++at) {
-        if (id > (INT64_MAX - 9) / 10) return std::nullopt;
-        id = id * 10 + (fileId[at] - '0');
+        // Checked against this digit, not the largest one: the highest ids are rows too.
+        const int digit = fileId[at] - '0';
+        if (id > (INT64_MAX - digit) / 10) return std::nullopt;
+        id = id * 10 + digit;
     }
     const std::size_t digits = at - 1;
     if (digits < 7 || (at < fileId.size() && fileId[at] != '.')) return std::nullopt;
+    // Only a name StoredFileName itself makes: a user's "R00000042.tif" is not ours to touch.
+    if (StoredFileName(fileId[0], id, std::string(fileId)) != fileId) return std::nullopt;
     return StoredFileOwner{table, id};
 }
 

@@ -21,7 +21,7 @@ inline constexpr std::size_t kFileIdWidth = 20;
 inline constexpr const char* kPendingSuffix = ".partial";
 
 // The table and row a stored file name belongs to ("R0000042.tif" is row 42 of recv); none for a
-// name StoredFileName does not make.
+// name StoredFileName would not make (other padding, other extension characters, too long).
 struct StoredFileOwner {
     const char* table;
     std::int64_t id;

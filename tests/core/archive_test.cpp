@@ -30,9 +30,13 @@ TEST(ArchiveNames, OwnersOfStoredFileNames) {
         const char* table;  // null: not a name we make
         std::int64_t id;
     } cases[] = {{"R0000042.tif", "recv", 42},   {"S0000007.doc", "send", 7},      {"R12345678.pdf", "recv", 12345678},
-                 {"R0000042", "recv", 42},       {"R0000042.", "recv", 42},        {"R000042.tif", nullptr, 0},
+                 {"R0000042", nullptr, 0},       {"R0000042.", "recv", 42},        {"R000042.tif", nullptr, 0},
+                 {"R00000042.tif", nullptr, 0},  {"R0000042.t f", nullptr, 0},     {"R0000042.abcdefghijklm", nullptr, 0},
                  {"X0000042.tif", nullptr, 0},   {"R0000042x.tif", nullptr, 0},    {"notes.txt", nullptr, 0},
-                 {"", nullptr, 0},               {"R99999999999999999999.tif", nullptr, 0}};
+                 {"", nullptr, 0},               {"R99999999999999999999.tif", nullptr, 0},
+                 // The highest row's name, as StoredFileName cuts it (found by fuzz/archive_names).
+                 {"R9223372036854775807", "recv", INT64_MAX},
+                 {"S9223372036854775808", nullptr, 0}};
     for (const auto& c : cases) {
         const auto owner = OwnerOfStoredFile(c.name);
         ASSERT_EQ(owner.has_value(), c.table != nullptr) << c.name;
