@@ -14,7 +14,8 @@ Const kProviders = "Microsoft.Jet.OLEDB.4.0|Microsoft.ACE.OLEDB.16.0|Microsoft.A
 Const kJet4Format = ";Jet OLEDB:Engine Type=5"
 
 ' Column names are the ones the add-in reads and writes; Date, Number and New are reserved words
-' in Jet SQL, so every name is bracketed.
+' in Jet SQL, so every name is bracketed. New has no default: the add-in sets it on every row it
+' adds, and a DEFAULT clause is the one piece of this DDL whose syntax the engines disagree on.
 Dim tables(1)
 tables(0) = "CREATE TABLE [recv] (" & _
     "[Id] COUNTER CONSTRAINT [PK_recv] PRIMARY KEY, " & _
@@ -24,7 +25,7 @@ tables(0) = "CREATE TABLE [recv] (" & _
     "[Description] TEXT(255), " & _
     "[FileName] TEXT(255), " & _
     "[FileId] TEXT(20), " & _
-    "[New] BIT DEFAULT True)"
+    "[New] BIT)"
 tables(1) = "CREATE TABLE [send] (" & _
     "[Id] COUNTER CONSTRAINT [PK_send] PRIMARY KEY, " & _
     "[Date] DATETIME, " & _
