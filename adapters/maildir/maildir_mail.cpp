@@ -44,8 +44,7 @@ public:
         : message_(std::move(message)), part_(Retain{}, part) {}
 
     std::string FileName() override {
-        const char* name = g_mime_part_get_filename(part_.Get());
-        return name != nullptr ? AttachmentNameText(name) : "";
+        return AttachmentNameText(PartFileName(part_.Get()));
     }
 
     void SaveAsFile(const std::string& path) override {

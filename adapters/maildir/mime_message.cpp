@@ -7,10 +7,13 @@
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
+#include <utility>
 
 #include "adapters/maildir/html_text.h"
 #include "adapters/maildir/message_shape.h"
 #include "adapters/maildir/mime_text.h"
+#include "adapters/maildir/raw_header.h"
+#include "adapters/maildir/rfc2047.h"
 
 namespace vexa::maildir {
 
@@ -42,6 +45,43 @@ void Flatten(InternetAddressList* list, std::vector<MailAddress>& out) {
             out.push_back({ValidUtf8(Text(internet_address_get_name(address))), std::move(addr)});
         }
     }
+}
+
+// The raw values of every field called `name`, in order; nothing when there is none.
+std::vector<std::string> RawFields(GMimeObject* object, const char* name) {
+    std::vector<std::string> values;
+    GMimeHeaderList* headers = g_mime_object_get_header_list(object);
+    const int count = g_mime_header_list_get_count(headers);
+    for (int i = 0; i < count; ++i) {
+        GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
+        if (g_ascii_strcasecmp(g_mime_header_get_name(header), name) != 0) continue;
+        const char* raw = g_mime_header_get_raw_value(header);
+        values.push_back(Text(raw != nullptr ? raw : g_mime_header_get_value(header)));
+    }
+    return values;
+}
+
+// The mailboxes of the fields called `field`, their encoded display names decoded by our
+// decoder: GMime parses the addresses, each name written with encoded words is read again from
+// the field's raw text (the mailbox matched by its address, in order).
+std::vector<MailAddress> Addresses(GMimeMessage* message, InternetAddressList* list, const char* field) {
+    std::vector<MailAddress> addresses;
+    Flatten(list, addresses);
+    std::vector<RawMailbox> raw;
+    for (const std::string& value : RawFields(GMIME_OBJECT(message), field)) {
+        if (value.find("=?") == std::string::npos) continue;
+        for (RawMailbox& mailbox : RawMailboxes(value)) raw.push_back(std::move(mailbox));
+    }
+    std::vector<bool> used(raw.size(), false);
+    for (MailAddress& address : addresses) {
+        for (std::size_t i = 0; i < raw.size(); ++i) {
+            if (used[i] || g_ascii_strcasecmp(raw[i].address.c_str(), address.address.c_str()) != 0) continue;
+            used[i] = true;
+            if (raw[i].phrase.find("=?") != std::string::npos) address.name = DecodePhrase(raw[i].phrase);
+            break;
+        }
+    }
+    return addresses;
 }
 
 bool HasFileName(GMimeObject* part) {
@@ -288,7 +328,10 @@ GObjectRef<GMimeStream> MimeMessage::FromBytes(std::string_view bytes) {
     return GObjectRef<GMimeStream>(Adopt{}, g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
 }
 
-std::string MimeMessage::Subject() const { return ValidUtf8(Text(g_mime_message_get_subject(message_.Get()))); }
+std::string MimeMessage::Subject() const {
+    const std::vector<std::string> fields = RawFields(GMIME_OBJECT(message_.Get()), "Subject");
+    return fields.empty() ? "" : DecodeHeaderText(fields.front());
+}
 
 std::string MimeMessage::Body() const {
     BodyParts found;
@@ -306,21 +349,21 @@ std::string MimeMessage::Body() const {
 }
 
 std::vector<MailAddress> MimeMessage::From() const {
-    std::vector<MailAddress> addresses;
-    Flatten(g_mime_message_get_from(message_.Get()), addresses);
-    return addresses;
+    return Addresses(message_.Get(), g_mime_message_get_from(message_.Get()), "From");
 }
 
 std::vector<MailAddress> MimeMessage::ReplyTo() const {
-    std::vector<MailAddress> addresses;
-    Flatten(g_mime_message_get_reply_to(message_.Get()), addresses);
-    return addresses;
+    return Addresses(message_.Get(), g_mime_message_get_reply_to(message_.Get()), "Reply-To");
 }
 
 std::vector<MailAddress> MimeMessage::Recipients() const {
     std::vector<MailAddress> addresses;
-    for (const auto type : {GMIME_ADDRESS_TYPE_TO, GMIME_ADDRESS_TYPE_CC, GMIME_ADDRESS_TYPE_BCC}) {
-        Flatten(g_mime_message_get_addresses(message_.Get(), type), addresses);
+    constexpr std::pair<GMimeAddressType, const char*> kFields[] = {
+        {GMIME_ADDRESS_TYPE_TO, "To"}, {GMIME_ADDRESS_TYPE_CC, "Cc"}, {GMIME_ADDRESS_TYPE_BCC, "Bcc"}};
+    for (const auto& [type, field] : kFields) {
+        for (MailAddress& address : Addresses(message_.Get(), g_mime_message_get_addresses(message_.Get(), type), field)) {
+            addresses.push_back(std::move(address));
+        }
     }
     return addresses;
 }
@@ -391,6 +434,33 @@ std::string MimeMessage::RawBytes() const {
     // A view of its own: the parts' reads share the file and must not see its position move.
     GObjectRef<GMimeStream> whole(Adopt{}, g_mime_stream_substream(source_.Get(), 0, -1));
     return ReadAll(whole.Get());
+}
+
+std::string PartFileName(GMimePart* part) {
+    const char* decoded = g_mime_part_get_filename(part);
+    if (decoded == nullptr) return "";
+    // GMime takes the name from Content-Disposition's filename, else from Content-Type's name.
+    auto* object = GMIME_OBJECT(part);
+    GMimeParam* param = nullptr;
+    const char* field = "Content-Disposition";
+    const char* name = "filename";
+    if (GMimeContentDisposition* disposition = g_mime_object_get_content_disposition(object)) {
+        param = g_mime_param_list_get_parameter(g_mime_content_disposition_get_parameters(disposition), name);
+    }
+    if (param == nullptr || param->value == nullptr || *param->value == '\0') {
+        field = "Content-Type";
+        name = "name";
+        param = g_mime_param_list_get_parameter(g_mime_content_type_get_parameters(g_mime_object_get_content_type(object)), name);
+    }
+    // RFC 2231's form (name*=charset'lang'...) GMime decodes well; only RFC 2047 is read again.
+    if (param != nullptr && g_mime_param_get_encoding_method(param) != GMIME_PARAM_ENCODING_METHOD_RFC2231) {
+        const std::vector<std::string> fields = RawFields(object, field);
+        if (!fields.empty()) {
+            const std::optional<std::string> raw = RawParameter(fields.front(), name);
+            if (raw && raw->find("=?") != std::string::npos) return DecodeHeaderText(*raw);
+        }
+    }
+    return ValidUtf8(decoded);
 }
 
 std::string SubjectField(const std::string& subject) {

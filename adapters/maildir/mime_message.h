@@ -43,7 +43,7 @@ public:
     MimeMessage(const MimeMessage&) = delete;
     MimeMessage& operator=(const MimeMessage&) = delete;
 
-    // Decoded from RFC 2047 to UTF-8; "" when the message has none.
+    // Decoded from RFC 2047 to UTF-8 by our own decoder; "" when the message has none.
     std::string Subject() const;
     // The first text/plain part that is not an attachment and not blank, else a rendition of the
     // first such text/html one, else "". Valid UTF-8 whatever the part's charset claims; only the
@@ -79,6 +79,9 @@ private:
     GObjectRef<GMimeMessage> message_;
     std::string unreadable_;
 };
+
+// The file name of `part` as its sender wrote it, decoded to UTF-8; "" when it has none.
+std::string PartFileName(GMimePart* part);
 
 // The Subject: field for `subject` as it goes out: as is when ASCII, else RFC 2047 encoded and
 // folded (folds separated by "\n", no final line end). Line breaks in `subject` become spaces so
