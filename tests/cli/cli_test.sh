@@ -125,6 +125,7 @@ test_scan_archives_faxes_and_leaves_the_rest() {
     expect_eq "rows" "1|NY4711-23|fax.tif|R0000001.tif|1
 2|LA0815-02|Fax übersicht.pdf|R0000002.pdf|1" "$(sql "SELECT Id, Number, FileName, FileId, New FROM recv ORDER BY Id")"
     expect_contains "decoded subject" "Müller" "$(sql "SELECT Subject FROM recv WHERE Id = 1")"
+    expect_eq "subject with the caller" 'eFax message from "3105550199" - 1 page(s), Caller-ID: Zoë Ångström' "$(sql "SELECT Subject FROM recv WHERE Id = 2")"
     expect_eq "fax bytes" 9db20cf3f7070e7c266bfcd97a8c419169d28eaf71420a465648f388d06d946e \
         "$(sha256sum <"$INSTALL/Attach/R0000001.tif" | cut -c1-64)"
     expect_eq "pdf bytes" 2b55c529f2e49d438ce9e2f2cb62d1fc14b5815dbd41b2ebe411b9d25c759d1c \
