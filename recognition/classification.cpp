@@ -8,7 +8,7 @@
 
 namespace vexa {
 bool Contains(std::string_view text, std::string_view criterion) {
-    if (text.empty()) return false;
+    if (text.empty() || criterion.empty()) return false;
     return FindIgnoringAsciiCase(text, criterion) != std::string_view::npos;
 }
 

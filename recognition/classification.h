@@ -24,7 +24,8 @@ inline constexpr const char* kSuccessfulPhrase = "Successful transmission to ";
 inline constexpr const char* kUnsuccessfulPhrase = "Unsuccessful Fax Transmission";
 
 // True when `criterion` occurs anywhere in `text`, ASCII letters compared without case. Nothing is
-// trimmed or split; an empty criterion occurs in every non-empty text and in no empty one.
+// trimmed or split. An empty criterion matches nothing: a criterion cleared by mistake would
+// otherwise take every mail with an attachment for a fax and move it out of the Inbox.
 bool Contains(std::string_view text, std::string_view criterion);
 
 }  // namespace vexa

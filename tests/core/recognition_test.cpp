@@ -123,23 +123,30 @@ TEST(Classification, GatewayAsSecondRecipientIsNotOutgoing) {
     EXPECT_EQ(addin.TestJ2Message(mail, false, true), MessageKind::mkNone);
 }
 
-TEST(Classification, EmptyCriteriaMatchEveryNonEmptyAddress) {
-    Harness h;
-    h.settings.SaveSetting("", "Options", "InCriteria", "");
-    h.settings.SaveSetting("", "Options", "OutCriteria", "");
-    Connect addin(h.MakePlatform());
-    const auto anyone = h.session->NewMail({.senderAddress = "ann@example.org", .recipients = {{"b@x.org", "B"}}});
-    EXPECT_EQ(addin.TestJ2Message(anyone, true, false), MessageKind::mkIncoming);
-    EXPECT_EQ(addin.TestJ2Message(anyone, false, true), MessageKind::mkOutgoing);
-    const auto nobody = h.session->NewMail({.senderAddress = "", .recipients = {{"", "B"}}});
-    EXPECT_EQ(addin.TestJ2Message(nobody, true, true), MessageKind::mkNone);
-
-    Harness h2;
-    h2.settings.SaveSetting("", "Options", "ConfirmCriteria", "");
-    Connect other(h2.MakePlatform());
-    EXPECT_EQ(other.TestJ2Message(h2.session->NewMail({.senderAddress = "ann@example.org"}), true, false),
-              MessageKind::mkConfirmation);
-    EXPECT_EQ(other.TestJ2Message(h2.session->NewMail({.senderAddress = kIn}), true, false), MessageKind::mkIncoming);
+TEST(Classification, EmptyCriteriaMatchNothing) {
+    // Each criterion emptied in turn: that kind is never given, the other two still are.
+    const struct {
+        const char* key;
+        MessageKind arrivalOfIn, arrivalOfConfirm, sendingToGateway;
+    } cases[] = {
+        {"InCriteria", MessageKind::mkNone, MessageKind::mkConfirmation, MessageKind::mkOutgoing},
+        {"ConfirmCriteria", MessageKind::mkIncoming, MessageKind::mkNone, MessageKind::mkOutgoing},
+        {"OutCriteria", MessageKind::mkIncoming, MessageKind::mkConfirmation, MessageKind::mkNone},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        Harness h;
+        h.settings.SaveSetting("", "Options", c.key, "");
+        Connect addin(h.MakePlatform());
+        const auto anyone = h.session->NewMail({.senderAddress = "ann@example.org", .recipients = {{"b@x.org", "B"}}});
+        EXPECT_EQ(addin.TestJ2Message(anyone, true, true), MessageKind::mkNone);
+        EXPECT_EQ(addin.TestJ2Message(h.session->NewMail({.senderAddress = kIn}), true, false), c.arrivalOfIn);
+        EXPECT_EQ(addin.TestJ2Message(h.session->NewMail({.senderAddress = kConfirm}), true, false),
+                  c.arrivalOfConfirm);
+        EXPECT_EQ(addin.TestJ2Message(h.session->NewMail({.recipients = {{"1@efaxsend.com", "Fax"}}}), false, true),
+                  c.sendingToGateway);
+        EXPECT_TRUE(h.Messages().empty());
+    }
 }
 
 TEST(Classification, ReadsTheLiveCriteriaNotTheStore) {
@@ -188,7 +195,7 @@ TEST(Classification, ConfirmationOutcomeFromTheSubject) {
 
 TEST(Classification, ContainsTest) {
     EXPECT_TRUE(Contains("Message@Inbound.eFax.com", "message@inbound.efax.com"));
-    EXPECT_TRUE(Contains("x", ""));
+    EXPECT_FALSE(Contains("x", ""));
     EXPECT_FALSE(Contains("", ""));
     EXPECT_FALSE(Contains("efax", "efax.com"));
     // Only ASCII letters fold: other bytes must match exactly.
