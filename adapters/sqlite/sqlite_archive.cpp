@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <utility>
 
@@ -26,6 +27,40 @@ std::string QuoteIdentifier(const std::string& name) {
     return quoted + '"';
 }
 
+// The row counters of the AUTOINCREMENT tables (sqlite_sequence), by table name; empty when no
+// table has one.
+using Counters = std::map<std::string, std::int64_t>;
+
+Counters ReadCounters(sqlite3* db) {
+    Counters counters;
+    SqliteStatement exists(db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'sqlite_sequence'");
+    if (!exists.Step()) return counters;
+    SqliteStatement read(db, "SELECT name, coalesce(seq, 0) FROM sqlite_sequence");
+    while (read.Step()) counters[read.Text(0)] = std::stoll(read.Text(1));
+    return counters;
+}
+
+// Raises each counter to at least the given value, in a transaction of its own.
+void RaiseCounters(sqlite3* db, const Counters& counters) {
+    SqliteStatement(db, "BEGIN IMMEDIATE").Run();
+    try {
+        for (const auto& [table, seq] : counters) {
+            SqliteStatement insert(db,
+                                   "INSERT INTO sqlite_sequence (name, seq) SELECT ?1, ?2 "
+                                   "WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = ?1)");
+            insert.BindAll({table, seq});
+            insert.Run();
+            SqliteStatement raise(db, "UPDATE sqlite_sequence SET seq = ?2 WHERE name = ?1 AND seq < ?2");
+            raise.BindAll({table, seq});
+            raise.Run();
+        }
+        SqliteStatement(db, "COMMIT").Run();
+    } catch (...) {
+        if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
 // The open database, shared by the connection and the recordsets it opened so that a recordset
 // used after Close fails instead of reaching a closed handle.
 class Database {
@@ -37,9 +72,40 @@ public:
         return db_.get();
     }
 
+    // IMMEDIATE takes the write lock at once, so a store fails at its start rather than half-way
+    // when another process is writing.
+    void Begin() {
+        sqlite3* db = Get();
+        SqliteStatement(db, "BEGIN IMMEDIATE").Run();
+        try {
+            countersAtBegin_ = ReadCounters(db);
+        } catch (...) {
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
+    // Rolls back everything but the row numbers handed out meanwhile: as with Jet, a number
+    // whose row was refused (its file name taken by a stale file, say) is used up, so the next
+    // attempt gets the next number instead of failing over the same one for good. The counters
+    // are raised in a commit of their own after the rollback; a crash in between leaves the
+    // number free, and the next refusal uses it up.
+    void Rollback() {
+        sqlite3* db = Get();
+        Counters raised;
+        if (!sqlite3_get_autocommit(db)) {
+            for (const auto& [table, seq] : ReadCounters(db)) {
+                const auto before = countersAtBegin_.find(table);
+                if (before == countersAtBegin_.end() || before->second < seq) raised[table] = seq;
+            }
+        }
+        SqliteStatement(db, "ROLLBACK").Run();
+        if (!raised.empty()) RaiseCounters(db, raised);
+    }
+
     void Close() {
         sqlite3* db = Get();
-        if (!sqlite3_get_autocommit(db)) SqliteStatement(db, "ROLLBACK").Run();
+        if (!sqlite3_get_autocommit(db)) Rollback();
         const int code = sqlite3_close(db);
         if (code != SQLITE_OK) throw SqliteFileError(db, code, path_);
         // sqlite3_close has already freed the handle; only ownership is left to drop.
@@ -49,6 +115,7 @@ public:
 private:
     DatabaseHandle db_;
     std::string path_;
+    Counters countersAtBegin_;
 };
 
 class SqliteRecordset final : public ArchiveRecordset {
@@ -183,11 +250,9 @@ public:
         return static_cast<std::int32_t>(sqlite3_changes(db));
     }
 
-    // IMMEDIATE takes the write lock at once, so a store fails at its start rather than half-way
-    // when another process is writing.
-    void BeginTrans() override { SqliteStatement(database_->Get(), "BEGIN IMMEDIATE").Run(); }
+    void BeginTrans() override { database_->Begin(); }
     void CommitTrans() override { SqliteStatement(database_->Get(), "COMMIT").Run(); }
-    void RollbackTrans() override { SqliteStatement(database_->Get(), "ROLLBACK").Run(); }
+    void RollbackTrans() override { database_->Rollback(); }
 
 private:
     std::shared_ptr<Database> database_;

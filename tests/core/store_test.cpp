@@ -292,7 +292,8 @@ TEST_F(Store, FailedOutgoingStoreGivesTheSubjectBackAndAResendIsTaggedOnce) {
     EXPECT_TRUE(h.AttachFiles().empty());
 
     EXPECT_TRUE(addin().StoreOutMessage(mail));
-    EXPECT_EQ(mail->Contents().subject, "Quote for ACME {0000001}");
+    // The refused attempt used up number 1.
+    EXPECT_EQ(mail->Contents().subject, "Quote for ACME {0000002}");
     EXPECT_EQ(h.Rows("send").size(), 1u);
 }
 

@@ -129,6 +129,7 @@ TEST_F(SqliteConnection, ValuesAreStoredInTheArchivesFormsAndNeverReadAsSql) {
     EXPECT_EQ(ReadRows("SELECT Number, Subject FROM send"), Rows{"555|NULL"});
 }
 
+// The rolled-back row's number stays used up, as with Jet.
 TEST_F(SqliteConnection, RolledBackRowsVanishAndCommittedRowsSurviveReopening) {
     auto connection = Open();
     connection->BeginTrans();
@@ -144,7 +145,7 @@ TEST_F(SqliteConnection, RolledBackRowsVanishAndCommittedRowsSurviveReopening) {
     connection = Open();
     connection->Execute("INSERT INTO recv (Subject) VALUES ('later')", {});
     connection->Close();
-    EXPECT_EQ(ReadRows("SELECT Id, Subject FROM recv ORDER BY Id"), (Rows{"1|committed", "2|later"}));
+    EXPECT_EQ(ReadRows("SELECT Id, Subject FROM recv ORDER BY Id"), (Rows{"2|committed", "3|later"}));
 }
 
 TEST_F(SqliteConnection, CloseRollsBackAnOpenTransaction) {

@@ -87,6 +87,47 @@ TEST_F(SqliteRecordset, IdsCountUpAndAreNeverReusedAfterTheLastRowIsDeleted) {
     }
 }
 
+// A store that fails after its row was saved (a stale file holds the row's file name) rolls the
+// row back; the number must not come back, or every later store fails over the same file.
+TEST_F(SqliteRecordset, NumbersOfRolledBackRowsAreUsedUpForGood) {
+    const auto addRow = [](ArchiveConnection& connection, const std::string& table) {
+        auto recordset = connection.OpenTable(table);
+        recordset->AddNew();
+        recordset->SetField("Subject", "s"s);
+        recordset->Update();
+        return recordset->Id();
+    };
+    for (const std::string table : {"recv", "send"}) {
+        SCOPED_TRACE(table);
+        auto connection = Open();
+        std::vector<std::int64_t> ids;
+        {
+            ArchiveTransaction refused(*connection);
+            ids.push_back(addRow(*connection, table));
+        }  // rolled back, as a store that throws is
+        connection->BeginTrans();
+        ids.push_back(addRow(*connection, table));
+        ids.push_back(addRow(*connection, table));
+        connection->RollbackTrans();
+        // A rollback that handed out nothing leaves the numbers as they are.
+        connection->BeginTrans();
+        connection->RollbackTrans();
+        connection->BeginTrans();
+        ids.push_back(addRow(*connection, table));
+        connection->Close();  // an open transaction is rolled back: its number is used up too
+
+        connection = Open();  // the used-up numbers are in the file, not in the connection
+        {
+            ArchiveTransaction stored(*connection);
+            ids.push_back(addRow(*connection, table));
+            stored.Commit();
+        }
+        connection->Close();
+        EXPECT_EQ(ids, (std::vector<std::int64_t>{1, 2, 3, 4, 5}));
+        EXPECT_EQ(ReadRows("SELECT Id FROM " + table), Rows{"5"});
+    }
+}
+
 TEST_F(SqliteRecordset, LaterUpdateSavesOnlyTheColumnsSetSinceToTheSameRow) {
     auto connection = Open();
     connection->Execute("INSERT INTO recv (Subject, FileId) VALUES ('other', 'O-1')", {});
