@@ -3,6 +3,7 @@
 #include <gmime/gmime.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -137,12 +138,25 @@ std::string PlainText(const std::string& bytes) {
     return valid == bytes ? valid : CharsetToUtf8(bytes, "WINDOWS-1252");
 }
 
+// A charset iconv knows: its bytes are converted, anything they do not allow becomes U+FFFD.
+bool KnownCharset(const std::string& charset) {
+    const iconv_t cd = g_mime_iconv_open("UTF-8", charset.c_str());
+    if (cd == reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1))) return false;
+    g_mime_iconv_close(cd);
+    return true;
+}
+
+// A charset nobody knows tells nothing about the bytes: they are read as plain text is.
+std::string WordText(const Piece& word) {
+    return KnownCharset(word.charset) ? CharsetToUtf8(word.bytes, word.charset.c_str()) : PlainText(word.bytes);
+}
+
 std::string Decode(std::string_view unfolded) {
     std::vector<Piece> pieces = Split(unfolded);
     std::string out;
     std::optional<Piece> pending;  // words in one charset, joined until the charset changes
     const auto flushWord = [&] {
-        if (pending) out += CharsetToUtf8(pending->bytes, pending->charset.c_str());
+        if (pending) out += WordText(*pending);
         pending.reset();
     };
     for (std::size_t i = 0; i < pieces.size(); ++i) {

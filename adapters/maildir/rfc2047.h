@@ -13,7 +13,8 @@ namespace vexa::maildir {
 // removed, leading and trailing blanks trimmed, encoded words decoded. Blanks between two encoded
 // words go; blanks between a word and plain text stay. The bytes of adjacent words in one charset
 // are joined before conversion, as mailers split a character across words. A word that does not
-// parse stays as it is written; plain bytes that are no UTF-8 are read as Windows-1252.
+// parse stays as it is written. Plain bytes, and those of a word in a charset iconv does not
+// know, are read as UTF-8 when they are UTF-8 and else as Windows-1252.
 std::string DecodeHeaderText(std::string_view raw);
 
 // A display name as written in an address field: quoted strings unquoted, comments left out,
