@@ -128,7 +128,7 @@ std::optional<std::string> ReadFileIfPresent(const std::filesystem::path& path) 
     }
 }
 
-void WriteFileAtomically(const std::filesystem::path& target, std::string_view contents) {
+void WriteFileAtomically(const std::filesystem::path& target, std::string_view contents, FileAccess access) {
     const std::string context = "Can't write " + target.string();
     std::filesystem::path folder = target.parent_path();
     if (folder.empty()) {
@@ -144,7 +144,11 @@ void WriteFileAtomically(const std::filesystem::path& target, std::string_view c
     TempFileGuard guard(tempPath);
 
     struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0 && ::fchmod(fd.Get(), existing.st_mode & 07777) != 0) {
+    if (access == FileAccess::Private) {
+        if (::fchmod(fd.Get(), S_IRUSR | S_IWUSR) != 0) {
+            throw PosixError(context, errno);
+        }
+    } else if (::stat(target.c_str(), &existing) == 0 && ::fchmod(fd.Get(), existing.st_mode & 07777) != 0) {
         throw PosixError(context, errno);
     }
     WriteAll(fd.Get(), contents, context);

@@ -29,9 +29,11 @@ private:
     int fd_;
 };
 
-void Sync(const std::string& path, int flags) {
+void Sync(const std::string& path, int flags, bool makePrivate = false) {
     Descriptor fd(::open(path.c_str(), flags | O_CLOEXEC));
     if (fd.Get() < 0) throw PosixError("Can't open " + path, errno);
+    // The host saved the file with the umask's bits; a fax is the user's alone.
+    if (makePrivate && ::fchmod(fd.Get(), S_IRUSR | S_IWUSR) != 0) throw PosixError("Can't protect " + path, errno);
     if (::fsync(fd.Get()) != 0) throw PosixError("Can't write " + path + " to disk", errno);
 }
 
@@ -43,7 +45,7 @@ bool PosixFileStore::Exists(const std::string& path) {
 }
 
 void PosixFileStore::Flush(const std::string& path) {
-    Sync(path, O_RDONLY);
+    Sync(path, O_RDONLY | O_NOFOLLOW, true);
     const std::string folder = std::filesystem::path(path).parent_path().string();
     Sync(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
 }

@@ -9,7 +9,8 @@ namespace vexa {
 class PosixFileStore final : public FileStore {
 public:
     bool Exists(const std::string& path) override;
-    // fsyncs the file and its folder, so a committed row never points at a lost file.
+    // Makes the file readable and writable by its owner only, then fsyncs it and its folder, so a
+    // committed row never points at a lost file nor one that others can read.
     void Flush(const std::string& path) override;
     void Remove(const std::string& path) override;
     // renameat2 with RENAME_NOREPLACE (link and unlink where the file system lacks it), then

@@ -1,6 +1,7 @@
 // The archive on SQLite, the embedded engine of the Linux command. The add-in opens an existing
 // archive file only, through SqliteArchiveEngine; the installation step (`vexa init`) creates the
-// file once with CreateSqliteArchive, and a missing file is a start-up failure.
+// file once with CreateSqliteArchive, and a missing file is a start-up failure. The archive file,
+// and the log files SQLite keeps beside it, are private to the user.
 #pragma once
 
 #include <memory>
@@ -17,7 +18,13 @@ public:
 
 // Creates an empty archive at `path` with its two tables, recv and send. Fails with HostError
 // when anything already exists at `path`, and leaves it untouched. The file appears under its
-// name only once complete; on failure nothing is left behind.
+// name only once complete; on failure nothing is left behind. The file is readable and writable
+// by its owner only, whatever the umask; SQLite gives its -wal and -shm files the same access.
 void CreateSqliteArchive(const std::string& path);
+
+// Fails with HostError, saying why, unless the file at `path` is an archive of ours: an SQLite
+// database with the tables recv and send and every column the store procedures write. Only
+// reads: whatever the file is, it is left as it was.
+void CheckSqliteArchive(const std::string& path);
 
 }  // namespace vexa

@@ -56,10 +56,17 @@ TemporaryArchive CreateTemporaryFile(const std::filesystem::path& target, const 
             folder / ("." + target.filename().string() + ".new-" + std::to_string(pick(entropy)));
         int fd;
         do {
-            fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         } while (fd < 0 && errno == EINTR);
         if (fd >= 0) {
+            // The umask may have taken the owner's own bits away; the mode is exactly 0600.
+            const int changed = ::fchmod(fd, S_IRUSR | S_IWUSR);
+            const int err = errno;
             ::close(fd);
+            if (changed != 0) {
+                ::unlink(candidate.c_str());
+                throw PosixError(context, err);
+            }
             return TemporaryArchive(candidate.string());
         }
         if (errno != EEXIST) throw PosixError(context, errno);

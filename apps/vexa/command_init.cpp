@@ -1,19 +1,68 @@
 // vexa init: the installer's step. Creates the installation folder with an empty archive, the
 // Attach folder and the help document, and records the folder where start-up looks for it. An
-// existing installation keeps its archive and files.
+// existing installation keeps its archive and files, and has its permissions tightened: the
+// faxes are as private as the Maildir they came from. A file in the archive's place that is not
+// an archive of ours is kept, and nothing is recorded.
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
 #include "adapters/posix/atomic_file.h"
 #include "adapters/posix/file_registry.h"
+#include "adapters/posix/posix_error.h"
 #include "adapters/sqlite/sqlite_archive.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/environment.h"
 #include "apps/vexa/help_document.h"
 #include "apps/vexa/option_parser.h"
+#include "host/host_error.h"
 
 namespace vexa::cli {
+namespace {
+
+constexpr mode_t kGroupAndOthers = S_IRWXG | S_IRWXO;
+
+// A folder of the installation: made for the owner alone whatever the umask; an existing one
+// loses whatever group and others had.
+void MakePrivateFolder(const std::filesystem::path& folder) {
+    if (::mkdir(folder.c_str(), S_IRWXU) == 0) {
+        if (::chmod(folder.c_str(), S_IRWXU) != 0) throw PosixError("Can't protect " + folder.string(), errno);
+        return;
+    }
+    if (errno != EEXIST) throw PosixError("Can't create the folder " + folder.string(), errno);
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) throw PosixError("Can't read " + folder.string(), errno);
+    if (!S_ISDIR(info.st_mode)) throw PosixError("Can't create the folder " + folder.string(), ENOTDIR);
+    if ((info.st_mode & kGroupAndOthers) != 0 &&
+        ::chmod(folder.c_str(), info.st_mode & 07777 & ~kGroupAndOthers) != 0) {
+        throw PosixError("Can't protect " + folder.string(), errno);
+    }
+}
+
+// Takes group and others' access away from a file an earlier installation left readable.
+// Symbolic links are left alone: chmod would reach whatever they point at.
+void TightenFile(const std::filesystem::path& file) {
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0) {
+        if (errno == ENOENT) return;
+        throw PosixError("Can't read " + file.string(), errno);
+    }
+    if (!S_ISREG(info.st_mode) || (info.st_mode & kGroupAndOthers) == 0) return;
+    if (::chmod(file.c_str(), info.st_mode & 07777 & ~kGroupAndOthers) != 0) {
+        throw PosixError("Can't protect " + file.string(), errno);
+    }
+}
+
+void TightenInstallation(const std::filesystem::path& home, const std::filesystem::path& archive) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) TightenFile(archive.string() + suffix);
+    TightenFile(home / "vexa.lock");
+    for (const auto& entry : std::filesystem::directory_iterator(home / "Attach")) TightenFile(entry.path());
+}
+
+}  // namespace
 
 int RunInit(const Args& args) {
     const ParsedOptions options = ParseOptions(args, {{"home", true}});
@@ -21,16 +70,30 @@ int RunInit(const Args& args) {
     const auto given = options.Value("home");
     if (given && given->empty()) throw UsageError("--home needs a folder");
     const std::filesystem::path home = given ? std::filesystem::absolute(*given).lexically_normal() : DefaultHome();
-
-    std::filesystem::create_directories(home / "Attach");
     const std::filesystem::path archive = home / kArchiveFileName;
-    if (std::filesystem::exists(archive)) {
+
+    // Checked before anything is made or recorded, so a refusal changes nothing at all.
+    const bool exists = std::filesystem::exists(std::filesystem::symlink_status(archive));
+    if (exists) {
+        try {
+            CheckSqliteArchive(archive.string());
+        } catch (const HostError& e) {
+            throw HostError(e.Number(), archive.string() + " is not a Vexa archive (" + e.Description() +
+                                            "); it is kept as it is. Move it away or choose another folder with --home.");
+        }
+    }
+
+    if (!home.parent_path().empty()) std::filesystem::create_directories(home.parent_path());
+    MakePrivateFolder(home);
+    MakePrivateFolder(home / "Attach");
+    if (exists) {
         std::printf("Kept the archive %s\n", archive.c_str());
     } else {
         CreateSqliteArchive(archive.string());
         std::printf("Created the archive %s\n", archive.c_str());
     }
-    WriteFileAtomically(home / kHelpFileName, HelpDocument());
+    WriteFileAtomically(home / kHelpFileName, HelpDocument(), FileAccess::Private);
+    TightenInstallation(home, archive);
 
     FileRegistry registry(DefaultRegistryPath());
     registry.SetString(kHkeyLocalMachine, kAppPathsKey, "", (home / kModuleFileName).string());

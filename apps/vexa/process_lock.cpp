@@ -31,7 +31,7 @@ std::string LockHeld::Message() const {
 
 ProcessLock::ProcessLock(const std::string& folder) {
     const std::string path = folder + "/" + kLockFileName;
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) throw PosixError("Can't open the lock file " + path, errno);
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;

@@ -7,6 +7,7 @@
 
 #include "host/host_error.h"
 #include "tests/posix/file_size_limit.h"
+#include "tests/posix/scoped_umask.h"
 #include "tests/posix/temp_dir.h"
 
 namespace vexa {
@@ -29,6 +30,22 @@ TEST(AtomicFileTest, CreatesFoldersAndReplacesKeepingPermissions) {
     EXPECT_EQ(ReadBytes(target), std::string("second\0with nul", 15));
     EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0640));
     EXPECT_EQ(CountEntries(target.parent_path()), 1u) << "a temporary file was left behind";
+}
+
+TEST(AtomicFileTest, PrivateFilesAreTheOwnersAloneWhateverTheUmaskOrTheOldMode) {
+    TempDir dir;
+    const auto target = dir / "VXHELP.html";
+    for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{0277}}) {
+        SCOPED_TRACE(mask);
+        test::ScopedUmask umask(mask);
+        std::filesystem::remove(target);
+        WriteFileAtomically(target, "new", FileAccess::Private);
+        EXPECT_EQ(test::PermissionBits(target), 0600u);
+        std::filesystem::permissions(target, std::filesystem::perms(0644));
+        WriteFileAtomically(target, "replaced", FileAccess::Private);
+        EXPECT_EQ(test::PermissionBits(target), 0600u);
+        EXPECT_EQ(ReadBytes(target), "replaced");
+    }
 }
 
 TEST(AtomicFileTest, WriteFailingHalfwayKeepsOldFileAndLeavesNoTemporary) {

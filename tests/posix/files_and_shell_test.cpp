@@ -12,6 +12,7 @@
 #include "adapters/posix/posix_file_store.h"
 #include "adapters/posix/xdg_open_shell.h"
 #include "host/host_error.h"
+#include "tests/posix/scoped_umask.h"
 #include "tests/posix/temp_dir.h"
 
 namespace vexa {
@@ -25,7 +26,9 @@ TEST(PosixFileStore, ExistsFlushRemove) {
     EXPECT_THROW(store.Flush(path), HostError);
     std::ofstream(path) << "fax";
     EXPECT_TRUE(store.Exists(path));
+    std::filesystem::permissions(path, std::filesystem::perms(0644));
     EXPECT_NO_THROW(store.Flush(path));
+    EXPECT_EQ(test::PermissionBits(path), 0600u) << "a flushed fax is the user's alone";
     store.Remove(path);
     EXPECT_FALSE(store.Exists(path));
     EXPECT_NO_THROW(store.Remove(path));  // already gone

@@ -13,6 +13,7 @@
 #include "adapters/sqlite/sqlite_archive.h"
 #include "host/host_error.h"
 #include "tests/posix/file_size_limit.h"
+#include "tests/posix/scoped_umask.h"
 #include "tests/posix/temp_dir.h"
 #include "tests/sqlite/sqlite_test_support.h"
 
@@ -137,6 +138,65 @@ TEST_F(SqliteArchive, FailedCreateLeavesNothingBehindAndCanBeRetried) {
     EXPECT_EQ(FailureOf([&] { CreateSqliteArchive(elsewhere); }),
               "Can't create " + elsewhere + ": No such file or directory");
     EXPECT_FALSE(std::filesystem::exists(Path("missing")));
+}
+
+// The archive holds the user's faxes: nobody else may read it or the logs beside it.
+TEST_F(SqliteArchive, ArchiveAndItsLogFilesArePrivateWhateverTheUmask) {
+    for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{0277}}) {
+        SCOPED_TRACE(mask);
+        const std::string path = Path("Corvane.mdb");
+        {
+            test::ScopedUmask umask(mask);
+            CreateSqliteArchive(path);
+            auto connection = SqliteArchiveEngine().Open(path);
+            connection->Execute("INSERT INTO recv (Subject) VALUES ('private')", {});
+            EXPECT_EQ(test::PermissionBits(path), 0600u);
+            EXPECT_EQ(test::PermissionBits(path + "-wal"), 0600u);
+            EXPECT_EQ(test::PermissionBits(path + "-shm"), 0600u);
+            connection->Close();
+        }
+        EXPECT_EQ(QueryRows(path, "SELECT Subject FROM recv"), std::vector<std::string>{"private"});
+        std::filesystem::remove(path);
+    }
+}
+
+TEST_F(SqliteArchive, CheckTellsAnArchiveOfOursFromOtherFilesAndLeavesThemAlone) {
+    const auto sqliteFile = [&](const std::string& name, const char* schema) {
+        const std::string path = Path(name.c_str());
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, schema, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        return path;
+    };
+    CreateSqliteArchive(Path("Corvane.mdb"));
+    WriteBytes(Path("notes.mdb"), "this is not an archive, just some text that is long enough");
+    WriteBytes(Path("empty.mdb"), "");
+    const struct {
+        std::string path;
+        std::string failure;
+    } cases[] = {
+        {Path("Corvane.mdb"), "no error"},
+        {Path("notes.mdb"), "file is not a database"},
+        {Path("empty.mdb"), "no table recv: " + Path("empty.mdb")},
+        {sqliteFile("other.db", "CREATE TABLE recv(Id INTEGER PRIMARY KEY, Date, Number, Subject, Description, "
+                                "FileName, FileId, New); CREATE TABLE notes(text)"),
+         "no table send: " + Path("other.db")},
+        {sqliteFile("older.db", "CREATE TABLE RECV(id, date, number, subject, description, filename, fileid, new);"
+                                "CREATE TABLE send(Id, Date, Number, Subject, Description, FileName, FileId)"),
+         "no column Confirm in table send: " + Path("older.db")},
+        {Path("missing.mdb"), "unable to open database file: " + Path("missing.mdb")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const bool existed = std::filesystem::exists(c.path);
+        const std::string before = existed ? ReadBytes(c.path) : "";
+        EXPECT_EQ(FailureOf([&] { CheckSqliteArchive(c.path); }), c.failure);
+        EXPECT_EQ(std::filesystem::exists(c.path), existed);
+        if (existed) {
+            EXPECT_EQ(ReadBytes(c.path), before);
+        }
+    }
 }
 
 }  // namespace
