@@ -8,6 +8,7 @@
 #include "apps/vexa/option_assignment.h"
 #include "apps/vexa/option_parser.h"
 #include "apps/vexa/runtime.h"
+#include "host/host_error.h"
 #include "settings/setting_names.h"
 
 namespace vexa::cli {
@@ -26,9 +27,20 @@ int RunOptions(const Args& args) {
     try {
         if (options.Has("set")) {
             // Every assignment is checked before anything is saved.
-            frmOptions& form = addin.Options();
-            for (const auto& assignment : options.Values("set")) ApplyOptionAssignment(form, assignment);
-            form.SaveOptions();
+            const auto& assignments = options.Values("set");
+            for (const auto& assignment : assignments) CheckOptionAssignment(assignment);
+            frmOptions* form = nullptr;
+            try {
+                form = &addin.Options();
+            } catch (const HostError&) {
+                // A stored value no longer converts, so the dialog cannot load. Setting that option
+                // repairs it: the new values go to the store as they are, and the dialog loads
+                // again (and fails as before if another value is damaged too).
+                SaveOptionAssignments(runtime.MakePlatform().settings, assignments);
+                form = &addin.Options();
+            }
+            for (const auto& assignment : assignments) ApplyOptionAssignment(*form, assignment);
+            form->SaveOptions();
         }
         if (options.Has("show")) {
             const frmOptions& form = addin.Options();

@@ -4,34 +4,68 @@
 #include "settings/setting_names.h"
 
 namespace vexa::cli {
+namespace {
 
-void ApplyOptionAssignment(frmOptions& form, const std::string& assignment) {
+bool IsOneFolderName(const std::string& name) {
+    return !name.empty() && !name.starts_with('.') && name.find('/') == std::string::npos;
+}
+
+}  // namespace
+
+StoredOption CheckOptionAssignment(const std::string& assignment) {
     const std::size_t equals = assignment.find('=');
     if (equals == std::string::npos) throw UsageError("--set needs KEY=VALUE, not '" + assignment + "'");
-    const std::string key = assignment.substr(0, equals);
-    const std::string value = assignment.substr(equals + 1);
+    StoredOption option{assignment.substr(0, equals), assignment.substr(equals + 1)};
+    const std::string& key = option.key;
+    const std::string& value = option.text;
     using namespace settings;
-    if (key == kInCriteria) {
-        form.tInCriteria.Text = value;
-    } else if (key == kConfirmCriteria) {
-        form.tConfirmCriteria.Text = value;
-    } else if (key == kOutCriteria) {
-        form.tOutCriteria.Text = value;
-    } else if (key == kStoreFolderName) {
-        form.tFolder.Text = value;
-    } else if (key == kStoreInMessages) {
-        if (value == "True") {
-            form.SelectStore();
-        } else if (value == "False") {
-            form.SelectDelete();
-        } else {
+    if (key == kInCriteria || key == kConfirmCriteria || key == kOutCriteria) return option;
+    if (key == kStoreFolderName) {
+        if (!IsOneFolderName(value)) {
+            throw UsageError("StoreFolderName takes one folder name (not empty, no '/', not starting with '.'), not '" +
+                             value + "'");
+        }
+        return option;
+    }
+    if (key == kStoreInMessages) {
+        if (value != "True" && value != "False") {
             throw UsageError("StoreInMessages takes True or False, not '" + value + "'");
         }
-    } else if (key == kAskDescription) {
+        return option;
+    }
+    if (key == kAskDescription) {
         if (value != "0" && value != "1") throw UsageError("AskDescription takes 0 or 1, not '" + value + "'");
-        form.chDescription.Value = value == "1" ? 1 : 0;
+        return option;
+    }
+    throw UsageError("unknown option key '" + key + "'");
+}
+
+void ApplyOptionAssignment(frmOptions& form, const std::string& assignment) {
+    const StoredOption option = CheckOptionAssignment(assignment);
+    using namespace settings;
+    if (option.key == kInCriteria) {
+        form.tInCriteria.Text = option.text;
+    } else if (option.key == kConfirmCriteria) {
+        form.tConfirmCriteria.Text = option.text;
+    } else if (option.key == kOutCriteria) {
+        form.tOutCriteria.Text = option.text;
+    } else if (option.key == kStoreFolderName) {
+        form.tFolder.Text = option.text;
+    } else if (option.key == kStoreInMessages) {
+        if (option.text == "True") {
+            form.SelectStore();
+        } else {
+            form.SelectDelete();
+        }
     } else {
-        throw UsageError("unknown option key '" + key + "'");
+        form.chDescription.Value = option.text == "1" ? 1 : 0;
+    }
+}
+
+void SaveOptionAssignments(SettingsStore& store, const std::vector<std::string>& assignments) {
+    for (const std::string& assignment : assignments) {
+        const StoredOption option = CheckOptionAssignment(assignment);
+        store.SaveSetting(settings::kAppName, settings::kOptions, option.key, option.text);
     }
 }
 

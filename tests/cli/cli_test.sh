@@ -376,6 +376,128 @@ test_usage_errors_exit_64() {
     expect_contains "help lists commands" "convert" "$OUT"
 }
 
+# -- the archive: used-up numbers, empty criteria, option repair, private files, foreign archives --
+
+test_a_refused_number_is_used_up() {
+    install_vexa
+    make_transport
+    echo "restored from a backup" >"$INSTALL/Attach/R0000001.tif"
+    echo "copied by hand" >"$INSTALL/Attach/S0000001.pdf"
+    deliver 01-incoming-tiff.eml 1000.a.host
+    deliver 01-incoming-tiff.eml 1001.b.host
+    touch -d '2026-12-01 10:00' "$MAILBOX/new/1000.a.host"
+    touch -d '2026-12-01 10:01' "$MAILBOX/new/1001.b.host"
+    run scan
+    expect_eq "first refused" 1 "$STATUS"
+    expect_contains "reason" 'Error in "StoreInMessage": File already exists' "$ERR"
+    expect_eq "the next one takes the next number" "2|R0000002.tif" "$(sql "SELECT Id, FileId FROM recv")"
+    expect_eq "the refused fax stays in the Inbox" 1 "$(count_files "$MAILBOX")"
+    deliver 02-incoming-pdf.eml
+    run scan
+    expect_eq "and so does every later one" "2|R0000002.tif 3|R0000003.pdf" \
+        "$(sql "SELECT Id, FileId FROM recv ORDER BY Id" | tr '\n' ' ' | sed 's/ $//')"
+    expect_eq "stale fax kept" "restored from a backup" "$(cat "$INSTALL/Attach/R0000001.tif")"
+
+    "$VEXA" send --transport "$TRANSPORT" <"$SAMPLES/04-outgoing-fax.eml" >/dev/null 2>&1
+    expect_eq "first send stopped" 75 "$?"
+    "$VEXA" send --transport "$TRANSPORT" <"$SAMPLES/04-outgoing-fax.eml" >/dev/null 2>"$WORLD/stderr"
+    expect_eq "second send goes out" 0 "$?"
+    expect_eq "tagged with the next number" "Subject: Quote for ACME {0000002}" \
+        "$(grep -a '^Subject:' "$WORLD/transport-message" | tr -d '\r')"
+    expect_eq "send row" "2|S0000002.pdf" "$(sql "SELECT Id, FileId FROM send")"
+}
+
+test_an_empty_criterion_archives_nothing() {
+    install_vexa
+    run options --set InCriteria= --set ConfirmCriteria=
+    expect_eq "accepted" 0 "$STATUS"
+    deliver 01-incoming-tiff.eml
+    deliver 05-confirmation-success.eml
+    deliver 07-unrelated.eml
+    run scan
+    expect_contains "nothing archived" "0 archived as incoming faxes, 0 as confirmations, " "$OUT"
+    expect_contains "all left alone" "3 left alone, 0 failed" "$OUT"
+    expect_eq "no rows" 0 "$(sql "SELECT count(*) FROM recv")"
+    expect_eq "all still in the Inbox" 3 "$(count_files "$MAILBOX")"
+}
+
+test_options_refuse_folder_paths_and_repair_damaged_values() {
+    run options --set "StoreFolderName=Faxes 2026"
+    for bad in "StoreFolderName=" "StoreFolderName=/" "StoreFolderName=a/b" "StoreFolderName=.." \
+        "StoreFolderName=." "StoreFolderName=.Trash"; do
+        run options --set "$bad"
+        expect_eq "refused $bad" 64 "$STATUS"
+        expect_contains "says why: $bad" "StoreFolderName takes one folder name" "$ERR"
+    done
+    run options --show
+    expect_contains "unchanged" "StoreFolderName=Faxes 2026" "$OUT"
+
+    local ini="$XDG_CONFIG_HOME/vexa/settings.ini"
+    sed -i 's/^StoreInMessages=.*/StoreInMessages="perhaps"/; s/^AskDescription=.*/AskDescription="7"/' "$ini"
+    run options --show
+    expect_eq "damaged" 1 "$STATUS"
+    run options --set StoreInMessages=False
+    expect_eq "one damaged value left" 1 "$STATUS"
+    expect_contains "reported" 'Error in "BtnOptions_Click": ' "$ERR"
+    run options --set AskDescription=0 --show
+    expect_eq "repaired" 0 "$STATUS"
+    expect_contains "choice repaired" "StoreInMessages=False" "$OUT"
+    expect_contains "check box repaired" "AskDescription=0" "$OUT"
+    expect_contains "the rest kept" "StoreFolderName=Faxes 2026" "$OUT"
+}
+
+test_the_installation_is_private_whatever_the_umask() {
+    umask 000
+    run init
+    expect_eq "init" 0 "$STATUS"
+    deliver 01-incoming-tiff.eml
+    "$VEXA" scan >/dev/null 2>&1
+    local modes
+    modes=$(cd "$INSTALL" && stat -c '%n %a' . Attach Corvane.mdb VXHELP.html vexa.lock Attach/R0000001.tif)
+    expect_eq "modes" ". 700
+Attach 700
+Corvane.mdb 600
+VXHELP.html 600
+vexa.lock 600
+Attach/R0000001.tif 600" "$modes"
+    for log in Corvane.mdb-wal Corvane.mdb-shm; do
+        [[ ! -e "$INSTALL/$log" ]] || expect_eq "$log" 600 "$(stat -c %a "$INSTALL/$log")"
+    done
+
+    # An installation made before is tightened by running init again; its files stay as they were.
+    chmod 755 "$INSTALL" "$INSTALL/Attach"
+    chmod 644 "$INSTALL/Corvane.mdb" "$INSTALL/VXHELP.html" "$INSTALL/vexa.lock"
+    chmod 444 "$INSTALL/Attach/R0000001.tif"
+    local bytes
+    bytes=$(sha256sum <"$INSTALL/Attach/R0000001.tif")
+    run init
+    expect_eq "second init" 0 "$STATUS"
+    modes=$(cd "$INSTALL" && stat -c '%n %a' . Attach Corvane.mdb VXHELP.html vexa.lock Attach/R0000001.tif)
+    expect_eq "tightened" ". 700
+Attach 700
+Corvane.mdb 600
+VXHELP.html 600
+vexa.lock 600
+Attach/R0000001.tif 400" "$modes"
+    expect_eq "fax kept" "$bytes" "$(sha256sum <"$INSTALL/Attach/R0000001.tif")"
+    expect_eq "row kept" 1 "$(sql "SELECT count(*) FROM recv")"
+}
+
+test_init_keeps_a_file_that_is_not_an_archive() {
+    mkdir -p "$INSTALL"
+    printf 'my own notes\n' >"$ARCHIVE"
+    run init
+    expect_eq "exit status" 1 "$STATUS"
+    expect_contains "says so" "$ARCHIVE is not a Vexa archive" "$ERR"
+    expect_eq "file kept" "my own notes" "$(cat "$ARCHIVE")"
+    [[ ! -e "$XDG_CONFIG_HOME/vexa/registry.reg" ]] || fail "the installation was recorded"
+    sqlite3 "$ARCHIVE.other" "CREATE TABLE recv (Id INTEGER PRIMARY KEY, Subject TEXT)" && mv "$ARCHIVE.other" "$ARCHIVE"
+    run init
+    expect_eq "another database" 1 "$STATUS"
+    expect_contains "names what is missing" "no column Date in table recv" "$ERR"
+    expect_eq "its tables kept" "recv" "$(sql "SELECT name FROM sqlite_schema")"
+}
+
 # ---- runner --------------------------------------------------------------------------------
 
 tests=("$@")
