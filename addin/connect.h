@@ -86,6 +86,11 @@ public:
     struct ArrivalReport {
         MessageKind kind;
         StoreOutcome outcome;
+        // The row the store wrote: the recv row of a fax, or the send row a confirmation marked;
+        // 0 when it wrote none (a confirmation whose tag names no row of ours).
+        std::int64_t row = 0;
+        // The stored file's name for a fax; the word the row was marked with for a confirmation.
+        std::string detail;
     };
     const std::optional<ArrivalReport>& LastArrival() const noexcept { return lastArrival_; }
 
@@ -148,6 +153,9 @@ private:
 
     Platform platform_;
     std::optional<ArrivalReport> lastArrival_;
+    // What the last store wrote (row and detail of ArrivalReport), for the arrival's report.
+    std::int64_t storedRow_ = 0;
+    std::string storedDetail_;
     ClickSink optionsClick_{*this, &Connect::oCBtnOptions_Click};
     ClickSink convertClick_{*this, &Connect::oCBtnConvert_Click};
     ClickSink indicatorClick_{*this, &Connect::oCBtnIndicator_Click};

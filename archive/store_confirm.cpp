@@ -26,6 +26,10 @@ StoreOutcome Connect::StoreConfirm(const MailItemPtr& oMailItem, const bool& /*b
         const auto affected =
             ExecuteReported("UPDATE send SET Confirm = ? WHERE Id = ?", {FieldValue(status), FieldValue(*id)});
         if (!affected) return StoreOutcome::Failed;
+        if (*affected > 0) {
+            storedRow_ = *id;
+            storedDetail_ = status;
+        }
         // A tag for a row that does not exist changes nothing, and that is not an error.
         return StoreOutcome::Stored;
     } catch (...) {

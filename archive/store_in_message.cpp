@@ -58,6 +58,8 @@ StoreOutcome Connect::StoreInMessage(const MailItemPtr& oMailItem, const bool& b
         row->Update();
         transaction.Commit();
         committed = true;
+        storedRow_ = row->Id();
+        storedDetail_ = fileId;
         PublishFile(storedPath);
         return StoreOutcome::Stored;
     } catch (...) {

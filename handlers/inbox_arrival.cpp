@@ -9,6 +9,8 @@ namespace vexa {
 
 void Connect::oInboxItems_ItemAdd(const ItemPtr& Item) {
     lastArrival_.reset();
+    storedRow_ = 0;
+    storedDetail_.clear();
     if (!bInitialized) {
         MsgBox("Application is not initialized!");
         return;
@@ -30,7 +32,7 @@ void Connect::oInboxItems_ItemAdd(const ItemPtr& Item) {
             default:
                 return;
         }
-        lastArrival_ = ArrivalReport{kind, outcome};
+        lastArrival_ = ArrivalReport{kind, outcome, storedRow_, storedDetail_};
         if (outcome != StoreOutcome::Failed) CleanInbox(mail);
     } catch (...) {
         MsgBox("Error in \"ItemAdd\": " + CurrentErrorDescription());

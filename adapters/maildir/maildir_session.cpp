@@ -6,16 +6,23 @@
 #include <cctype>
 #include <cerrno>
 #include <ctime>
+#include <set>
 #include <system_error>
 
 #include "adapters/maildir/maildir_files.h"
 #include "adapters/maildir/mime_message.h"
+#include "adapters/maildir/read_as_unread.h"
 
 namespace vexa::maildir {
 namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kTrashName = "Trash";
+constexpr const char* kRecordName = "vexa-handled";
+
+bool IsRead(const fs::path& file) {
+    return SplitMessageName(file.filename().string()).flags.find('S') != std::string::npos;
+}
 
 HostError NotAMaildir(const fs::path& folder) {
     return HostError(ENOTDIR, folder.string() + " is not a Maildir (it needs cur, new and tmp)");
@@ -139,6 +146,74 @@ SafeMailItemFactory& MaildirSession::SafeMailItems() { return *safeItems_; }
 std::vector<fs::path> MaildirSession::InboxMessages() { return ListMessages(inbox_); }
 
 void MaildirSession::RaiseItemAdd(const fs::path& file) { InboxFolder()->RaiseItemAdd(LoadItem(file)); }
+
+std::vector<fs::path> MaildirSession::DueArrivals(bool includeRead) {
+    std::vector<fs::path> files = InboxMessages();
+    const InboxRecord& record = Record();
+    std::erase_if(files, [&](const fs::path& file) {
+        return record.Contains(UniqueNamePart(file.filename().string())) || (!includeRead && IsRead(file));
+    });
+    return files;
+}
+
+std::optional<MaildirSession::Arrival> MaildirSession::TakeArrival(const fs::path& file, bool includeRead) {
+    const fs::path place = file.parent_path().filename();
+    if (place != "new" && place != "cur") return std::nullopt;
+    std::string unique = UniqueNamePart(file.filename().string());
+    if (Record().Contains(unique)) return std::nullopt;
+    // Spelled as the session spells the Inbox, so the item's moves can be told from staying.
+    fs::path path = inbox_ / place / file.filename();
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        // A mail reader or Dovecot renamed it since it was listed (new/ to cur/, other flags).
+        auto found = FindInInbox(unique);
+        if (!found) return std::nullopt;
+        path = std::move(*found);
+    }
+    const bool read = IsRead(path);
+    if (read && !includeRead) return std::nullopt;
+    ItemPtr item = LoadItem(path);
+    if (read) {
+        if (auto mail = std::dynamic_pointer_cast<MaildirMailItem>(item)) item = std::make_shared<ReadAsUnread>(mail);
+    }
+    return Arrival{std::move(path), std::move(unique), std::move(item)};
+}
+
+void MaildirSession::RaiseArrival(const Arrival& arrival) {
+    InboxFolder()->RaiseItemAdd(arrival.item);
+    // The item follows its file: a message the handler moved or deleted has left the Inbox and
+    // needs no entry. A file that is no mail stays where it is.
+    std::shared_ptr<MaildirMailItem> mail = std::dynamic_pointer_cast<MaildirMailItem>(arrival.item);
+    if (const auto view = std::dynamic_pointer_cast<ReadAsUnread>(arrival.item)) mail = view->Mail();
+    if (mail) {
+        const auto& file = mail->File();
+        if (!file) return;
+        const fs::path place = file->parent_path();
+        if (place != inbox_ / "new" && place != inbox_ / "cur") return;
+    }
+    Record().Add(arrival.unique);
+}
+
+InboxRecord& MaildirSession::Record() {
+    if (!record_) {
+        std::set<std::string> present;
+        for (const auto& file : InboxMessages()) present.insert(UniqueNamePart(file.filename().string()));
+        InboxRecord record(inbox_ / kRecordName);
+        record.Load(present);
+        record_.emplace(std::move(record));
+    }
+    return *record_;
+}
+
+std::optional<fs::path> MaildirSession::FindInInbox(const std::string& unique) const {
+    for (const char* place : {"new", "cur"}) {
+        std::error_code ec;
+        for (fs::directory_iterator it(inbox_ / place, ec), end; !ec && it != end; it.increment(ec)) {
+            if (UniqueNamePart(it->path().filename().string()) == unique && it->is_regular_file(ec)) return it->path();
+        }
+    }
+    return std::nullopt;
+}
 
 ItemPtr MaildirSession::LoadItem(const fs::path& file) {
     std::error_code ec;

@@ -1,14 +1,33 @@
 // The Maildir host: one running session of the mail host over a Maildir on disk, with its
 // application objects, mail-item wrapper and events. The command-line program opens one per run
 // and raises ItemAdd and ItemSend; its folders and items reach back to it for events and ".Trash".
+//
+// Arrivals. The host raises the Inbox's ItemAdd once per message, and so does this one, across
+// `vexa scan`, `vexa watch`, restarts and crashes. A Maildir cannot say by itself which messages
+// have had their arrival: Dovecot moves new/ to cur/ as soon as any client opens the Inbox, and
+// a message the add-in leaves in the Inbox (no store folder, a failed store) stays unread. So the
+// session keeps its own record (InboxRecord, the file "vexa-handled" in the Maildir root) of the
+// unique name parts (before ":") of the messages whose arrival it raised and that were still in
+// the Inbox afterwards; a message that left the Inbox needs no entry, and one moved back into the
+// Inbox arrives again, as it would in the host. The record is pruned to the Inbox at the first
+// use in a run. An arrival is due for a message in new/ or cur/ that is unread (no S flag) and
+// not in the record. The entry is written, and flushed, only after the handler returns: a crash
+// in between raises that arrival again at the next start, which the store procedures survive,
+// rather than losing a fax that was never archived. Message files are not renamed for the
+// arrival: new/ versus cur/ means nothing here, and mail readers keep showing new mail as new.
+// A file renamed by a mail reader or by Dovecot between the listing and the reading (new/ to
+// cur/, flags changed) is found again by its unique part. With `includeRead` read messages are
+// due as well and are presented unread for that one arrival (ReadAsUnread).
 #pragma once
 
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "adapters/maildir/inbox_record.h"
 #include "adapters/maildir/maildir_mail.h"
 #include "adapters/maildir/maildir_store.h"
 #include "host/application.h"
@@ -35,8 +54,25 @@ public:
     // The message files now in the Inbox's new/ and cur/, oldest first by modification time,
     // then by name.
     std::vector<std::filesystem::path> InboxMessages();
-    // Raises the Inbox items' ItemAdd with the item for `file`.
+    // Raises the Inbox items' ItemAdd with the item for `file`, whether or not it had its
+    // arrival; nothing is recorded.
     void RaiseItemAdd(const std::filesystem::path& file);
+
+    // One Inbox message whose arrival is due, read and ready to be raised.
+    struct Arrival {
+        std::filesystem::path file;  // where the message was found
+        std::string unique;          // the unique part of its name
+        ItemPtr item;
+    };
+    // The Inbox messages whose arrival is due, oldest first (see the header's comment).
+    std::vector<std::filesystem::path> DueArrivals(bool includeRead);
+    // The arrival of the message at `file`, or of the Inbox message with the same unique part when
+    // `file` was renamed meanwhile; nothing when its arrival was raised already, it left the
+    // Inbox, or it is read (and `includeRead` is off).
+    std::optional<Arrival> TakeArrival(const std::filesystem::path& file, bool includeRead);
+    // Raises the Inbox items' ItemAdd with the arrival's item, then records the arrival when the
+    // message is still in the Inbox. Throws HostError when the record cannot be written.
+    void RaiseArrival(const Arrival& arrival);
     // The mail item for a file anywhere; a file that is not a mail message, or that cannot be
     // read, gives an item of class 0 instead.
     ItemPtr LoadItem(const std::filesystem::path& file);
@@ -65,7 +101,13 @@ private:
     class Applications;
     class SafeItems;
 
+    // The record, read and pruned on first use.
+    InboxRecord& Record();
+    // The Inbox file whose unique part is `unique`, in new/ or cur/.
+    std::optional<std::filesystem::path> FindInInbox(const std::string& unique) const;
+
     std::filesystem::path inbox_;
+    std::optional<InboxRecord> record_;
     EventSource<ApplicationEvents> itemSend_;
     std::map<std::filesystem::path, std::unique_ptr<EventSource<ItemsEvents>>> itemAdd_;
     std::unique_ptr<ApplicationFactory> factory_;

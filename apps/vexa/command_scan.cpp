@@ -1,10 +1,13 @@
-// vexa scan: the Inbox arrival for every message now in the Inbox, oldest first, with a summary.
+// vexa scan: the Inbox arrival for every message now in the Inbox whose arrival is due, oldest
+// first, with a summary. A message whose arrival was raised before (by a scan or a watch) is not
+// raised again; --include-read also raises read messages, to backfill an old mailbox.
 
 #include <cstdio>
 
 #include <unistd.h>
 
 #include "apps/vexa/cli.h"
+#include "apps/vexa/inbox_arrivals.h"
 #include "apps/vexa/option_parser.h"
 #include "apps/vexa/runtime.h"
 
@@ -17,44 +20,38 @@ constexpr std::size_t kProgressFrom = 20;
 }  // namespace
 
 int RunScan(const Args& args) {
-    const ParsedOptions options = ParseOptions(args, {{"maildir", true}});
+    const ParsedOptions options = ParseOptions(args, {{"maildir", true}, {"include-read", false}});
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
+    const bool includeRead = options.Has("include-read");
     Runtime runtime({options.Value("maildir"), std::nullopt});
     if (!runtime.Connect()) return kExitConfig;
     if (!runtime.LockForArchiving()) return kExitTempFail;
 
-    const auto files = runtime.Session().InboxMessages();
+    const auto files = runtime.Session().DueArrivals(includeRead);
     const bool progress = ::isatty(STDERR_FILENO) && files.size() >= kProgressFrom;
-    int incoming = 0, confirmations = 0, leftAlone = 0, failed = 0;
+    int incoming = 0, confirmations = 0, unmatched = 0, leftAlone = 0, failed = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (progress) {
             std::fprintf(stderr, "\rScanning %zu/%zu", i + 1, files.size());
             std::fflush(stderr);
+            runtime.Messages().SetProgressLine(true);
         }
-        try {
-            runtime.Session().RaiseItemAdd(files[i]);
-        } catch (...) {
-            // The message went away between the listing and now, or cannot be read at all.
-            if (progress) std::fputs("\r\033[K", stderr);
-            runtime.Messages().Show(files[i].string() + ": " + CurrentErrorDescription(), kAppTitle);
-            ++failed;
-            continue;
-        }
-        const auto& report = runtime.Addin().LastArrival();
-        if (!report) {
-            ++leftAlone;
-        } else if (report->outcome == StoreOutcome::Failed) {
-            ++failed;
-        } else if (report->kind == MessageKind::mkIncoming) {
-            ++incoming;
-        } else {
-            ++confirmations;
+        const HandledArrival handled = HandleArrival(runtime, files[i], includeRead);
+        switch (handled.result) {
+            case ArrivalResult::Incoming: ++incoming; break;
+            case ArrivalResult::Confirmation: ++confirmations; break;
+            case ArrivalResult::Unmatched: ++unmatched; break;
+            case ArrivalResult::LeftAlone: ++leftAlone; break;
+            case ArrivalResult::Failed: ++failed; break;
+            case ArrivalResult::NotDue: break;
         }
     }
     if (progress) std::fputs("\r\033[K", stderr);
+    runtime.Messages().SetProgressLine(false);
     runtime.Shutdown();
-    std::printf("%d archived as incoming faxes, %d as confirmations, %d left alone, %d failed\n", incoming,
-                confirmations, leftAlone, failed);
+    std::printf("%d archived as incoming faxes, %d as confirmations, %d confirmations matched no fax, "
+                "%d left alone, %d failed\n",
+                incoming, confirmations, unmatched, leftAlone, failed);
     return runtime.ExitStatus();
 }
 

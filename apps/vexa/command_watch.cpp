@@ -1,14 +1,17 @@
-// vexa watch: archives faxes and confirmations as they arrive. A message is new when a name not
-// seen before appears in new/ or cur/; a mail reader renaming a message (marking it read) keeps
-// the unique part of its name, so that is no arrival. SIGHUP reloads the options; SIGTERM and
-// SIGINT shut down as the explorer's close and the disconnection do.
+// vexa watch: archives faxes and confirmations as they arrive. At start it raises the arrivals
+// still due (unread messages in new/ or cur/ that no scan or watch has raised: Dovecot moves new
+// mail to cur/ as soon as any client opens the Inbox), then every message that appears in new/
+// or cur/; the session decides which are due, so a mail reader renaming a message (marking it
+// read) is no arrival. One line per archived message goes to standard output (-q: none).
+// SIGHUP reloads the options; SIGTERM and SIGINT shut down as the explorer's close and the
+// disconnection do, and a clean shutdown exits 0 whatever was reported while it ran: a service
+// manager must not take a requested stop for a failure.
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <map>
-#include <cstdio>
-#include <set>
 #include <string>
 
 #include <poll.h>
@@ -18,6 +21,7 @@
 
 #include "apps/vexa/cli.h"
 #include "apps/vexa/environment.h"
+#include "apps/vexa/inbox_arrivals.h"
 #include "apps/vexa/option_parser.h"
 #include "apps/vexa/runtime.h"
 #include "host/host_error.h"
@@ -39,16 +43,14 @@ private:
     int fd_;
 };
 
-// The unique part of a Maildir file name: everything before the ":2," info.
-std::string UniquePart(const std::string& name) { return name.substr(0, name.find(':')); }
-
 bool IsMessageName(const std::string& name) { return !name.empty() && name[0] != '.'; }
 
 }  // namespace
 
 int RunWatch(const Args& args) {
-    const ParsedOptions options = ParseOptions(args, {{"maildir", true}});
+    const ParsedOptions options = ParseOptions(args, {{"maildir", true}, {"quiet", false, 'q'}});
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
+    const bool quiet = options.Has("quiet");
 
     // The signals are taken as events, so a shutdown never interrupts the archive mid-store.
     sigset_t signals;
@@ -62,7 +64,15 @@ int RunWatch(const Args& args) {
     if (!runtime.LockForArchiving()) return kExitTempFail;
     const std::filesystem::path inbox = MaildirPath(options.Value("maildir"));
 
-    // Watch first, then list: a message delivered in between is seen by one or the other.
+    auto arrive = [&](const std::filesystem::path& file) {
+        const std::string line = ArrivalLine(HandleArrival(runtime, file, false));
+        if (quiet || line.empty()) return;
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    };
+
+    // Watch first, then list: a message delivered in between is seen by one or the other, and
+    // the session raises it once.
     Descriptor notify(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
     std::map<int, std::filesystem::path> folders;
     for (const char* sub : {"new", "cur"}) {
@@ -70,19 +80,7 @@ int RunWatch(const Args& args) {
         if (watch < 0) throw HostError(errno, "Can't watch " + (inbox / sub).string());
         folders[watch] = inbox / sub;
     }
-    std::set<std::string> seen;
-    for (const auto& file : runtime.Session().InboxMessages()) seen.insert(UniquePart(file.filename().string()));
-
-    auto arrive = [&](const std::filesystem::path& file) {
-        try {
-            runtime.Session().RaiseItemAdd(file);
-        } catch (...) {
-            runtime.Messages().Show(file.string() + ": " + CurrentErrorDescription(), kAppTitle);
-        }
-    };
-    for (const auto& file : runtime.Session().InboxMessages()) {
-        if (file.parent_path().filename() == "new") arrive(file);
-    }
+    for (const auto& file : runtime.Session().DueArrivals(false)) arrive(file);
     std::printf("Watching %s\n", inbox.c_str());
     std::fflush(stdout);
 
@@ -116,15 +114,14 @@ int RunWatch(const Args& args) {
                     at += sizeof(inotify_event) + event->len;
                     if (event->len == 0 || (event->mask & IN_ISDIR)) continue;
                     const std::string name = event->name;
-                    if (!IsMessageName(name) || !seen.insert(UniquePart(name)).second) continue;
-                    const std::filesystem::path file = folders[event->wd] / name;
-                    if (std::filesystem::exists(file)) arrive(file);
+                    if (IsMessageName(name)) arrive(folders[event->wd] / name);
                 }
             }
         }
     }
+    const int shownBefore = runtime.Messages().Shown();
     runtime.Shutdown();
-    return runtime.ExitStatus();
+    return runtime.Messages().Shown() == shownBefore ? kExitOk : kExitReported;
 }
 
 }  // namespace vexa::cli

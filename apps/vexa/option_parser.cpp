@@ -18,8 +18,12 @@ const std::vector<std::string>& ParsedOptions::Values(const std::string& name) c
 
 ParsedOptions ParseOptions(const Args& args, const std::vector<OptionSpec>& specs) {
     std::vector<option> longOptions;
+    // "+" stops at the first operand; ":" lets us report errors ourselves.
+    std::string shortOptions = "+:";
     for (const auto& entry : specs) {
-        longOptions.push_back({entry.name, entry.takesValue ? required_argument : no_argument, nullptr, 0});
+        longOptions.push_back(
+            {entry.name, entry.takesValue ? required_argument : no_argument, nullptr, entry.shortName});
+        if (entry.shortName != 0) shortOptions += std::string(1, entry.shortName) + (entry.takesValue ? ":" : "");
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
 
@@ -30,16 +34,23 @@ ParsedOptions ParseOptions(const Args& args, const std::vector<OptionSpec>& spec
     argv.push_back(nullptr);
 
     ParsedOptions parsed;
-    // "+" stops at the first operand; ":" lets us report errors ourselves. optind 0 restarts
-    // getopt's scan, which keeps state between calls.
+    // optind 0 restarts getopt's scan, which keeps state between calls.
     optind = 0;
     opterr = 0;
-    int index = 0;
     for (;;) {
-        const int result = getopt_long(static_cast<int>(argv.size() - 1), argv.data(), "+:", longOptions.data(), &index);
+        int index = -1;
+        const int result = getopt_long(static_cast<int>(argv.size() - 1), argv.data(), shortOptions.c_str(),
+                                       longOptions.data(), &index);
         if (result == -1) break;
         if (result == '?') throw UsageError("unknown option '" + std::string(argv[optind - 1]) + "'");
         if (result == ':') throw UsageError("option '" + std::string(argv[optind - 1]) + "' needs a value");
+        // A one-letter form leaves `index` alone; its letter names the option.
+        if (index < 0) {
+            for (std::size_t i = 0; i < specs.size(); ++i) {
+                if (specs[i].shortName == result) index = static_cast<int>(i);
+            }
+        }
+        if (index < 0) throw UsageError("unknown option '" + std::string(argv[optind - 1]) + "'");
         const OptionSpec& entry = specs[static_cast<std::size_t>(index)];
         parsed.values_[entry.name].push_back(entry.takesValue ? optarg : "");
     }

@@ -1,5 +1,6 @@
-// Command-line options of the subcommands, parsed with getopt_long: long options only, each either
-// a flag or taking a value, possibly repeated; what is left are the operands.
+// Command-line options of the subcommands, parsed with getopt_long: long options, some with a
+// one-letter form (-q for --quiet), each either a flag or taking a value, possibly repeated; what
+// is left are the operands.
 #pragma once
 
 #include <map>
@@ -14,6 +15,7 @@ namespace vexa::cli {
 struct OptionSpec {
     const char* name;
     bool takesValue;
+    char shortName = 0;  // 0: the long form only
 };
 
 class ParsedOptions {

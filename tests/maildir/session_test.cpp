@@ -1,7 +1,9 @@
 // The session as the add-in meets it: opening a Maildir, application objects and their events,
-// the mail-item wrapper, messages from standard input and the subject that goes out on a send.
+// the mail-item wrapper, messages from standard input, the subject that goes out on a send, and
+// the Inbox arrival raised once per message.
 #include <ctime>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -239,6 +241,114 @@ TEST(MaildirSessionTest, RawMessageOfAFileWithoutSubjectGetsOne) {
     item->SetSubject("Fax {0000007}");
     EXPECT_EQ(item->RawMessageWithSubject(), "From: desk@example.com\nTo: fax@example.com\nSubject: Fax {0000007}\n\nbody\n");
     EXPECT_EQ(ReadBytes(maildir.Root() / "cur" / "1.A.host:2,S"), message) << "the file itself is not changed";
+}
+
+
+// Moves every mail that arrives into the Inbox's subfolder "Archive", as the add-in's clean-up does.
+class MovingRecorder final : public ItemsEvents {
+public:
+    explicit MovingRecorder(std::shared_ptr<maildir::MaildirSession> session) : session_(std::move(session)) {}
+    void ItemAdd(const ItemPtr& item) override {
+        added.push_back(item);
+        if (move && item->Class() == kOlMail) As<MailItem>(item)->Move(session_->FindSubfolder("Archive"));
+    }
+    std::vector<ItemPtr> added;
+    bool move = false;
+
+private:
+    std::shared_ptr<maildir::MaildirSession> session_;
+};
+
+std::vector<std::string> FileNames(const std::vector<fs::path>& files) {
+    std::vector<std::string> names;
+    for (const auto& file : files) names.push_back(file.filename().string());
+    return names;
+}
+
+// Raises every due arrival of a session, as vexa scan does; the names of the files raised.
+std::vector<std::string> RaiseDue(maildir::MaildirSession& session, bool includeRead) {
+    std::vector<std::string> raised;
+    for (const auto& file : session.DueArrivals(includeRead)) {
+        if (auto arrival = session.TakeArrival(file, includeRead)) {
+            raised.push_back(arrival->file.filename().string());
+            session.RaiseArrival(*arrival);
+        }
+    }
+    return raised;
+}
+
+TEST(MaildirSessionTest, EveryInboxMessageArrivesOnceAcrossRunsRenamesAndReadState) {
+    TempMaildir maildir;
+    const std::string record = (maildir.Root() / "vexa-handled").string();
+    std::time_t when = 1'790'000'000;
+    for (const auto& [place, name, bytes] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"new", "1.A.host", kFax},               // delivered, unread
+             {"cur", "2.B.host:2,", kFax},            // unread, moved to cur/ by Dovecot
+             {"cur", "3.C.host:2,S", kFax},           // read on a phone
+             {"new", "4.D.host", "%PDF-1.4\n"},       // no mail at all
+             {"cur", "5.E.host:2,F", kFax}}) {        // unread and flagged
+        test::SetModified(maildir.Put(place, name, bytes), when++);
+    }
+    auto first = maildir::MaildirSession::Open(maildir.Root());
+    MovingRecorder seen(first);
+    auto subscription = first->Inbox()->Items()->Advise(seen);
+    EXPECT_EQ(RaiseDue(*first, false), (std::vector<std::string>{"1.A.host", "2.B.host:2,", "4.D.host", "5.E.host:2,F"}));
+    EXPECT_EQ(seen.added.size(), 4u);
+    EXPECT_EQ(RaiseDue(*first, false), std::vector<std::string>{}) << "a rescan raises nothing";
+    EXPECT_EQ(test::ReadBytes(record), "1.A.host\n2.B.host\n4.D.host\n5.E.host\n");
+
+    // A mail reader marks one read; Dovecot moves another to cur/: no arrival for either.
+    fs::rename(maildir.Root() / "new" / "1.A.host", maildir.Root() / "cur" / "1.A.host:2,S");
+    fs::rename(maildir.Root() / "new" / "4.D.host", maildir.Root() / "cur" / "4.D.host:2,");
+    EXPECT_FALSE(first->TakeArrival(maildir.Root() / "cur" / "1.A.host:2,S", true));
+    EXPECT_FALSE(first->TakeArrival(maildir.Root() / "cur" / "4.D.host:2,", false));
+
+    // After a restart: the read message arrives only when read ones are asked for, presented
+    // unread, and only once; a file renamed after the listing is found by its unique part.
+    fs::remove(maildir.Root() / "cur" / "2.B.host:2,");
+    maildir.Put("new", "6.F.host", kFax);
+    auto second = maildir::MaildirSession::Open(maildir.Root());
+    MovingRecorder later(second);
+    auto laterSubscription = second->Inbox()->Items()->Advise(later);
+    const auto due = second->DueArrivals(false);
+    EXPECT_EQ(FileNames(due), std::vector<std::string>{"6.F.host"});
+    EXPECT_EQ(test::ReadBytes(record), "1.A.host\n4.D.host\n5.E.host\n") << "pruned to the Inbox";
+    fs::rename(maildir.Root() / "new" / "6.F.host", maildir.Root() / "cur" / "6.F.host:2,");
+    const auto renamed = second->TakeArrival(due[0], false);
+    ASSERT_TRUE(renamed);
+    EXPECT_EQ(renamed->file, maildir.Root() / "cur" / "6.F.host:2,");
+    second->RaiseArrival(*renamed);
+    EXPECT_FALSE(second->TakeArrival(due[0], false)) << "raised once, under either name";
+
+    const auto read = second->TakeArrival(maildir.Root() / "cur" / "3.C.host:2,S", true);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->item->UnRead(), true);
+    EXPECT_EQ(As<MailItem>(read->item)->Subject(), "Fax from 0049 30 1234567");
+    second->RaiseArrival(*read);
+    EXPECT_EQ(RaiseDue(*second, true), std::vector<std::string>{});
+    ASSERT_EQ(later.added.size(), 2u);
+    EXPECT_EQ(later.added[1]->UnRead(), true);
+
+    // A message the handler moved out is not recorded: moved back, it arrives again.
+    second->AddSubfolder("Archive");
+    later.move = true;
+    maildir.Put("new", "7.G.host", kFax);
+    EXPECT_EQ(RaiseDue(*second, false), std::vector<std::string>{"7.G.host"});
+    const auto archived = test::Names(maildir.Root() / ".Archive" / "new");
+    ASSERT_EQ(archived, std::vector<std::string>{"7.G.host"});
+    fs::rename(maildir.Root() / ".Archive" / "new" / "7.G.host", maildir.Root() / "new" / "7.G.host");
+    EXPECT_EQ(RaiseDue(*second, false), std::vector<std::string>{"7.G.host"});
+}
+
+TEST(MaildirSessionTest, ARecordLineCutByACrashIsDroppedAndTheMessageArrivesAgain) {
+    TempMaildir maildir;
+    for (const char* name : {"1.A.host", "2.B.host", "3\\C\nhost"}) maildir.Put("new", name, kFax);
+    test::WriteBytes(maildir.Root() / "vexa-handled", "1.A.host\n3\\\\C\\nhost\n2.B.h");
+    auto session = maildir::MaildirSession::Open(maildir.Root());
+    EXPECT_EQ(FileNames(session->DueArrivals(false)), std::vector<std::string>{"2.B.host"});
+    EXPECT_EQ(test::ReadBytes(maildir.Root() / "vexa-handled"), "1.A.host\n3\\\\C\\nhost\n");
+    EXPECT_EQ(RaiseDue(*session, false), std::vector<std::string>{"2.B.host"});
+    EXPECT_EQ(test::ReadBytes(maildir.Root() / "vexa-handled"), "1.A.host\n3\\\\C\\nhost\n2.B.host\n");
 }
 
 }  // namespace

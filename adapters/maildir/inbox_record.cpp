@@ -1,0 +1,111 @@
+#include "adapters/maildir/inbox_record.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "adapters/maildir/maildir_files.h"
+#include "adapters/posix/atomic_file.h"
+
+namespace vexa::maildir {
+namespace {
+
+// A name is one line: a backslash and a line break in it (a hostile delivery) are escaped.
+std::string Escaped(const std::string& name) {
+    std::string line;
+    for (const char c : name) {
+        if (c == '\\') {
+            line += "\\\\";
+        } else if (c == '\n') {
+            line += "\\n";
+        } else {
+            line += c;
+        }
+    }
+    return line + '\n';
+}
+
+std::string Unescaped(const std::string& line) {
+    std::string name;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\\' && i + 1 < line.size()) {
+            ++i;
+            name += line[i] == 'n' ? '\n' : line[i];
+        } else {
+            name += line[i];
+        }
+    }
+    return name;
+}
+
+}  // namespace
+
+InboxRecord::Fd::~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::string UniqueNamePart(const std::string& fileName) { return fileName.substr(0, fileName.find(':')); }
+
+void InboxRecord::Load(const std::set<std::string>& present) {
+    append_ = Fd();
+    rewrite_ = false;
+    names_.clear();
+    const std::string bytes = ReadFileIfPresent(file_).value_or("");
+    bool dropped = false;
+    std::size_t start = 0;
+    for (std::size_t end = bytes.find('\n'); end != std::string::npos; end = bytes.find('\n', start)) {
+        std::string name = Unescaped(bytes.substr(start, end - start));
+        start = end + 1;
+        if (present.contains(name)) {
+            names_.insert(std::move(name));
+        } else {
+            dropped = true;
+        }
+    }
+    // A line without its line break was cut by a crash while it was added: that arrival was
+    // not recorded, and the next line must not be glued to the piece.
+    if (start < bytes.size()) dropped = true;
+    if (dropped) Rewrite();
+}
+
+void InboxRecord::Add(const std::string& unique) {
+    if (!names_.insert(unique).second) return;
+    try {
+        if (rewrite_) {
+            // A failed append may have left a piece of a line that the next one would join.
+            Rewrite();
+            rewrite_ = false;
+            return;
+        }
+        Append(Escaped(unique));
+    } catch (...) {
+        names_.erase(unique);
+        throw;
+    }
+}
+
+void InboxRecord::Append(const std::string& line) {
+    if (!append_) {
+        append_ = Fd(::open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+        if (!append_) throw ErrnoError("Can't record the arrival in " + file_.string(), errno);
+    }
+    // One write of a short line under O_APPEND; the flush makes the record outlast a crash, so
+    // the message is not handled a second time after a restart.
+    const ssize_t written = ::write(append_.Get(), line.data(), line.size());
+    int err = written < 0 ? errno : written != static_cast<ssize_t>(line.size()) ? ENOSPC : 0;
+    if (err == 0 && ::fdatasync(append_.Get()) != 0) err = errno;
+    if (err != 0) {
+        append_ = Fd();
+        rewrite_ = true;
+        throw ErrnoError("Can't record the arrival in " + file_.string(), err);
+    }
+}
+
+void InboxRecord::Rewrite() {
+    std::string bytes;
+    for (const auto& name : names_) bytes += Escaped(name);
+    WriteFileAtomically(file_, bytes, FileAccess::Private);
+}
+
+}  // namespace vexa::maildir

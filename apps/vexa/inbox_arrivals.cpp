@@ -1,0 +1,67 @@
+#include "apps/vexa/inbox_arrivals.h"
+
+#include <optional>
+
+#include "host/mail_item.h"
+
+namespace vexa::cli {
+
+HandledArrival HandleArrival(Runtime& runtime, const std::filesystem::path& file, bool includeRead) {
+    auto& session = runtime.Session();
+    HandledArrival handled;
+    std::optional<maildir::MaildirSession::Arrival> arrival;
+    {
+        ConsoleMessageBox::About about(runtime.Messages(), file.filename().string(), "");
+        try {
+            arrival = session.TakeArrival(file, includeRead);
+        } catch (...) {
+            runtime.Messages().Show(CurrentErrorDescription(), kAppTitle);
+            handled.result = ArrivalResult::Failed;
+            return handled;
+        }
+    }
+    if (!arrival) return handled;
+    if (const auto mail = std::dynamic_pointer_cast<MailItem>(arrival->item)) handled.subject = mail->Subject();
+
+    ConsoleMessageBox::About about(runtime.Messages(), arrival->file.filename().string(), handled.subject);
+    try {
+        session.RaiseArrival(*arrival);
+    } catch (...) {
+        // The handler reports its own failures; this is the host's (the record not written).
+        runtime.Messages().Show(CurrentErrorDescription(), kAppTitle);
+        handled.result = ArrivalResult::Failed;
+        return handled;
+    }
+    const auto& report = runtime.Addin().LastArrival();
+    if (!report) {
+        handled.result = ArrivalResult::LeftAlone;
+        return handled;
+    }
+    handled.row = report->row;
+    handled.detail = report->detail;
+    if (report->outcome == StoreOutcome::Failed) {
+        handled.result = ArrivalResult::Failed;
+    } else if (report->kind == MessageKind::mkIncoming) {
+        handled.result = report->outcome == StoreOutcome::Stored ? ArrivalResult::Incoming : ArrivalResult::LeftAlone;
+    } else {
+        // A confirmation without outcome or usable tag, or whose tag names no row, marked nothing.
+        handled.result = report->row != 0 ? ArrivalResult::Confirmation : ArrivalResult::Unmatched;
+    }
+    return handled;
+}
+
+std::string ArrivalLine(const HandledArrival& handled) {
+    const std::string subject = ConsoleMessageBox::OneLine(handled.subject);
+    switch (handled.result) {
+        case ArrivalResult::Incoming:
+            return "incoming fax " + handled.detail + " row " + std::to_string(handled.row) + ": " + subject;
+        case ArrivalResult::Confirmation:
+            return "confirmation of row " + std::to_string(handled.row) + ": " + handled.detail;
+        case ArrivalResult::Unmatched:
+            return "confirmation matched no fax: " + subject;
+        default:
+            return "";
+    }
+}
+
+}  // namespace vexa::cli
