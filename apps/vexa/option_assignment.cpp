@@ -6,8 +6,9 @@
 namespace vexa::cli {
 namespace {
 
-bool IsOneFolderName(const std::string& name) {
-    return !name.empty() && !name.starts_with('.') && name.find('/') == std::string::npos;
+// Empty is allowed: it keeps archived mail in the Inbox.
+bool IsOneFolderNameOrNone(const std::string& name) {
+    return !name.starts_with('.') && name.find('/') == std::string::npos;
 }
 
 }  // namespace
@@ -21,8 +22,8 @@ StoredOption CheckOptionAssignment(const std::string& assignment) {
     using namespace settings;
     if (key == kInCriteria || key == kConfirmCriteria || key == kOutCriteria) return option;
     if (key == kStoreFolderName) {
-        if (!IsOneFolderName(value)) {
-            throw UsageError("StoreFolderName takes one folder name (not empty, no '/', not starting with '.'), not '" +
+        if (!IsOneFolderNameOrNone(value)) {
+            throw UsageError("StoreFolderName takes one folder name (no '/', not starting with '.'), or nothing to keep archived mail in the Inbox, not '" +
                              value + "'");
         }
         return option;
