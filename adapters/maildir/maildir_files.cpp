@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <cerrno>
 #include <system_error>
 #include <tuple>
+
+#include "adapters/maildir/dovecot_keywords.h"
+#include "adapters/maildir/subscriptions.h"
 
 namespace vexa::maildir {
 namespace fs = std::filesystem;
@@ -55,6 +59,20 @@ fs::path CopyAcross(const fs::path& file, const fs::path& folder, const std::str
         return target;
     }
 }
+
+// The Maildir folder whose new/ or cur/ holds `file`, if it lies in one.
+std::optional<fs::path> FolderOf(const fs::path& file) {
+    const fs::path dir = file.parent_path();
+    if (dir.filename() != "new" && dir.filename() != "cur") return std::nullopt;
+    if (!IsMaildir(dir.parent_path())) return std::nullopt;
+    return dir.parent_path();
+}
+
+// Dovecot notices a message taken out of new/ only when it next rescans the folder, and an IMAP
+// client idling on it meanwhile keeps seeing the message (a rename out of new/ alone does not
+// start that rescan). A change of cur/ does, at once. The move itself is done either way, so a
+// failure here only delays what the client sees until Dovecot's next full check.
+void AnnounceRemoval(const fs::path& folder) { ::utimensat(AT_FDCWD, (folder / "cur").c_str(), nullptr, 0); }
 
 }  // namespace
 
@@ -111,15 +129,26 @@ void CompleteMaildirFolder(const fs::path& folder) {
     if (fd < 0 || ::close(fd) != 0) throw ErrnoError("Can't create " + marker.string(), errno);
 }
 
+// A Maildir++ folder (".Name" in a Maildir) into its Maildir's subscriptions.
+void SubscribeFolder(const fs::path& folder) {
+    const std::string entry = folder.filename().string();
+    if (entry.size() < 2 || entry.front() != '.' || !IsMaildir(folder.parent_path())) return;
+    Subscribe(folder.parent_path(), entry.substr(1));
+}
+
 }  // namespace
 
 bool CreateMaildirFolder(const fs::path& folder) {
     std::error_code ec;
     if (fs::is_directory(folder, ec)) {
         if (IsMaildir(folder)) return false;
+        SubscribeFolder(folder);
         CompleteMaildirFolder(folder);
         return true;
     }
+    // Subscribed before it exists: when subscribing fails, the folder is not made and the next
+    // attempt does both, where a folder made first would be found later and never subscribed.
+    SubscribeFolder(folder);
     static std::atomic<unsigned> counter{0};
     const fs::path building = folder.parent_path() / "tmp" /
                               ("vexa-folder." + std::to_string(::getpid()) + "." + std::to_string(++counter));
@@ -155,12 +184,21 @@ int RenameNoReplace(const fs::path& from, const fs::path& to) {
 }
 
 fs::path MoveMessageFile(const fs::path& file, const fs::path& folder, const std::string& place, MessageName name) {
+    const auto source = FolderOf(file);
+    if (source) name.flags = CarryKeywords(name.flags, *source, folder);
     for (int attempt = 0;; ++attempt) {
         if (attempt > 0 || BaseTaken(folder, name.base)) name.base = NewUniqueBase();
         const fs::path target = folder / place / JoinMessageName(name);
-        const int err = RenameNoReplace(file, target);
-        if (err == 0) return target;
-        if (err == EXDEV) return CopyAcross(file, folder, place, name);
+        int err = RenameNoReplace(file, target);
+        fs::path moved = target;
+        if (err == EXDEV) {
+            moved = CopyAcross(file, folder, place, name);
+            err = 0;
+        }
+        if (err == 0) {
+            if (source) AnnounceRemoval(*source);
+            return moved;
+        }
         if (err == EEXIST && attempt < 5) continue;
         throw ErrnoError("Can't move " + file.string() + " to " + target.string(), err);
     }

@@ -26,7 +26,8 @@ std::vector<std::filesystem::path> ListMessages(const std::filesystem::path& fol
 // The folder is made complete under a temporary name in the parent's tmp/ and renamed into
 // place, so a crash never leaves half a folder. A directory of that name that is no Maildir
 // (half a folder left by an older crash) is completed. Returns false, changing nothing, when a
-// Maildir folder of that name already exists.
+// Maildir folder of that name already exists. A ".Name" folder of a Maildir is also subscribed
+// in the Maildir's Dovecot subscriptions.
 bool CreateMaildirFolder(const std::filesystem::path& folder);
 
 // Renames without replacing: returns 0, or the errno (EEXIST when `to` is taken).
@@ -34,7 +35,9 @@ int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::pa
 
 // Moves `file` into `folder`/`place` (new or cur) as `name`; when that base name is already in
 // the folder (in new/ or cur/, under any flags), under a fresh base with the same info. Works
-// across file systems by copying through the folder's tmp/. Returns the new path.
+// across file systems by copying through the folder's tmp/. Keyword letters are translated to the
+// target folder's Dovecot keyword list, and the source folder's cur/ is touched so that Dovecot
+// shows the message gone at once. Returns the new path.
 std::filesystem::path MoveMessageFile(const std::filesystem::path& file, const std::filesystem::path& folder,
                                       const std::string& place, MessageName name);
 

@@ -1,10 +1,15 @@
 // The Maildir on disk: arrival order, read flags, moves between folders, the trash and the
-// creation of folders, checked by the file names and folders left behind.
+// creation of folders, checked by the file names and folders left behind, and what Dovecot reads
+// beside them: keyword lists, subscriptions and the change times it rescans by.
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "adapters/maildir/dovecot_keywords.h"
+#include "adapters/maildir/subscriptions.h"
 #include "host/application.h"
 #include "tests/maildir/maildir_fixture.h"
 
@@ -251,6 +256,104 @@ TEST(MaildirFoldersTest, ItemOfAnAbsentFolderFails) {
         }
     }
     EXPECT_EQ(folders->Count(), 1) << "a dot folder without cur/new/tmp is no folder";
+}
+
+TEST(MaildirFoldersTest, KeywordLettersAreTranslatedByName) {
+    using maildir::KeywordNames;
+    struct Case {
+        const char* flags;
+        KeywordNames from;
+        KeywordNames to;
+        const char* expected;
+        KeywordNames toAfter;
+    };
+    const std::string lots = "abcdefghijklmnopqrstuvwxyz";
+    KeywordNames full;
+    for (const char c : lots) full.push_back(std::string("K") + c);
+    const Case cases[] = {
+        {"FS", {"Work"}, {}, "FS", {}},
+        {"Sa", {"Work"}, {"Work"}, "Sa", {"Work"}},
+        {"Sa", {"Work"}, {"Private", "Work"}, "Sb", {"Private", "Work"}},
+        {"ab", {"Work", "Private"}, {"Private"}, "ab", {"Private", "Work"}},
+        {"Sc", {"", "", "Urgent"}, {"Other"}, "Sb", {"Other", "Urgent"}},
+        {"a", {"Work"}, {"Other", ""}, "b", {"Other", "Work"}},
+        {"b", {}, {}, "b", {}},
+        {"b", {}, {"x", "Taken"}, "", {"x", "Taken"}},
+        {"ab", {"", "Work"}, {}, "a", {"Work"}},
+        {"Sa", {"New"}, full, "S", full},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flags);
+        KeywordNames to = c.to;
+        EXPECT_EQ(maildir::TranslateKeywords(c.flags, c.from, to), c.expected);
+        EXPECT_EQ(to, c.toAfter);
+    }
+    EXPECT_EQ(maildir::ParseKeywords("0 Work\n2 $Label1\nbad\n30 Far\n1 \n"), (KeywordNames{"Work", "", "$Label1"}));
+    EXPECT_EQ(maildir::FormatKeywords({"Work", "", "$Label1"}), "0 Work\n2 $Label1\n");
+}
+
+TEST(MaildirFoldersTest, MovedMessagesKeepTheirKeywordNames) {
+    TempMaildir maildir;
+    test::WriteBytes(maildir.Root() / "dovecot-keywords", "0 Work\n1 Private\n2 Urgent\n");
+    auto archive = maildir.Session()->Inbox()->Folders()->Add("Archive");
+    const auto folder = maildir.Root() / ".Archive";
+    test::WriteBytes(folder / "dovecot-keywords", "0 Urgent\n");
+    auto item = maildir.Load(maildir.Put("cur", "1.A.host:2,Sac", Mail("tagged")));
+    auto plain = maildir.Load(maildir.Put("new", "2.B.host", Mail("plain")));
+    ASSERT_TRUE(item && plain);
+
+    item->Move(archive);
+    plain->Move(archive);
+
+    EXPECT_EQ(Names(folder / "cur"), std::vector<std::string>{"1.A.host:2,Sab"});
+    EXPECT_EQ(test::ReadBytes(folder / "dovecot-keywords"), "0 Urgent\n1 Work\n");
+    EXPECT_EQ(Names(folder / "new"), std::vector<std::string>{"2.B.host"});
+    EXPECT_EQ(test::ReadBytes(maildir.Root() / "dovecot-keywords"), "0 Work\n1 Private\n2 Urgent\n");
+    EXPECT_FALSE(fs::exists(folder / "dovecot-keywords.lock"));
+}
+
+TEST(MaildirFoldersTest, CreatedFoldersAreSubscribedOnce) {
+    struct Case {
+        const char* before;
+        const char* name;
+        std::optional<std::string> after;
+    };
+    const Case cases[] = {
+        {"", "VX2 Messages", "V\t2\n\nVX2 Messages\n"},
+        {"V\t2\n\nA\tB\n", "Faxes.Old", "V\t2\n\nA\tB\nFaxes\tOld\n"},
+        {"V\t2\n\nVX2 Messages\n", "VX2 Messages", std::nullopt},
+        {"V\t2\n\nA\tB", "A.B", std::nullopt},
+        {"Sent\nA.B\n", "VX2 Messages", "Sent\nA.B\nVX2 Messages\n"},
+        {"Sent", "Sent", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(maildir::WithSubscription(c.before, c.name), c.after);
+    }
+
+    TempMaildir maildir;
+    auto folders = maildir.Session()->Inbox()->Folders();
+    folders->Add("VX2 Messages");
+    fs::remove_all(maildir.Root() / ".VX2 Messages");
+    folders->Add("VX2 Messages");
+    maildir.Session()->Trash();
+    EXPECT_EQ(test::ReadBytes(maildir.Root() / "subscriptions"), "V\t2\n\nVX2 Messages\nTrash\n");
+    EXPECT_FALSE(fs::exists(maildir.Root() / "subscriptions.lock"));
+}
+
+// Dovecot rescans a folder when its cur/ changes; a message renamed out of new/ alone stayed on
+// the screen of a client idling on the Inbox.
+TEST(MaildirFoldersTest, MovingOutTouchesTheSourceFolderForDovecot) {
+    TempMaildir maildir;
+    auto archive = maildir.Session()->Inbox()->Folders()->Add("Archive");
+    auto item = maildir.Load(maildir.Put("new", "1.A.host", Mail("fax")));
+    ASSERT_NE(item, nullptr);
+    test::SetModified(maildir.Root() / "cur", 1000);
+
+    item->Move(archive);
+
+    EXPECT_GT(fs::last_write_time(maildir.Root() / "cur").time_since_epoch(),
+              fs::file_time_type::clock::now().time_since_epoch() - std::chrono::hours(1));
 }
 
 }  // namespace
