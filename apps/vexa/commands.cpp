@@ -8,8 +8,8 @@ const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
         {"init", "vexa init [--home DIR]",
          "create the installation: archive, Attach folder, help; record where it is", RunInit},
-        {"scan", "vexa scan [--maildir DIR]", "archive the faxes and confirmations now in the Inbox", RunScan},
-        {"watch", "vexa watch [--maildir DIR]", "archive faxes and confirmations as they arrive", RunWatch},
+        {"scan", "vexa scan [--maildir DIR] [--include-read]", "archive the faxes and confirmations now in the Inbox", RunScan},
+        {"watch", "vexa watch [--maildir DIR] [-q]", "archive faxes and confirmations as they arrive", RunWatch},
         {"send", "vexa send [--transport CMD] [--description TEXT] [sendmail options] [--] [recipient...]",
          "sendmail for mail readers: archive a fax on its way out, then hand it on", RunSend},
         {"convert", "vexa convert [--maildir DIR] [--description TEXT] FILE...",
@@ -29,7 +29,15 @@ std::string CommandHelp(const Command& command) {
                 "  An existing archive and its files are kept; only the folder is recorded again.\n";
     } else if (name == "scan" || name == "watch" || name == "open" || name == "manual" || name == "convert") {
         text += "\n  --maildir DIR   the mailbox (default $MAILDIR, else ~/Maildir)\n";
-        if (name == "watch") text += "  SIGHUP reloads the options; SIGTERM or SIGINT stops.\n";
+        if (name == "scan") {
+            text += "  --include-read  also archive faxes and confirmations already read (an old mailbox)\n"
+                    "  Each message arrives once: a later scan or watch leaves it alone.\n";
+        }
+        if (name == "watch") {
+            text += "  -q, --quiet     no line per archived message on standard output\n"
+                    "  SIGHUP reloads the options; SIGTERM or SIGINT stops, with exit status 0 after a\n"
+                    "  clean shutdown whatever was reported while it ran.\n";
+        }
         if (name == "convert") text += "  --description TEXT   answers the description prompt\n";
     } else if (name == "send") {
         text += "\n  --transport CMD      the real sendmail, run by /bin/sh -c with the options and recipients\n"
