@@ -1,8 +1,13 @@
-// The toolbar's commands as subcommands: convert (the selection is the files named), open (the
-// indicator: the archive in its viewer) and manual (help).
+// The toolbar's commands as subcommands: convert (the selection is each message named in turn),
+// open (the indicator: the archive in its viewer) and manual (help). None of them touches the
+// mailbox, so none needs one.
 
+#include <cstdio>
 #include <filesystem>
+#include <iostream>
+#include <iterator>
 
+#include "adapters/maildir/maildir_mail.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/option_parser.h"
 #include "apps/vexa/runtime.h"
@@ -13,32 +18,70 @@ namespace {
 
 using ToolbarCommand = void (vexa::Connect::*)(const CommandBarButtonPtr&, bool&);
 
+constexpr const char* kStandardInput = "-";
+
 int RunToolbarCommand(const Args& args, ToolbarCommand command) {
     const ParsedOptions options = ParseOptions(args, {{"maildir", true}});
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
-    Runtime runtime({options.Value("maildir"), std::nullopt});
+    Runtime runtime({options.Value("maildir"), std::nullopt, true});
     if (!runtime.Connect()) return kExitConfig;
     bool cancelDefault = false;
     (runtime.Addin().*command)(nullptr, cancelDefault);
     runtime.Shutdown();
+    if (const auto& archive = runtime.Shell().RefusedArchive()) {
+        std::fprintf(stderr,
+                     "There is no viewer for the archive on Linux yet. The archive is the SQLite database %s;\n"
+                     "sqlite3 reads it: sqlite3 '%s' 'SELECT * FROM recv'\n",
+                     archive->c_str(), archive->c_str());
+    }
     return runtime.ExitStatus();
+}
+
+// The message of an operand: a file, or "-" for the message on standard input (a procmail or
+// maildrop pipe). Anything that is no mail message becomes an item the command turns away.
+ItemPtr LoadMessage(Runtime& runtime, const std::string& operand) {
+    if (operand != kStandardInput) return runtime.Session().LoadItem(operand);
+    const std::string bytes((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    try {
+        return runtime.Session().ParseMessage(bytes);
+    } catch (...) {
+        return std::make_shared<maildir::NotMailItem>();
+    }
 }
 
 }  // namespace
 
 int RunConvert(const Args& args) {
     const ParsedOptions options = ParseOptions(args, {{"maildir", true}, {"description", true}});
-    for (const auto& file : options.Operands()) {
-        if (!std::filesystem::is_regular_file(file)) throw UsageError("'" + file + "' is not a file");
+    bool readsInput = false;
+    for (const auto& operand : options.Operands()) {
+        if (operand == kStandardInput) {
+            if (readsInput) throw UsageError("standard input can be read only once");
+            readsInput = true;
+        } else if (!std::filesystem::is_regular_file(operand)) {
+            throw UsageError("'" + operand + "' is not a file");
+        }
     }
-    Runtime runtime({options.Value("maildir"), options.Value("description")});
+    Runtime runtime({options.Value("maildir"), options.Value("description"), true});
     if (!runtime.OpenMailbox()) return kExitConfig;
-    std::vector<ItemPtr> selection;
-    for (const auto& file : options.Operands()) selection.push_back(runtime.Session().LoadItem(file));
-    auto application = std::make_shared<SelectionApplication>(runtime.Session().NewApplication(), std::move(selection));
+    auto application = std::make_shared<SelectionApplication>(runtime.Session().NewApplication(), std::vector<ItemPtr>{});
     if (!runtime.Connect(application)) return kExitConfig;
     bool cancelDefault = false;
-    runtime.Addin().oCBtnConvert_Click(nullptr, cancelDefault);
+    if (options.Operands().empty()) {
+        runtime.Addin().oCBtnConvert_Click(nullptr, cancelDefault);  // nothing selected, and it says so
+    }
+    // Each message is a selection of its own, as though the user selected and converted one after
+    // the other: the add-in converts exactly one selected message.
+    const bool several = options.Operands().size() > 1;
+    for (const auto& operand : options.Operands()) {
+        application->Select({LoadMessage(runtime, operand)});
+        const int shownBefore = runtime.Messages().Shown();
+        runtime.Addin().oCBtnConvert_Click(nullptr, cancelDefault);
+        application->Select({});
+        if (several && runtime.Messages().Shown() > shownBefore) {
+            std::fprintf(stderr, "vexa convert: in %s\n", operand == kStandardInput ? "standard input" : operand.c_str());
+        }
+    }
     runtime.Shutdown();
     return runtime.ExitStatus();
 }

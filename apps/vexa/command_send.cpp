@@ -1,98 +1,37 @@
 // vexa send: sendmail for mail readers. Reads one message, raises the send event for it (which
 // archives a fax and tags its subject), then hands the message, changed only in its Subject:
 // header, to the real transport. A fax that was not recorded is not handed on: exit 75 tells the
-// mail reader to keep the message.
+// mail reader to keep the message. A fax whose transport then fails never left, so it is taken
+// back out of the archive. Ordinary mail always goes out, whatever state Vexa is in.
 
-#include <cerrno>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include <csignal>
-#include <optional>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "adapters/maildir/maildir_mail.h"
 #include "apps/vexa/cli.h"
+#include "apps/vexa/header_field.h"
 #include "apps/vexa/runtime.h"
+#include "apps/vexa/sent_fax_withdrawal.h"
+#include "apps/vexa/transport.h"
+#include "archive/archive_names.h"
 #include "host/host_error.h"
-
-extern char** environ;
 
 namespace vexa::cli {
 namespace {
 
-constexpr const char* kDefaultTransport = "/usr/sbin/sendmail -oi";
-
-// One argument for /bin/sh: single-quoted, with embedded quotes closed, escaped and reopened.
-std::string ShellQuote(const std::string& arg) {
-    std::string quoted = "'";
-    for (char c : arg) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "'";
-}
-
-// The transport's command line: the command as given, then the options and recipients we were
-// given, each quoted for the shell.
-std::string TransportCommand(const std::string& transport, const std::vector<std::string>& passOn) {
-    std::string command = transport;
-    for (const auto& arg : passOn) command += " " + ShellQuote(arg);
-    return command;
-}
-
-// Runs the transport with `message` on its standard input and returns its exit status.
-int Deliver(const std::string& command, const std::string& message) {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw HostError(errno, "Can't start the transport.");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], STDIN_FILENO);
-    std::string sh = "/bin/sh", dashC = "-c", script = command;
-    std::vector<char*> argv{sh.data(), dashC.data(), script.data(), nullptr};
-    pid_t child = 0;
-    const int spawned = ::posix_spawn(&child, "/bin/sh", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[0]);
-    if (spawned != 0) {
-        ::close(pipeFds[1]);
-        throw HostError(spawned, "Can't start the transport.");
-    }
-    // A transport that stops reading early must not kill us with SIGPIPE.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::size_t written = 0;
-    while (written < message.size()) {
-        const ssize_t n = ::write(pipeFds[1], message.data() + written, message.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        written += static_cast<std::size_t>(n);
-    }
-    ::close(pipeFds[1]);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) throw HostError(errno, "The transport was lost.");
-    }
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    return kExitTempFail;
-}
-
-}  // namespace
-
-int RunSend(const Args& args) {
-    // Our own options may stand anywhere before "--"; everything else belongs to the transport.
-    std::string transport = kDefaultTransport;
-    Runtime::Options options;
+struct SendArgs {
+    std::optional<std::string> transport;
+    Runtime::Options runtime;
     std::vector<std::string> passOn;
+};
+
+// Our own options may stand anywhere before "--"; everything else belongs to the transport.
+SendArgs ParseSendArgs(const Args& args) {
+    SendArgs parsed;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&](const std::string& name) -> std::optional<std::string> {
@@ -104,32 +43,89 @@ int RunSend(const Args& args) {
             return std::nullopt;
         };
         if (arg == "--") {
-            passOn.insert(passOn.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+            parsed.passOn.insert(parsed.passOn.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
             break;
         }
         if (auto v = value("transport")) {
-            transport = *v;
+            if (v->empty()) throw UsageError("--transport needs a command");
+            parsed.transport = *v;
         } else if (auto d = value("description")) {
-            options.description = *d;
+            parsed.runtime.description = *d;
         } else if (auto m = value("maildir")) {
-            options.maildir = *m;
+            parsed.runtime.maildir = *m;
         } else {
-            passOn.push_back(arg);
+            parsed.passOn.push_back(arg);
         }
     }
-    if (transport.empty()) throw UsageError("--transport needs a command");
+    // Sending archives; it never reads or changes the mailbox.
+    parsed.runtime.mailboxOptional = true;
+    return parsed;
+}
 
-    const std::string message((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-    Runtime runtime(options);
-    if (!runtime.Connect()) return kExitConfig;
+// The description field's value as the mail reader wrote it, RFC 2047 words and all, read the
+// way the host reads a subject.
+std::string DecodedFieldText(maildir::MaildirSession& session, const std::string& raw) {
+    try {
+        return session.ParseMessage("Subject: " + raw + "\n\n")->Subject();
+    } catch (...) {
+        return raw;
+    }
+}
+
+int HandOn(const std::string& command, const std::string& message) {
+    const Delivery delivery = Deliver(command, message);
+    if (delivery.status != 0) std::fprintf(stderr, "vexa send: %s\n", delivery.reason.c_str());
+    return delivery.status;
+}
+
+}  // namespace
+
+int RunSend(const Args& args) {
+    SendArgs parsed = ParseSendArgs(args);
+
+    // The transport is checked before anything is read or archived: a fax must never be recorded
+    // as sent by a transport that cannot run.
+    std::string transport;
+    try {
+        IniSettingsStore settings(DefaultSettingsPath());
+        transport = ChooseTransport(parsed.transport, settings);
+    } catch (...) {
+        std::fprintf(stderr, "vexa send: can't read the transport from the settings: %s\n",
+                     CurrentErrorDescription().c_str());
+        return kExitConfig;
+    }
+    if (const auto why = WhyNotRunnable(transport)) {
+        std::fprintf(stderr, "vexa send: not sent: the transport '%s' cannot be run: %s\n", transport.c_str(),
+                     why->c_str());
+        return kExitConfig;
+    }
+    const std::string command = TransportCommand(transport, parsed.passOn);
+
+    const std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    const TakenField described = TakeHeaderField(input, kDescriptionField);
+    const std::string& message = described.message;
+    const bool fromField = !parsed.runtime.description && described.value && !described.value->empty();
+
+    Runtime runtime(parsed.runtime);
+    const bool initialized = runtime.Connect();
+    if (!initialized) {
+        // As the send hook does while the add-in is not initialised: say so, and let the mail go
+        // unrecorded. Mail must never be held up by the archive.
+        runtime.Messages().Show("Application is not initialized!", kAppTitle);
+        runtime.Shutdown();
+        return HandOn(command, message);
+    }
+    if (fromField) runtime.AnswerDescription(DecodedFieldText(runtime.Session(), *described.value));
+
     std::shared_ptr<maildir::MaildirMailItem> item;
     try {
         item = runtime.Session().ParseMessage(message);
     } catch (...) {
         // Not a mail message at all: no fax of ours, so it is handed on untouched.
         runtime.Shutdown();
-        return Deliver(TransportCommand(transport, passOn), message);
+        return HandOn(command, message);
     }
+    const std::string subjectBefore = item->Subject();
     const int shownBefore = runtime.Messages().Shown();
     const bool goesAhead = runtime.Session().RaiseItemSend(item);
     runtime.Shutdown();
@@ -139,7 +135,22 @@ int RunSend(const Args& args) {
                                                                : "the description prompt was cancelled");
         return kExitTempFail;
     }
-    return Deliver(TransportCommand(transport, passOn), item->RawMessageWithSubject());
+    const Delivery delivery = Deliver(command, item->RawMessageWithSubject());
+    if (delivery.status == 0) return 0;
+    const auto row = AppendedTag(subjectBefore, item->Subject());
+    if (!row) {
+        std::fprintf(stderr, "vexa send: %s\n", delivery.reason.c_str());
+        return delivery.status;
+    }
+    try {
+        runtime.WithdrawSentFax(*row);
+        std::fprintf(stderr, "vexa send: not sent: %s; the fax {%s} is taken out of the archive again\n",
+                     delivery.reason.c_str(), FormatId(*row).c_str());
+    } catch (...) {
+        std::fprintf(stderr, "vexa send: not sent: %s; the fax {%s} stays in the archive: %s\n",
+                     delivery.reason.c_str(), FormatId(*row).c_str(), CurrentErrorDescription().c_str());
+    }
+    return delivery.status;
 }
 
 }  // namespace vexa::cli

@@ -12,11 +12,11 @@ const std::vector<Command>& Commands() {
         {"watch", "vexa watch [--maildir DIR] [-q]", "archive faxes and confirmations as they arrive", RunWatch},
         {"send", "vexa send [--transport CMD] [--description TEXT] [sendmail options] [--] [recipient...]",
          "sendmail for mail readers: archive a fax on its way out, then hand it on", RunSend},
-        {"convert", "vexa convert [--maildir DIR] [--description TEXT] FILE...",
-         "archive one message file by hand", RunConvert},
+        {"convert", "vexa convert [--description TEXT] FILE|-...",
+         "archive message files by hand, each on its own (- reads one from standard input)", RunConvert},
         {"options", "vexa options [--show] [--set KEY=VALUE]...", "show or change the options", RunOptions},
-        {"open", "vexa open [--maildir DIR]", "open the archive with its associated program", RunOpen},
-        {"manual", "vexa manual [--maildir DIR]", "open the help document", RunManual},
+        {"open", "vexa open", "the archive's viewer (none on Linux yet: says where the archive is)", RunOpen},
+        {"manual", "vexa manual", "open the help document", RunManual},
     };
     return commands;
 }
@@ -27,7 +27,7 @@ std::string CommandHelp(const Command& command) {
     if (name == "init") {
         text += "\n  --home DIR   the installation folder (default $XDG_DATA_HOME/vexa)\n"
                 "  An existing archive and its files are kept; only the folder is recorded again.\n";
-    } else if (name == "scan" || name == "watch" || name == "open" || name == "manual" || name == "convert") {
+    } else if (name == "scan" || name == "watch") {
         text += "\n  --maildir DIR   the mailbox (default $MAILDIR, else ~/Maildir)\n";
         if (name == "scan") {
             text += "  --include-read  also archive faxes and confirmations already read (an old mailbox)\n"
@@ -38,14 +38,20 @@ std::string CommandHelp(const Command& command) {
                     "  SIGHUP reloads the options; SIGTERM or SIGINT stops, with exit status 0 after a\n"
                     "  clean shutdown whatever was reported while it ran.\n";
         }
-        if (name == "convert") text += "  --description TEXT   answers the description prompt\n";
+    } else if (name == "convert") {
+        text += "\n  --description TEXT   answers the description prompts\n"
+                "  Each message is converted as though it alone were selected; \"-\" is the message on\n"
+                "  standard input, as a procmail or maildrop pipe hands it over. The files stay where they are.\n";
     } else if (name == "send") {
         text += "\n  --transport CMD      the real sendmail, run by /bin/sh -c with the options and recipients\n"
-                "                       appended (default /usr/sbin/sendmail -oi)\n"
-                "  --description TEXT   answers the description prompt\n"
-                "  --maildir DIR        the mailbox (default $MAILDIR, else ~/Maildir)\n"
-                "  Reads one message on standard input. Exits with the transport's status, or 75 when the\n"
-                "  fax was not recorded and so not sent.\n";
+                "                       appended; else $VEXA_TRANSPORT, else Transport= in the [Mail] section\n"
+                "                       of ~/.config/vexa/settings.ini, else /usr/sbin/sendmail -oi\n"
+                "  --description TEXT   answers the description prompt; else the message's\n"
+                "                       X-Fax-Description: field, which is taken out before sending\n"
+                "  Reads one message on standard input. Exits with the transport's status; 75 when the fax\n"
+                "  was not recorded and so not sent; 78 when the transport cannot be run. A fax whose\n"
+                "  transport fails is taken out of the archive again. Until Vexa is installed, mail goes out\n"
+                "  unrecorded.\n";
     } else if (name == "options") {
         text += "\n  --show            print the six options as KEY=VALUE lines\n"
                 "  --set KEY=VALUE   change an option as the dialog's OK would; keys: InCriteria,\n"

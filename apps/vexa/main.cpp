@@ -19,6 +19,17 @@ void PrintUsage(std::FILE* out) {
     std::fprintf(out, "\nRun 'vexa COMMAND --help' for a command's options.\n");
 }
 
+// Every command answers --help before anything else: no option is parsed and nothing is read,
+// not even the message a sender would otherwise wait for on standard input. After "--" the words
+// are recipients or files, whatever they look like.
+bool AsksForHelp(const Args& args) {
+    for (const auto& arg : args) {
+        if (arg == "--") return false;
+        if (arg == "--help") return true;
+    }
+    return !args.empty() && args[0] == "-h";
+}
+
 }  // namespace
 }  // namespace vexa::cli
 
@@ -40,9 +51,7 @@ int main(int argc, char** argv) {
     for (const auto& command : Commands()) {
         if (name != command.name) continue;
         Args args(argv + 2, argv + argc);
-        // The send command passes its options through to the transport; any other command
-        // answers --help itself.
-        if (name != "send" && !args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+        if (AsksForHelp(args)) {
             std::fputs(CommandHelp(command).c_str(), stdout);
             return kExitOk;
         }

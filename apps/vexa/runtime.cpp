@@ -1,7 +1,12 @@
 #include "apps/vexa/runtime.h"
 
+#include <cstdio>
+
 #include "apps/vexa/cli.h"
 #include "apps/vexa/environment.h"
+#include "apps/vexa/sent_fax_withdrawal.h"
+#include "adapters/maildir/maildir_files.h"
+#include "adapters/posix/file_registry.h"
 
 namespace vexa::cli {
 
@@ -13,7 +18,7 @@ public:
 
 Runtime::Runtime(const Options& options)
     : options_(options),
-      registry_(DefaultRegistryPath()),
+      record_(LoadInstallationRecord(DefaultRegistryPath())),
       settings_(DefaultSettingsPath()),
       dialogs_(options.description),
       noMailbox_(std::make_unique<NoMailbox>()) {}
@@ -25,7 +30,7 @@ Platform Runtime::MakePlatform() {
     if (!module_) module_ = std::make_unique<AddinModule>(factory);
     SafeMailItemFactory& wrappers =
         session_ ? session_->SafeMailItems() : static_cast<SafeMailItemFactory&>(*noMailbox_);
-    return Platform{*module_,  registry_, paths_,   settings_, archive_, files_,
+    return Platform{*module_,  *record_.registry, paths_,   settings_, archive_, files_,
                     messages_, dialogs_,  wrappers, shell_,    kHelpFileName};
 }
 
@@ -37,7 +42,13 @@ vexa::Connect& Runtime::UnconnectedAddin() {
 bool Runtime::OpenMailbox() {
     if (session_) return true;
     try {
-        session_ = maildir::MaildirSession::Open(MaildirPath(options_.maildir));
+        const auto mailbox = MaildirPath(options_.maildir);
+        if (options_.mailboxOptional && !maildir::IsMaildir(mailbox)) {
+            scratch_ = std::make_unique<ScratchMaildir>();
+            session_ = maildir::MaildirSession::Open(scratch_->Path());
+        } else {
+            session_ = maildir::MaildirSession::Open(mailbox);
+        }
         return true;
     } catch (...) {
         // Without a mailbox there is nothing to connect to: the same failure as the host's.
@@ -53,7 +64,16 @@ bool Runtime::Connect(ApplicationPtr application) {
     addin_->OnConnection(application ? application : session_->NewApplication(), ConnectMode::CommandLine, nullptr,
                          custom);
     connected_ = true;
-    return addin_->Initialized();
+    if (addin_->Initialized()) return true;
+    if (record_.readable && addin_->AppPath().empty()) {
+        std::fprintf(stderr, "Vexa is not installed (no installation is recorded in %s): 'vexa init' creates it.\n",
+                     DefaultRegistryPath().c_str());
+    }
+    return false;
+}
+
+void Runtime::WithdrawSentFax(std::int64_t id) {
+    cli::WithdrawSentFax(archive_, files_, addin_ ? addin_->AppPath() : std::string(), id);
 }
 
 bool Runtime::LockForArchiving() {

@@ -11,15 +11,16 @@
 
 #include "adapters/maildir/maildir_session.h"
 #include "adapters/paths/path_rules.h"
-#include "adapters/posix/file_registry.h"
 #include "adapters/posix/ini_settings_store.h"
 #include "adapters/posix/posix_file_store.h"
-#include "adapters/posix/xdg_open_shell.h"
 #include "adapters/sqlite/sqlite_archive.h"
 #include "addin/connect.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/console_message_box.h"
+#include "apps/vexa/installation_record.h"
+#include "apps/vexa/linux_shell.h"
 #include "apps/vexa/process_lock.h"
+#include "apps/vexa/scratch_maildir.h"
 #include "apps/vexa/terminal_dialogs.h"
 
 namespace vexa::cli {
@@ -29,6 +30,9 @@ public:
     struct Options {
         std::optional<std::string> maildir;
         std::optional<std::string> description;
+        // For the commands that never touch the mailbox (send, convert, open, manual): without
+        // a Maildir they run over an empty one of their own instead of failing.
+        bool mailboxOptional = false;
     };
 
     explicit Runtime(const Options& options);
@@ -37,8 +41,9 @@ public:
     Runtime& operator=(const Runtime&) = delete;
 
     // Opens the mailbox and connects the add-in as the host would at start-up; false (after the
-    // "Can't init : " line) when start-up failed. `application` replaces the session's own
-    // application object (the convert command hands in one with a selection).
+    // "Can't init : " line, and a line saying how to install when nothing is installed) when
+    // start-up failed. `application` replaces the session's own application object (the convert
+    // command hands in one with a selection).
     bool Connect(ApplicationPtr application = nullptr);
     // Opens the mailbox without connecting; false (after the "Can't init : " line) when it cannot.
     bool OpenMailbox();
@@ -57,20 +62,28 @@ public:
     vexa::Connect& UnconnectedAddin();
     maildir::MaildirSession& Session() { return *session_; }
     ConsoleMessageBox& Messages() { return messages_; }
+    const LinuxShell& Shell() const { return shell_; }
     Platform MakePlatform();
+
+    // Answers the description prompts of this run with `text`, as --description does.
+    void AnswerDescription(std::string text) { dialogs_ = TerminalDialogs(std::move(text)); }
+    // Takes the outgoing fax of row `id` back out of the archive (its row and its document), for
+    // a send whose mail never left. Throws HostError when the archive refuses.
+    void WithdrawSentFax(std::int64_t id);
 
 private:
     Options options_;
+    std::unique_ptr<ScratchMaildir> scratch_;  // before session_, which lives inside it
     std::shared_ptr<maildir::MaildirSession> session_;
     std::unique_ptr<AddinModule> module_;
-    FileRegistry registry_;
+    InstallationRecord record_;
     PosixPathRules paths_;
     IniSettingsStore settings_;
     SqliteArchiveEngine archive_;
     PosixFileStore files_;
     ConsoleMessageBox messages_;
     TerminalDialogs dialogs_;
-    XdgOpenShell shell_;
+    LinuxShell shell_;
     std::unique_ptr<vexa::Connect> addin_;
     bool connected_ = false;
     std::vector<std::unique_ptr<ProcessLock>> locks_;

@@ -18,6 +18,8 @@ private:
     std::vector<ItemPtr> items_;
 };
 
+}  // namespace
+
 class CommandLineWindow final : public Explorer {
 public:
     explicit CommandLineWindow(std::vector<ItemPtr> items) : items_(std::move(items)) {}
@@ -25,15 +27,18 @@ public:
     Subscription Advise(ExplorerEvents& sink) override { return close_.Advise(sink); }
     CommandBarsPtr CommandBars() override { throw HostError(438, "A command line has no toolbar."); }
     SelectionPtr Selection() override { return std::make_shared<FixedSelection>(items_); }
+    void Select(std::vector<ItemPtr> items) { items_ = std::move(items); }
 
 private:
     std::vector<ItemPtr> items_;
     EventSource<ExplorerEvents> close_;
 };
 
-}  // namespace
-
 SelectionApplication::SelectionApplication(ApplicationPtr inner, std::vector<ItemPtr> selection)
-    : inner_(std::move(inner)), explorer_(std::make_shared<CommandLineWindow>(std::move(selection))) {}
+    : inner_(std::move(inner)), window_(std::make_shared<CommandLineWindow>(std::move(selection))) {}
+
+ExplorerPtr SelectionApplication::ActiveExplorer() { return window_; }
+
+void SelectionApplication::Select(std::vector<ItemPtr> selection) { window_->Select(std::move(selection)); }
 
 }  // namespace vexa::cli

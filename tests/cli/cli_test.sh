@@ -99,7 +99,7 @@ test_init_creates_and_keeps_an_installation() {
 test_start_up_failures_exit_78() {
     run scan
     expect_eq "without installation" 78 "$STATUS"
-    expect_eq "message" "Can't init : Application-defined or object-defined error" "$ERR"
+    expect_eq "message" "Can't init : Application-defined or object-defined error" "$(head -n 1 <<<"$ERR")"
     install_vexa
     run scan --maildir "$WORLD/no-such-maildir"
     expect_eq "without mailbox" 78 "$STATUS"
@@ -200,8 +200,6 @@ test_convert_archives_by_hand() {
     run convert
     expect_eq "none" "No message selected!" "$ERR"
     expect_eq "status" 1 "$STATUS"
-    run convert "$SAMPLES/01-incoming-tiff.eml" "$SAMPLES/02-incoming-pdf.eml"
-    expect_eq "two" "Selected more than one message!" "$ERR"
     run convert "$SAMPLES/08-not-a-message.txt"
     expect_eq "not mail" "Message is not correct type!" "$ERR"
     run convert "$SAMPLES/07-unrelated.eml"
@@ -249,12 +247,10 @@ test_open_and_manual_use_the_associated_program() {
     mkdir -p "$WORLD/bin"
     printf '#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s/opened"\n' "$WORLD" >"$WORLD/bin/xdg-open"
     chmod +x "$WORLD/bin/xdg-open"
-    PATH="$WORLD/bin:$PATH" run open
     PATH="$WORLD/bin:$PATH" run manual
     expect_eq "status" 0 "$STATUS"
-    for _ in $(seq 100); do [[ $(wc -l <"$WORLD/opened" 2>/dev/null) == 2 ]] && break; sleep 0.05; done
-    expect_eq "opened" "$ARCHIVE
-$INSTALL/VXHELP.html" "$(sort "$WORLD/opened")"
+    for _ in $(seq 100); do [[ $(wc -l <"$WORLD/opened" 2>/dev/null) == 1 ]] && break; sleep 0.05; done
+    expect_eq "opened" "$INSTALL/VXHELP.html" "$(sort "$WORLD/opened")"
     PATH="/usr/bin:/bin" run manual
     if [[ ! -x /usr/bin/xdg-open ]]; then expect_eq "no associated program" "Can't open help!" "$ERR"; fi
 }
@@ -604,6 +600,149 @@ test_scan_counts_confirmations_that_matched_no_fax_apart() {
     run scan
     expect_eq "summary" "0 archived as incoming faxes, 1 as confirmations, 1 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
     expect_eq "row 1 only" "1|Successful" "$(sql "SELECT Id, Confirm FROM send")"
+}
+
+# ---- sending, start-up messages, convert, open, --help ------------------------------------
+
+send_fax() {  # send_fax ARGS... < message: sets STATUS and ERR
+    "$VEXA" send "$@" >/dev/null 2>"$WORLD/stderr"
+    STATUS=$?
+    ERR=$(cat "$WORLD/stderr")
+}
+
+test_mail_goes_out_before_the_installation_and_without_a_maildir() {
+    make_transport
+    rm -r "$MAILBOX"
+    send_fax --transport "$TRANSPORT" -- 12125551234@efaxsend.com <"$SAMPLES/04-outgoing-fax.eml"
+    expect_eq "not installed: sent" 0 "$STATUS"
+    expect_eq "and unchanged" "" "$(cmp "$SAMPLES/04-outgoing-fax.eml" "$WORLD/transport-message")"
+    expect_eq "messages" "Can't init : Application-defined or object-defined error
+Vexa is not installed (no installation is recorded in $XDG_CONFIG_HOME/vexa/registry.reg): 'vexa init' creates it.
+Application is not initialized!" "$ERR"
+    mkdir -p "$MAILBOX"/{cur,new,tmp}
+    run scan
+    expect_eq "scan before init" 78 "$STATUS"
+    expect_contains "how to install" "'vexa init' creates it" "$ERR"
+
+    mkdir -p "$XDG_CONFIG_HOME/vexa"
+    echo "not a registry file" >"$XDG_CONFIG_HOME/vexa/registry.reg"
+    rm "$WORLD/transport-message"
+    send_fax --transport "$TRANSPORT" <"$SAMPLES/07-unrelated.eml"
+    expect_eq "damaged record: sent" 0 "$STATUS"
+    expect_eq "and unchanged" "" "$(cmp "$SAMPLES/07-unrelated.eml" "$WORLD/transport-message")"
+    expect_contains "the damage is a start-up failure" "Can't init : Can't read $XDG_CONFIG_HOME/vexa/registry.reg" "$ERR"
+    run scan
+    expect_eq "scan with a damaged record" 78 "$STATUS"
+    expect_contains "says so" "Can't init : Can't read" "$ERR"
+    run options --show
+    expect_eq "options still work" 0 "$STATUS"
+    expect_contains "options shown" "OutCriteria=efaxsend.com" "$OUT"
+
+    rm "$XDG_CONFIG_HOME/vexa/registry.reg"
+    rm -r "$MAILBOX"
+    install_vexa
+    send_fax --transport "$TRANSPORT" -- 12125551234@efaxsend.com <"$SAMPLES/04-outgoing-fax.eml"
+    expect_eq "installed, no Maildir: sent" 0 "$STATUS"
+    expect_eq "nothing reported" "" "$ERR"
+    expect_eq "recorded" "1|S0000001.pdf" "$(sql "SELECT Id, FileId FROM send")"
+}
+
+test_a_fax_whose_transport_fails_is_not_archived() {
+    install_vexa
+    make_transport
+    send_fax --transport "$WORLD/no-such-sendmail -oi" <"$SAMPLES/04-outgoing-fax.eml"
+    expect_eq "transport missing" 78 "$STATUS"
+    expect_contains "why" "$WORLD/no-such-sendmail is not an executable file" "$ERR"
+    send_fax --transport "no-such-sendmail-anywhere" <"$SAMPLES/04-outgoing-fax.eml"
+    expect_contains "looked up on PATH" "no-such-sendmail-anywhere is not found on PATH" "$ERR"
+    expect_eq "nothing archived before the check" 0 "$(sql "SELECT count(*) FROM send")"
+
+    TRANSPORT_STATUS=3 send_fax --transport "$TRANSPORT" -- 12125551234@efaxsend.com <"$SAMPLES/04-outgoing-fax.eml"
+    expect_eq "the transport's status" 3 "$STATUS"
+    expect_contains "its reason" "the transport exited with status 3" "$ERR"
+    expect_contains "what became of the fax" "{0000001} is taken out of the archive" "$ERR"
+    expect_eq "no row" 0 "$(sql "SELECT count(*) FROM send")"
+    expect_eq "no document" "" "$(ls "$INSTALL/Attach")"
+
+    send_fax --transport "$TRANSPORT" -- 12125551234@efaxsend.com <"$SAMPLES/04-outgoing-fax.eml"
+    expect_eq "the retry goes out" 0 "$STATUS"
+    local row
+    row=$(sql "SELECT Id FROM send")
+    expect_eq "one row" 1 "$(sql "SELECT count(*) FROM send")"
+    expect_contains "its tag is the row's" "$(printf '{%07d}' "$row")" "$(grep -a '^Subject:' "$WORLD/transport-message")"
+}
+
+test_the_transport_from_the_environment_and_the_settings_file() {
+    install_vexa
+    make_transport
+    printf '[Mail]\nTransport=%s -a work\n' "$TRANSPORT" >"$XDG_CONFIG_HOME/vexa/settings.ini"
+    send_fax -- ann@example.org <"$SAMPLES/07-unrelated.eml"
+    expect_eq "settings file" "-a work -- ann@example.org" "$(tr '\n' ' ' <"$WORLD/transport-args" | sed 's/ $//')"
+    VEXA_TRANSPORT="$TRANSPORT -a env" send_fax -- ann@example.org <"$SAMPLES/07-unrelated.eml"
+    expect_eq "environment first" "-a env -- ann@example.org" "$(tr '\n' ' ' <"$WORLD/transport-args" | sed 's/ $//')"
+    VEXA_TRANSPORT="$TRANSPORT -a env" send_fax --transport "$TRANSPORT -a option" <"$SAMPLES/07-unrelated.eml"
+    expect_eq "option before both" "-a option" "$(tr '\n' ' ' <"$WORLD/transport-args" | sed 's/ $//')"
+    expect_contains "settings kept" "Transport=$TRANSPORT -a work" "$(cat "$XDG_CONFIG_HOME/vexa/settings.ini")"
+}
+
+test_the_description_comes_from_the_message() {
+    install_vexa
+    make_transport
+    # A folded field in other letter case, with an encoded word, as mail readers write it.
+    send_fax --transport "$TRANSPORT" -- 12125551234@efaxsend.com \
+        < <(printf 'x-fax-description: =?UTF-8?Q?Angebot_f=C3=BCr?=\r\n ACME\r\n'; cat "$SAMPLES/04-outgoing-fax.eml")
+    expect_eq "sent" 0 "$STATUS"
+    expect_eq "description" "Angebot für ACME" "$(sql "SELECT Description FROM send")"
+    expect_eq "field taken out, nothing else changed" "" \
+        "$(diff <(grep -av '^Subject:' "$SAMPLES/04-outgoing-fax.eml") <(grep -av '^Subject:' "$WORLD/transport-message"))"
+    send_fax --transport "$TRANSPORT" --description "from the option" \
+        < <(printf 'X-Fax-Description: from the field\r\n'; cat "$SAMPLES/04-outgoing-fax.eml")
+    expect_eq "the option first" "from the option" "$(sql "SELECT Description FROM send WHERE Id = 2")"
+}
+
+test_every_command_answers_help_and_does_nothing_else() {
+    install_vexa
+    make_transport
+    local command
+    for command in init scan watch send convert options open manual; do
+        OUT=$("$VEXA" "$command" --help 2>"$WORLD/stderr" <"$SAMPLES/04-outgoing-fax.eml")
+        expect_eq "$command --help" 0 "$?"
+        expect_contains "$command usage" "Usage: vexa $command" "$OUT"
+    done
+    "$VEXA" send --transport "$TRANSPORT" --help -- x@efaxsend.com <"$SAMPLES/04-outgoing-fax.eml" >/dev/null
+    expect_eq "help after options" 0 "$?"
+    [[ ! -e "$WORLD/transport-message" ]] || fail "send --help sent the message"
+    expect_eq "nothing archived" 0 "$(sql "SELECT count(*) FROM send")"
+}
+
+test_convert_takes_each_message_on_its_own_and_standard_input() {
+    install_vexa
+    OUT=$("$VEXA" convert --description "by hand" - "$SAMPLES/07-unrelated.eml" "$SAMPLES/02-incoming-pdf.eml" \
+        <"$SAMPLES/01-incoming-tiff.eml" 2>"$WORLD/stderr")
+    expect_eq "one was not converted" 1 "$?"
+    expect_eq "which one" "Message is not correct type!
+vexa convert: in $SAMPLES/07-unrelated.eml" "$(cat "$WORLD/stderr")"
+    expect_eq "rows" "1|by hand|R0000001.tif
+2|by hand|R0000002.pdf" "$(sql "SELECT Id, Description, FileId FROM recv ORDER BY Id")"
+    "$VEXA" convert - <"$SAMPLES/08-not-a-message.txt" >/dev/null 2>"$WORLD/stderr"
+    expect_eq "no message on standard input" "Message is not correct type!" "$(cat "$WORLD/stderr")"
+    run convert - -
+    expect_eq "standard input twice" 64 "$STATUS"
+}
+
+test_open_says_where_the_archive_is() {
+    install_vexa
+    rm -r "$MAILBOX"
+    mkdir -p "$WORLD/bin"
+    printf '#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s/opened"\n' "$WORLD" >"$WORLD/bin/xdg-open"
+    chmod +x "$WORLD/bin/xdg-open"
+    PATH="$WORLD/bin:$PATH" run open
+    expect_eq "status" 1 "$STATUS"
+    expect_contains "the command's message" "Can't open viewer!" "$ERR"
+    expect_contains "where it is" "sqlite3 '$ARCHIVE'" "$ERR"
+    [[ ! -e "$WORLD/opened" ]] || fail "the archive went to the program of .mdb files"
+    PATH="$WORLD/bin:$PATH" run manual
+    expect_eq "manual without a Maildir" 0 "$STATUS"
 }
 
 # ---- runner --------------------------------------------------------------------------------

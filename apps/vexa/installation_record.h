@@ -1,0 +1,21 @@
+// The installation record as start-up reads it. A record file that cannot be read or is damaged
+// must not stop the commands that never look at it (vexa options); the commands that do look
+// get its failure at start-up, where the add-in reports it as it reports any start-up failure.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "addin/registry.h"
+
+namespace vexa::cli {
+
+struct InstallationRecord {
+    std::unique_ptr<Registry> registry;
+    // False when the file could not be read: every call of `registry` then fails with the reason.
+    bool readable = true;
+};
+
+InstallationRecord LoadInstallationRecord(const std::filesystem::path& path);
+
+}  // namespace vexa::cli
