@@ -195,7 +195,7 @@ run_problem() {
 }
 
 summary() {  # summary ARCHIVED LEFT_ALONE FAILED
-    echo "$1 archived as incoming faxes, 0 as confirmations, $2 left alone, $3 failed"
+    echo "$1 archived as incoming faxes, 0 as confirmations, 0 confirmations matched no fax, $2 left alone, $3 failed"
 }
 
 problems=()
@@ -235,7 +235,7 @@ expect_no_new_files() {  # expect_no_new_files BEFORE
 # A Maildir holds nothing but messages in new/, cur/ and tmp/ of its folders, and their markers.
 expect_only_mail() {  # expect_only_mail MAILDIR
     expect_eq "other files in the Maildir" "" "$(find "$1" -type f ! -regex '.*/\(new\|cur\|tmp\)/[^/]*' \
-        ! -path '*/maildirfolder' ! -path "$1/vexa.lock" -printf '%P\n')"
+        ! -path '*/maildirfolder' ! -path "$1/vexa.lock" ! -path "$1/vexa-handled" -printf '%P\n')"
 }
 
 # Outside BASE: the places an absolute or climbing name would reach.
@@ -335,7 +335,9 @@ for case in "${CASES[@]}"; do
     failed)
         expect_eq "exit status" 1 "$STATUS"
         expect_eq "summary" "$(summary 0 0 1)" "$OUT"
-        expect_eq "stderr" "${MESSAGE[$case]}" "$ERR"
+        # One line, naming the mail (its file, then its subject) before the message.
+        [[ $ERR == "$file"*": ${MESSAGE[$case]}" && $ERR != *$'\n'* ]] ||
+            problem "stderr: expected [$file (...): ${MESSAGE[$case]}], got [$ERR]"
         expect_eq "files in Attach" "$files_before" "$(find "$ATTACH" -type f | wc -l)"
         detail="left in the Inbox: $ERR"
         ;;
@@ -383,9 +385,12 @@ expect_eq "exit status" 1 "$STATUS"
 expect_eq "summary" "$(summary "$n_archived" "$n_ignored" "$n_failed")" "$OUT"
 expect_eq "messages shown" "$n_failed" "$(printf '%s\n' "$ERR" | grep -c .)"
 for case in "${CASES[@]}"; do
-    if [[ ${OUTCOME[$case]} == failed ]] && ! grep -qxF -- "${MESSAGE[$case]}" <<<"$ERR"; then
-        problem "message for $case not shown"
-    fi
+    [[ ${OUTCOME[$case]} == failed ]] || continue
+    shown=0
+    while IFS= read -r line; do
+        [[ $line == "${FILE_OF[$case]}"*": ${MESSAGE[$case]}" ]] && shown=1
+    done <<<"$ERR"
+    ((shown)) || problem "message for $case not shown"
 done
 verdict "corpus-scan" "$OUT (peak $((RSS_KB / 1024)) MB, $SECONDS_TAKEN)"
 
