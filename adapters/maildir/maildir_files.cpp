@@ -68,10 +68,10 @@ std::optional<fs::path> FolderOf(const fs::path& file) {
     return dir.parent_path();
 }
 
-// Dovecot notices a message taken out of new/ only when it next rescans the folder, and an IMAP
-// client idling on it meanwhile keeps seeing the message (a rename out of new/ alone does not
-// start that rescan). A change of cur/ does, at once. The move itself is done either way, so a
-// failure here only delays what the client sees until Dovecot's next full check.
+// When only new/ changed, Dovecot rereads new/ alone, and a message missing there may just have
+// gone to cur/, so it stays listed: a client idling on the folder kept seeing a moved fax. A change
+// of cur/ makes Dovecot read both and drop the message. The move itself is done either way, so a
+// failure here only delays what clients see until Dovecot's next full check.
 void AnnounceRemoval(const fs::path& folder) { ::utimensat(AT_FDCWD, (folder / "cur").c_str(), nullptr, 0); }
 
 }  // namespace
