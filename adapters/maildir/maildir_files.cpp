@@ -129,11 +129,16 @@ void CompleteMaildirFolder(const fs::path& folder) {
     if (fd < 0 || ::close(fd) != 0) throw ErrnoError("Can't create " + marker.string(), errno);
 }
 
-// A Maildir++ folder (".Name" in a Maildir) into its Maildir's subscriptions.
-void SubscribeFolder(const fs::path& folder) {
+// A Maildir++ folder (".Name" in a Maildir) into its Maildir's subscriptions. Subscribing is a
+// courtesy to mail readers that list subscribed folders only: a lock left behind by a killed
+// process must not keep a fax in the Inbox, so a failure here does not stop the folder.
+void SubscribeFolder(const fs::path& folder) noexcept {
     const std::string entry = folder.filename().string();
-    if (entry.size() < 2 || entry.front() != '.' || !IsMaildir(folder.parent_path())) return;
-    Subscribe(folder.parent_path(), entry.substr(1));
+    try {
+        if (entry.size() < 2 || entry.front() != '.' || !IsMaildir(folder.parent_path())) return;
+        Subscribe(folder.parent_path(), entry.substr(1));
+    } catch (...) {
+    }
 }
 
 }  // namespace
@@ -146,8 +151,8 @@ bool CreateMaildirFolder(const fs::path& folder) {
         CompleteMaildirFolder(folder);
         return true;
     }
-    // Subscribed before it exists: when subscribing fails, the folder is not made and the next
-    // attempt does both, where a folder made first would be found later and never subscribed.
+    // Subscribed before it exists: a crash in between leaves a subscription to a folder that the
+    // next attempt makes, where a folder made first would be found later and never subscribed.
     SubscribeFolder(folder);
     static std::atomic<unsigned> counter{0};
     const fs::path building = folder.parent_path() / "tmp" /

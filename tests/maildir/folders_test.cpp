@@ -341,6 +341,14 @@ TEST(MaildirFoldersTest, CreatedFoldersAreSubscribedOnce) {
     EXPECT_FALSE(fs::exists(maildir.Root() / "subscriptions.lock"));
 }
 
+// A process killed while subscribing leaves its lock; the store folder is made all the same.
+TEST(MaildirFoldersTest, ALeftoverSubscriptionLockDoesNotStopTheFolder) {
+    TempMaildir maildir;
+    test::WriteBytes(maildir.Root() / "subscriptions.lock", "");
+    maildir.Session()->Inbox()->Folders()->Add("VX2 Messages");
+    EXPECT_TRUE(fs::is_directory(maildir.Root() / ".VX2 Messages" / "cur"));
+}
+
 // Dovecot rescans a folder when its cur/ changes; a message renamed out of new/ alone stayed on
 // the screen of a client idling on the Inbox.
 TEST(MaildirFoldersTest, MovingOutTouchesTheSourceFolderForDovecot) {
