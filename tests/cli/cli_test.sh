@@ -419,7 +419,7 @@ test_an_empty_criterion_archives_nothing() {
 
 test_options_refuse_folder_paths_and_repair_damaged_values() {
     run options --set "StoreFolderName=Faxes 2026"
-    for bad in "StoreFolderName=" "StoreFolderName=/" "StoreFolderName=a/b" "StoreFolderName=.." \
+    for bad in "StoreFolderName=/" "StoreFolderName=a/b" "StoreFolderName=.." \
         "StoreFolderName=." "StoreFolderName=.Trash"; do
         run options --set "$bad"
         expect_eq "refused $bad" 64 "$STATUS"
@@ -440,6 +440,11 @@ test_options_refuse_folder_paths_and_repair_damaged_values() {
     expect_contains "choice repaired" "StoreInMessages=False" "$OUT"
     expect_contains "check box repaired" "AskDescription=0" "$OUT"
     expect_contains "the rest kept" "StoreFolderName=Faxes 2026" "$OUT"
+    run options --set "StoreFolderName=" --show
+    expect_eq "no folder: archived mail stays in the Inbox" 0 "$STATUS"
+    expect_contains "emptied" "StoreFolderName=
+" "$OUT
+"
 }
 
 test_the_installation_is_private_whatever_the_umask() {
@@ -492,114 +497,6 @@ test_init_keeps_a_file_that_is_not_an_archive() {
     expect_eq "another database" 1 "$STATUS"
     expect_contains "names what is missing" "no column Date in table recv" "$ERR"
     expect_eq "its tables kept" "recv" "$(sql "SELECT name FROM sqlite_schema")"
-}
-
-# -- arrivals: once per Inbox message; scan and watch output --
-
-keep_faxes_in_the_inbox() {  # the store folder name empty: archived faxes stay in the Inbox
-    "$VEXA" options --set "StoreFolderName=x" >/dev/null
-    sed -i 's/^StoreFolderName=.*/StoreFolderName=""/' "$XDG_CONFIG_HOME/vexa/settings.ini"
-}
-
-start_watch() {  # start_watch ARGS...: WATCH_PID, output in $WORLD/watch-out and watch-err
-    "$VEXA" watch "$@" >"$WORLD/watch-out" 2>"$WORLD/watch-err" </dev/null &
-    WATCH_PID=$!
-    for _ in $(seq 200); do grep -q Watching "$WORLD/watch-out" 2>/dev/null && break; sleep 0.05; done
-}
-
-stop_watch() {  # sets WATCH_STATUS
-    kill -TERM "$WATCH_PID"
-    wait "$WATCH_PID"
-    WATCH_STATUS=$?
-}
-
-test_a_fax_left_in_the_inbox_is_archived_once() {
-    install_vexa
-    keep_faxes_in_the_inbox
-    deliver 01-incoming-tiff.eml 3000.a.host
-    run scan
-    expect_eq "first scan" "1 archived as incoming faxes, 0 as confirmations, 0 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
-    expect_eq "still in the Inbox" 1 "$(count_files "$MAILBOX")"
-    run scan
-    expect_eq "rescan" "0 archived as incoming faxes, 0 as confirmations, 0 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
-    # Dovecot moves it to cur/ when a client opens the Inbox; watch starts, stops and starts again.
-    mv "$MAILBOX/new/3000.a.host" "$MAILBOX/cur/3000.a.host:2,"
-    start_watch
-    stop_watch
-    start_watch
-    stop_watch
-    expect_eq "one row" 1 "$(sql "SELECT COUNT(*) FROM recv")"
-    expect_eq "one file" "R0000001.tif" "$(ls "$INSTALL/Attach")"
-    expect_eq "nothing reported" "" "$(cat "$WORLD/watch-err")"
-}
-
-test_watch_archives_the_backlog_that_reached_cur_while_it_was_down() {
-    install_vexa
-    # Delivered while watch was down, and moved to cur/ unread by a client opening the Inbox.
-    cp "$SAMPLES/02-incoming-pdf.eml" "$MAILBOX/cur/3100.b.host:2,"
-    cp "$SAMPLES/07-unrelated.eml" "$MAILBOX/cur/3101.c.host:2,S"
-    start_watch
-    stop_watch
-    expect_eq "stopped by SIGTERM" 0 "$WATCH_STATUS"
-    expect_eq "archived at start" "R0000001.pdf" "$(sql "SELECT FileId FROM recv")"
-    expect_eq "its line" "incoming fax R0000001.pdf row 1: eFax message from \"3105550199\" - 1 page(s), Caller-ID: Zoë Ångström" "$(head -1 "$WORLD/watch-out")"
-    expect_eq "moved to the store folder" 1 "$(count_files "$MAILBOX/.VX2 Messages")"
-}
-
-test_scan_include_read_backfills_read_faxes() {
-    install_vexa
-    cp "$SAMPLES/01-incoming-tiff.eml" "$MAILBOX/cur/3200.a.host:2,S"
-    cp "$SAMPLES/05-confirmation-success.eml" "$MAILBOX/cur/3201.b.host:2,RS"
-    sql "INSERT INTO send (Id, Confirm) VALUES (1, 'Unconfirmed')"
-    run scan
-    expect_eq "read mail is no arrival" "0 archived as incoming faxes, 0 as confirmations, 0 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
-    run scan --include-read
-    expect_eq "exit status" 0 "$STATUS"
-    expect_eq "backfilled" "1 archived as incoming faxes, 1 as confirmations, 0 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
-    expect_eq "row" "1|R0000001.tif" "$(sql "SELECT Id, FileId FROM recv")"
-    expect_eq "confirmed" "Successful" "$(sql "SELECT Confirm FROM send WHERE Id = 1")"
-    expect_eq "moved, still read" "2 2" "$(count_files "$MAILBOX/.VX2 Messages") $(ls "$MAILBOX/.VX2 Messages/cur" | grep -c ',.*S')"
-    run scan --include-read
-    expect_eq "once" "0 archived as incoming faxes, 0 as confirmations, 0 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
-}
-
-test_watch_prints_what_it_archived_and_names_the_mail_of_each_message() {
-    install_vexa
-    sql "INSERT INTO send (Id, Confirm) VALUES (1, 'Unconfirmed')"
-    start_watch
-    deliver 01-incoming-tiff.eml 3300.a.host
-    deliver 05-confirmation-success.eml 3301.b.host
-    sed 's/{0000001}/{0000077}/' "$SAMPLES/06-confirmation-failure.eml" >"$MAILBOX/tmp/3302.c.host"
-    mv "$MAILBOX/tmp/3302.c.host" "$MAILBOX/new/3302.c.host"
-    deliver 03-incoming-no-attachment.eml 3303.d.host
-    deliver 07-unrelated.eml 3304.e.host
-    for _ in $(seq 200); do [[ -s "$WORLD/watch-err" ]] && break; sleep 0.05; done
-    stop_watch
-    expect_eq "stopped by SIGTERM after a message" 0 "$WATCH_STATUS"
-    expect_eq "lines" "Watching $MAILBOX
-incoming fax R0000001.tif row 1: eFax message from \"2125550000\" - 1 page(s), Caller-ID: Müller
-confirmation of row 1: Successful
-confirmation matched no fax: Unsuccessful Fax Transmission to 12125551234" "$(cat "$WORLD/watch-out")"
-    expect_eq "the message names its mail" \
-        "3303.d.host (eFax voice message from \"2125550147\" - 0:42 minutes): Incoming message does not contain an attachment!" \
-        "$(cat "$WORLD/watch-err")"
-
-    # Quiet: the same traffic, no lines.
-    deliver 01-incoming-tiff.eml 3305.f.host
-    start_watch -q
-    stop_watch
-    expect_eq "quiet" "Watching $MAILBOX" "$(cat "$WORLD/watch-out")"
-    expect_eq "archived all the same" 2 "$(sql "SELECT COUNT(*) FROM recv")"
-}
-
-test_scan_counts_confirmations_that_matched_no_fax_apart() {
-    install_vexa
-    sql "INSERT INTO send (Id, Confirm) VALUES (1, 'Unconfirmed')"
-    deliver 05-confirmation-success.eml 3400.a.host
-    sed 's/{0000001}/{0000077}/' "$SAMPLES/06-confirmation-failure.eml" >"$MAILBOX/new/3401.b.host"
-    run scan
-    expect_eq "summary" "0 archived as incoming faxes, 1 as confirmations, 1 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
-    expect_eq "row 1 only" "1|Successful" "$(sql "SELECT Id, Confirm FROM send")"
 }
 
 # ---- sending, start-up messages, convert, open, --help ------------------------------------
@@ -743,6 +640,114 @@ test_open_says_where_the_archive_is() {
     [[ ! -e "$WORLD/opened" ]] || fail "the archive went to the program of .mdb files"
     PATH="$WORLD/bin:$PATH" run manual
     expect_eq "manual without a Maildir" 0 "$STATUS"
+}
+
+# -- arrivals: once per Inbox message; scan and watch output --
+
+keep_faxes_in_the_inbox() {  # the store folder name empty: archived faxes stay in the Inbox
+    "$VEXA" options --set "StoreFolderName=x" >/dev/null
+    sed -i 's/^StoreFolderName=.*/StoreFolderName=""/' "$XDG_CONFIG_HOME/vexa/settings.ini"
+}
+
+start_watch() {  # start_watch ARGS...: WATCH_PID, output in $WORLD/watch-out and watch-err
+    "$VEXA" watch "$@" >"$WORLD/watch-out" 2>"$WORLD/watch-err" </dev/null &
+    WATCH_PID=$!
+    for _ in $(seq 200); do grep -q Watching "$WORLD/watch-out" 2>/dev/null && break; sleep 0.05; done
+}
+
+stop_watch() {  # sets WATCH_STATUS
+    kill -TERM "$WATCH_PID"
+    wait "$WATCH_PID"
+    WATCH_STATUS=$?
+}
+
+test_a_fax_left_in_the_inbox_is_archived_once() {
+    install_vexa
+    keep_faxes_in_the_inbox
+    deliver 01-incoming-tiff.eml 3000.a.host
+    run scan
+    expect_eq "first scan" "1 archived as incoming faxes, 0 as confirmations, 0 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
+    expect_eq "still in the Inbox" 1 "$(count_files "$MAILBOX")"
+    run scan
+    expect_eq "rescan" "0 archived as incoming faxes, 0 as confirmations, 0 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
+    # Dovecot moves it to cur/ when a client opens the Inbox; watch starts, stops and starts again.
+    mv "$MAILBOX/new/3000.a.host" "$MAILBOX/cur/3000.a.host:2,"
+    start_watch
+    stop_watch
+    start_watch
+    stop_watch
+    expect_eq "one row" 1 "$(sql "SELECT COUNT(*) FROM recv")"
+    expect_eq "one file" "R0000001.tif" "$(ls "$INSTALL/Attach")"
+    expect_eq "nothing reported" "" "$(cat "$WORLD/watch-err")"
+}
+
+test_watch_archives_the_backlog_that_reached_cur_while_it_was_down() {
+    install_vexa
+    # Delivered while watch was down, and moved to cur/ unread by a client opening the Inbox.
+    cp "$SAMPLES/02-incoming-pdf.eml" "$MAILBOX/cur/3100.b.host:2,"
+    cp "$SAMPLES/07-unrelated.eml" "$MAILBOX/cur/3101.c.host:2,S"
+    start_watch
+    stop_watch
+    expect_eq "stopped by SIGTERM" 0 "$WATCH_STATUS"
+    expect_eq "archived at start" "R0000001.pdf" "$(sql "SELECT FileId FROM recv")"
+    expect_eq "its line" "incoming fax R0000001.pdf row 1: eFax message from \"3105550199\" - 1 page(s), Caller-ID: Zoë Ångström" "$(head -1 "$WORLD/watch-out")"
+    expect_eq "moved to the store folder" 1 "$(count_files "$MAILBOX/.VX2 Messages")"
+}
+
+test_scan_include_read_backfills_read_faxes() {
+    install_vexa
+    cp "$SAMPLES/01-incoming-tiff.eml" "$MAILBOX/cur/3200.a.host:2,S"
+    cp "$SAMPLES/05-confirmation-success.eml" "$MAILBOX/cur/3201.b.host:2,RS"
+    sql "INSERT INTO send (Id, Confirm) VALUES (1, 'Unconfirmed')"
+    run scan
+    expect_eq "read mail is no arrival" "0 archived as incoming faxes, 0 as confirmations, 0 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
+    run scan --include-read
+    expect_eq "exit status" 0 "$STATUS"
+    expect_eq "backfilled" "1 archived as incoming faxes, 1 as confirmations, 0 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
+    expect_eq "row" "1|R0000001.tif" "$(sql "SELECT Id, FileId FROM recv")"
+    expect_eq "confirmed" "Successful" "$(sql "SELECT Confirm FROM send WHERE Id = 1")"
+    expect_eq "moved, still read" "2 2" "$(count_files "$MAILBOX/.VX2 Messages") $(ls "$MAILBOX/.VX2 Messages/cur" | grep -c ',.*S')"
+    run scan --include-read
+    expect_eq "once" "0 archived as incoming faxes, 0 as confirmations, 0 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
+}
+
+test_watch_prints_what_it_archived_and_names_the_mail_of_each_message() {
+    install_vexa
+    sql "INSERT INTO send (Id, Confirm) VALUES (1, 'Unconfirmed')"
+    start_watch
+    deliver 01-incoming-tiff.eml 3300.a.host
+    deliver 05-confirmation-success.eml 3301.b.host
+    sed 's/{0000001}/{0000077}/' "$SAMPLES/06-confirmation-failure.eml" >"$MAILBOX/tmp/3302.c.host"
+    mv "$MAILBOX/tmp/3302.c.host" "$MAILBOX/new/3302.c.host"
+    deliver 03-incoming-no-attachment.eml 3303.d.host
+    deliver 07-unrelated.eml 3304.e.host
+    for _ in $(seq 200); do [[ -s "$WORLD/watch-err" ]] && break; sleep 0.05; done
+    stop_watch
+    expect_eq "stopped by SIGTERM after a message" 0 "$WATCH_STATUS"
+    expect_eq "lines" "Watching $MAILBOX
+incoming fax R0000001.tif row 1: eFax message from \"2125550000\" - 1 page(s), Caller-ID: Müller
+confirmation of row 1: Successful
+confirmation matched no fax: Unsuccessful Fax Transmission to 12125551234" "$(cat "$WORLD/watch-out")"
+    expect_eq "the message names its mail" \
+        "3303.d.host (eFax voice message from \"2125550147\" - 0:42 minutes): Incoming message does not contain an attachment!" \
+        "$(cat "$WORLD/watch-err")"
+
+    # Quiet: the same traffic, no lines.
+    deliver 01-incoming-tiff.eml 3305.f.host
+    start_watch -q
+    stop_watch
+    expect_eq "quiet" "Watching $MAILBOX" "$(cat "$WORLD/watch-out")"
+    expect_eq "archived all the same" 2 "$(sql "SELECT COUNT(*) FROM recv")"
+}
+
+test_scan_counts_confirmations_that_matched_no_fax_apart() {
+    install_vexa
+    sql "INSERT INTO send (Id, Confirm) VALUES (1, 'Unconfirmed')"
+    deliver 05-confirmation-success.eml 3400.a.host
+    sed 's/{0000001}/{0000077}/' "$SAMPLES/06-confirmation-failure.eml" >"$MAILBOX/new/3401.b.host"
+    run scan
+    expect_eq "summary" "0 archived as incoming faxes, 1 as confirmations, 1 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
+    expect_eq "row 1 only" "1|Successful" "$(sql "SELECT Id, Confirm FROM send")"
 }
 
 # ---- runner --------------------------------------------------------------------------------

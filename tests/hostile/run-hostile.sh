@@ -235,7 +235,7 @@ expect_no_new_files() {  # expect_no_new_files BEFORE
 # A Maildir holds nothing but messages in new/, cur/ and tmp/ of its folders, and their markers.
 expect_only_mail() {  # expect_only_mail MAILDIR
     expect_eq "other files in the Maildir" "" "$(find "$1" -type f ! -regex '.*/\(new\|cur\|tmp\)/[^/]*' \
-        ! -path '*/maildirfolder' ! -path "$1/vexa.lock" ! -path "$1/vexa-handled" -printf '%P\n')"
+        ! -path '*/maildirfolder' ! -path "$1/vexa.lock" ! -path "$1/vexa-handled" ! -path "$1/subscriptions" -printf '%P\n')"
 }
 
 # Outside BASE: the places an absolute or climbing name would reach.
