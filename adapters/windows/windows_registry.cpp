@@ -1,9 +1,11 @@
 #include "adapters/windows/windows_registry.h"
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include <windows.h>
 
@@ -35,6 +37,56 @@ std::optional<HKEY> PredefinedFor(RegKey handle) {
         if (predefined.handle == handle) return predefined.key;
     }
     return std::nullopt;
+}
+
+bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// The whole of a text value as RegQueryValueExA gives it: in the system's ANSI code page. A value
+// that grows between the size probe and the read is read again, a few times at most.
+LSTATUS ReadAnsiText(HKEY key, const char* valueName, DWORD* reserved, DWORD& type, DWORD size,
+                     std::string& text) {
+    LSTATUS rc = ERROR_MORE_DATA;
+    for (int attempt = 0; attempt < 4 && rc == ERROR_MORE_DATA; ++attempt) {
+        text.assign(size, '\0');
+        rc = ::RegQueryValueExA(key, valueName, reserved, &type,
+                                text.empty() ? nullptr : reinterpret_cast<BYTE*>(text.data()), &size);
+    }
+    if (rc == ERROR_SUCCESS) text.resize(std::min<std::size_t>(size, text.size()));
+    return rc;
+}
+
+// The setup program writes the installation folder as Unicode text and advapi32 hands it to an
+// ANSI caller in the ANSI code page (CP_ACP), where a folder such as "Vexa Büro" is not UTF-8.
+// The terminating NULs are converted with the rest, so the sizes stay those of whole values.
+std::string AnsiToUtf8(const std::string& ansi) {
+    if (ansi.empty()) return {};
+    const int ansiLength = static_cast<int>(ansi.size());
+    const int wideLength = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), ansiLength, nullptr, 0);
+    if (wideLength <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), ansiLength, wide.data(), wideLength);
+    const int utf8Length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    if (utf8Length <= 0) return {};
+    std::string utf8(static_cast<std::size_t>(utf8Length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), utf8Length, nullptr, nullptr);
+    return utf8;
+}
+
+// The two-call protocol over converted text: a null buffer learns the size, a buffer too small
+// gets kRegMoreData and the size needed, any other gets the text.
+std::int32_t HandOut(const std::string& text, unsigned char* data, std::uint32_t& size) {
+    const auto needed = static_cast<std::uint32_t>(text.size());
+    if (data == nullptr) {
+        size = needed;
+        return kRegSuccess;
+    }
+    if (size < needed) {
+        size = needed;
+        return kRegMoreData;
+    }
+    std::copy(text.begin(), text.end(), data);
+    size = needed;
+    return kRegSuccess;
 }
 
 }  // namespace
@@ -102,10 +154,26 @@ std::int32_t WindowsRegistry::RegQueryValueExA(RegKey key, const char* valueName
     // DWORD is unsigned long here, not the interface's unsigned int, so the values are copied
     // across rather than aliased. What advapi32 leaves alone comes back unchanged.
     DWORD reservedValue = reserved == nullptr ? 0 : *reserved;
+    DWORD* reservedArg = reserved == nullptr ? nullptr : &reservedValue;
     DWORD typeValue = type;
-    DWORD sizeValue = size;
-    const LSTATUS rc = ::RegQueryValueExA(resolved, valueName, reserved == nullptr ? nullptr : &reservedValue,
-                                          &typeValue, data, &sizeValue);
+    DWORD sizeValue = 0;
+    LSTATUS rc = ::RegQueryValueExA(resolved, valueName, reservedArg, &typeValue, nullptr, &sizeValue);
+    if (rc == ERROR_SUCCESS && IsText(typeValue)) {
+        // Text is handed out in UTF-8, the encoding of every string in the add-in, so its size
+        // is only known once the value has been read and converted.
+        std::string ansi;
+        rc = ReadAnsiText(resolved, valueName, reservedArg, typeValue, sizeValue, ansi);
+        if (rc != ERROR_SUCCESS) return rc;
+        type = typeValue;
+        return HandOut(AnsiToUtf8(ansi), data, size);
+    }
+    if (rc != ERROR_SUCCESS || data == nullptr) {
+        type = typeValue;
+        if (rc == ERROR_SUCCESS) size = sizeValue;
+        return rc;
+    }
+    sizeValue = size;
+    rc = ::RegQueryValueExA(resolved, valueName, reservedArg, &typeValue, data, &sizeValue);
     type = typeValue;
     size = sizeValue;
     return rc;

@@ -1,5 +1,6 @@
 // The registry calls of the installation-folder lookup on Windows: advapi32's ANSI entry points,
-// with the 32-bit key handles of the Registry interface mapped to real (pointer-sized) HKEYs.
+// with the 32-bit key handles of the Registry interface mapped to real (pointer-sized) HKEYs and
+// text converted from the ANSI code page to UTF-8, the encoding of every string in the add-in.
 // The add-in's platform wiring hands one to the connection code.
 #pragma once
 
@@ -22,7 +23,9 @@ public:
     // gave out (or already closed), which advapi32 is never asked about. An empty `subKey` gives
     // back the handle passed in, as advapi32 does, so closing either closes both.
     std::int32_t RegOpenKeyA(RegKey key, const char* subKey, RegKey& opened) override;
-    // String data comes back in the ANSI code page, as RegQueryValueExA gives it.
+    // Text values (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) come back in UTF-8, converted from the
+    // ANSI code page that RegQueryValueExA gives them in; sizes are those of the UTF-8 bytes, so
+    // the size probe and the read agree. Other types come back as advapi32 gives them.
     std::int32_t RegQueryValueExA(RegKey key, const char* valueName, std::uint32_t* reserved,
                                   std::uint32_t& type, unsigned char* data, std::uint32_t& size) override;
     std::int32_t RegCloseKey(RegKey key) override;

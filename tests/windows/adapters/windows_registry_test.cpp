@@ -81,6 +81,52 @@ TEST_F(WindowsRegistryTest, SizeProbeThenReadGivesTypeAndBytes) {
     EXPECT_EQ(registry_.RegCloseKey(key), kRegSuccess);
 }
 
+// A folder name outside ASCII, written as setup writes it (Unicode) and as an ANSI program
+// would, comes back in UTF-8 with the UTF-8 size, so the lookup finds "Vexa Büro".
+TEST_F(WindowsRegistryTest, TextOutsideAsciiComesBackInUtf8) {
+    const std::wstring wide = L"C:\\Program Files\\Vexa B\u00FCro\\Corvane.dll";
+    const std::string utf8 = "C:\\Program Files\\Vexa B\xC3\xBCro\\Corvane.dll\0"s;
+    std::string ansi(wide.size() + 1, '\0');
+    BOOL lossy = FALSE;
+    ASSERT_GT(::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, ansi.data(), static_cast<int>(ansi.size()), nullptr,
+                                    &lossy),
+              0);
+    ASSERT_FALSE(lossy) << "the ANSI code page " << ::GetACP() << " has no u with diaeresis";
+    ASSERT_NE(ansi, utf8) << "the ANSI code page is UTF-8: nothing to convert";
+    ASSERT_EQ(test::SetRawValue(testKey_.Path(), L"Wide", REG_SZ, test::WideBytes(wide)), ERROR_SUCCESS);
+    {
+        UniqueHkey raw;
+        ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, subKey_.c_str(), 0, KEY_SET_VALUE, raw.Put()), ERROR_SUCCESS);
+        ASSERT_EQ(::RegSetValueExA(raw.Get(), "Ansi", 0, REG_SZ, reinterpret_cast<const BYTE*>(ansi.data()),
+                                   static_cast<DWORD>(ansi.size())),
+                  ERROR_SUCCESS);
+    }
+
+    const RegKey key = Open(kHkeyCurrentUser, subKey_);
+    for (const char* name : {"Wide", "Ansi"}) {
+        SCOPED_TRACE(name);
+        std::uint32_t type = kRegNone;
+        std::uint32_t size = 0;
+        ASSERT_EQ(registry_.RegQueryValueExA(key, name, nullptr, type, nullptr, size), kRegSuccess);
+        EXPECT_EQ(type, kRegSz);
+        EXPECT_EQ(size, utf8.size());
+
+        std::string shortBuffer(utf8.size() - 1, 'x');
+        std::uint32_t shortSize = static_cast<std::uint32_t>(shortBuffer.size());
+        EXPECT_EQ(registry_.RegQueryValueExA(key, name, nullptr, type,
+                                             reinterpret_cast<unsigned char*>(shortBuffer.data()), shortSize),
+                  kRegMoreData);
+        EXPECT_EQ(shortSize, utf8.size()) << "the size needed";
+
+        std::string buffer(size, ' ');
+        ASSERT_EQ(registry_.RegQueryValueExA(key, name, nullptr, type,
+                                             reinterpret_cast<unsigned char*>(buffer.data()), size),
+                  kRegSuccess);
+        EXPECT_EQ(buffer.substr(0, size), utf8);
+    }
+    EXPECT_EQ(registry_.RegCloseKey(key), kRegSuccess);
+}
+
 TEST_F(WindowsRegistryTest, FailuresGiveTheWin32Codes) {
     const RegKey key = Open(kHkeyCurrentUser, subKey_);
     const RegKey closed = Open(kHkeyCurrentUser, subKey_);
