@@ -36,7 +36,9 @@ bool Connect::StoreOutMessage(const MailItemPtr& oMailItem) {
         ArchiveTransaction transaction(archive);
         const auto row = archive.OpenTable(kSendTable);
         row->AddNew();
-        row->SetField("Date", mail.ReceivedTime());
+        // A message being sent has no received time yet; the row is dated when it is archived.
+        const LocalDateTime received = mail.ReceivedTime();
+        row->SetField("Date", received.IsNone() ? CurrentLocalTime() : received);
         row->SetField("Number", LeftCharacters(number, kTextColumnWidth));
         row->SetField("Subject", LeftCharacters(subject, kTextColumnWidth));
         row->SetField("Description", LeftCharacters(description, kTextColumnWidth));

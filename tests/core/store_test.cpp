@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -230,6 +231,28 @@ TEST_F(Store, OutgoingFaxIsTaggedAndRecorded) {
     EXPECT_EQ(rows[0].at("Confirm"), "Unconfirmed");
     EXPECT_EQ(h.AttachFile("S0000001.doc"), kDoc);
     EXPECT_TRUE(h.dialogs.Shown().empty());
+}
+
+// The archive's text form of a date, as the rows read back.
+std::string ArchiveText(const LocalDateTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return text;
+}
+
+TEST_F(Store, FaxSentWithoutADateIsDatedWhenArchived) {
+    AskForDescriptions(false);
+    auto fields = OutgoingFax();
+    fields.receivedTime = LocalDateTime::None();  // as Outlook reports a message still being sent
+    const std::string before = ArchiveText(CurrentLocalTime());
+    EXPECT_TRUE(h.Send(fields));
+    const std::string after = ArchiveText(CurrentLocalTime());
+    const auto rows = h.Rows("send");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_GE(rows[0].at("Date"), before);
+    EXPECT_LE(rows[0].at("Date"), after);
+    EXPECT_TRUE(h.Messages().empty());
 }
 
 TEST_F(Store, OutgoingSubjectsAndNumbers) {
