@@ -2,6 +2,7 @@
 // events the add-in handles, the archive connection, and (phase 2) the explorer and its toolbar.
 
 #include "addin/connect.h"
+#include "addin/unopened_archive_connection.h"
 #include "host/mail_item.h"
 #include "settings/setting_names.h"
 
@@ -52,6 +53,9 @@ void Connect::ConnectPhase1(const ObjectPtr& Application) {
     const ApplicationPtr outlookApp = platform_.module.OutlookApp();
     const MAPIFolderPtr inbox = Deref(Deref(outlookApp).Session()).GetDefaultFolder(kOlFolderInbox);
     oInboxItems = Deref(inbox).Items();
+    // A new connection takes the earlier one's place before it opens: the earlier one is let go
+    // (released, which closes it) and, when this one fails to open, the add-in holds it unopened.
+    oConn = std::make_unique<UnopenedArchiveConnection>();
     oConn = platform_.archive.Open(platform_.fileSystem.BuildPath(sAppPath, kArchiveFileName));
     RecoverPendingFiles();
 }

@@ -253,6 +253,36 @@ TEST(Connection, SecondConnectionReplacesEveryReference) {
     EXPECT_EQ(h.archive.OpenConnections(), 1);
 }
 
+TEST(Connection, LaterConnectionThatCannotOpenTheArchiveLetsTheEarlierOneGo) {
+    Harness h;
+    Connect& addin = h.Start();
+    // The add-in's file was moved to a folder without an archive, and the host connects again.
+    h.registry.SetString(kHkeyLocalMachine, kAppPathsKey, "", "C:\\Moved\\Corvane.dll");
+    h.Reconnect();
+
+    EXPECT_EQ(h.Messages(), std::vector<std::string>{"Can't init : Could not find file 'C:\\Moved\\Corvane.mdb'."});
+    EXPECT_FALSE(addin.Initialized());
+    // The earlier archive is no longer held open by an add-in that refuses to use it; the add-in
+    // holds the connection that failed, unopened, in its place.
+    EXPECT_EQ(h.archive.OpenConnections(), 0);
+    EXPECT_TRUE(addin.HasArchiveConnection());
+    h.messages.Clear();
+    EXPECT_TRUE(h.Send());
+    EXPECT_EQ(h.Messages(), std::vector<std::string>{kUninitialised});
+    // The disconnection of an uninitialised add-in closes nothing.
+    h.Disconnect();
+    EXPECT_EQ(h.archive.CloseCalls(), 0);
+
+    // Once the add-in is back where its archive is, the next connection opens it again.
+    h.registry.SetString(kHkeyLocalMachine, kAppPathsKey, "", kInstalledDll);
+    h.messages.Clear();
+    h.Reconnect();
+    EXPECT_TRUE(h.Messages().empty());
+    EXPECT_TRUE(addin.Initialized());
+    EXPECT_EQ(h.archive.OpenConnections(), 1);
+    EXPECT_TRUE(HandlesSendsInitialised(h));
+}
+
 TEST(StringFromBuffer, CutsAtTheFirstNul) {
     Harness h;
     Connect addin(h.MakePlatform());
