@@ -116,6 +116,20 @@ std::vector<fs::path> ListMessages(const fs::path& folder) {
     return paths;
 }
 
+std::optional<fs::path> FindMessage(const fs::path& folder, const std::string& base) {
+    for (const char* place : kPlaces) {
+        std::error_code ec;
+        for (fs::directory_iterator it(folder / place, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (name.starts_with('.') || SplitMessageName(name).base != base) continue;
+            // Its own error code: a file renamed again since the listing must not end the listing.
+            std::error_code statEc;
+            if (it->is_regular_file(statEc)) return it->path();
+        }
+    }
+    return std::nullopt;
+}
+
 namespace {
 
 // cur/, new/, tmp/ and the marker inside `folder`, each where missing.

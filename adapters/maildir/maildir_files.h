@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ bool IsMaildir(const std::filesystem::path& folder);
 // The message files in new/ and cur/ (not tmp/, not dot files), oldest first by modification
 // time, then by name.
 std::vector<std::filesystem::path> ListMessages(const std::filesystem::path& folder);
+
+// The message file of `folder` (in new/ or cur/) whose unique part, the name before ":", is `base`:
+// where a message is now after a mail reader or Dovecot renamed it (new/ to cur/, other flags).
+std::optional<std::filesystem::path> FindMessage(const std::filesystem::path& folder, const std::string& base);
 
 // Creates a Maildir++ folder (the directory, cur/, new/, tmp/ and the maildirfolder marker).
 // The folder is made complete under a temporary name in the parent's tmp/ and renamed into

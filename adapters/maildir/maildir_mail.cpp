@@ -153,24 +153,48 @@ std::optional<bool> MaildirMailItem::UnRead() {
 }
 
 void MaildirMailItem::SetUnRead(bool unread) {
-    const auto folder = Folder();
-    if (!folder) {
+    if (!Folder()) {
         unread_ = unread;
         return;
     }
-    const MessageName name = SplitMessageName(file_->filename().string());
-    std::string place = file_->parent_path().filename().string();
-    // Mail readers move a message out of new/ once it has been seen.
-    if (place == "new" && !unread) place = "cur";
-    MessageName renamed = name;
-    renamed.flags = WithFlag(name.flags, 'S', !unread);
-    renamed.hasInfo = name.hasInfo || place == "cur";
-    const fs::path target = *folder / place / JoinMessageName(renamed);
-    if (target == *file_) return;
-    if (const int err = RenameNoReplace(*file_, target); err != 0) {
-        throw ErrnoError("Can't rename " + file_->string() + " to " + target.string(), err);
+    ChangeFile([&] {
+        const auto folder = Folder();
+        const MessageName name = SplitMessageName(file_->filename().string());
+        std::string place = file_->parent_path().filename().string();
+        // Mail readers move a message out of new/ once it has been seen.
+        if (place == "new" && !unread) place = "cur";
+        MessageName renamed = name;
+        renamed.flags = WithFlag(name.flags, 'S', !unread);
+        renamed.hasInfo = name.hasInfo || place == "cur";
+        const fs::path target = *folder / place / JoinMessageName(renamed);
+        if (target == *file_) return;
+        if (const int err = RenameNoReplace(*file_, target); err != 0) {
+            throw ErrnoError("Can't rename " + file_->string() + " to " + target.string(), err);
+        }
+        file_ = target;
+    });
+}
+
+void MaildirMailItem::ChangeFile(const std::function<void()>& change) {
+    try {
+        change();
+        return;
+    } catch (const HostError& e) {
+        if (e.Number() != ENOENT || !FindRenamedFile()) throw;
     }
-    file_ = target;
+    change();
+}
+
+bool MaildirMailItem::FindRenamedFile() {
+    const auto folder = Folder();
+    if (!folder) return false;
+    struct stat info {};
+    // Still there: the missing file was another one (the target folder's, say).
+    if (::lstat(file_->c_str(), &info) == 0) return false;
+    auto found = FindMessage(*folder, SplitMessageName(file_->filename().string()).base);
+    if (!found) return false;
+    file_ = std::move(*found);
+    return true;
 }
 
 std::string MaildirMailItem::Subject() { return subject_; }
@@ -218,7 +242,7 @@ MailItemPtr MaildirMailItem::Move(const MAPIFolderPtr& folder) {
     if (!file_) throw NotInFolder();
     auto self = shared_from_this();
     if (const auto current = Folder(); current && SameFolder(*current, target->Path())) return self;
-    MoveInto(*target);
+    ChangeFile([&] { MoveInto(*target); });
     target->RaiseItemAdd(self);
     return self;
 }
@@ -228,13 +252,18 @@ void MaildirMailItem::Delete() {
     const auto trash = session_->Trash();
     if (const auto current = Folder(); current && SameFolder(*current, trash->Path())) {
         // Deleting in the trash deletes for good, as the host does in Deleted Items.
-        const bool unread = *UnRead();
-        if (::unlink(file_->c_str()) != 0) throw ErrnoError("Can't delete " + file_->string(), errno);
-        file_.reset();
-        unread_ = unread;
+        ChangeFile([&] {
+            const bool unread = *UnRead();
+            if (::unlink(file_->c_str()) != 0) {
+                const int err = errno;
+                throw ErrnoError("Can't delete " + file_->string(), err);
+            }
+            file_.reset();
+            unread_ = unread;
+        });
         return;
     }
-    MoveInto(*trash);
+    ChangeFile([&] { MoveInto(*trash); });
     trash->RaiseItemAdd(shared_from_this());
 }
 

@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,6 +67,12 @@ private:
     // The Maildir folder holding the file, when the file is in one's new/ or cur/.
     std::optional<std::filesystem::path> Folder() const;
     void MoveInto(const MaildirFolder& target);
+    // Runs `change` on the message file. When the file is gone because a mail reader or Dovecot
+    // renamed it meanwhile (Dovecot moves new mail to cur/ the moment a client idles on the
+    // folder), finds it again by its unique part in the same folder and runs `change` once more.
+    void ChangeFile(const std::function<void()>& change);
+    // Points the item at its file's new name; false when the file is still there or not found.
+    bool FindRenamedFile();
 
     std::shared_ptr<MaildirSession> session_;
     std::shared_ptr<MimeMessage> message_;

@@ -205,15 +205,7 @@ InboxRecord& MaildirSession::Record() {
     return *record_;
 }
 
-std::optional<fs::path> MaildirSession::FindInInbox(const std::string& unique) const {
-    for (const char* place : {"new", "cur"}) {
-        std::error_code ec;
-        for (fs::directory_iterator it(inbox_ / place, ec), end; !ec && it != end; it.increment(ec)) {
-            if (UniqueNamePart(it->path().filename().string()) == unique && it->is_regular_file(ec)) return it->path();
-        }
-    }
-    return std::nullopt;
-}
+std::optional<fs::path> MaildirSession::FindInInbox(const std::string& unique) const { return FindMessage(inbox_, unique); }
 
 ItemPtr MaildirSession::LoadItem(const fs::path& file) {
     std::error_code ec;

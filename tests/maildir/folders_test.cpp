@@ -364,5 +364,52 @@ TEST(MaildirFoldersTest, MovingOutTouchesTheSourceFolderForDovecot) {
               fs::file_time_type::clock::now().time_since_epoch() - std::chrono::hours(1));
 }
 
+// Dovecot moves new mail to cur/ (":2," added) the moment a client idles on the Inbox, which can
+// be just while the message is handled: the item must still move, go to the trash or be marked.
+TEST(MaildirFoldersTest, AMessageRenamedSinceItWasLoadedIsFoundAgain) {
+    struct Case {
+        const char* action;
+        const char* from;      // where the item was loaded
+        const char* renamed;   // where Dovecot put it meanwhile
+        const char* expected;  // where the message ends up
+    };
+    const Case cases[] = {
+        {"move", "new/1.A.host", "cur/1.A.host:2,", ".Archive/cur/1.A.host:2,"},
+        {"delete", "new/2.B.host", "cur/2.B.host:2,", ".Trash/cur/2.B.host:2,"},
+        {"read", "new/3.C.host", "cur/3.C.host:2,", "cur/3.C.host:2,S"},
+        {"read", "cur/4.D.host:2,", "cur/4.D.host:2,F", "cur/4.D.host:2,FS"},
+        {"delete", ".Trash/cur/5.E.host:2,", ".Trash/cur/5.E.host:2,S", ""},
+    };
+    TempMaildir maildir;
+    auto archive = maildir.Session()->Inbox()->Folders()->Add("Archive");
+    maildir.Session()->Trash();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        auto item = maildir.Load(maildir.Put("", c.from, Mail(c.from)));
+        ASSERT_NE(item, nullptr);
+        fs::rename(maildir.Root() / c.from, maildir.Root() / c.renamed);
+
+        const std::string action = c.action;
+        if (action == "move") item->Move(archive);
+        if (action == "delete") item->Delete();
+        if (action == "read") item->SetUnRead(false);
+
+        EXPECT_FALSE(fs::exists(maildir.Root() / c.renamed));
+        if (*c.expected == '\0') {
+            EXPECT_FALSE(item->File().has_value());
+            continue;
+        }
+        EXPECT_EQ(ReadBytes(maildir.Root() / c.expected), Mail(c.from));
+        EXPECT_EQ(item->File(), maildir.Root() / c.expected);
+    }
+    EXPECT_TRUE(Names(maildir.Root() / "new").empty());
+    EXPECT_EQ(Names(maildir.Root() / "cur"), (std::vector<std::string>{"3.C.host:2,S", "4.D.host:2,FS"}));
+
+    // A message that is gone for good still fails.
+    auto gone = maildir.Load(maildir.Put("new", "6.F.host", Mail("gone")));
+    fs::remove(maildir.Root() / "new" / "6.F.host");
+    EXPECT_THROW(gone->Move(archive), HostError);
+}
+
 }  // namespace
 }  // namespace vexa
