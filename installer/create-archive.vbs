@@ -16,11 +16,14 @@ Const kJet4Format = ";Jet OLEDB:Engine Type=5"
 ' Column names are the ones the add-in reads and writes; Date, Number and New are reserved words
 ' in Jet SQL, so every name is bracketed. New has no default: the add-in sets it on every row it
 ' adds, and a DEFAULT clause is the one piece of this DDL whose syntax the engines disagree on.
+' The add-in writes up to 100 characters into Number, Subject, Description and FileName (a fax
+' number or a reference can be that long) and Jet refuses a row with a longer value than its column
+' holds, so these take Jet's widest text, 255.
 Dim tables(1)
 tables(0) = "CREATE TABLE [recv] (" & _
     "[Id] COUNTER CONSTRAINT [PK_recv] PRIMARY KEY, " & _
     "[Date] DATETIME, " & _
-    "[Number] TEXT(50), " & _
+    "[Number] TEXT(255), " & _
     "[Subject] TEXT(255), " & _
     "[Description] TEXT(255), " & _
     "[FileName] TEXT(255), " & _
@@ -29,7 +32,7 @@ tables(0) = "CREATE TABLE [recv] (" & _
 tables(1) = "CREATE TABLE [send] (" & _
     "[Id] COUNTER CONSTRAINT [PK_send] PRIMARY KEY, " & _
     "[Date] DATETIME, " & _
-    "[Number] TEXT(50), " & _
+    "[Number] TEXT(255), " & _
     "[Subject] TEXT(255), " & _
     "[Description] TEXT(255), " & _
     "[FileName] TEXT(255), " & _
