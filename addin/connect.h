@@ -162,7 +162,8 @@ private:
     ClickSink helpClick_{*this, &Connect::oCBtnHelp_Click};
 
     // The add-in's fields.
-    std::unique_ptr<frmOptions> fOptions;
+    // Shared, so that the dialog on screen outlives the explorer's close releasing it.
+    std::shared_ptr<frmOptions> fOptions;
     CommandBarsPtr oCBars;
     CommandBarPtr oCBar;
     NameSpacePtr oNameSpace;

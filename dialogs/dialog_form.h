@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -79,11 +80,16 @@ public:
     void Show() { visible_ = true; }
     bool Visible() const noexcept { return visible_; }
 
+    // Expires when the form is destroyed, so a toolkit can tell a form that its owner let go of
+    // while it was on screen from one that is still there.
+    std::weak_ptr<const void> Lifetime() const { return lifetime_; }
+
 protected:
     void Hide() { visible_ = false; }
 
 private:
     bool visible_ = false;
+    std::shared_ptr<const void> lifetime_ = std::make_shared<char>();
 };
 
 // Shows a form modally: returns when the form is hidden or closed by its close box.

@@ -7,7 +7,7 @@ namespace vexa {
 
 frmOptions& Connect::Options() {
     // The close box unloads the dialog; the next use loads it again from the store.
-    if (!fOptions || fOptions->Unloaded()) fOptions = std::make_unique<frmOptions>(platform_.settings);
+    if (!fOptions || fOptions->Unloaded()) fOptions = std::make_shared<frmOptions>(platform_.settings);
     return *fOptions;
 }
 

@@ -50,7 +50,11 @@ void Connect::oCBtnConvert_Click(const CommandBarButtonPtr& /*Ctrl*/, bool& /*Ca
 
 void Connect::oCBtnOptions_Click(const CommandBarButtonPtr& /*Ctrl*/, bool& /*CancelDefault*/) {
     try {
-        platform_.dialogs.ShowModal(Options());
+        Options();
+        // The dialog names no owner window, so the explorer can close while it is up and release
+        // fOptions; the form stays alive until the dialog returns.
+        const std::shared_ptr<frmOptions> shown = fOptions;
+        platform_.dialogs.ShowModal(*shown);
     } catch (...) {
         MsgBox("Error in \"BtnOptions_Click\": " + CurrentErrorDescription());
     }

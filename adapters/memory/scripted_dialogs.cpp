@@ -14,8 +14,11 @@ void ScriptedDialogs::ShowModal(DialogForm& form) {
     Script script = std::move(scripts_.front());
     scripts_.pop_front();
     shown_.push_back(form.Layout().caption);
+    const std::weak_ptr<const void> lifetime = form.Lifetime();
     form.Show();
     script(form);
+    // A real toolkit would go on using the destroyed form here.
+    if (lifetime.expired()) throw std::logic_error("the form was destroyed while it was on screen");
     if (form.Visible()) throw std::logic_error("the test script left the modal dialog open");
 }
 

@@ -25,11 +25,17 @@ TEST(Shutdown, ExplorerCloseReleasesEverythingButTheArchive) {
     h.Start();
     const auto buttons = h.Toolbar()->Buttons();
     EXPECT_EQ(Subscriptions(h, buttons), 7u);
+    // Another program changes a stored option; the live one keeps its value meanwhile.
+    EXPECT_EQ(h.addin->Options().tFolder.Text, "VX2 Messages");
+    h.settings.SaveSetting(settings::kAppName, settings::kOptions, settings::kStoreFolderName, "Elsewhere");
+    EXPECT_EQ(h.addin->Options().tFolder.Text, "VX2 Messages");
 
     h.CloseExplorer();
     EXPECT_EQ(Subscriptions(h, buttons), 0u);
     EXPECT_EQ(h.archive.OpenConnections(), 1);
     EXPECT_TRUE(h.addin->Initialized());
+    // The options are released too: the next reader loads them from the store again.
+    EXPECT_EQ(h.addin->Options().tFolder.Text, "Elsewhere");
     // No events arrive any more: sends and arrivals pass unnoticed.
     EXPECT_TRUE(h.Send());
     h.session->Deliver({});
@@ -67,19 +73,49 @@ TEST(Shutdown, DisconnectionDoesNothingWhenNotInitialised) {
     const struct {
         const char* name;
         bool connectFails;
+        bool reconnectFails;
         int disconnections;
     } cases[] = {
-        {"after a failed connection", true, 1},
-        {"the second time in a row", false, 2},
+        {"after a failed connection", true, false, 1},
+        // A second connection starts uninitialised, whatever the first one left.
+        {"after a second connection failed", false, true, 1},
+        {"the second time in a row", false, false, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Harness h;
         if (c.connectFails) h.archive = memory::MemoryArchiveEngine();
         h.Start();
+        if (c.reconnectFails) {
+            h.registry.SetString(kHkeyLocalMachine, kAppPathsKey, "", kInstalledDll, kRegExpandSz);
+            h.Reconnect();
+            EXPECT_FALSE(h.addin->Initialized());
+            h.messages.Clear();
+            EXPECT_TRUE(h.Send());
+            EXPECT_EQ(h.Messages(), kUninitialised);
+        }
         for (int i = 0; i < c.disconnections; ++i) h.Disconnect();
-        EXPECT_EQ(h.archive.CloseCalls(), c.connectFails ? 0 : 1);
+        EXPECT_EQ(h.archive.CloseCalls(), c.connectFails || c.reconnectFails ? 0 : 1);
     }
+}
+
+TEST(Shutdown, ExplorerClosingUnderTheOptionsDialogLeavesTheDialogWorking) {
+    Harness h;
+    h.Start();
+    const auto buttons = h.Toolbar()->Buttons();
+    // The dialog names no owner window, so the user can close the explorer behind it.
+    h.dialogs.Then([&](DialogForm& form) {
+        const auto lifetime = form.Lifetime();
+        h.CloseExplorer();
+        ASSERT_FALSE(lifetime.expired()) << "the explorer's close destroyed the dialog on screen";
+        form.SetText("tFolder", "Faxes");
+        form.Click("OKButton");
+    });
+    buttons[2]->Click();
+    EXPECT_TRUE(h.Messages().empty());
+    EXPECT_EQ(h.settings.Value(settings::kOptions, settings::kStoreFolderName), "Faxes");
+    EXPECT_EQ(Subscriptions(h, buttons), 0u);
+    EXPECT_EQ(h.addin->Options().tFolder.Text, "Faxes");
 }
 
 TEST(Shutdown, FailingCloseStillReleasesTheConnection) {
