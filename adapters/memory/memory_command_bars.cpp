@@ -21,12 +21,12 @@ public:
 
     std::int32_t Count() override { return static_cast<std::int32_t>(bar_->Buttons().size()); }
     CommandBarControlPtr Add(std::int32_t type, std::optional<std::int32_t> id, std::optional<std::string> /*parameter*/,
-                             std::optional<std::int32_t> before, bool /*temporary*/) override {
+                             std::optional<std::int32_t> before, bool temporary) override {
         faults_->Check(HostOp::ControlsAdd);
         // Only plain custom buttons appended at the end are simulated.
         if (type != kMsoControlButton || id || before) throw HostError(static_cast<std::int32_t>(0x80070057u),
                                                                        "The parameter is incorrect.");
-        return bar_->AddButton();
+        return bar_->AddButton(temporary);
     }
 
 private:
@@ -107,8 +107,8 @@ CommandBarControlsPtr MemoryCommandBar::Controls() {
     return std::make_shared<MemoryControls>(faults_, shared_from_this());
 }
 
-std::shared_ptr<MemoryButton> MemoryCommandBar::AddButton() {
-    auto button = std::make_shared<MemoryButton>(faults_);
+std::shared_ptr<MemoryButton> MemoryCommandBar::AddButton(bool temporary) {
+    auto button = std::make_shared<MemoryButton>(faults_, temporary);
     buttons_.push_back(button);
     return button;
 }

@@ -14,7 +14,8 @@ namespace vexa::memory {
 
 class MemoryButton final : public CommandBarButton, public std::enable_shared_from_this<MemoryButton> {
 public:
-    explicit MemoryButton(std::shared_ptr<FaultPlan> faults) : faults_(std::move(faults)) {}
+    MemoryButton(std::shared_ptr<FaultPlan> faults, bool temporary)
+        : faults_(std::move(faults)), temporary_(temporary) {}
 
     Subscription Advise(CommandBarButtonEvents& sink) override;
     std::int32_t Style() override { return style_; }
@@ -30,6 +31,8 @@ public:
     bool Enabled() override { return enabled_; }
     void SetEnabled(bool enabled) override { Set(enabled_, enabled); }
 
+    // A temporary button goes when the host closes, as its bar does.
+    bool Temporary() const { return temporary_; }
     // The user clicks the button; returns the CancelDefault that the handlers left.
     bool Click();
     std::size_t ClickSubscribers() const { return click_.SubscriberCount(); }
@@ -42,6 +45,7 @@ private:
     }
 
     std::shared_ptr<FaultPlan> faults_;
+    bool temporary_;
     std::int32_t style_ = 0;
     std::int32_t faceId_ = 0;
     std::string caption_;
@@ -79,7 +83,7 @@ public:
     Place Now() const { return {top_, left_, position_, rowIndex_, visible_}; }
     // The buttons in their order on the bar.
     const std::vector<std::shared_ptr<MemoryButton>>& Buttons() const { return buttons_; }
-    std::shared_ptr<MemoryButton> AddButton();
+    std::shared_ptr<MemoryButton> AddButton(bool temporary);
 
     // The user drags the bar: the host changes its place without the add-in.
     void MoveTo(std::int32_t position, std::int32_t top, std::int32_t left, std::int32_t rowIndex);

@@ -54,6 +54,49 @@ TEST(OptionsDialog, LayoutIsTheDialogsData) {
     EXPECT_EQ(FindControl(layout, "chDescription")->caption, "&Always ask for message description");
 }
 
+TEST(OptionsDialog, CaptionsTooltipsAndPromptOfBothDialogs) {
+    Harness h;
+    Connect addin(h.MakePlatform());
+    const FormLayout& options = addin.Options().Layout();
+    const FormLayout& prompt = frmDescription().Layout();
+    EXPECT_EQ(options.caption, "Vexa - Message Manager options");
+    EXPECT_EQ(prompt.caption, "Vexa - Message Manager");
+    const struct {
+        const FormLayout& layout;
+        const char* control;
+        const char* caption;
+        const char* tooltip;
+    } cases[] = {
+        {options, "frAddresses", "Set message processing criteria", ""},
+        {options, "lInCriteria", "&Incoming message sender:", ""},
+        {options, "tInCriteria", "", "\"From\" Email address of incoming fax/voice messages"},
+        {options, "lConfirmCriteria", "&Confirm message sender:", ""},
+        {options, "tConfirmCriteria", "", "\"From\" Email address of fax/voice confirmation messages"},
+        {options, "LOutCriteria", "&Outgoing message recipient:", ""},
+        {options, "tOutCriteria", "", "\"To\" Email address for message processing"},
+        {options, "frHandling", "Additional handling of FAX/Voice messages", ""},
+        {options, "rbDelete", "Do not store copy in Outlook", "Store message in seperate Outlook folder = NO"},
+        {options, "rbStore", "Store copy in Custom Outlook folder", "Store message in seperate Outlook folder = YES"},
+        {options, "lFolder", "&Outlook folder name to store copies in:", ""},
+        {options, "tFolder", "", "Type the name of a folder here"},
+        {options, "chDescription", "&Always ask for message description", "Always pop up description box"},
+        {options, "OKButton", "OK", ""},
+        {options, "CancelButton", "Cancel", ""},
+        {prompt, "lPrompt", "Type description for this FAX message (Hit ENTER when done):", ""},
+        {prompt, "tDescription", "", "Type your fax message description here. Do NOT hit enter until done"},
+        {prompt, "bOk", "OK", ""},
+        {prompt, "bCancel", "Cancel", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.control);
+        const ControlInfo* control = FindControl(c.layout, c.control);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->caption, c.caption);
+        EXPECT_EQ(control->tooltip, c.tooltip);
+    }
+    EXPECT_TRUE(FindControl(options, "Label1")->caption.starts_with("Vexa - Message Manager "));
+}
+
 TEST(OptionsDialog, CancelDiscardsEveryEditAndSavesNothing) {
     Harness h;
     Connect addin(h.MakePlatform());

@@ -77,7 +77,13 @@ TEST(LiveOptions, SavedStateLoadsBackTheSame) {
         std::int32_t ask;
         const char* storedChoice;
         const char* storedAsk;
-    } cases[] = {{true, 1, "True", "1"}, {false, 0, "False", "0"}, {true, 0, "True", "0"}, {false, 1, "False", "1"}};
+        std::int32_t loadedAsk;
+    } cases[] = {{true, 1, "True", "1", 1},
+                 {false, 0, "False", "0", 0},
+                 {true, 0, "True", "0", 0},
+                 {false, 1, "False", "1", 1},
+                 // A greyed check box asks for nothing, and is saved as unchecked.
+                 {true, 2, "True", "0", 0}};
     for (const auto& c : cases) {
         memory::MemorySettingsStore store;
         frmOptions edited(store);
@@ -101,27 +107,31 @@ TEST(LiveOptions, SavedStateLoadsBackTheSame) {
         EXPECT_EQ(loaded.lFolder.Enabled, c.store);
         // An empty folder name is a stored value, not a missing one.
         EXPECT_EQ(loaded.tFolder.Text, "");
-        EXPECT_EQ(loaded.chDescription.Value, c.ask);
+        EXPECT_EQ(loaded.chDescription.Value, c.loadedAsk);
     }
 }
 
-TEST(LiveOptions, DamagedStoredValuesFailTheLoad) {
+TEST(LiveOptions, StoredTextsLoadOrFailTheLoad) {
     const struct {
         const char* key;
         const char* text;
-        std::int32_t error;
+        std::int32_t error;  // 0: loads, the check box showing `ask`
+        std::int32_t ask;
     } cases[] = {
-        {settings::kStoreInMessages, "maybe", 13},
-        {settings::kAskDescription, "yes", 13},
-        {settings::kAskDescription, "3", 380},
-        {settings::kAskDescription, "-1", 380},
+        {settings::kStoreInMessages, "maybe", 13, 0},
+        {settings::kAskDescription, "yes", 13, 0},
+        {settings::kAskDescription, "3", 380, 0},
+        {settings::kAskDescription, "-1", 380, 0},
+        // A greyed check box, written by hand, is kept as stored.
+        {settings::kAskDescription, "2", 0, 2},
     };
     for (const auto& c : cases) {
         memory::MemorySettingsStore store;
         store.SaveSetting(settings::kAppName, settings::kOptions, c.key, c.text);
         try {
             frmOptions options(store);
-            ADD_FAILURE() << c.key << "=" << c.text << " loaded";
+            EXPECT_EQ(c.error, 0) << c.key << "=" << c.text << " loaded";
+            EXPECT_EQ(options.chDescription.Value, c.ask) << c.key << "=" << c.text;
         } catch (const HostError& e) {
             EXPECT_EQ(e.Number(), c.error) << c.key << "=" << c.text;
         }

@@ -50,6 +50,7 @@ TEST(Toolbar, FirstRunShowsFourButtonsDockedAtTheTop) {
         EXPECT_EQ(button->TooltipText(), expected[i].tooltip);
         EXPECT_EQ(button->Tag(), expected[i].tag);
         EXPECT_TRUE(button->Enabled());
+        EXPECT_TRUE(button->Temporary());
     }
     // Nothing is written until the explorer closes.
     EXPECT_TRUE(PositionWrites(h).empty());
