@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
+#include "adapters/maildir/gobject_ref.h"
 #include "adapters/maildir/maildir_files.h"
 #include "adapters/posix/atomic_file.h"
 
@@ -39,6 +41,13 @@ std::string Unescaped(const std::string& line) {
     return name;
 }
 
+// 0, or the errno of making the directory's entries durable.
+int SyncDirectory(const std::filesystem::path& folder) {
+    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return errno;
+    return ::fsync(fd.Get()) == 0 ? 0 : errno;
+}
+
 }  // namespace
 
 InboxRecord::Fd::~Fd() {
@@ -47,12 +56,12 @@ InboxRecord::Fd::~Fd() {
 
 std::string UniqueNamePart(const std::string& fileName) { return fileName.substr(0, fileName.find(':')); }
 
-void InboxRecord::Load(const std::set<std::string>& present) {
+void InboxRecord::Load(const std::set<std::string>& present, const std::function<std::set<std::string>()>& relist) {
     append_ = Fd();
     rewrite_ = false;
     names_.clear();
     const std::string bytes = ReadFileIfPresent(file_).value_or("");
-    bool dropped = false;
+    std::vector<std::string> missing;
     std::size_t start = 0;
     for (std::size_t end = bytes.find('\n'); end != std::string::npos; end = bytes.find('\n', start)) {
         std::string name = Unescaped(bytes.substr(start, end - start));
@@ -60,33 +69,40 @@ void InboxRecord::Load(const std::set<std::string>& present) {
         if (present.contains(name)) {
             names_.insert(std::move(name));
         } else {
-            dropped = true;
+            missing.push_back(std::move(name));
         }
     }
     // A line without its line break was cut by a crash while it was added: that arrival was
     // not recorded, and the next line must not be glued to the piece.
-    if (start < bytes.size()) dropped = true;
+    bool dropped = start < bytes.size();
+    if (!missing.empty()) {
+        const std::set<std::string> again = relist();
+        for (auto& name : missing) {
+            if (again.contains(name)) {
+                names_.insert(std::move(name));
+            } else {
+                dropped = true;
+            }
+        }
+    }
     if (dropped) Rewrite();
 }
 
 void InboxRecord::Add(const std::string& unique) {
     if (!names_.insert(unique).second) return;
-    try {
-        if (rewrite_) {
-            // A failed append may have left a piece of a line that the next one would join.
-            Rewrite();
-            rewrite_ = false;
-            return;
-        }
-        Append(Escaped(unique));
-    } catch (...) {
-        names_.erase(unique);
-        throw;
+    if (rewrite_) {
+        // A failed append may have left a piece of a line that the next one would join.
+        Rewrite();
+        rewrite_ = false;
+        return;
     }
+    Append(Escaped(unique));
 }
 
 void InboxRecord::Append(const std::string& line) {
+    bool created = false;
     if (!append_) {
+        created = ::access(file_.c_str(), F_OK) != 0;
         append_ = Fd(::open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
         if (!append_) throw ErrnoError("Can't record the arrival in " + file_.string(), errno);
     }
@@ -95,6 +111,8 @@ void InboxRecord::Append(const std::string& line) {
     const ssize_t written = ::write(append_.Get(), line.data(), line.size());
     int err = written < 0 ? errno : written != static_cast<ssize_t>(line.size()) ? ENOSPC : 0;
     if (err == 0 && ::fdatasync(append_.Get()) != 0) err = errno;
+    // A file just made is only found after a crash once the directory's entry is on disk too.
+    if (err == 0 && created) err = SyncDirectory(file_.parent_path());
     if (err != 0) {
         append_ = Fd();
         rewrite_ = true;

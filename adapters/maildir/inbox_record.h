@@ -7,10 +7,10 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
-
 
 namespace vexa::maildir {
 
@@ -18,12 +18,18 @@ class InboxRecord {
 public:
     explicit InboxRecord(std::filesystem::path file) : file_(std::move(file)) {}
 
-    // Reads the record, keeping only the names in `present` (the unique parts now in the Inbox):
-    // the file is rewritten without the others (atomically), so it never grows past the Inbox.
-    // A missing file is an empty record. Throws HostError when the file cannot be read or written.
-    void Load(const std::set<std::string>& present);
+    // Reads the record, keeping only the names still in the Inbox: the file is rewritten without
+    // the others (atomically), so it never grows past the Inbox. `present` is one listing of the
+    // unique parts in the Inbox; a name missing from it is dropped only when it is missing from a
+    // second listing, `relist`, too: a mail reader renaming a message (changing its flags) while
+    // the Inbox is listed can hide it from that listing, and a name dropped wrongly makes a fax
+    // kept in the Inbox arrive again. A missing file is an empty record. Throws HostError when the
+    // file cannot be read or written.
+    void Load(const std::set<std::string>& present, const std::function<std::set<std::string>()>& relist);
     bool Contains(const std::string& unique) const { return names_.contains(unique); }
-    // Adds `unique` and flushes it to disk before returning. Throws HostError when it cannot.
+    // Adds `unique` and flushes it to disk before returning. Throws HostError when it cannot; the
+    // name stays recorded for this run even then (and is written with the next name), so a later
+    // rename of the message does not make it arrive again.
     void Add(const std::string& unique);
     std::size_t Size() const noexcept { return names_.size(); }
 

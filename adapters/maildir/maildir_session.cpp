@@ -196,10 +196,13 @@ void MaildirSession::RaiseArrival(const Arrival& arrival) {
 
 InboxRecord& MaildirSession::Record() {
     if (!record_) {
-        std::set<std::string> present;
-        for (const auto& file : InboxMessages()) present.insert(UniqueNamePart(file.filename().string()));
+        const auto listing = [this] {
+            std::set<std::string> present;
+            for (const auto& file : InboxMessages()) present.insert(UniqueNamePart(file.filename().string()));
+            return present;
+        };
         InboxRecord record(inbox_ / kRecordName);
-        record.Load(present);
+        record.Load(listing(), listing);
         record_.emplace(std::move(record));
     }
     return *record_;

@@ -3,17 +3,22 @@
 // and raises ItemAdd and ItemSend; its folders and items reach back to it for events and ".Trash".
 //
 // Arrivals. The host raises the Inbox's ItemAdd once per message, and so does this one, across
-// `vexa scan`, `vexa watch`, restarts and crashes. A Maildir cannot say by itself which messages
+// `vexa scan`, `vexa watch` and restarts (a crash has the window below). A Maildir cannot say by itself which messages
 // have had their arrival: Dovecot moves new/ to cur/ as soon as any client opens the Inbox, and
 // a message the add-in leaves in the Inbox (no store folder, a failed store) stays unread. So the
 // session keeps its own record (InboxRecord, the file "vexa-handled" in the Maildir root) of the
 // unique name parts (before ":") of the messages whose arrival it raised and that were still in
 // the Inbox afterwards; a message that left the Inbox needs no entry, and one moved back into the
 // Inbox arrives again, as it would in the host. The record is pruned to the Inbox at the first
-// use in a run. An arrival is due for a message in new/ or cur/ that is unread (no S flag) and
-// not in the record. The entry is written, and flushed, only after the handler returns: a crash
-// in between raises that arrival again at the next start, which the store procedures survive,
-// rather than losing a fax that was never archived. Message files are not renamed for the
+// use in a run (a name goes only when two listings miss it: a mail reader renaming the file can
+// hide it from one). An arrival is due for a message in new/ or cur/ that is unread (no S flag)
+// and not in the record. The entry is written, and flushed, only after the handler returns, so
+// a fax is never lost unarchived; the price is a window, not covered by the archive: a crash
+// after the handler committed its row and before the message left the Inbox or its entry
+// reached the disk raises that arrival again at the next start, and the fax is archived a
+// second time. A fax kept in the Inbox (no store folder name, a failed clean-up) is exposed for
+// the whole write of its entry. An entry that cannot be written stays in the record for the
+// rest of the run, so only a restart can raise it again. Message files are not renamed for the
 // arrival: new/ versus cur/ means nothing here, and mail readers keep showing new mail as new.
 // A file renamed by a mail reader or by Dovecot between the listing and the reading (new/ to
 // cur/, flags changed) is found again by its unique part. With `includeRead` read messages are

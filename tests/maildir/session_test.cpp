@@ -2,6 +2,7 @@
 // the mail-item wrapper, messages from standard input, the subject that goes out on a send, and
 // the Inbox arrival raised once per message.
 #include <ctime>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -349,6 +350,54 @@ TEST(MaildirSessionTest, ARecordLineCutByACrashIsDroppedAndTheMessageArrivesAgai
     EXPECT_EQ(test::ReadBytes(maildir.Root() / "vexa-handled"), "1.A.host\n3\\\\C\\nhost\n");
     EXPECT_EQ(RaiseDue(*session, false), std::vector<std::string>{"2.B.host"});
     EXPECT_EQ(test::ReadBytes(maildir.Root() / "vexa-handled"), "1.A.host\n3\\\\C\\nhost\n2.B.host\n");
+}
+
+// A mail reader renaming a message (a flag change) while the Inbox is listed can hide it from
+// that listing; its name must stay, or the fax kept in the Inbox is archived again.
+TEST(MaildirSessionTest, ARecordedNameIsDroppedOnlyWhenTwoListingsMissIt) {
+    TempMaildir maildir;
+    const fs::path file = maildir.Root() / "vexa-handled";
+    test::WriteBytes(file, "1.A.host\n2.B.host\n3.C.host\n");
+    maildir::InboxRecord record(file);
+    int relisted = 0;
+    const auto relist = [&] {
+        ++relisted;
+        return std::set<std::string>{"1.A.host", "2.B.host"};
+    };
+
+    record.Load({"1.A.host"}, relist);
+    EXPECT_TRUE(record.Contains("2.B.host")) << "missed by the first listing only";
+    EXPECT_FALSE(record.Contains("3.C.host"));
+    EXPECT_EQ(ReadBytes(file), "1.A.host\n2.B.host\n");
+
+    record.Load({"1.A.host", "2.B.host"}, relist);
+    EXPECT_EQ(relisted, 1) << "no second listing when nothing is missing";
+    EXPECT_EQ(record.Size(), 2u);
+}
+
+// The disk is full when the entry is written: the fax was handled, so Dovecot moving it to cur/
+// afterwards must not make it arrive again in the same run.
+TEST(MaildirSessionTest, AnArrivalWhoseEntryCouldNotBeWrittenIsNotRaisedAgain) {
+    TempMaildir maildir;
+    const fs::path record = maildir.Root() / "vexa-handled";
+    maildir.Put("new", "1.A.host", kFax);
+    auto session = maildir::MaildirSession::Open(maildir.Root());
+    const auto due = session->DueArrivals(false);
+    ASSERT_EQ(due.size(), 1u);
+    fs::create_symlink("/dev/full", record);
+    auto arrival = session->TakeArrival(due[0], false);
+    ASSERT_TRUE(arrival);
+    EXPECT_THROW(session->RaiseArrival(*arrival), HostError);
+
+    fs::rename(maildir.Root() / "new" / "1.A.host", maildir.Root() / "cur" / "1.A.host:2,");
+    EXPECT_FALSE(session->TakeArrival(maildir.Root() / "cur" / "1.A.host:2,", false));
+    EXPECT_EQ(RaiseDue(*session, false), std::vector<std::string>{});
+
+    // With room again, the next entry writes the record whole.
+    fs::remove(record);
+    maildir.Put("new", "2.B.host", kFax);
+    EXPECT_EQ(RaiseDue(*session, false), std::vector<std::string>{"2.B.host"});
+    EXPECT_EQ(ReadBytes(record), "1.A.host\n2.B.host\n");
 }
 
 }  // namespace
