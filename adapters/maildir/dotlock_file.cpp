@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <string>
 #include <thread>
 
 #include "adapters/maildir/gobject_ref.h"
@@ -31,7 +33,7 @@ public:
             if (errno != EEXIST) throw ErrnoError("Can't lock " + file.string(), errno);
             struct stat info {};
             if (::stat(path_.c_str(), &info) == 0 && info.st_mtime + kStaleLockSeconds < std::time(nullptr)) {
-                ::unlink(path_.c_str());
+                BreakStale(info);
                 continue;
             }
             std::this_thread::sleep_for(kLockPause);
@@ -63,6 +65,20 @@ public:
     }
 
 private:
+    // Two processes can both find the lock stale, and removing it by name would let the slower
+    // one remove the lock the faster one has just taken. So the stale file is first renamed to a
+    // name of this process's own: only one rename of it succeeds, and only that process removes
+    // it; a file that turns out to be another, fresh lock is put back.
+    void BreakStale(const struct stat& stale) {
+        static std::atomic<unsigned> counter{0};
+        const fs::path aside = path_.string() + ".stale." + std::to_string(::getpid()) + "." + std::to_string(++counter);
+        if (::rename(path_.c_str(), aside.c_str()) != 0) return;
+        struct stat taken {};
+        const bool same = ::stat(aside.c_str(), &taken) == 0 && taken.st_dev == stale.st_dev && taken.st_ino == stale.st_ino;
+        if (!same && RenameNoReplace(aside, path_) == 0) return;
+        ::unlink(aside.c_str());
+    }
+
     fs::path path_;
     UniqueFd fd_;
     bool held_ = true;

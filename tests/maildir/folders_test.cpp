@@ -349,6 +349,17 @@ TEST(MaildirFoldersTest, ALeftoverSubscriptionLockDoesNotStopTheFolder) {
     EXPECT_TRUE(fs::is_directory(maildir.Root() / ".VX2 Messages" / "cur"));
 }
 
+// A lock left for minutes by a dead process is taken over, and nothing of it stays behind.
+TEST(MaildirFoldersTest, AStaleSubscriptionLockIsTakenOver) {
+    TempMaildir maildir;
+    const auto lock = maildir.Root() / "subscriptions.lock";
+    test::WriteBytes(lock, "");
+    test::SetModified(lock, std::time(nullptr) - 3600);
+    maildir.Session()->Inbox()->Folders()->Add("VX2 Messages");
+    EXPECT_EQ(ReadBytes(maildir.Root() / "subscriptions"), "V\t2\n\nVX2 Messages\n");
+    EXPECT_EQ(Names(maildir.Root()), (std::vector<std::string>{".VX2 Messages", "cur", "new", "subscriptions", "tmp"}));
+}
+
 // Dovecot rescans a folder when its cur/ changes; a message renamed out of new/ alone stayed on
 // the screen of a client idling on the Inbox.
 TEST(MaildirFoldersTest, MovingOutTouchesTheSourceFolderForDovecot) {
