@@ -2,7 +2,8 @@
 // still due (unread messages in new/ or cur/ that no scan or watch has raised: Dovecot moves new
 // mail to cur/ as soon as any client opens the Inbox), then every message that appears in new/
 // or cur/; the session decides which are due, so a mail reader renaming a message (marking it
-// read) is no arrival. One line per archived message goes to standard output (-q: none).
+// read) is no arrival. When the kernel drops events (its queue ran over), the start's pass runs
+// again. One line per archived message goes to standard output (-q: none).
 // SIGHUP reloads the options; SIGTERM and SIGINT shut down as the explorer's close and the
 // disconnection do, and a clean shutdown exits 0 whatever was reported while it ran: a service
 // manager must not take a requested stop for a failure.
@@ -80,7 +81,10 @@ int RunWatch(const Args& args) {
         if (watch < 0) throw HostError(errno, "Can't watch " + (inbox / sub).string());
         folders[watch] = inbox / sub;
     }
-    for (const auto& file : runtime.Session().DueArrivals(false)) arrive(file);
+    const auto arriveDue = [&] {
+        for (const auto& file : runtime.Session().DueArrivals(false)) arrive(file);
+    };
+    arriveDue();
     std::printf("Watching %s\n", inbox.c_str());
     std::fflush(stdout);
 
@@ -106,15 +110,27 @@ int RunWatch(const Args& args) {
             }
         }
         if (fds[0].revents & POLLIN) {
+            bool overflowed = false;
             for (;;) {
                 const ssize_t length = ::read(notify.Get(), buffer, sizeof buffer);
                 if (length <= 0) break;
                 for (char* at = buffer; at < buffer + length;) {
                     const auto* event = reinterpret_cast<const inotify_event*>(at);
                     at += sizeof(inotify_event) + event->len;
+                    if (event->mask & IN_Q_OVERFLOW) overflowed = true;
                     if (event->len == 0 || (event->mask & IN_ISDIR)) continue;
                     const std::string name = event->name;
                     if (IsMessageName(name)) arrive(folders[event->wd] / name);
+                }
+            }
+            // The kernel's queue ran over (a burst of deliveries, or a long store) and events were
+            // dropped: what came meanwhile is found the way the start finds it, and the record
+            // keeps the messages handled already from arriving again.
+            if (overflowed) {
+                try {
+                    arriveDue();
+                } catch (...) {
+                    runtime.Messages().Show(CurrentErrorDescription(), kAppTitle);
                 }
             }
         }
