@@ -135,7 +135,14 @@ int RunSend(const Args& args) {
                                                                : "the description prompt was cancelled");
         return kExitTempFail;
     }
-    const Delivery delivery = Deliver(command, item->RawMessageWithSubject());
+    // From here on a fax may be in the archive: whatever keeps the transport from taking the
+    // message must take it out again, or it would wait for a confirmation that never comes.
+    Delivery delivery;
+    try {
+        delivery = Deliver(command, item->RawMessageWithSubject());
+    } catch (...) {
+        delivery = {kExitTempFail, CurrentErrorDescription()};
+    }
     if (delivery.status == 0) return 0;
     const auto row = AppendedTag(subjectBefore, item->Subject());
     if (!row) {

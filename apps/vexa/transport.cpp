@@ -1,14 +1,16 @@
 #include "apps/vexa/transport.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +46,51 @@ std::string Trimmed(const std::string& text) {
     const auto first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) return "";
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd) noexcept : fd_(fd) {}
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { Close(); }
+    int Get() const noexcept { return fd_; }
+    void Close() noexcept {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+class SpawnActions {
+public:
+    SpawnActions() {
+        if (const int error = posix_spawn_file_actions_init(&actions_); error != 0) {
+            throw HostError(error, "Can't start the transport.");
+        }
+    }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
+    posix_spawn_file_actions_t* Get() const noexcept { return &actions_; }
+
+private:
+    mutable posix_spawn_file_actions_t actions_;
+};
+
+// How long a write waits for room in the pipe before it looks whether the transport has ended.
+constexpr int kReapInterval = 100;  // milliseconds
+
+// Whether `child` has ended, its status then in `status`; `flags` WNOHANG asks without waiting.
+bool Reaped(pid_t child, int& status, int flags) {
+    while (true) {
+        const pid_t done = ::waitpid(child, &status, flags);
+        if (done == child) return true;
+        if (done == 0) return false;
+        if (errno != EINTR) throw HostError(errno, "The transport was lost.");
+    }
 }
 
 }  // namespace
@@ -91,40 +138,55 @@ std::string TransportCommand(const std::string& transport, const std::vector<std
 Delivery Deliver(const std::string& command, const std::string& message) {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw HostError(errno, "Can't start the transport.");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], STDIN_FILENO);
+    // Our copy of the reading end stays open until the transport is gone: what is still in the
+    // pipe then is what it never read. It also spares us SIGPIPE when the transport stops early.
+    const UniqueFd readEnd(pipeFds[0]);
+    UniqueFd writeEnd(pipeFds[1]);
     std::string sh = "/bin/sh", dashC = "-c", script = command;
     std::vector<char*> argv{sh.data(), dashC.data(), script.data(), nullptr};
     pid_t child = 0;
-    const int spawned = ::posix_spawn(&child, "/bin/sh", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[0]);
-    if (spawned != 0) {
-        ::close(pipeFds[1]);
-        throw HostError(spawned, "Can't start the transport.");
+    {
+        const SpawnActions actions;
+        posix_spawn_file_actions_adddup2(actions.Get(), readEnd.Get(), STDIN_FILENO);
+        const int spawned = ::posix_spawn(&child, "/bin/sh", actions.Get(), nullptr, argv.data(), environ);
+        if (spawned != 0) throw HostError(spawned, "Can't start the transport.");
     }
-    // A transport that stops reading early must not kill us with SIGPIPE.
-    std::signal(SIGPIPE, SIG_IGN);
+    // Not blocking, so that a transport that ends without reading cannot leave us waiting on a
+    // full pipe for ever: between tries we look whether it is still there.
+    ::fcntl(writeEnd.Get(), F_SETFL, ::fcntl(writeEnd.Get(), F_GETFL) | O_NONBLOCK);
     std::size_t written = 0;
-    while (written < message.size()) {
-        const ssize_t n = ::write(pipeFds[1], message.data() + written, message.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        written += static_cast<std::size_t>(n);
-    }
-    ::close(pipeFds[1]);
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) throw HostError(errno, "The transport was lost.");
+    bool ended = false;
+    while (written < message.size() && !ended) {
+        const ssize_t n = ::write(writeEnd.Get(), message.data() + written, message.size() - written);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd room{writeEnd.Get(), POLLOUT, 0};
+            ::poll(&room, 1, kReapInterval);
+            ended = Reaped(child, status, WNOHANG);
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
     }
-    if (WIFEXITED(status)) {
-        const int code = WEXITSTATUS(status);
-        if (code == 0) return {0, ""};
-        if (code == 127) return {code, "the transport's program was not found (status 127)"};
-        return {code, "the transport exited with status " + std::to_string(code)};
+    writeEnd.Close();
+    if (!ended) Reaped(child, status, 0);
+    int unread = 0;
+    if (::ioctl(readEnd.Get(), FIONREAD, &unread) != 0) unread = 0;
+    const std::size_t taken = written - std::min(written, static_cast<std::size_t>(unread));
+
+    if (WIFSIGNALED(status)) {
+        return {kExitTempFail, std::string("the transport was ended by signal ") + ::strsignal(WTERMSIG(status))};
     }
-    return {kExitTempFail, std::string("the transport was ended by signal ") + ::strsignal(WTERMSIG(status))};
+    const int code = WEXITSTATUS(status);
+    if (code == 127) return {code, "the transport's program was not found (status 127)"};
+    if (code != 0) return {code, "the transport exited with status " + std::to_string(code)};
+    // A zero status says nothing about the part of the message the transport never read.
+    if (taken < message.size()) {
+        return {kExitTempFail, "the transport ended after taking only " + std::to_string(taken) + " of the message's " +
+                                   std::to_string(message.size()) + " bytes"};
+    }
+    return {0, ""};
 }
 
 }  // namespace vexa::cli

@@ -30,11 +30,14 @@ std::optional<std::string> WhyNotRunnable(const std::string& command);
 std::string TransportCommand(const std::string& transport, const std::vector<std::string>& passOn);
 
 struct Delivery {
-    int status;          // the transport's exit status; 75 when a signal ended it
+    int status;          // the transport's exit status; 75 when a signal ended it or it left
+                         // part of the message unread
     std::string reason;  // for a status other than 0: what happened, in words
 };
 
-// Runs `command` with /bin/sh -c, `message` on its standard input, and waits for it.
+// Runs `command` with /bin/sh -c, `message` on its standard input, and waits for it. A transport
+// that exits 0 without having read the whole message did not send it: that is status 75. Throws
+// HostError when the transport cannot be started or waited for.
 Delivery Deliver(const std::string& command, const std::string& message);
 
 }  // namespace vexa::cli

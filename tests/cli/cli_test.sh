@@ -420,7 +420,7 @@ test_an_empty_criterion_archives_nothing() {
 test_options_refuse_folder_paths_and_repair_damaged_values() {
     run options --set "StoreFolderName=Faxes 2026"
     for bad in "StoreFolderName=/" "StoreFolderName=a/b" "StoreFolderName=.." \
-        "StoreFolderName=." "StoreFolderName=.Trash"; do
+        "StoreFolderName=." "StoreFolderName=.Trash" "StoreFolderName=Fa"$'\t'"x"; do
         run options --set "$bad"
         expect_eq "refused $bad" 64 "$STATUS"
         expect_contains "says why: $bad" "StoreFolderName takes one folder name" "$ERR"
@@ -748,6 +748,16 @@ test_scan_counts_confirmations_that_matched_no_fax_apart() {
     run scan
     expect_eq "summary" "0 archived as incoming faxes, 1 as confirmations, 1 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
     expect_eq "row 1 only" "1|Successful" "$(sql "SELECT Id, Confirm FROM send")"
+}
+
+test_a_transport_that_leaves_the_message_unread_did_not_send_it() {
+    install_vexa
+    send_fax --transport 'head -c 5 >/dev/null; exit 0' -- 12125551234@efaxsend.com <"$SAMPLES/04-outgoing-fax.eml"
+    expect_eq "the mail reader keeps the message" 75 "$STATUS"
+    expect_contains "why" "the transport ended after taking only 5 of the message's" "$ERR"
+    expect_contains "what became of the fax" "{0000001} is taken out of the archive" "$ERR"
+    expect_eq "no row" 0 "$(sql "SELECT count(*) FROM send")"
+    expect_eq "no document" "" "$(ls "$INSTALL/Attach")"
 }
 
 # ---- runner --------------------------------------------------------------------------------
