@@ -1,15 +1,15 @@
 #include "apps/vexa/option_assignment.h"
 
+#include "adapters/maildir/maildir_names.h"
 #include "apps/vexa/cli.h"
 #include "settings/setting_names.h"
 
 namespace vexa::cli {
 namespace {
 
-// Empty is allowed: it keeps archived mail in the Inbox.
-bool IsOneFolderNameOrNone(const std::string& name) {
-    return !name.starts_with('.') && name.find('/') == std::string::npos;
-}
+// Empty is allowed: it keeps archived mail in the Inbox. Anything else must be a name the
+// Maildir can make a folder of, or every fax would fail its clean-up later.
+bool IsOneFolderNameOrNone(const std::string& name) { return name.empty() || maildir::IsValidFolderName(name); }
 
 }  // namespace
 
@@ -23,7 +23,7 @@ StoredOption CheckOptionAssignment(const std::string& assignment) {
     if (key == kInCriteria || key == kConfirmCriteria || key == kOutCriteria) return option;
     if (key == kStoreFolderName) {
         if (!IsOneFolderNameOrNone(value)) {
-            throw UsageError("StoreFolderName takes one folder name (no '/', not starting with '.'), or nothing to keep archived mail in the Inbox, not '" +
+            throw UsageError("StoreFolderName takes one folder name (no '/' or control characters, not starting with '.'), or nothing to keep archived mail in the Inbox, not '" +
                              value + "'");
         }
         return option;

@@ -21,8 +21,9 @@ struct StoredOption {
 // Splits `assignment` at its first "=" and checks it. Throws UsageError when there is no "=",
 // the key is not one of the six options (the key matches exactly, letter case included), or the
 // value is one the option cannot hold: StoreInMessages takes True or False, AskDescription 0 or
-// 1, and StoreFolderName one folder name (not empty, no "/", not starting with ".", so neither
-// "." nor "..": the messages must land in a folder of the Inbox, not anywhere else).
+// 1, and StoreFolderName one folder name (no "/" or control characters, not starting with ".", so
+// neither "." nor "..": the messages must land in a folder of the Inbox, not anywhere else), or
+// nothing, which keeps archived mail in the Inbox.
 StoredOption CheckOptionAssignment(const std::string& assignment);
 
 // Sets the control of that option to the value; throws as CheckOptionAssignment does, leaving
