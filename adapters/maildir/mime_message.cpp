@@ -289,6 +289,10 @@ std::shared_ptr<MimeMessage> MimeMessage::Parse(GObjectRef<GMimeStream> source) 
     auto report = std::make_unique<ParserReport>();
     ParserOptionsPtr options(g_mime_parser_options_new());
     g_mime_parser_options_set_warning_callback(options.get(), OnParserWarning, report.get());
+    // GMime decodes the encoded words of some fields while it parses. Its lenient mode looks for
+    // each word's end up to the end of the field, which takes seconds on a long field full of
+    // "=?": strict mode reads only whole words. Names and subjects are decoded by our own decoder.
+    g_mime_parser_options_set_rfc2047_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_STRICT);
     GObjectRef<GMimeParser> parser(Adopt{}, g_mime_parser_new_with_stream(parsed.Get()));
     // The parts keep reading their content from the file instead of a copy in memory.
     g_mime_parser_set_persist_stream(parser.Get(), TRUE);

@@ -80,21 +80,29 @@ struct Piece {
     std::string charset;  // of a word, without an RFC 2231 language
 };
 
+bool IsPrintable(char c) { return c > ' ' && c < 0x7F; }
+
+// The first "?" from `from` on, or npos when a blank, a control character or the end comes first:
+// a word holds printable ASCII only, so none is looked for through the rest of a long field.
+std::size_t FindMark(std::string_view text, std::size_t from) {
+    for (std::size_t i = from; i < text.size() && IsPrintable(text[i]); ++i) {
+        if (text[i] == '?') return i;
+    }
+    return std::string_view::npos;
+}
+
 // The encoded word at the start of `text`, and its length; nothing when none starts there.
 std::optional<std::pair<Piece, std::size_t>> EncodedWord(std::string_view text) {
     if (text.substr(0, 2) != "=?") return std::nullopt;
-    const std::size_t charsetEnd = text.find('?', 2);
+    const std::size_t charsetEnd = FindMark(text, 2);
     if (charsetEnd == std::string_view::npos || charsetEnd == 2 || charsetEnd + 2 >= text.size()) return std::nullopt;
     const std::string_view charset = text.substr(2, charsetEnd - 2);
-    const auto printable = [](char c) { return c > ' ' && c < 0x7F; };
-    if (!std::all_of(charset.begin(), charset.end(), printable)) return std::nullopt;
     const char encoding = Lower(text[charsetEnd + 1]);
     if ((encoding != 'b' && encoding != 'q') || text[charsetEnd + 2] != '?') return std::nullopt;
     const std::size_t start = charsetEnd + 3;
-    const std::size_t end = text.find('?', start);
+    const std::size_t end = FindMark(text, start);
     if (end == std::string_view::npos || end + 1 >= text.size() || text[end + 1] != '=') return std::nullopt;
     const std::string_view encoded = text.substr(start, end - start);
-    if (!std::all_of(encoded.begin(), encoded.end(), printable)) return std::nullopt;
 
     Piece piece;
     piece.word = true;

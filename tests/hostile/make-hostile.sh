@@ -263,6 +263,17 @@ payload subject-encoded-words "$tmp/subject-encoded-words.bin"
 fax subject-encoded-words "$(named '; name="fax.tif"' '; filename="fax.tif"')" "$tmp/subject-encoded-words.bin" \
     "$(cat "$tmp/subject")" | emit subject-encoded-words "$tmp/subject-encoded-words.bin"
 
+# Nearly 2 MB of word starts that no word end ever follows: each start must not send a decoder
+# looking through the rest of the field.
+payload subject-unended-words "$tmp/subject-unended-words.bin"
+{
+    printf 'Subject: Hostile fax subject-unended-words '
+    printf '=?a?q?a%.0s' $(seq 270000)
+    printf '\n'
+} >"$tmp/subject"
+fax subject-unended-words "$(named '; name="fax.tif"' '; filename="fax.tif"')" "$tmp/subject-unended-words.bin" \
+    "$(cat "$tmp/subject")" | emit subject-unended-words "$tmp/subject-unended-words.bin"
+
 # 100 000 header fields.
 plain_fax many-headers >"$tmp/m"
 {

@@ -92,6 +92,7 @@ failed rfc822-nesting-1000 "$(not_read 'its MIME parts are nested too deep.')"
 archived header-line-1mb tif fax.tif
 archived subject-1mb tif fax.tif "Hostile fax subject-1mb $(printf 'y%.0s' {1..76})"
 archived subject-encoded-words tif fax.tif "Hostile fax subject-encoded-words $(printf 'z%.0s' {1..66})"
+archived subject-unended-words tif fax.tif "Hostile fax subject-unended-words $(printf '=?a?q?a%.0s' {1..9})=?a"
 failed many-headers "$(not_read 'it has more than 10000 header fields.')"
 archived base64-one-line tif fax.tif
 archived many-parts tif fax.tif

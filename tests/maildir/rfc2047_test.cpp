@@ -18,6 +18,12 @@ using test::TempMaildir;
 
 const std::string kFffd = "\xEF\xBF\xBD";
 
+std::string Repeated(const std::string& unit, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += unit;
+    return text;
+}
+
 TEST(Rfc2047Test, HeaderTextIsDecodedAsMailReadersShowIt) {
     struct Case {
         const char* name;
@@ -50,6 +56,8 @@ TEST(Rfc2047Test, HeaderTextIsDecodedAsMailReadersShowIt) {
         {"damaged base64 stays", "=?UTF-8?B?a$b?= =?UTF-8?B?YQ===?= =?UTF-8?B?YWJjZ?=",
          "=?UTF-8?B?a$b?= =?UTF-8?B?YQ===?= =?UTF-8?B?YWJjZ?="},
         {"no charset stays", "=??Q?abc?=", "=??Q?abc?="},
+        {"a blank inside a word ends it", "=?UTF-8?Q?a b?= =?UTF 8?Q?c?=", "=?UTF-8?Q?a b?= =?UTF 8?Q?c?="},
+        {"word starts that no end follows stay", Repeated("=?a?q?a", 100000), Repeated("=?a?q?a", 100000)},
         {"raw UTF-8 kept", "Gr\xC3\xBC\xC3\x9F" "e", "Gr\xC3\xBC\xC3\x9F" "e"},
         {"raw Windows-1252 read as such", "Gr\xFC\xDF" "e \x80", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC"},
         {"a NUL in a word is no text", "=?UTF-8?Q?a=00b?=", "ab"},
