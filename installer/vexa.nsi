@@ -29,6 +29,9 @@ SetCompressor /SOLID lzma
 !define PRODUCT "Vexa - Message Manager"
 !define APP_PATHS_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Corvane.dll"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexa"
+; The add-in's own registration writes the Outlook key of the account that runs setup, which is an
+; administrator's when setup was elevated with other credentials; this one serves every user.
+!define MACHINE_ADDIN_KEY "Software\Microsoft\Office\Outlook\Addins\Corvane.Connect"
 ; The Add/Remove Programs entry remembers which build went where, for the uninstaller and for
 ; the next setup run.
 !define BITNESS_VALUE "AddinBitness"
@@ -59,6 +62,7 @@ Var BitnessReason    ; why, for the details log and the directory page
 Var PreviousBitness  ; what an earlier installation recorded, if any
 Var PreviousFolder
 Var KeptNote         ; the uninstaller's last words about the user's archive
+Var RightsFailure    ; what could not be given or protected, empty when the rights are set
 
 !define MUI_ABORTWARNING
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Setup will install the add-in for $BitnessReason$\r$\n$\r$\nThe folder also keeps your archive Corvane.mdb and the received and sent faxes (folder Attach)."
@@ -270,6 +274,7 @@ Function ForgetPreviousInstallation
   ${EndIf}
   !insertmacro AddinRegView
   DeleteRegKey HKLM "${APP_PATHS_KEY}"
+  DeleteRegKey HKLM "${MACHINE_ADDIN_KEY}"
   SetRegView lastused
   Pop $Bitness
 FunctionEnd
@@ -372,15 +377,106 @@ Function RegisterAddin
   ${EndIf}
 FunctionEnd
 
+; ---------------------------------------------------------------------------------------------
+; Rights. Outlook runs unelevated, administrators' included, and with a manifest, so no file
+; virtualisation helps: the users of the machine must be given the right to change the archive,
+; to create and delete Jet's lock file Corvane.ldb beside it (any of them may be the one who opens
+; or closes it last) and to write in Attach. Nothing else: the program files stay writable by
+; administrators only, so that no user can replace code that another user's Outlook loads.
+; Groups go by SID, which every language of Windows knows; icacls is used as Windows ships it.
+!define SID_USERS "*S-1-5-32-545"
+!define SID_ADMINISTRATORS "*S-1-5-32-544"
+!define SID_SYSTEM "*S-1-5-18"
+
+; Runs icacls with the arguments on the stack; a failure is remembered in $RightsFailure.
+Function Icacls
+  Exch $1
+  Push $0
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" $1'
+  Pop $0
+  ${If} $0 != "0"
+    DetailPrint "icacls $1: exit code $0"
+    StrCpy $RightsFailure "$RightsFailure$\r$\nicacls $1 (exit code $0)"
+  ${EndIf}
+  Pop $0
+  Pop $1
+FunctionEnd
+
+; Files created in the folder inherit the users' right to change them (that is how every user
+; reaches the lock file), so while setup writes program files the folder must not pass that on:
+; the grants of an earlier run are withdrawn first and given again once the program files are
+; protected.
+Function WithdrawUsersRights
+  StrCpy $RightsFailure ""
+  ${If} ${FileExists} "$INSTDIR\*.*"
+    Push '"$INSTDIR" /remove:g ${SID_USERS}'
+    Call Icacls
+  ${EndIf}
+FunctionEnd
+
+; The program files keep no inherited rights: SYSTEM and administrators may change them, the
+; users only read and run them, wherever the folder is.
+!macro ProtectProgramFile NAME
+  Push '"$INSTDIR\${NAME}" /inheritance:r /grant:r ${SID_SYSTEM}:(F) ${SID_ADMINISTRATORS}:(F) ${SID_USERS}:(RX)'
+  Call Icacls
+!macroend
+
+Function ProtectProgramFiles
+  !insertmacro ProtectProgramFile "Corvane.dll"
+  !insertmacro ProtectProgramFile "VXHELP.exe"
+  !insertmacro ProtectProgramFile "VXHELP.html"
+  !insertmacro ProtectProgramFile "Uninstall.exe"
+FunctionEnd
+
+Function GrantUsersTheArchive
+  ${If} $RightsFailure != ""
+    ; A program file that could not be protected would inherit the users' rights below.
+    StrCpy $RightsFailure "$RightsFailure$\r$\nThe program files could not be protected, so the users were given no rights."
+  ${Else}
+    ; The folder itself: read it and create files in it (the lock file), but not delete other
+    ; files in it; files created in it, the lock file among them, may be changed by every user.
+    Push '"$INSTDIR" /grant ${SID_USERS}:(RX,WD)'
+    Call Icacls
+    Push '"$INSTDIR" /grant ${SID_USERS}:(OI)(IO)(M)'
+    Call Icacls
+    ${If} ${FileExists} "$INSTDIR\Corvane.mdb"
+      Push '"$INSTDIR\Corvane.mdb" /grant ${SID_USERS}:(M)'
+      Call Icacls
+    ${EndIf}
+    Push '"$INSTDIR\Attach" /grant ${SID_USERS}:(OI)(CI)(M)'
+    Call Icacls
+  ${EndIf}
+  ${If} $RightsFailure != ""
+    DetailPrint "RIGHTS NOT SET: users other than administrators may be unable to archive messages.$RightsFailure"
+    MessageBox MB_ICONEXCLAMATION|MB_OK "Setup could not set the rights in $INSTDIR:$RightsFailure$\r$\n$\r$\nVexa is installed, but Outlook may be unable to write the archive. Run Setup again as administrator." /SD IDOK
+  ${EndIf}
+FunctionEnd
+
+Function WriteMachineAddinKey
+  !insertmacro AddinRegView
+  ClearErrors
+  WriteRegStr HKLM "${MACHINE_ADDIN_KEY}" "FriendlyName" "${PRODUCT}"
+  WriteRegStr HKLM "${MACHINE_ADDIN_KEY}" "Description" "Addin for work with J2 faxs from Microsoft Outlook"
+  WriteRegDWORD HKLM "${MACHINE_ADDIN_KEY}" "LoadBehavior" 3
+  SetRegView lastused
+  ${If} ${Errors}
+    DetailPrint "Cannot write HKLM\${MACHINE_ADDIN_KEY}: Outlook loads Vexa only for the account that ran setup."
+  ${EndIf}
+FunctionEnd
+
 Section "Install"
   DetailPrint "Installing the add-in for $BitnessReason"
   Call ForgetPreviousInstallation
+  Call WithdrawUsersRights
   Call CopyProgramFiles
   ; The uninstaller comes early so that whatever happens below can be undone from Apps & features.
   Call WriteUninstallEntry
+  Call ProtectProgramFiles
   Call CreateArchive
+  Call GrantUsersTheArchive
   Call WriteAppPath
   Call RegisterAddin
+  Call WriteMachineAddinKey
 SectionEnd
 
 ; ---------------------------------------------------------------------------------------------
@@ -412,6 +508,7 @@ Section "Uninstall"
   ${If} $0 == ""
   ${OrIf} $0 == "$INSTDIR\Corvane.dll"
     DeleteRegKey HKLM "${APP_PATHS_KEY}"
+    DeleteRegKey HKLM "${MACHINE_ADDIN_KEY}"
   ${EndIf}
   SetRegView lastused
   !insertmacro UninstallEntryRegView
