@@ -8,6 +8,9 @@
 namespace vexa::com {
 namespace {
 
+// 1 January 4501 as an automation date: what Outlook reports as the time of an item without one.
+constexpr DATE kOutlookNoDate = 949998.0;
+
 class OutlookAddressEntry final : public AddressEntry {
 public:
     explicit OutlookAddressEntry(ComPtr<IDispatch> entry) : entry_(std::move(entry)) {}
@@ -84,9 +87,12 @@ std::string OutlookMailItem::Body() { return item_.Get(L"Body").AsText(); }
 
 LocalDateTime OutlookMailItem::ReceivedTime() {
     Variant received = item_.Get(L"ReceivedTime");
+    if (received.Raw().vt == VT_EMPTY || received.Raw().vt == VT_NULL) return LocalDateTime::None();
     VARIANT date;
     ::VariantInit(&date);
     if (FAILED(::VariantChangeType(&date, &received.Raw(), 0, VT_DATE))) throw error::TypeMismatch();
+    // An item that has not been sent reports Outlook's "none" date, 1 January 4501.
+    if (date.date == kOutlookNoDate) return LocalDateTime::None();
     SYSTEMTIME time{};
     // Outlook reports local time already; the conversion only splits the automation date.
     if (!::VariantTimeToSystemTime(date.date, &time)) throw error::TypeMismatch();
