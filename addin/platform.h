@@ -28,6 +28,7 @@ public:
         if (!gOutlookApp) gOutlookApp = factory_.CreateApplication();
         return gOutlookApp;
     }
+    bool HoldsApplication() const noexcept { return static_cast<bool>(gOutlookApp); }
 
 private:
     ApplicationFactory& factory_;

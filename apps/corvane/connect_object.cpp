@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "apps/corvane/module_state.h"
+
 namespace vexa::com {
 namespace {
 
@@ -26,7 +28,7 @@ HRESULT ReturnText(const std::string& text, BSTR* result) {
 }  // namespace
 
 ConnectObject::ConnectObject()
-    : platform_(std::make_unique<WindowsPlatform>()), addin_(std::make_unique<vexa::Connect>(platform_->Bundle())) {
+    : platform_(std::make_unique<WindowsPlatform>(ModuleState())), addin_(std::make_unique<vexa::Connect>(platform_->Bundle())) {
     ++liveObjects;
 }
 

@@ -7,6 +7,8 @@
 #include "apps/corvane/class_factory.h"
 #include "apps/corvane/com_support.h"
 #include "apps/corvane/connect_object.h"
+#include "apps/corvane/module_state.h"
+#include "apps/corvane/outlook_host.h"
 #include "apps/corvane/registration.h"
 #include "apps/corvane/safe_mail_item.h"
 #include "corvane.h"
@@ -20,6 +22,29 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
         ::DisableThreadLibraryCalls(instance);
     }
     return TRUE;
+}
+
+namespace {
+
+struct ModuleParts {
+    vexa::com::OutlookApplicationFactory outlook;
+    vexa::AddinModule module{outlook};
+};
+
+// Storage whose contents are never destroyed.
+union Kept {
+    Kept() : parts() {}
+    ~Kept() {}
+    ModuleParts parts;
+};
+
+}  // namespace
+
+vexa::AddinModule& vexa::com::ModuleState() {
+    // Outlook's application is never released: at unload that call would run under the loader
+    // lock, perhaps after COM has shut down. DllCanUnloadNow keeps the module loaded instead.
+    static Kept kept;
+    return kept.parts.module;
 }
 
 namespace {
@@ -48,7 +73,11 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
     }
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return vexa::com::liveObjects == 0 ? S_OK : S_FALSE; }
+// Once the module holds Outlook's application it stays loaded, so that every later add-in object
+// shares that one object rather than a new module creating another.
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+    return vexa::com::liveObjects == 0 && !vexa::com::ModuleState().HoldsApplication() ? S_OK : S_FALSE;
+}
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return vexa::com::RegisterServer(); }
 

@@ -6,12 +6,12 @@
 
 namespace vexa::com {
 
-WindowsPlatform::WindowsPlatform() : module_(std::make_unique<AddinModule>(outlook_)) {}
+WindowsPlatform::WindowsPlatform(AddinModule& module) : module_(module) {}
 
 WindowsPlatform::~WindowsPlatform() = default;
 
 Platform WindowsPlatform::Bundle() {
-    return Platform{*module_, registry_, paths_, settings_, archive_, files_, messages_, dialogs_, safeMailItems_, shell_};
+    return Platform{module_, registry_, paths_, settings_, archive_, files_, messages_, dialogs_, safeMailItems_, shell_};
 }
 
 ObjectPtr WindowsPlatform::HostObject(IDispatch* object) { return WrapApplication(object); }

@@ -23,7 +23,8 @@ namespace vexa::com {
 
 class WindowsPlatform {
 public:
-    WindowsPlatform();
+    // `module` is the loaded module's state, shared by every add-in object.
+    explicit WindowsPlatform(AddinModule& module);
     ~WindowsPlatform();
     WindowsPlatform(const WindowsPlatform&) = delete;
     WindowsPlatform& operator=(const WindowsPlatform&) = delete;
@@ -35,8 +36,7 @@ public:
     MailItemPtr MailItem(IDispatch** object);
 
 private:
-    OutlookApplicationFactory outlook_;
-    std::unique_ptr<AddinModule> module_;
+    AddinModule& module_;
     WindowsRegistry registry_;
     WindowsPathRules paths_;
     RegistrySettingsStore settings_;
