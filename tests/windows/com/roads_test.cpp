@@ -103,6 +103,30 @@ private:
     std::thread thread_;
 };
 
+// The Session of Outlook created by class: the running test's. Corvane.dll keeps the first
+// application it creates for as long as it is loaded, across the tests of this process.
+ComPtr<IDispatch>& SessionOfThisTest() {
+    static ComPtr<IDispatch> session;
+    return session;
+}
+
+// An automation date as the user's locale writes it, read back.
+DATE DateOf(const std::string& text) {
+    DATE date = 0;
+    std::wstring wide = Utf8ToWide(text);
+    if (FAILED(::VarDateFromStr(wide.data(), LOCALE_USER_DEFAULT, 0, &date))) return 0;
+    return date;
+}
+
+DATE Now() {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    now.wMilliseconds = 0;
+    DATE date = 0;
+    ::SystemTimeToVariantTime(&now, &date);
+    return date;
+}
+
 enum class Through { TheAddInObject, TheDll };
 
 class Roads : public ::testing::TestWithParam<Through> {
@@ -122,6 +146,7 @@ protected:
         items_ = Make("Items", log_, {{L"Count", Number(0)}}, kIidItemsEvents);
         auto inbox = Make("Inbox", log_, {{L"Items", Object(items_)}, {L"Folders", Object(folders)}});
         auto nameSpace = Make("NameSpace", log_, {{L"GetDefaultFolder", Object(inbox)}});
+        SessionOfThisTest() = nameSpace;
         application_ = Make("Application", log_,
                             {{L"Class", Number(0)},
                              {L"GetNamespace", Object(nameSpace)},
@@ -178,7 +203,12 @@ protected:
         const std::wstring no = L"0";
         ::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Vexa - Message Manager\\Options",
                           L"AskDescription", REG_SZ, no.c_str(), static_cast<DWORD>((no.size() + 1) * sizeof(wchar_t)));
-        RegisterClass(kClsidOutlook, nullptr, [this] { return application_; });
+        RegisterClass(kClsidOutlook, nullptr, [this] {
+            ++outlookCreated_;
+            return Make("Outlook", log_, {{L"Session", [](const auto&) {
+                                               return Variant::Object(SessionOfThisTest().Get());
+                                           }}});
+        });
         int n = 0;
         for (const wchar_t* progId : {L"ADODB.Connection", L"ADODB.Recordset", L"ADODB.Command"}) {
             CLSID clsid = kStandInClsid;
@@ -189,16 +219,24 @@ protected:
         jet.Data4[7] = 0x10;
         SetProgId(L"Microsoft.Jet.OLEDB.4.0", jet);
 
+        dllAddin_ = ConnectedDllAddin();
+        ASSERT_TRUE(Logged("Connection.Open")) << ::testing::PrintToString(watch_.Texts());
+    }
+
+    // A new add-in object of Corvane.dll, connected as Outlook connects it.
+    ComPtr<IDTExtensibility2> ConnectedDllAddin() {
         IDTExtensibility2* addin = nullptr;
         CLSID connect{};
-        ASSERT_EQ(::CLSIDFromProgID(L"Corvane.Connect", &connect), S_OK);
-        ASSERT_EQ(::CoCreateInstance(connect, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IDTExtensibility2),
+        EXPECT_EQ(::CLSIDFromProgID(L"Corvane.Connect", &connect), S_OK);
+        EXPECT_EQ(::CoCreateInstance(connect, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IDTExtensibility2),
                                      reinterpret_cast<void**>(&addin)),
                   S_OK);
-        dllAddin_ = ComPtr<IDTExtensibility2>::Adopt(addin);
+        auto connected = ComPtr<IDTExtensibility2>::Adopt(addin);
         auto addInInst = Make("AddIn", log_, {});
-        ASSERT_EQ(dllAddin_->OnConnection(application_.Get(), ext_cm_Startup, addInInst.Get(), nullptr), S_OK);
-        ASSERT_TRUE(Logged("Connection.Open")) << ::testing::PrintToString(watch_.Texts());
+        if (connected) {
+            EXPECT_EQ(connected->OnConnection(application_.Get(), ext_cm_Startup, addInInst.Get(), nullptr), S_OK);
+        }
+        return connected;
     }
 
     void SetProgId(const wchar_t* progId, const CLSID& clsid) {
@@ -272,7 +310,8 @@ protected:
     }
 
     ComPtr<IDispatch> Mail(const std::string& sender, const std::string& recipient, const std::string& subject,
-                           const std::string& body = "* The reference number for this fax is NY4711-23. Thanks") {
+                           const std::string& body = "* The reference number for this fax is NY4711-23. Thanks",
+                           DATE received = 46000.5) {
         auto attachment = Make("Attachment", log_,
                                {{L"FileName", Text("fax.tif")},
                                 {L"SaveAsFile", [this](const std::vector<const VARIANT*>& arguments) {
@@ -290,10 +329,10 @@ protected:
                      {L"UnRead", [](const auto&) { return Variant::Bool(true); }},
                      {L"Subject", Text(subject)},
                      {L"Body", Text(body)},
-                     {L"ReceivedTime", [](const auto&) {
+                     {L"ReceivedTime", [received](const auto&) {
                           Variant date;
                           date.Raw().vt = VT_DATE;
-                          date.Raw().date = 46000.5;
+                          date.Raw().date = received;
                           return date;
                       }},
                      {L"Attachments", Object(attachments)},
@@ -327,6 +366,7 @@ protected:
     std::vector<std::unique_ptr<StandInFactory>> factories_;
     std::vector<DWORD> classCookies_;
     ComPtr<IDTExtensibility2> dllAddin_;
+    int outlookCreated_ = 0;
 };
 
 TEST_P(Roads, AFaxArrives) {
@@ -364,6 +404,32 @@ TEST_P(Roads, AFaxIsSentTaggedAndGoesAhead) {
     EXPECT_TRUE(std::filesystem::exists(folder_ / "Attach" / "S0000001.tif"));
 }
 
+TEST_P(Roads, AFaxSentWithoutADateIsDatedWhenArchived) {
+    // Outlook reports its "none" date, 1 January 4501, as the time of an item being sent.
+    auto mail = Mail("me@example.org", "12125551234@efaxsend.com", "Quote for ACME",
+                     "Please find the quote attached.", 949998.0);
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT arguments[2];
+    arguments[0].vt = VT_BOOL | VT_BYREF;
+    arguments[0].pboolVal = &cancel;
+    arguments[1].vt = VT_DISPATCH;
+    arguments[1].pdispVal = mail.Get();
+    const DATE before = Now();
+    Of(application_).point.Raise(kDispidItemSend, {arguments[0], arguments[1]});
+    const DATE after = Now();
+
+    EXPECT_EQ(Messages(), std::vector<std::string>{});
+    EXPECT_EQ(cancel, VARIANT_FALSE);
+    // The row's first column written is its Date.
+    const auto opened = std::find(log_->begin(), log_->end(), "Recordset.Open");
+    const auto date = std::find_if(opened, log_->end(), [](const auto& e) { return e.starts_with("Field.Value="); });
+    ASSERT_NE(date, log_->end());
+    const DATE written = DateOf(date->substr(std::string("Field.Value=").size()));
+    const DATE second = 1.0 / 86400;
+    EXPECT_GE(written, before - second) << *date;
+    EXPECT_LE(written, after + second) << *date;
+}
+
 TEST_P(Roads, ItsConfirmationMarksTheRow) {
     auto confirmation = Mail("send@mail.efax.com", "me@example.org", "Successful transmission to 12125551234",
                              "Your fax \"Quote for ACME {0000001}\" was sent.");
@@ -382,6 +448,38 @@ TEST_P(Roads, ItsConfirmationMarksTheRow) {
 
 INSTANTIATE_TEST_SUITE_P(Through, Roads, ::testing::Values(Through::TheAddInObject, Through::TheDll),
                          [](const auto& info) { return info.param == Through::TheDll ? "Dll" : "AddInObject"; });
+
+// The state of the loaded Corvane.dll, which its add-in objects share.
+class DllModule : public Roads {};
+
+TEST_P(DllModule, EveryAddinObjectSharesOneOutlookApplicationThatOutlivesThem) {
+    // SetUp connected one add-in object; the module created Outlook's application then, or
+    // already did for an earlier test of this process.
+    const int created = outlookCreated_;
+    EXPECT_LE(created, 1);
+    ComPtr<IDTExtensibility2> second = ConnectedDllAddin();
+    EXPECT_EQ(outlookCreated_, created);
+
+    // Both objects go; a third one, connected later, still reaches the Inbox through it.
+    for (ComPtr<IDTExtensibility2>* gone : {&dllAddin_, &second}) {
+        (*gone)->OnDisconnection(ext_dm_UserClosed, nullptr);
+        *gone = ComPtr<IDTExtensibility2>();
+    }
+    dllAddin_ = ConnectedDllAddin();
+    EXPECT_EQ(outlookCreated_, created);
+    EXPECT_EQ(Entry("DllCanUnloadNow"), S_FALSE);
+
+    auto mail = Mail("message@inbound.efax.com", "me@example.org", "eFax message");
+    VARIANT item;
+    item.vt = VT_DISPATCH;
+    item.pdispVal = mail.Get();
+    Of(items_).point.Raise(kDispidItemAdd, {item});
+    EXPECT_EQ(Messages(), std::vector<std::string>{});
+    EXPECT_EQ(std::count(log_->begin(), log_->end(), "Mail.Move"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Through, DllModule, ::testing::Values(Through::TheDll),
+                         [](const auto&) { return "Dll"; });
 
 }  // namespace
 }  // namespace vexa::com
