@@ -45,7 +45,8 @@ std::size_t SequenceLength(std::string_view text) {
 // Closes a conversion descriptor of GMime's cache.
 class Converter {
 public:
-    Converter(const char* to, const char* from) : cd_(g_mime_iconv_open(to, from)) {}
+    // GMime's descriptor cache exists only once GMime is initialised.
+    Converter(const char* to, const char* from) : cd_((EnsureGMime(), g_mime_iconv_open(to, from))) {}
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
     ~Converter() {

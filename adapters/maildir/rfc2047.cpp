@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "adapters/maildir/mime_message.h"
 #include "adapters/maildir/mime_text.h"
 
 namespace vexa::maildir {
@@ -148,6 +149,7 @@ std::string PlainText(const std::string& bytes) {
 
 // A charset iconv knows: its bytes are converted, anything they do not allow becomes U+FFFD.
 bool KnownCharset(const std::string& charset) {
+    EnsureGMime();
     const iconv_t cd = g_mime_iconv_open("UTF-8", charset.c_str());
     if (cd == reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1))) return false;
     g_mime_iconv_close(cd);
