@@ -317,11 +317,28 @@ HINSTANCE ThisModule() {
     return module;
 }
 
+// The tooltip class of the common controls. The library is loaded by its full path in the system
+// folder, not imported: Windows looks for an add-in's imports in the add-in's own folder first,
+// where users of the machine may create files (the archive's lock file lives there).
+void RegisterCommonControls() {
+    std::wstring path(MAX_PATH, L'\0');
+    const UINT length = ::GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
+    if (length == 0 || length >= path.size()) return;
+    path.resize(length);
+    const HMODULE library = ::LoadLibraryW((path + L"\\comctl32.dll").c_str());
+    if (!library) return;  // no tooltips, the dialogs work without them
+    using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const auto init = reinterpret_cast<InitFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(library, "InitCommonControlsEx")));
+    INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_WIN95_CLASSES};
+    // The library stays loaded: the tooltip windows' class lives in it.
+    if (init) init(&classes);
+}
+
 }  // namespace
 
 Win32Dialogs::Win32Dialogs(HINSTANCE resources) : resources_(resources ? resources : ThisModule()) {
-    INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_WIN95_CLASSES};
-    ::InitCommonControlsEx(&classes);
+    RegisterCommonControls();
 }
 
 int Win32Dialogs::ControlId(const FormLayout& layout, const std::string& control) {

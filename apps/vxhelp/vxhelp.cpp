@@ -55,6 +55,13 @@ std::wstring Reason(INT_PTR code) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Users of the machine may create files in this program's folder (the archive's lock file
+    // lives there): libraries loaded from now on come from the system folder only.
+    using SetDirectories = BOOL(WINAPI*)(DWORD);
+    if (const auto set = reinterpret_cast<SetDirectories>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")))) {
+        set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
     const std::wstring page = PagePath();
     // Web pages open in the browser, which may need COM for its own hand-over.
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
