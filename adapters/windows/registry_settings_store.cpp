@@ -9,7 +9,7 @@
 #include "adapters/windows/win32_error.h"
 #include "host/host_error.h"
 
-namespace vexa {
+namespace vexa::windows {
 namespace {
 
 constexpr std::int32_t kInvalidProcedureCall = 5;
@@ -97,4 +97,4 @@ void RegistrySettingsStore::SaveSetting(const std::string& appName, const std::s
     if (rc != ERROR_SUCCESS) throw Win32Error("Can't save the setting " + settingName, rc);
 }
 
-}  // namespace vexa
+}  // namespace vexa::windows

@@ -7,7 +7,7 @@
 
 #include "settings/settings_store.h"
 
-namespace vexa {
+namespace vexa::windows {
 
 inline constexpr const char* kProgramSettingsKey = "Software\\VB and VBA Program Settings";
 
@@ -33,4 +33,4 @@ private:
     std::string rootKey_;
 };
 
-}  // namespace vexa
+}  // namespace vexa::windows

@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-namespace vexa {
+namespace vexa::windows {
 
 class UniqueHkey {
 public:
@@ -44,4 +44,4 @@ private:
     HKEY key_ = nullptr;
 };
 
-}  // namespace vexa
+}  // namespace vexa::windows

@@ -10,7 +10,7 @@
 
 #include "adapters/windows/win32_error.h"
 
-namespace vexa {
+namespace vexa::windows {
 namespace {
 
 constexpr int kFirstControlId = 1000;
@@ -405,4 +405,4 @@ void Win32Dialogs::ShowModal(DialogForm& form) {
     if (result == -1) throw Win32Error("Can't show the dialog \"" + layout.caption + "\"", ::GetLastError());
 }
 
-}  // namespace vexa
+}  // namespace vexa::windows

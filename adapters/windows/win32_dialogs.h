@@ -12,7 +12,7 @@
 
 #include "dialogs/dialog_form.h"
 
-namespace vexa {
+namespace vexa::windows {
 
 class Win32Dialogs final : public DialogToolkit {
 public:
@@ -31,4 +31,4 @@ private:
     HINSTANCE resources_;
 };
 
-}  // namespace vexa
+}  // namespace vexa::windows

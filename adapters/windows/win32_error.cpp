@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-namespace vexa {
+namespace vexa::windows {
 namespace {
 
 struct LocalFreeDeleter {
@@ -75,4 +75,4 @@ std::string WideToUtf8(std::wstring_view text) {
     return utf8;
 }
 
-}  // namespace vexa
+}  // namespace vexa::windows

@@ -8,7 +8,7 @@
 
 #include "host/host_error.h"
 
-namespace vexa {
+namespace vexa::windows {
 
 // The number is `code` itself, the description the system's text for it (FormatMessageW) in
 // UTF-8 without the line break the system appends. Codes the system has no text for get
@@ -23,4 +23,4 @@ HostError Win32Error(const std::string& context, std::uint32_t code);
 std::wstring Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::wstring_view text);
 
-}  // namespace vexa
+}  // namespace vexa::windows

@@ -7,7 +7,7 @@
 
 #include "adapters/windows/win32_error.h"
 
-namespace vexa {
+namespace vexa::windows {
 namespace {
 
 class UniqueFileHandle {
@@ -74,4 +74,4 @@ std::vector<std::string> WindowsFileStore::List(const std::string& folder) {
     return names;
 }
 
-}  // namespace vexa
+}  // namespace vexa::windows

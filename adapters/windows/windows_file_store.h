@@ -7,7 +7,7 @@
 
 #include "archive/file_store.h"
 
-namespace vexa {
+namespace vexa::windows {
 
 class WindowsFileStore final : public FileStore {
 public:
@@ -25,4 +25,4 @@ public:
     std::vector<std::string> List(const std::string& folder) override;
 };
 
-}  // namespace vexa
+}  // namespace vexa::windows

@@ -4,10 +4,10 @@
 
 #include "adapters/windows/win32_error.h"
 
-namespace vexa {
+namespace vexa::windows {
 
 void WindowsMessageBox::Show(const std::string& text, const std::string& title) {
     ::MessageBoxW(nullptr, Utf8ToWide(text).c_str(), Utf8ToWide(title).c_str(), MB_OK | MB_TASKMODAL);
 }
 
-}  // namespace vexa
+}  // namespace vexa::windows

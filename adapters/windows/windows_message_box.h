@@ -6,7 +6,7 @@
 
 #include "dialogs/message_box.h"
 
-namespace vexa {
+namespace vexa::windows {
 
 class WindowsMessageBox final : public MessageBoxService {
 public:
@@ -15,4 +15,4 @@ public:
     void Show(const std::string& text, const std::string& title) override;
 };
 
-}  // namespace vexa
+}  // namespace vexa::windows

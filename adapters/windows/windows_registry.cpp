@@ -11,7 +11,7 @@
 
 #include "adapters/windows/unique_hkey.h"
 
-namespace vexa {
+namespace vexa::windows {
 namespace {
 
 struct PredefinedKey {
@@ -189,4 +189,4 @@ std::int32_t WindowsRegistry::RegCloseKey(RegKey key) {
     return ::RegCloseKey(raw);
 }
 
-}  // namespace vexa
+}  // namespace vexa::windows

@@ -9,7 +9,7 @@
 
 #include "addin/registry.h"
 
-namespace vexa {
+namespace vexa::windows {
 
 class WindowsRegistry final : public Registry {
 public:
@@ -35,4 +35,4 @@ private:
     std::unique_ptr<Handles> handles_;
 };
 
-}  // namespace vexa
+}  // namespace vexa::windows

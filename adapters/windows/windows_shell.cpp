@@ -8,7 +8,7 @@
 
 #include "adapters/windows/win32_error.h"
 
-namespace vexa {
+namespace vexa::windows {
 
 std::int32_t WindowsShell::Open(const std::string& path) {
     const std::wstring file = Utf8ToWide(path);
@@ -19,4 +19,4 @@ std::int32_t WindowsShell::Open(const std::string& path) {
     return static_cast<std::int32_t>(result);
 }
 
-}  // namespace vexa
+}  // namespace vexa::windows

@@ -7,7 +7,7 @@
 
 #include "handlers/shell.h"
 
-namespace vexa {
+namespace vexa::windows {
 
 class WindowsShell final : public Shell {
 public:
@@ -17,4 +17,4 @@ public:
     std::int32_t Open(const std::string& path) override;
 };
 
-}  // namespace vexa
+}  // namespace vexa::windows

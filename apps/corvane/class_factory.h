@@ -6,9 +6,11 @@
 
 #include <memory>
 
-#include "apps/corvane/com_support.h"
+#include "adapters/outlook/com_support.h"
 
 namespace vexa::com {
+
+using outlook::liveObjects;
 
 template <class Object>
 class ClassFactory final : public IClassFactory {

@@ -7,6 +7,11 @@
 namespace vexa::com {
 namespace {
 
+using outlook::ComPtr;
+using outlook::liveObjects;
+using outlook::ToBstr;
+using outlook::ToUtf8;
+
 // No exception may leave a COM method towards Outlook.
 template <class Work>
 HRESULT Guarded(Work&& work) noexcept {

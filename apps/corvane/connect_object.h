@@ -8,7 +8,7 @@
 #include <atomic>
 #include <memory>
 
-#include "apps/corvane/com_support.h"
+#include "adapters/outlook/com_support.h"
 #include "apps/corvane/windows_platform.h"
 #include "corvane.h"
 
@@ -53,7 +53,7 @@ private:
     HRESULT LoadTypeInfo();
 
     std::atomic<long> references_{1};
-    ComPtr<ITypeInfo> typeInfo_;
+    outlook::ComPtr<ITypeInfo> typeInfo_;
     std::unique_ptr<WindowsPlatform> platform_;
     std::unique_ptr<vexa::Connect> addin_;
 };

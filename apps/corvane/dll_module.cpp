@@ -4,17 +4,19 @@
 
 #include <memory>
 
+#include "adapters/outlook/com_support.h"
+#include "adapters/outlook/outlook_host.h"
 #include "apps/corvane/class_factory.h"
-#include "apps/corvane/com_support.h"
 #include "apps/corvane/connect_object.h"
 #include "apps/corvane/module_state.h"
-#include "apps/corvane/outlook_host.h"
 #include "apps/corvane/registration.h"
 #include "apps/corvane/safe_mail_item.h"
 #include "corvane.h"
 
 using vexa::com::ClassFactory;
 using vexa::com::ConnectObject;
+
+HMODULE vexa::com::moduleHandle = nullptr;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
@@ -27,7 +29,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 namespace {
 
 struct ModuleParts {
-    vexa::com::OutlookApplicationFactory outlook;
+    vexa::outlook::OutlookApplicationFactory outlook;
     vexa::AddinModule module{outlook};
 };
 
@@ -76,7 +78,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
 // Once the module holds Outlook's application it stays loaded, so that every later add-in object
 // shares that one object rather than a new module creating another.
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return vexa::com::liveObjects == 0 && !vexa::com::ModuleState().HoldsApplication() ? S_OK : S_FALSE;
+    return vexa::outlook::liveObjects == 0 && !vexa::com::ModuleState().HoldsApplication() ? S_OK : S_FALSE;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return vexa::com::RegisterServer(); }

@@ -4,11 +4,14 @@
 
 #include <string>
 
-#include "apps/corvane/com_support.h"
+#include "adapters/outlook/com_support.h"
+#include "apps/corvane/module_state.h"
 #include "corvane.h"
 
 namespace vexa::com {
 namespace {
+
+using outlook::ComPtr;
 
 constexpr const wchar_t* kClsid = L"{A69FD2C3-8F30-4436-9A7C-884A3B9C0785}";
 constexpr const wchar_t* kLibid = L"{C73F4823-3364-41A8-B811-E4E90EEE8C03}";

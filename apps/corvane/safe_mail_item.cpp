@@ -7,6 +7,11 @@
 namespace vexa::com {
 namespace {
 
+using outlook::ComPtr;
+using outlook::DispatchObject;
+using outlook::LateBound;
+using outlook::Variant;
+
 enum Member : DISPID { kItem = 1, kSender = 2, kRecipients = 3 };
 
 // The SMTP address of an Exchange address entry where Outlook can tell it (2007 and later);

@@ -1,8 +1,8 @@
 #include "apps/corvane/windows_platform.h"
 
-#include "apps/corvane/com_support.h"
-#include "apps/corvane/outlook_host.h"
-#include "apps/corvane/outlook_mail.h"
+#include "adapters/outlook/com_support.h"
+#include "adapters/outlook/outlook_host.h"
+#include "adapters/outlook/outlook_mail.h"
 
 namespace vexa::com {
 
@@ -14,8 +14,8 @@ Platform WindowsPlatform::Bundle() {
     return Platform{module_, registry_, paths_, settings_, archive_, files_, messages_, dialogs_, safeMailItems_, shell_};
 }
 
-ObjectPtr WindowsPlatform::HostObject(IDispatch* object) { return WrapApplication(object); }
+ObjectPtr WindowsPlatform::HostObject(IDispatch* object) { return outlook::WrapApplication(object); }
 
-MailItemPtr WindowsPlatform::MailItem(IDispatch** object) { return object ? WrapMailItem(*object) : nullptr; }
+MailItemPtr WindowsPlatform::MailItem(IDispatch** object) { return object ? outlook::WrapMailItem(*object) : nullptr; }
 
 }  // namespace vexa::com

@@ -7,6 +7,9 @@
 
 #include <memory>
 
+#include "adapters/ado/ado_archive.h"
+#include "adapters/outlook/com_safe_mail_items.h"
+#include "adapters/outlook/outlook_host.h"
 #include "adapters/paths/path_rules.h"
 #include "adapters/windows/registry_settings_store.h"
 #include "adapters/windows/win32_dialogs.h"
@@ -15,9 +18,6 @@
 #include "adapters/windows/windows_registry.h"
 #include "adapters/windows/windows_shell.h"
 #include "addin/connect.h"
-#include "apps/corvane/ado_archive.h"
-#include "apps/corvane/com_safe_mail_items.h"
-#include "apps/corvane/outlook_host.h"
 
 namespace vexa::com {
 
@@ -37,15 +37,15 @@ public:
 
 private:
     AddinModule& module_;
-    WindowsRegistry registry_;
-    WindowsPathRules paths_;
-    RegistrySettingsStore settings_;
-    WindowsFileStore files_;
-    WindowsMessageBox messages_;
-    Win32Dialogs dialogs_;
-    WindowsShell shell_;
-    ComSafeMailItemFactory safeMailItems_;
-    AdoArchiveEngine archive_;
+    windows::WindowsRegistry registry_;
+    paths::WindowsPathRules paths_;
+    windows::RegistrySettingsStore settings_;
+    windows::WindowsFileStore files_;
+    windows::WindowsMessageBox messages_;
+    windows::Win32Dialogs dialogs_;
+    windows::WindowsShell shell_;
+    outlook::ComSafeMailItemFactory safeMailItems_;
+    ado::AdoArchiveEngine archive_;
 };
 
 }  // namespace vexa::com

@@ -15,7 +15,7 @@
 #include "adapters/windows/windows_shell.h"
 #include "host/host_error.h"
 
-namespace vexa {
+namespace vexa::windows {
 namespace {
 
 using namespace std::string_literals;
@@ -163,4 +163,4 @@ TEST(WindowsShell, MissingFileIsNotStarted) {
 }
 
 }  // namespace
-}  // namespace vexa
+}  // namespace vexa::windows

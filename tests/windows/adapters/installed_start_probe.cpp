@@ -26,6 +26,7 @@ namespace {
 
 using namespace vexa;
 using namespace vexa::memory;
+using namespace vexa::windows;
 
 // An archive engine that has an archive wherever the real file is, so the start goes as far as
 // a real one would with a working database engine.
@@ -52,7 +53,7 @@ int main() {
     MemoryApplicationFactory factory{session};
     AddinModule module{factory};
     WindowsRegistry registry;
-    WindowsPathRules paths;
+    paths::WindowsPathRules paths;
     MemorySettingsStore settings;
     WindowsFileStore files;
     ArchiveWhereTheFileIs archive{files};

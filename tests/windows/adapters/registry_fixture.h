@@ -9,7 +9,7 @@
 
 #include "adapters/windows/unique_hkey.h"
 
-namespace vexa::test {
+namespace vexa::windows::test {
 
 // HKEY_CURRENT_USER\Software\Vexa Tests\<name> <process id>, created empty and deleted with
 // everything below it when the test ends, so reruns and parallel runs never see old values.
@@ -71,4 +71,4 @@ inline RawValue ReadRawValue(const std::wstring& keyPath, const std::wstring& na
     return value;
 }
 
-}  // namespace vexa::test
+}  // namespace vexa::windows::test

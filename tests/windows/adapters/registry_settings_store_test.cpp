@@ -13,7 +13,7 @@
 #include "host/host_error.h"
 #include "tests/windows/adapters/registry_fixture.h"
 
-namespace vexa {
+namespace vexa::windows {
 namespace {
 
 using namespace std::string_literals;
@@ -136,4 +136,4 @@ TEST(RegistrySettingsStoreLocation, DefaultsToTheRunTimesProgramSettingsBranch) 
 }
 
 }  // namespace
-}  // namespace vexa
+}  // namespace vexa::windows

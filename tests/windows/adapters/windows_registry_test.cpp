@@ -14,7 +14,7 @@
 #include "adapters/windows/win32_error.h"
 #include "tests/windows/adapters/registry_fixture.h"
 
-namespace vexa {
+namespace vexa::windows {
 namespace {
 
 using namespace std::string_literals;
@@ -189,4 +189,4 @@ TEST_F(WindowsRegistryTest, HandlesAreDistinct32BitValuesThatNest) {
 }
 
 }  // namespace
-}  // namespace vexa
+}  // namespace vexa::windows

@@ -18,18 +18,19 @@
 #include <string>
 #include <vector>
 
+#include "adapters/ado/ado_archive.h"
 #include "adapters/memory/memory_platform.h"
 #include "adapters/memory/memory_session.h"
 #include "adapters/memory/scripted_dialogs.h"
+#include "adapters/outlook/dispatch_object.h"
 #include "adapters/paths/path_rules.h"
 #include "addin/connect.h"
-#include "apps/corvane/ado_archive.h"
-#include "apps/corvane/dispatch_object.h"
 #include "tests/support/mail.h"
 
-namespace vexa::com {
+namespace vexa::ado {
 namespace {
 
+using namespace vexa::outlook;
 using testing::IncomingFax;
 using testing::OutgoingFax;
 
@@ -418,7 +419,7 @@ public:
     memory::MemoryApplicationFactory factory{session};
     AddinModule module{factory};
     memory::MemoryRegistry registry;
-    WindowsPathRules paths;
+    paths::WindowsPathRules paths;
     memory::MemorySettingsStore settings;
     AdoArchiveEngine engine = jet.Engine();
     memory::StdFileStore files;
@@ -570,4 +571,4 @@ TEST(SetupArchive, TakesHundredCharacterValuesInBothTables) {
 }
 
 }  // namespace
-}  // namespace vexa::com
+}  // namespace vexa::ado

@@ -6,10 +6,10 @@
 
 #include <string>
 
-#include "apps/corvane/late_bound.h"
+#include "adapters/outlook/late_bound.h"
 #include "host/host_error.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 namespace {
 
 // A scriptable object with a few members, as a host object would offer them.
@@ -132,4 +132,4 @@ TEST(LateBound, ConversionsFollowTheRunTime) {
 }
 
 }  // namespace
-}  // namespace vexa::com
+}  // namespace vexa::outlook

@@ -10,16 +10,16 @@
 #include <memory>
 #include <vector>
 
-#include "apps/corvane/com_events.h"
-#include "apps/corvane/dispatch_object.h"
-#include "apps/corvane/outlook_host.h"
+#include "adapters/outlook/com_events.h"
+#include "adapters/outlook/dispatch_object.h"
+#include "adapters/outlook/outlook_host.h"
 #include "host/mail_item.h"
 #include "tests/windows/com/stand_in_outlook.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 namespace {
 
-using namespace vexa::com::standin;
+using namespace vexa::outlook::standin;
 
 class CancellingSink final : public ApplicationEvents {
 public:
@@ -66,4 +66,4 @@ TEST(OutlookEvents, AnObjectWithoutTheEventsIsRefused) {
 }
 
 }  // namespace
-}  // namespace vexa::com
+}  // namespace vexa::outlook

@@ -22,22 +22,26 @@
 
 #include "corvane.h"
 
+#include "adapters/ado/ado_archive.h"
 #include "adapters/memory/memory_platform.h"
 #include "adapters/memory/scripted_dialogs.h"
+#include "adapters/outlook/com_events.h"
+#include "adapters/outlook/com_safe_mail_items.h"
+#include "adapters/outlook/dispatch_object.h"
+#include "adapters/outlook/outlook_host.h"
 #include "adapters/paths/path_rules.h"
-#include "addin/connect.h"
-#include "apps/corvane/ado_archive.h"
-#include "apps/corvane/com_events.h"
-#include "apps/corvane/com_safe_mail_items.h"
-#include "apps/corvane/dispatch_object.h"
-#include "apps/corvane/outlook_host.h"
 #include "adapters/windows/win32_error.h"
+#include "addin/connect.h"
 #include "tests/windows/com/stand_in_outlook.h"
 
 namespace vexa::com {
 namespace {
 
-using namespace vexa::com::standin;
+using namespace vexa::outlook;
+using namespace vexa::outlook::standin;
+using standin::Object;
+using ado::AdoArchiveEngine;
+using windows::Utf8ToWide;
 
 class StandInOutlook final : public ApplicationFactory {
 public:
@@ -346,7 +350,7 @@ protected:
     HMODULE dll_ = nullptr;
     std::filesystem::path folder_;
     memory::MemoryRegistry registry_;
-    WindowsPathRules paths_;
+    paths::WindowsPathRules paths_;
     memory::MemorySettingsStore settings_;
     memory::StdFileStore files_;
     memory::RecordingMessageBox messages_;

@@ -7,11 +7,13 @@
 #include <map>
 #include <string>
 
-#include "apps/corvane/dispatch_object.h"
-#include "apps/corvane/late_bound.h"
+#include "adapters/outlook/dispatch_object.h"
+#include "adapters/outlook/late_bound.h"
 
 namespace vexa::com {
 namespace {
+
+using namespace vexa::outlook;
 
 // An object whose members are answered by functions, as Outlook's objects would answer.
 class Scripted final : public DispatchObject {

@@ -13,10 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "apps/corvane/dispatch_object.h"
-#include "apps/corvane/late_bound.h"
+#include "adapters/outlook/dispatch_object.h"
+#include "adapters/outlook/late_bound.h"
 
-namespace vexa::com::standin {
+namespace vexa::outlook::standin {
 
 using Log = std::vector<std::string>;
 using Reply = std::function<Variant(const std::vector<const VARIANT*>&)>;
@@ -137,4 +137,4 @@ inline Reply Recorded(std::shared_ptr<Log> log, std::string entry, Reply then) {
     };
 }
 
-}  // namespace vexa::com::standin
+}  // namespace vexa::outlook::standin

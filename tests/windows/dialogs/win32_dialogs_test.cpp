@@ -27,7 +27,7 @@
 #include "dialogs/frm_description.h"
 #include "dialogs/frm_options.h"
 
-namespace vexa {
+namespace vexa::windows {
 namespace {
 
 using namespace std::chrono_literals;
@@ -42,7 +42,7 @@ struct AddIn {
     NoOutlook outlook;
     AddinModule module{outlook};
     memory::MemoryRegistry registry;
-    WindowsPathRules paths;
+    paths::WindowsPathRules paths;
     memory::MemorySettingsStore settings;
     memory::MemoryArchiveEngine archive;
     memory::StdFileStore files;
@@ -494,4 +494,4 @@ TEST(OptionsDialog, TabOrderAccessKeysLayoutAndScreenshot) {
 }
 
 }  // namespace
-}  // namespace vexa
+}  // namespace vexa::windows

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "apps/corvane/com_support.h"
+#include "adapters/outlook/com_support.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 
 // A VARIANT that clears itself.
 class Variant {
@@ -59,4 +59,4 @@ private:
     ComPtr<IDispatch> object_;
 };
 
-}  // namespace vexa::com
+}  // namespace vexa::outlook

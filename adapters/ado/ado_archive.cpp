@@ -1,11 +1,15 @@
-#include "apps/corvane/ado_archive.h"
+#include "adapters/ado/ado_archive.h"
 
 #include <objbase.h>
 
 #include "host/host_error.h"
 
-namespace vexa::com {
+namespace vexa::ado {
 namespace {
+
+using outlook::LateBound;
+using outlook::Variant;
+using outlook::WideToUtf8;
 
 // ADO's constants, as the add-in passes them.
 constexpr std::int32_t kAdOpenKeyset = 1;
@@ -145,4 +149,4 @@ std::unique_ptr<ArchiveConnection> AdoArchiveEngine::Open(const std::string& pat
     return std::make_unique<AdoConnection>(ComPtr<IDispatch>::Retain(connection.Object()), create_);
 }
 
-}  // namespace vexa::com
+}  // namespace vexa::ado

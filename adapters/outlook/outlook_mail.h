@@ -6,10 +6,10 @@
 
 #include <oaidl.h>
 
-#include "apps/corvane/late_bound.h"
+#include "adapters/outlook/late_bound.h"
 #include "host/mail_item.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 
 class OutlookMailItem final : public MailItem {
 public:
@@ -37,4 +37,4 @@ private:
 // The core's view of an object Outlook handed over: a mail item, or null for Nothing.
 MailItemPtr WrapMailItem(IDispatch* item);
 
-}  // namespace vexa::com
+}  // namespace vexa::outlook

@@ -1,6 +1,6 @@
-// Small RAII helpers for COM in the add-in: an interface pointer that releases itself, a BSTR that
-// frees itself, conversions between BSTR (UTF-16) and the core's UTF-8 text, and the module's count
-// of live objects and locks that DllCanUnloadNow reports.
+// Small RAII helpers for COM: an interface pointer that releases itself, a BSTR that frees itself,
+// conversions between BSTR (UTF-16) and the core's UTF-8 text, and the count of this module's
+// objects and locks alive, which DllCanUnloadNow reports (the event sinks handed to Outlook count).
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-namespace vexa::com {
+namespace vexa::outlook {
 
 template <class T>
 class ComPtr {
@@ -79,6 +79,5 @@ BSTR ToBstr(const std::string& utf8);
 
 // Objects and server locks alive in this module; the module may be unloaded at zero.
 extern std::atomic<long> liveObjects;
-extern HMODULE moduleHandle;
 
-}  // namespace vexa::com
+}  // namespace vexa::outlook

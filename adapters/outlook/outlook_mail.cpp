@@ -1,11 +1,11 @@
-#include "apps/corvane/outlook_mail.h"
+#include "adapters/outlook/outlook_mail.h"
 
 #include <cmath>
 
-#include "apps/corvane/outlook_host.h"
+#include "adapters/outlook/outlook_host.h"
 #include "host/host_error.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 namespace {
 
 // 1 January 4501 as an automation date: what Outlook reports as the time of an item without one.
@@ -124,4 +124,4 @@ MailItemPtr WrapMailItem(IDispatch* item) {
     return std::make_shared<OutlookMailItem>(ComPtr<IDispatch>::Retain(item));
 }
 
-}  // namespace vexa::com
+}  // namespace vexa::outlook

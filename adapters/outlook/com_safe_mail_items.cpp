@@ -1,12 +1,12 @@
-#include "apps/corvane/com_safe_mail_items.h"
+#include "adapters/outlook/com_safe_mail_items.h"
 
 #include <objbase.h>
 
-#include "apps/corvane/late_bound.h"
-#include "apps/corvane/outlook_mail.h"
+#include "adapters/outlook/late_bound.h"
+#include "adapters/outlook/outlook_mail.h"
 #include "host/host_error.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 namespace {
 
 class WrappedAddress final : public SafeAddress {
@@ -64,4 +64,4 @@ std::shared_ptr<SafeMailItem> ComSafeMailItemFactory::Create(const std::string& 
     return std::make_shared<Wrapper>(object);
 }
 
-}  // namespace vexa::com
+}  // namespace vexa::outlook

@@ -1,6 +1,6 @@
-// A COM object that scripts reach by member name, for the small classes of the module that have no
-// type library entry (the mail-item wrapper and what it returns): a table of member names and one
-// Invoke that subclasses answer.
+// A COM object that scripts reach by member name, for small classes that have no type library entry
+// (the add-in's mail-item wrapper and what it returns, and the stand-ins that play Outlook and ADO
+// in the tests): a table of member names and one Invoke that subclasses answer.
 #pragma once
 
 #include <oaidl.h>
@@ -9,10 +9,10 @@
 #include <memory>
 #include <vector>
 
-#include "apps/corvane/com_support.h"
-#include "apps/corvane/late_bound.h"
+#include "adapters/outlook/com_support.h"
+#include "adapters/outlook/late_bound.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 
 class DispatchObject : public IDispatch {
 public:
@@ -47,4 +47,4 @@ private:
     std::atomic<long> references_{1};
 };
 
-}  // namespace vexa::com
+}  // namespace vexa::outlook

@@ -6,13 +6,13 @@
 
 #include <oaidl.h>
 
-#include "apps/corvane/late_bound.h"
+#include "adapters/outlook/late_bound.h"
 #include "host/application.h"
 #include "host/command_bars.h"
 #include "host/explorer.h"
 #include "host/folder.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 
 // The core's view of an item Outlook hands over: a mail item for class 43, else a plain item.
 ItemPtr WrapItem(IDispatch* item);
@@ -28,4 +28,4 @@ public:
 // The IDispatch behind a host object of this adapter, for calls that pass objects back to Outlook.
 IDispatch* DispatchOf(const ObjectPtr& object);
 
-}  // namespace vexa::com
+}  // namespace vexa::outlook

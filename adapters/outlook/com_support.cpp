@@ -1,9 +1,8 @@
-#include "apps/corvane/com_support.h"
+#include "adapters/outlook/com_support.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 
 std::atomic<long> liveObjects{0};
-HMODULE moduleHandle = nullptr;
 
 namespace {
 
@@ -32,4 +31,4 @@ BSTR ToBstr(const std::string& utf8) {
 
 Bstr::Bstr(const std::string& utf8) : raw_(ToBstr(utf8)) {}
 
-}  // namespace vexa::com
+}  // namespace vexa::outlook

@@ -1,10 +1,10 @@
-#include "apps/corvane/late_bound.h"
+#include "adapters/outlook/late_bound.h"
 
 #include <algorithm>
 
 #include "host/host_error.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 namespace {
 
 std::string SystemText(HRESULT result) {
@@ -180,4 +180,4 @@ Variant LateBound::Invoke(const wchar_t* member, WORD flags, std::vector<Variant
     return value;
 }
 
-}  // namespace vexa::com
+}  // namespace vexa::outlook

@@ -1,10 +1,10 @@
-#include "apps/corvane/dispatch_object.h"
+#include "adapters/outlook/dispatch_object.h"
 
 #include <cwchar>
 
 #include "host/host_error.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 
 HRESULT DispatchObject::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
@@ -79,4 +79,4 @@ HRESULT DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
     }
 }
 
-}  // namespace vexa::com
+}  // namespace vexa::outlook

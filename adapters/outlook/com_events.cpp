@@ -1,4 +1,4 @@
-#include "apps/corvane/com_events.h"
+#include "adapters/outlook/com_events.h"
 
 #include <ocidl.h>
 
@@ -6,7 +6,7 @@
 
 #include "host/host_error.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 namespace {
 
 class EventSink final : public IDispatch {
@@ -77,4 +77,4 @@ Subscription AdviseEvents(IDispatch* source, const IID& events, EventHandler han
     });
 }
 
-}  // namespace vexa::com
+}  // namespace vexa::outlook

@@ -1,10 +1,10 @@
-#include "apps/corvane/outlook_host.h"
+#include "adapters/outlook/outlook_host.h"
 
-#include "apps/corvane/com_events.h"
-#include "apps/corvane/outlook_mail.h"
+#include "adapters/outlook/com_events.h"
+#include "adapters/outlook/outlook_mail.h"
 #include "host/host_error.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 namespace {
 
 // Every adapted object keeps its Outlook object, so it can be handed back to Outlook.
@@ -246,4 +246,4 @@ IDispatch* DispatchOf(const ObjectPtr& object) {
     return nullptr;
 }
 
-}  // namespace vexa::com
+}  // namespace vexa::outlook

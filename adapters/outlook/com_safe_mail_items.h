@@ -4,11 +4,11 @@
 
 #include "recognition/safe_mail_item.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 
 class ComSafeMailItemFactory final : public SafeMailItemFactory {
 public:
     std::shared_ptr<SafeMailItem> Create(const std::string& progId) override;
 };
 
-}  // namespace vexa::com
+}  // namespace vexa::outlook

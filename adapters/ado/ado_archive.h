@@ -10,10 +10,13 @@
 #include <memory>
 #include <string>
 
-#include "apps/corvane/late_bound.h"
+#include "adapters/outlook/late_bound.h"
 #include "archive/archive_engine.h"
 
-namespace vexa::com {
+namespace vexa::ado {
+
+// ADO is reached by name the way Outlook is, with the same COM helpers.
+using outlook::ComPtr;
 
 class AdoArchiveEngine final : public ArchiveEngine {
 public:
@@ -36,4 +39,4 @@ private:
     ProviderCheck registered_;
 };
 
-}  // namespace vexa::com
+}  // namespace vexa::ado

@@ -8,10 +8,10 @@
 
 #include <functional>
 
-#include "apps/corvane/com_support.h"
+#include "adapters/outlook/com_support.h"
 #include "host/events.h"
 
-namespace vexa::com {
+namespace vexa::outlook {
 
 // The event interfaces and the DISPIDs of the one event each handles.
 inline constexpr IID kIidApplicationEvents = {0x0006304E, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -30,4 +30,4 @@ using EventHandler = std::function<void(DISPID id, DISPPARAMS& params)>;
 // connection point or refuses the advise.
 Subscription AdviseEvents(IDispatch* source, const IID& events, EventHandler handler);
 
-}  // namespace vexa::com
+}  // namespace vexa::outlook
