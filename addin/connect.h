@@ -11,6 +11,7 @@
 
 #include "addin/platform.h"
 #include "archive/archive_engine.h"
+#include "archive/store_listener.h"
 #include "archive/store_outcome.h"
 #include "dialogs/frm_options.h"
 #include "host/addin_connection.h"
@@ -81,19 +82,6 @@ public:
     // reference. A host without a window (the Linux command) calls it when it shuts down.
     void oExplorer_Close();
 
-    // What the last Inbox arrival did: its kind and the outcome of its store, when it was the
-    // service's traffic. Cleared at every arrival; a host reports it (the scan's summary).
-    struct ArrivalReport {
-        MessageKind kind;
-        StoreOutcome outcome;
-        // The row the store wrote: the recv row of a fax, or the send row a confirmation marked;
-        // 0 when it wrote none (a confirmation whose tag names no row of ours).
-        std::int64_t row = 0;
-        // The stored file's name for a fax; the word the row was marked with for a confirmation.
-        std::string detail;
-    };
-    const std::optional<ArrivalReport>& LastArrival() const noexcept { return lastArrival_; }
-
     // Read-only views of the state, for the host adapters and the tests.
     bool Initialized() const noexcept { return bInitialized; }
     const std::string& AppPath() const noexcept { return sAppPath; }
@@ -131,16 +119,15 @@ private:
     void BuildToolbar();
     void SaveBarPosition();
 
-
     // Event handlers and commands.
     void oApp_ItemSend(const ItemPtr& Item, bool& Cancel);
     void oInboxItems_ItemAdd(const ItemPtr& Item);
 
     // Runs a statement; a failure is shown and gives nothing.
     std::optional<std::int32_t> ExecuteReported(const std::string& strSQL, const std::vector<FieldValue>& parameters);
-    // Saves an attachment as `fileId` in the Attach folder, flushed to disk; returns its path.
-    // Never overwrites a file, and leaves no file behind when it fails.
-    // Saves the attachment, durably, under the pending form of its stored name; returns that path.
+    // Saves the attachment, flushed to disk, under the pending form of its stored name `fileId` in
+    // the Attach folder; returns that path. Never overwrites a stored file, and leaves no file
+    // behind when it fails.
     std::string SaveAttachment(Attachment& attachment, const std::string& fileId);
     // After the commit: the pending file takes its stored name.
     void PublishFile(const std::string& pendingPath);
@@ -150,12 +137,14 @@ private:
 
     // Shows a message box with the add-in's title.
     void MsgBox(const std::string& text);
+    // Tells the platform's store listener, if there is one, what a store procedure did; returns
+    // the outcome, so that a procedure reports where it returns.
+    StoreOutcome Reported(const StoreReport& report) noexcept {
+        if (platform_.storeListener) platform_.storeListener->Stored(report);
+        return report.outcome;
+    }
 
     Platform platform_;
-    std::optional<ArrivalReport> lastArrival_;
-    // What the last store wrote (row and detail of ArrivalReport), for the arrival's report.
-    std::int64_t storedRow_ = 0;
-    std::string storedDetail_;
     ClickSink optionsClick_{*this, &Connect::oCBtnOptions_Click};
     ClickSink convertClick_{*this, &Connect::oCBtnConvert_Click};
     ClickSink indicatorClick_{*this, &Connect::oCBtnIndicator_Click};

@@ -6,6 +6,7 @@
 #include "addin/registry.h"
 #include "archive/archive_engine.h"
 #include "archive/file_store.h"
+#include "archive/store_listener.h"
 #include "dialogs/dialog_form.h"
 #include "dialogs/message_box.h"
 #include "host/application.h"
@@ -48,6 +49,9 @@ struct Platform {
     Shell& shell;
     // The help program (or document) in the installation folder that the Help command opens.
     const char* helpFile = "VXHELP.exe";
+    // Hears what each store procedure did, for a host that reports it on its own; null for
+    // Outlook, which needs no more than the handlers show.
+    StoreListener* storeListener = nullptr;
 };
 
 }  // namespace vexa

@@ -18,23 +18,20 @@ StoreOutcome Connect::StoreConfirm(const MailItemPtr& oMailItem, const bool& /*b
                 status = "Unsuccessful";
                 break;
             default:
-                return StoreOutcome::Unchanged;
+                return Reported({MessageKind::mkConfirmation, StoreOutcome::Unchanged, 0, {}});
         }
         const std::optional<std::int64_t> id = TaggedRowId(Deref(oMailItem).Body());
-        if (!id) return StoreOutcome::Unchanged;
+        if (!id) return Reported({MessageKind::mkConfirmation, StoreOutcome::Unchanged, 0, {}});
         // Nothing taken from the mail is spliced into the statement: both values are bound.
         const auto affected =
             ExecuteReported("UPDATE send SET Confirm = ? WHERE Id = ?", {FieldValue(status), FieldValue(*id)});
-        if (!affected) return StoreOutcome::Failed;
-        if (*affected > 0) {
-            storedRow_ = *id;
-            storedDetail_ = status;
-        }
+        if (!affected) return Reported({MessageKind::mkConfirmation, StoreOutcome::Failed, 0, {}});
         // A tag for a row that does not exist changes nothing, and that is not an error.
-        return StoreOutcome::Stored;
+        if (*affected == 0) return Reported({MessageKind::mkConfirmation, StoreOutcome::Stored, 0, {}});
+        return Reported({MessageKind::mkConfirmation, StoreOutcome::Stored, *id, status});
     } catch (...) {
         MsgBox("Error in \"StoreConfirm\": " + CurrentErrorDescription());
-        return StoreOutcome::Failed;
+        return Reported({MessageKind::mkConfirmation, StoreOutcome::Failed, 0, {}});
     }
 }
 

@@ -19,12 +19,15 @@ constexpr std::int32_t kFaceIndicatorNew = 352;
 StoreOutcome Connect::StoreInMessage(const MailItemPtr& oMailItem, const bool& bAutomatic) {
     std::string storedPath;
     bool committed = false;
+    // What a committed store wrote, for the report also when publishing the file then fails.
+    std::int64_t storedRow = 0;
+    std::string storedFile;
     try {
         MailItem& mail = Deref(oMailItem);
         const AttachmentsPtr attachments = mail.Attachments();
         if (Deref(attachments).Count() == 0) {
             MsgBox("Incoming message does not contain an attachment!");
-            return StoreOutcome::Failed;
+            return Reported({MessageKind::mkIncoming, StoreOutcome::Failed, 0, {}});
         }
         const AttachmentPtr attachment = attachments->Item(1);
         const std::string attachmentName = Deref(attachment).FileName();
@@ -35,7 +38,7 @@ StoreOutcome Connect::StoreInMessage(const MailItemPtr& oMailItem, const bool& b
             if (oCBtnIndicator) oCBtnIndicator->SetFaceId(kFaceIndicatorNew);
         } else if (Options().chDescription.Value == 1) {
             description = OpenDescription();
-            if (description.empty()) return StoreOutcome::Cancelled;
+            if (description.empty()) return Reported({MessageKind::mkIncoming, StoreOutcome::Cancelled, 0, {}});
         }
         const std::string number = ReferenceNumber(mail.Body());
 
@@ -58,17 +61,18 @@ StoreOutcome Connect::StoreInMessage(const MailItemPtr& oMailItem, const bool& b
         row->Update();
         transaction.Commit();
         committed = true;
-        storedRow_ = row->Id();
-        storedDetail_ = fileId;
+        storedRow = row->Id();
+        storedFile = fileId;
         PublishFile(storedPath);
-        return StoreOutcome::Stored;
+        return Reported({MessageKind::mkIncoming, StoreOutcome::Stored, storedRow, storedFile});
     } catch (...) {
         const std::string description = CurrentErrorDescription();
         // Once the row is committed the fax is archived: its file keeps its pending name until
         // the next start-up gives it its own, and the mail must not be archived a second time.
         if (!committed) DiscardFile(storedPath);
         MsgBox("Error in \"StoreInMessage\": " + description);
-        return committed ? StoreOutcome::Stored : StoreOutcome::Failed;
+        if (committed) return Reported({MessageKind::mkIncoming, StoreOutcome::Stored, storedRow, storedFile});
+        return Reported({MessageKind::mkIncoming, StoreOutcome::Failed, 0, {}});
     }
 }
 

@@ -14,6 +14,9 @@ bool Connect::StoreOutMessage(const MailItemPtr& oMailItem) {
     std::string storedPath;
     std::optional<std::string> untaggedSubject;
     bool committed = false;
+    // What a committed store wrote, for the report also when publishing the file then fails.
+    std::int64_t storedRow = 0;
+    std::string storedFile;
     try {
         MailItem& mail = Deref(oMailItem);
         const AttachmentsPtr attachments = mail.Attachments();
@@ -27,7 +30,10 @@ bool Connect::StoreOutMessage(const MailItemPtr& oMailItem) {
         std::string description = kNoDescription;
         if (Options().chDescription.Value == 1) {
             description = OpenDescription();
-            if (description.empty()) return false;
+            if (description.empty()) {
+                Reported({MessageKind::mkOutgoing, StoreOutcome::Cancelled, 0, {}});
+                return false;
+            }
         }
         const std::string number = FaxNumber(GetSafeRecipientAddress(oMailItem));
         const std::string subject = mail.Subject();
@@ -50,15 +56,19 @@ bool Connect::StoreOutMessage(const MailItemPtr& oMailItem) {
         const std::int64_t id = row->Id();
         untaggedSubject = subject;
         mail.SetSubject(subject + TrackingTag(id));
+        std::string fileId;
         if (attachment) {
-            const std::string fileId = StoredFileName('S', id, attachmentName);
+            fileId = StoredFileName('S', id, attachmentName);
             storedPath = SaveAttachment(*attachment, fileId);
             row->SetField("FileId", fileId);
             row->Update();
         }
         transaction.Commit();
         committed = true;
+        storedRow = id;
+        storedFile = fileId;
         if (!storedPath.empty()) PublishFile(storedPath);
+        Reported({MessageKind::mkOutgoing, StoreOutcome::Stored, storedRow, storedFile});
         return true;
     } catch (...) {
         const std::string description = CurrentErrorDescription();
@@ -66,6 +76,7 @@ bool Connect::StoreOutMessage(const MailItemPtr& oMailItem) {
             // The row and the tag stand and the fax goes out; the file keeps its pending name
             // until the next start-up gives it its own.
             MsgBox("Error in \"StoreOutMessage\": " + description);
+            Reported({MessageKind::mkOutgoing, StoreOutcome::Stored, storedRow, storedFile});
             return true;
         }
         DiscardFile(storedPath);
@@ -77,6 +88,7 @@ bool Connect::StoreOutMessage(const MailItemPtr& oMailItem) {
             }
         }
         MsgBox("Error in \"StoreOutMessage\": " + description);
+        Reported({MessageKind::mkOutgoing, StoreOutcome::Failed, 0, {}});
         return false;
     }
 }

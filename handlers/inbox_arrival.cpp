@@ -8,9 +8,6 @@
 namespace vexa {
 
 void Connect::oInboxItems_ItemAdd(const ItemPtr& Item) {
-    lastArrival_.reset();
-    storedRow_ = 0;
-    storedDetail_.clear();
     if (!bInitialized) {
         MsgBox("Application is not initialized!");
         return;
@@ -21,8 +18,7 @@ void Connect::oInboxItems_ItemAdd(const ItemPtr& Item) {
         if (!Item->UnRead().value_or(false)) return;
         const MailItemPtr mail = As<MailItem>(Item);
         StoreOutcome outcome;
-        const MessageKind kind = TestJ2Message(mail, true, false);
-        switch (kind) {
+        switch (TestJ2Message(mail, true, false)) {
             case MessageKind::mkIncoming:
                 outcome = StoreInMessage(mail, true);
                 break;
@@ -32,7 +28,6 @@ void Connect::oInboxItems_ItemAdd(const ItemPtr& Item) {
             default:
                 return;
         }
-        lastArrival_ = ArrivalReport{kind, outcome, storedRow_, storedDetail_};
         if (outcome != StoreOutcome::Failed) CleanInbox(mail);
     } catch (...) {
         MsgBox("Error in \"ItemAdd\": " + CurrentErrorDescription());

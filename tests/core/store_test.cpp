@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "settings/setting_names.h"
 #include "tests/support/harness.h"
@@ -465,6 +466,97 @@ TEST_F(Clean, RefusedMoveOrDeleteLeavesTheMessageRead) {
         EXPECT_EQ(x.session->Inbox()->Contents().size(), 1u);
         EXPECT_FALSE(*mail->UnRead());
     }
+}
+
+// A host that listens (the Linux command) hears from each store procedure what it did, whichever
+// way it ended; its scan summary, its line per archived message and the reason a send was stopped
+// are built on these reports. An event that stored nothing reports nothing.
+class HeardStores final : public StoreListener {
+public:
+    void Stored(const StoreReport& report) noexcept override {
+        static const char* const kinds[] = {"none", "incoming", "outgoing", "confirmation"};
+        static const char* const outcomes[] = {"stored", "unchanged", "cancelled", "failed"};
+        heard.push_back(std::string(kinds[static_cast<int>(report.kind)]) + " " +
+                        outcomes[static_cast<int>(report.outcome)] + " row " + std::to_string(report.row) + " " +
+                        report.detail);
+    }
+    std::vector<std::string> heard;
+};
+
+class Reports : public ::testing::Test {
+protected:
+    Reports() {
+        Platform platform = h.MakePlatform();
+        platform.storeListener = &listener;
+        h.addin = std::make_unique<Connect>(platform);
+        h.Reconnect();
+        h.addin->Options().chDescription.Value = 0;
+    }
+    HeardStores listener;  // outlives the add-in object in h
+    Harness h{Kind::OnDisk};
+};
+
+TEST_F(Reports, EveryStoreTellsTheListenerWhatItDid) {
+    const auto withoutAttachment = [] {
+        auto fields = IncomingFax();
+        fields.attachments.clear();
+        return fields;
+    };
+    const memory::MailSpec ordinary{.subject = "Lunch", .body = "At noon?", .senderAddress = "bob@example.org",
+                                    .recipients = {{"me@example.org", "Me"}}};
+    const struct {
+        const char* event;
+        std::function<bool(Harness&)> raise;  // false: the send was cancelled
+        bool goesAhead;
+        std::vector<std::string> heard;
+    } cases[] = {
+        {"fax arrives", [](Harness& x) { return x.session->Deliver(IncomingFax()) != nullptr; }, true,
+         {"incoming stored row 1 R0000001.tif"}},
+        {"ordinary mail arrives", [&](Harness& x) { return x.session->Deliver(ordinary) != nullptr; }, true, {}},
+        {"fax without its file arrives", [&](Harness& x) { return x.session->Deliver(withoutAttachment()) != nullptr; },
+         true, {"incoming failed row 0 "}},
+        {"fax sent", [](Harness& x) { return x.Send(OutgoingFax()); }, true, {"outgoing stored row 1 S0000001.doc"}},
+        {"fax sent, prompt cancelled",
+         [](Harness& x) {
+             x.addin->Options().chDescription.Value = 1;
+             x.dialogs.Then([](DialogForm& form) { form.PressEscape(); });
+             const bool sent = x.Send(OutgoingFax());
+             x.addin->Options().chDescription.Value = 0;
+             return sent;
+         },
+         false, {"outgoing cancelled row 0 "}},
+        {"fax sent, document not saved",
+         [](Harness& x) {
+             x.session->Faults().Fail(HostOp::AttachmentSaveAsFile, 1);
+             return x.Send(OutgoingFax());
+         },
+         false, {"outgoing failed row 0 "}},
+        {"ordinary mail sent", [&](Harness& x) { return x.Send(ordinary); }, true, {}},
+        {"confirmation of row 1",
+         [](Harness& x) {
+             return x.session->Deliver(Confirmation("Successful transmission to 12125551234", "Quote {0000001}")) !=
+                    nullptr;
+         },
+         true, {"confirmation stored row 1 Successful"}},
+        {"confirmation of no fax of ours",
+         [](Harness& x) {
+             return x.session->Deliver(Confirmation("Unsuccessful Fax Transmission to 1", "{0000099}")) != nullptr;
+         },
+         true, {"confirmation stored row 0 "}},
+        {"confirmation without a tag",
+         [](Harness& x) { return x.session->Deliver(Confirmation("Successful transmission to 1", "no tag")) != nullptr; },
+         true, {"confirmation unchanged row 0 "}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.event);
+        listener.heard.clear();
+        EXPECT_EQ(c.raise(h), c.goesAhead);
+        EXPECT_EQ(listener.heard, c.heard);
+    }
+    // The reports agree with the archive: one fax each way, the sent one confirmed.
+    ASSERT_EQ(h.Rows("send").size(), 1u);
+    EXPECT_EQ(h.Rows("send")[0].at("Confirm"), "Successful");
+    EXPECT_EQ(h.AttachFiles(), (std::vector<std::string>{"R0000001.tif", "S0000001.doc"}));
 }
 
 }  // namespace
