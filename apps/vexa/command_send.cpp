@@ -14,8 +14,8 @@
 #include "adapters/maildir/maildir_mail.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/header_field.h"
+#include "apps/vexa/option_parser.h"
 #include "apps/vexa/runtime.h"
-#include "apps/vexa/sent_fax_withdrawal.h"
 #include "apps/vexa/transport.h"
 #include "archive/archive_names.h"
 #include "host/host_error.h"
@@ -31,34 +31,16 @@ struct SendArgs {
 
 // Our own options may stand anywhere before "--"; everything else belongs to the transport.
 SendArgs ParseSendArgs(const Args& args) {
+    const ParsedOptions options =
+        ParseOwnOptions(args, {{"transport", true}, {"description", true}, {"maildir", true}});
     SendArgs parsed;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&](const std::string& name) -> std::optional<std::string> {
-            if (arg == "--" + name) {
-                if (i + 1 >= args.size()) throw UsageError("--" + name + " needs a value");
-                return args[++i];
-            }
-            if (arg.starts_with("--" + name + "=")) return arg.substr(name.size() + 3);
-            return std::nullopt;
-        };
-        if (arg == "--") {
-            parsed.passOn.insert(parsed.passOn.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
-            break;
-        }
-        if (auto v = value("transport")) {
-            if (v->empty()) throw UsageError("--transport needs a command");
-            parsed.transport = *v;
-        } else if (auto d = value("description")) {
-            parsed.runtime.description = *d;
-        } else if (auto m = value("maildir")) {
-            parsed.runtime.maildir = *m;
-        } else {
-            parsed.passOn.push_back(arg);
-        }
-    }
+    parsed.transport = options.Value("transport");
+    if (parsed.transport && parsed.transport->empty()) throw UsageError("--transport needs a command");
+    parsed.runtime.description = options.Value("description");
+    parsed.runtime.maildir = options.Value("maildir");
     // Sending archives; it never reads or changes the mailbox.
     parsed.runtime.mailboxOptional = true;
+    parsed.passOn = options.Operands();
     return parsed;
 }
 
@@ -87,7 +69,7 @@ int RunSend(const Args& args) {
     // as sent by a transport that cannot run.
     std::string transport;
     try {
-        IniSettingsStore settings(DefaultSettingsPath());
+        posix::IniSettingsStore settings(posix::DefaultSettingsPath());
         transport = ChooseTransport(parsed.transport, settings);
     } catch (...) {
         std::fprintf(stderr, "vexa send: can't read the transport from the settings: %s\n",
@@ -125,14 +107,15 @@ int RunSend(const Args& args) {
         runtime.Shutdown();
         return HandOn(command, message);
     }
-    const std::string subjectBefore = item->Subject();
-    const int shownBefore = runtime.Messages().Shown();
+    runtime.Stores().Take();
     const bool goesAhead = runtime.Session().RaiseItemSend(item);
+    // Only the fax's store cancels a send, and it says why: the prompt cancelled, or a failure.
+    const std::optional<StoreReport> stored = runtime.Stores().Take();
     runtime.Shutdown();
     if (!goesAhead) {
+        const bool cancelled = stored && stored->outcome == StoreOutcome::Cancelled;
         std::fprintf(stderr, "vexa send: not sent: %s\n",
-                     runtime.Messages().Shown() > shownBefore ? "the fax could not be recorded"
-                                                               : "the description prompt was cancelled");
+                     cancelled ? "the description prompt was cancelled" : "the fax could not be recorded");
         return kExitTempFail;
     }
     // From here on a fax may be in the archive: whatever keeps the transport from taking the
@@ -144,18 +127,19 @@ int RunSend(const Args& args) {
         delivery = {kExitTempFail, CurrentErrorDescription()};
     }
     if (delivery.status == 0) return 0;
-    const auto row = AppendedTag(subjectBefore, item->Subject());
-    if (!row) {
+    const bool recorded = stored && stored->outcome == StoreOutcome::Stored;
+    if (!recorded) {
         std::fprintf(stderr, "vexa send: %s\n", delivery.reason.c_str());
         return delivery.status;
     }
+    const std::int64_t row = stored->row;
     try {
-        runtime.WithdrawSentFax(*row);
+        runtime.WithdrawSentFax(row);
         std::fprintf(stderr, "vexa send: not sent: %s; the fax {%s} is taken out of the archive again\n",
-                     delivery.reason.c_str(), FormatId(*row).c_str());
+                     delivery.reason.c_str(), FormatId(row).c_str());
     } catch (...) {
         std::fprintf(stderr, "vexa send: not sent: %s; the fax {%s} stays in the archive: %s\n",
-                     delivery.reason.c_str(), FormatId(*row).c_str(), CurrentErrorDescription().c_str());
+                     delivery.reason.c_str(), FormatId(row).c_str(), CurrentErrorDescription().c_str());
     }
     return delivery.status;
 }

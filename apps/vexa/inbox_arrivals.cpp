@@ -24,6 +24,7 @@ HandledArrival HandleArrival(Runtime& runtime, const std::filesystem::path& file
     if (const auto mail = std::dynamic_pointer_cast<MailItem>(arrival->item)) handled.subject = mail->Subject();
 
     ConsoleMessageBox::About about(runtime.Messages(), arrival->file.filename().string(), handled.subject);
+    runtime.Stores().Take();
     try {
         session.RaiseArrival(*arrival);
     } catch (...) {
@@ -32,7 +33,8 @@ HandledArrival HandleArrival(Runtime& runtime, const std::filesystem::path& file
         handled.result = ArrivalResult::Failed;
         return handled;
     }
-    const auto& report = runtime.Addin().LastArrival();
+    // The handler stores a fax or a confirmation and nothing else; no report, no store.
+    const auto report = runtime.Stores().Take();
     if (!report) {
         handled.result = ArrivalResult::LeftAlone;
         return handled;

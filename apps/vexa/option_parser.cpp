@@ -3,6 +3,20 @@
 #include <getopt.h>
 
 namespace vexa::cli {
+namespace {
+
+// The spec of `arg` when it is one of ours in its long form: "--name" or "--name=value".
+const OptionSpec* OwnOption(const std::string& arg, const std::vector<OptionSpec>& specs) {
+    if (!arg.starts_with("--")) return nullptr;
+    const std::size_t equals = arg.find('=');
+    const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+    for (const auto& spec : specs) {
+        if (name == spec.name) return &spec;
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 std::optional<std::string> ParsedOptions::Value(const std::string& name) const {
     auto found = values_.find(name);
@@ -55,6 +69,30 @@ ParsedOptions ParseOptions(const Args& args, const std::vector<OptionSpec>& spec
         parsed.values_[entry.name].push_back(entry.takesValue ? optarg : "");
     }
     for (int i = optind; i < static_cast<int>(argv.size() - 1); ++i) parsed.operands_.push_back(argv[i]);
+    return parsed;
+}
+
+ParsedOptions ParseOwnOptions(const Args& args, const std::vector<OptionSpec>& specs) {
+    Args own;
+    std::vector<std::string> others;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--") {
+            others.insert(others.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+            break;
+        }
+        const OptionSpec* spec = OwnOption(arg, specs);
+        if (!spec) {
+            others.push_back(arg);
+            continue;
+        }
+        own.push_back(arg);
+        // "--name VALUE": the next argument is the value, whatever it looks like.
+        if (spec->takesValue && arg.find('=') == std::string::npos && i + 1 < args.size()) own.push_back(args[++i]);
+    }
+    // Ours alone, now in the form the strict parser reads: it checks the values as for any command.
+    ParsedOptions parsed = ParseOptions(own, specs);
+    parsed.operands_ = std::move(others);
     return parsed;
 }
 

@@ -1,6 +1,7 @@
 // Command-line options of the subcommands, parsed with getopt_long: long options, some with a
 // one-letter form (-q for --quiet), each either a flag or taking a value, possibly repeated; what
-// is left are the operands.
+// is left are the operands. A command that wraps another program takes only its own options and
+// leaves the rest to that program.
 #pragma once
 
 #include <map>
@@ -27,11 +28,19 @@ public:
 
 private:
     friend ParsedOptions ParseOptions(const Args&, const std::vector<OptionSpec>&);
+    friend ParsedOptions ParseOwnOptions(const Args&, const std::vector<OptionSpec>&);
     std::map<std::string, std::vector<std::string>> values_;
     std::vector<std::string> operands_;
 };
 
 // Throws UsageError for an unknown option or a missing value.
 ParsedOptions ParseOptions(const Args& args, const std::vector<OptionSpec>& specs);
+
+// For a command that hands its arguments on to another program (send, to the real sendmail):
+// its own options, in their long form and named in full, are taken wherever they stand before
+// "--"; every other argument, and "--" with everything after it, is an operand, in its order.
+// So `-oi -f addr -t` and the recipients reach the other program as they were given. Throws
+// UsageError for an own option without its value.
+ParsedOptions ParseOwnOptions(const Args& args, const std::vector<OptionSpec>& specs);
 
 }  // namespace vexa::cli

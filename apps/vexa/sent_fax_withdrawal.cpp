@@ -7,21 +7,6 @@
 
 namespace vexa::cli {
 
-std::optional<std::int64_t> AppendedTag(const std::string& before, const std::string& after) {
-    if (!after.starts_with(before)) return std::nullopt;
-    const std::string_view tag = std::string_view(after).substr(before.size());
-    if (tag.size() < 4 || !tag.starts_with(" {") || !tag.ends_with("}")) return std::nullopt;
-    const std::string_view digits = tag.substr(2, tag.size() - 3);
-    // Ids are formatted with at least 7 digits and never outgrow a 64-bit integer's 18 safe ones.
-    if (digits.size() < 7 || digits.size() > 18) return std::nullopt;
-    std::int64_t id = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
-        id = id * 10 + (c - '0');
-    }
-    return id;
-}
-
 void WithdrawSentFax(ArchiveEngine& engine, FileStore& files, const std::filesystem::path& installation,
                      std::int64_t id) {
     {

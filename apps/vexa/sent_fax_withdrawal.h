@@ -5,16 +5,11 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
-#include <string>
 
 #include "archive/archive_engine.h"
 #include "archive/file_store.h"
 
 namespace vexa::cli {
-
-// The row whose tag the send appended: `after` is `before` followed by " {0000042}".
-std::optional<std::int64_t> AppendedTag(const std::string& before, const std::string& after);
 
 // Deletes row `id` of send in the archive of `installation`, then its stored document (also one
 // still under its pending name). Throws HostError when the archive refuses; the files stay then.
