@@ -66,7 +66,8 @@ public:
     std::int32_t RunBulkOpQuery(const std::string& strSQL, const std::vector<FieldValue>& parameters = {});
     // The live options: the one options dialog, created and loaded on first use.
     frmOptions& Options();
-    // The store procedures and Inbox cleaning; each reports its own failures.
+    // The store procedures and Inbox cleaning; each reports its own failures, and each store
+    // procedure tells the platform's store listener, if any, what it did.
     StoreOutcome StoreInMessage(const MailItemPtr& oMailItem, const bool& bAutomatic);
     bool StoreOutMessage(const MailItemPtr& oMailItem);
     StoreOutcome StoreConfirm(const MailItemPtr& oMailItem, const bool& bAutomatic);
@@ -119,7 +120,7 @@ private:
     void BuildToolbar();
     void SaveBarPosition();
 
-    // Event handlers and commands.
+    // Event handlers.
     void oApp_ItemSend(const ItemPtr& Item, bool& Cancel);
     void oInboxItems_ItemAdd(const ItemPtr& Item);
 
