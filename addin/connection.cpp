@@ -3,6 +3,7 @@
 
 #include "addin/connect.h"
 #include "addin/unopened_archive_connection.h"
+#include "archive/archive_names.h"
 #include "host/mail_item.h"
 #include "settings/setting_names.h"
 
@@ -11,7 +12,6 @@ namespace {
 
 // The installer records the add-in's file under this key; its folder is the installation folder.
 constexpr const char* kAppPathsKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Corvane.dll";
-constexpr const char* kArchiveFileName = "Corvane.mdb";
 
 }  // namespace
 

@@ -6,13 +6,13 @@
 #include <optional>
 
 #include "addin/connect.h"
+#include "addin/toolbar_faces.h"
 #include "settings/conversions.h"
 #include "settings/setting_names.h"
 
 namespace vexa {
 namespace {
 
-constexpr std::int32_t kFaceIndicatorIdle = 351;
 constexpr std::int32_t kFaceConvert = 530;
 constexpr std::int32_t kFaceHelp = 984;
 

@@ -14,6 +14,8 @@ namespace vexa {
 inline constexpr const char* kRecvTable = "recv";
 inline constexpr const char* kSendTable = "send";
 inline constexpr const char* kAttachFolder = "Attach";
+// The archive in the installation folder, beside Attach.
+inline constexpr const char* kArchiveFileName = "Corvane.mdb";
 inline constexpr std::size_t kTextColumnWidth = 100;
 inline constexpr std::size_t kFileIdWidth = 20;
 // A stored file is written under its name plus this suffix and takes its own name only once its

@@ -22,7 +22,7 @@ std::string Connect::SaveAttachment(Attachment& attachment, const std::string& f
     const std::string path = platform_.fileSystem.BuildPath(folder, fileId);
     // An archive replaced by an older copy hands out numbers whose files exist: never overwrite.
     if (platform_.files.Exists(path)) {
-        throw HostError(58, "File already exists: " + path);
+        throw HostError(error::kFileAlreadyExists, "File already exists: " + path);
     }
     const std::string pending = path + kPendingSuffix;
     // A pending file of this name was left by an attempt whose row was never committed (the

@@ -3,12 +3,13 @@
 // new-message face; Help starts the help program.
 
 #include "addin/connect.h"
+#include "addin/toolbar_faces.h"
+#include "archive/archive_names.h"
 #include "host/mail_item.h"
 
 namespace vexa {
 namespace {
 
-constexpr std::int32_t kFaceIndicatorIdle = 351;
 constexpr std::int32_t kShellSuccessAbove = 32;
 
 }  // namespace
@@ -65,7 +66,7 @@ void Connect::oCBtnIndicator_Click(const CommandBarButtonPtr& /*Ctrl*/, bool& /*
         // Reset before opening, so the face stays reset when the viewer cannot start. Without a
         // toolbar there is no face to reset, and the command only opens the viewer.
         if (oCBtnIndicator) oCBtnIndicator->SetFaceId(kFaceIndicatorIdle);
-        const std::string path = platform_.fileSystem.BuildPath(sAppPath, "Corvane.mdb");
+        const std::string path = platform_.fileSystem.BuildPath(sAppPath, kArchiveFileName);
         if (platform_.shell.Open(path) <= kShellSuccessAbove) MsgBox("Can't open viewer!");
     } catch (...) {
         MsgBox("Error in \"BtnIndicator_Click\": " + CurrentErrorDescription());

@@ -31,6 +31,8 @@ namespace error {
 inline constexpr std::int32_t kOverflow = 6;
 inline constexpr std::int32_t kSubscriptOutOfRange = 9;
 inline constexpr std::int32_t kTypeMismatch = 13;
+// Raised when a file would be written over one that is already there.
+inline constexpr std::int32_t kFileAlreadyExists = 58;
 inline constexpr std::int32_t kObjectNotSet = 91;
 // First number of the application-defined range; raised for an empty installation folder.
 inline constexpr std::int32_t kApplicationDefined = 513;

@@ -13,6 +13,7 @@
 #include "adapters/maildir/mime_message.h"
 #include "adapters/maildir/mime_text.h"
 #include "adapters/maildir/subject_header.h"
+#include "host/item_list.h"
 
 namespace vexa::maildir {
 namespace fs = std::filesystem;
@@ -83,20 +84,6 @@ private:
     GObjectRef<GMimePart> part_;
 };
 
-template <class Interface, class Element>
-class List final : public Interface {
-public:
-    explicit List(std::vector<Element> items) : items_(std::move(items)) {}
-    std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
-    Element Item(std::int16_t index) override {
-        if (index < 1 || index > Count()) throw IndexOutOfBounds();
-        return items_[static_cast<std::size_t>(index - 1)];
-    }
-
-private:
-    std::vector<Element> items_;
-};
-
 class MaildirAddressEntry final : public AddressEntry {
 public:
     explicit MaildirAddressEntry(std::string address) : address_(std::move(address)) {}
@@ -120,7 +107,7 @@ private:
 RecipientsPtr MakeRecipients(const std::vector<MailAddress>& addresses) {
     std::vector<RecipientPtr> items;
     for (const auto& address : addresses) items.push_back(std::make_shared<MaildirRecipient>(address));
-    return std::make_shared<List<Recipients, RecipientPtr>>(std::move(items));
+    return std::make_shared<ItemList<Recipients, RecipientPtr>>(std::move(items));
 }
 
 }  // namespace
@@ -210,7 +197,7 @@ AttachmentsPtr MaildirMailItem::Attachments() {
     if (!message_->Unreadable().empty()) throw HostError(EBADMSG, message_->Unreadable());
     std::vector<AttachmentPtr> items;
     for (GMimePart* part : message_->AttachmentParts()) items.push_back(std::make_shared<MaildirAttachment>(message_, part));
-    return std::make_shared<List<vexa::Attachments, AttachmentPtr>>(std::move(items));
+    return std::make_shared<ItemList<vexa::Attachments, AttachmentPtr>>(std::move(items));
 }
 
 RecipientsPtr MaildirMailItem::Recipients() { return MakeRecipients(message_->Recipients()); }
@@ -282,7 +269,7 @@ std::int32_t MaildirReply::Class() { return kOlMail; }
 // The host's date for an item that was never received.
 LocalDateTime MaildirReply::ReceivedTime() { return {4501, 1, 1, 0, 0, 0}; }
 
-AttachmentsPtr MaildirReply::Attachments() { return std::make_shared<List<vexa::Attachments, AttachmentPtr>>(std::vector<AttachmentPtr>{}); }
+AttachmentsPtr MaildirReply::Attachments() { return std::make_shared<ItemList<vexa::Attachments, AttachmentPtr>>(std::vector<AttachmentPtr>{}); }
 
 RecipientsPtr MaildirReply::Recipients() { return MakeRecipients(recipients_); }
 

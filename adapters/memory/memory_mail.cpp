@@ -38,19 +38,6 @@ private:
     AttachmentSpec spec_;
 };
 
-class MemoryAttachments final : public Attachments {
-public:
-    explicit MemoryAttachments(std::vector<AttachmentPtr> items) : items_(std::move(items)) {}
-    std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
-    AttachmentPtr Item(std::int16_t index) override {
-        if (index < 1 || index > Count()) throw IndexOutOfBounds();
-        return items_[static_cast<std::size_t>(index - 1)];
-    }
-
-private:
-    std::vector<AttachmentPtr> items_;
-};
-
 class MemoryAddressEntry final : public AddressEntry {
 public:
     explicit MemoryAddressEntry(std::string address) : address_(std::move(address)) {}
@@ -74,24 +61,7 @@ private:
     RecipientSpec spec_;
 };
 
-class MemoryRecipients final : public Recipients {
-public:
-    explicit MemoryRecipients(const std::vector<RecipientSpec>& specs) {
-        for (const auto& fields : specs) items_.push_back(std::make_shared<MemoryRecipient>(fields));
-    }
-    std::int32_t Count() override { return static_cast<std::int32_t>(items_.size()); }
-    RecipientPtr Item(std::int16_t index) override {
-        if (index < 1 || index > Count()) throw IndexOutOfBounds();
-        return items_[static_cast<std::size_t>(index - 1)];
-    }
-
-private:
-    std::vector<RecipientPtr> items_;
-};
-
 }  // namespace
-
-HostError IndexOutOfBounds() { return HostError(static_cast<std::int32_t>(0x8002000Bu), "Array index out of bounds."); }
 
 MemoryMailItem::MemoryMailItem(std::shared_ptr<FaultPlan> faults, MailSpec fields)
     : faults_(std::move(faults)), spec_(std::move(fields)) {}
@@ -135,12 +105,14 @@ AttachmentsPtr MemoryMailItem::Attachments() {
     faults_->Check(HostOp::MailAttachments);
     std::vector<AttachmentPtr> items;
     for (const auto& fields : spec_.attachments) items.push_back(std::make_shared<MemoryAttachment>(faults_, fields));
-    return std::make_shared<MemoryAttachments>(std::move(items));
+    return std::make_shared<ItemList<vexa::Attachments, AttachmentPtr>>(std::move(items));
 }
 
 RecipientsPtr MemoryMailItem::Recipients() {
     faults_->Check(HostOp::MailRecipients);
-    return std::make_shared<MemoryRecipients>(spec_.recipients);
+    std::vector<RecipientPtr> items;
+    for (const auto& fields : spec_.recipients) items.push_back(std::make_shared<MemoryRecipient>(fields));
+    return std::make_shared<ItemList<vexa::Recipients, RecipientPtr>>(std::move(items));
 }
 
 MailItemPtr MemoryMailItem::Reply() {

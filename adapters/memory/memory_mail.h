@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "adapters/memory/memory_faults.h"
+#include "host/item_list.h"  // IndexOutOfBounds for the other collections of this host
 #include "host/mail_item.h"
 
 namespace vexa::memory {
@@ -82,8 +83,5 @@ private:
     std::int32_t class_;
     std::optional<bool> unread_;
 };
-
-// The host's failure for an index outside a 1-based collection.
-HostError IndexOutOfBounds();
 
 }  // namespace vexa::memory

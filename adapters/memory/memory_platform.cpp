@@ -166,7 +166,7 @@ void StdFileStore::Remove(const std::string& path) {
 
 void StdFileStore::Rename(const std::string& from, const std::string& to) {
     if (failRename_) throw HostError(5, "Input/output error: " + from);
-    if (Exists(to)) throw HostError(58, "File already exists: " + to);
+    if (Exists(to)) throw HostError(error::kFileAlreadyExists, "File already exists: " + to);
     std::error_code ec;
     std::filesystem::rename(from, to, ec);
     if (ec) throw HostError(ec.value(), ec.message() + ": " + from);

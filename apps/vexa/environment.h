@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "archive/archive_names.h"  // kArchiveFileName
+
 namespace vexa::cli {
 
 // --maildir DIR, else $MAILDIR, else ~/Maildir.
@@ -16,7 +18,6 @@ std::filesystem::path DefaultHome();
 
 // The name of the file whose folder is the installation folder, as the installer records it.
 inline constexpr const char* kModuleFileName = "Corvane.dll";
-inline constexpr const char* kArchiveFileName = "Corvane.mdb";
 inline constexpr const char* kHelpFileName = "VXHELP.html";
 inline constexpr const char* kAppPathsKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Corvane.dll";
 
