@@ -24,7 +24,7 @@ struct Installation {
     MemoryApplicationFactory factory{session};
     AddinModule module{factory};
     MemoryRegistry registry;
-    WindowsPathRules paths;
+    paths::WindowsPathRules paths;
     MemorySettingsStore settings;
     MemoryArchiveEngine archive;
     RecordingMessageBox messages;

@@ -100,7 +100,7 @@ public:
           maildir_(home_ / "Maildir"),
           registry_(vexa::DefaultRegistryPath()),
           settings_(vexa::DefaultSettingsPath()) {
-        vexa::CreateSqliteArchive((install_ / "Corvane.mdb").string());
+        vexa::sqlite::CreateSqliteArchive((install_ / "Corvane.mdb").string());
         registry_.SetString(vexa::kHkeyLocalMachine, kAppPathsKey, "", (install_ / "Corvane.dll").string());
         EmptyMaildir();
         session_ = vexa::maildir::MaildirSession::Open(maildir_);
@@ -212,8 +212,8 @@ private:
     std::set<fs::path> workingFolder_;
     vexa::FileRegistry registry_;
     vexa::IniSettingsStore settings_;
-    vexa::PosixPathRules paths_;
-    vexa::SqliteArchiveEngine archive_;
+    vexa::paths::PosixPathRules paths_;
+    vexa::sqlite::SqliteArchiveEngine archive_;
     vexa::PosixFileStore files_;
     QuietMessageBox messages_;
     NoDialogs dialogs_;

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace vexa {
+namespace vexa::paths {
 namespace {
 
 struct Rules {
@@ -75,4 +75,4 @@ std::string PosixPathRules::BuildPath(const std::string& folder, const std::stri
     return Join(kPosix, folder, name);
 }
 
-}  // namespace vexa
+}  // namespace vexa::paths

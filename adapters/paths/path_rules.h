@@ -7,7 +7,7 @@
 
 #include "addin/file_system.h"
 
-namespace vexa {
+namespace vexa::paths {
 
 class WindowsPathRules final : public FileSystem {
 public:
@@ -23,4 +23,4 @@ public:
     std::string BuildPath(const std::string& folder, const std::string& name) override;
 };
 
-}  // namespace vexa
+}  // namespace vexa::paths

@@ -10,7 +10,7 @@
 #include "adapters/sqlite/sqlite_statement.h"
 #include "host/host_error.h"
 
-namespace vexa {
+namespace vexa::sqlite {
 namespace {
 
 // A viewer may hold the archive open; a writer waits this long for it before giving up.
@@ -274,4 +274,4 @@ std::unique_ptr<ArchiveConnection> SqliteArchiveEngine::Open(const std::string& 
     return std::make_unique<SqliteConnection>(std::make_shared<Database>(std::move(db), path));
 }
 
-}  // namespace vexa
+}  // namespace vexa::sqlite

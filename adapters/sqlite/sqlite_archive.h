@@ -9,7 +9,7 @@
 
 #include "archive/archive_engine.h"
 
-namespace vexa {
+namespace vexa::sqlite {
 
 class SqliteArchiveEngine final : public ArchiveEngine {
 public:
@@ -27,4 +27,4 @@ void CreateSqliteArchive(const std::string& path);
 // reads: whatever the file is, it is left as it was.
 void CheckSqliteArchive(const std::string& path);
 
-}  // namespace vexa
+}  // namespace vexa::sqlite

@@ -9,7 +9,7 @@
 #include "adapters/sqlite/sqlite_archive.h"
 #include "adapters/sqlite/sqlite_statement.h"
 
-namespace vexa {
+namespace vexa::sqlite {
 namespace {
 
 struct Table {
@@ -47,4 +47,4 @@ void CheckSqliteArchive(const std::string& path) {
     }
 }
 
-}  // namespace vexa
+}  // namespace vexa::sqlite

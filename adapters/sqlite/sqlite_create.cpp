@@ -13,7 +13,7 @@
 #include "adapters/sqlite/sqlite_archive.h"
 #include "adapters/sqlite/sqlite_statement.h"
 
-namespace vexa {
+namespace vexa::sqlite {
 namespace {
 
 constexpr const char* kSchema =
@@ -143,4 +143,4 @@ void CreateSqliteArchive(const std::string& path) {
     }
 }
 
-}  // namespace vexa
+}  // namespace vexa::sqlite

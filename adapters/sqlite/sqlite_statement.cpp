@@ -5,7 +5,7 @@
 #include <type_traits>
 #include <variant>
 
-namespace vexa {
+namespace vexa::sqlite {
 namespace {
 
 // Only blanks, comments and empty statements may follow the statement that was prepared.
@@ -115,4 +115,4 @@ void ExecuteOnFile(sqlite3* db, const char* sql, const std::string& path) {
     if (code != SQLITE_OK) throw SqliteFileError(db, code, path);
 }
 
-}  // namespace vexa
+}  // namespace vexa::sqlite

@@ -13,7 +13,7 @@
 #include "archive/archive_engine.h"
 #include "host/host_error.h"
 
-namespace vexa {
+namespace vexa::sqlite {
 
 struct CloseDatabase {
     void operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
@@ -59,4 +59,4 @@ private:
 // because it concerns the archive file as a whole.
 void ExecuteOnFile(sqlite3* db, const char* sql, const std::string& path);
 
-}  // namespace vexa
+}  // namespace vexa::sqlite

@@ -76,7 +76,7 @@ int RunInit(const Args& args) {
     const bool exists = std::filesystem::exists(std::filesystem::symlink_status(archive));
     if (exists) {
         try {
-            CheckSqliteArchive(archive.string());
+            sqlite::CheckSqliteArchive(archive.string());
         } catch (const HostError& e) {
             throw HostError(e.Number(), archive.string() + " is not a Vexa archive (" + e.Description() +
                                             "); it is kept as it is. Move it away or choose another folder with --home.");
@@ -89,7 +89,7 @@ int RunInit(const Args& args) {
     if (exists) {
         std::printf("Kept the archive %s\n", archive.c_str());
     } else {
-        CreateSqliteArchive(archive.string());
+        sqlite::CreateSqliteArchive(archive.string());
         std::printf("Created the archive %s\n", archive.c_str());
     }
     WriteFileAtomically(home / kHelpFileName, HelpDocument(), FileAccess::Private);

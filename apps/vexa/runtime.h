@@ -77,9 +77,9 @@ private:
     std::shared_ptr<maildir::MaildirSession> session_;
     std::unique_ptr<AddinModule> module_;
     InstallationRecord record_;
-    PosixPathRules paths_;
+    paths::PosixPathRules paths_;
     IniSettingsStore settings_;
-    SqliteArchiveEngine archive_;
+    sqlite::SqliteArchiveEngine archive_;
     PosixFileStore files_;
     ConsoleMessageBox messages_;
     TerminalDialogs dialogs_;

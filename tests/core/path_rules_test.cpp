@@ -9,7 +9,7 @@ namespace vexa {
 namespace {
 
 TEST(PathRules, Windows) {
-    WindowsPathRules rules;
+    paths::WindowsPathRules rules;
     const struct {
         const char* path;
         const char* parent;
@@ -36,7 +36,7 @@ TEST(PathRules, Windows) {
 }
 
 TEST(PathRules, Posix) {
-    PosixPathRules rules;
+    paths::PosixPathRules rules;
     const struct {
         const char* path;
         const char* parent;

@@ -17,7 +17,7 @@
 #include "tests/posix/temp_dir.h"
 #include "tests/sqlite/sqlite_test_support.h"
 
-namespace vexa {
+namespace vexa::sqlite {
 namespace {
 
 using test::CountEntries;
@@ -200,4 +200,4 @@ TEST_F(SqliteArchive, CheckTellsAnArchiveOfOursFromOtherFilesAndLeavesThemAlone)
 }
 
 }  // namespace
-}  // namespace vexa
+}  // namespace vexa::sqlite

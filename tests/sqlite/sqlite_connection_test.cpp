@@ -15,7 +15,7 @@
 #include "host/host_error.h"
 #include "tests/sqlite/sqlite_test_support.h"
 
-namespace vexa {
+namespace vexa::sqlite {
 namespace {
 
 using namespace std::string_literals;
@@ -223,4 +223,4 @@ TEST_F(SqliteConnection, EveryCallAfterCloseFails) {
 }
 
 }  // namespace
-}  // namespace vexa
+}  // namespace vexa::sqlite

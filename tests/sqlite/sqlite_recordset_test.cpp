@@ -13,7 +13,7 @@
 #include "host/host_error.h"
 #include "tests/sqlite/sqlite_test_support.h"
 
-namespace vexa {
+namespace vexa::sqlite {
 namespace {
 
 using namespace std::string_literals;
@@ -213,4 +213,4 @@ TEST_F(SqliteRecordset, RowTheArchiveRefusesCanBeCorrectedAndSavedAgain) {
 }
 
 }  // namespace
-}  // namespace vexa
+}  // namespace vexa::sqlite

@@ -66,9 +66,9 @@ std::string FailureOf(Action&& action) {
 // A freshly created archive in a folder of its own.
 class ArchiveTest : public ::testing::Test {
 protected:
-    void SetUp() override { CreateSqliteArchive(path_); }
+    void SetUp() override { sqlite::CreateSqliteArchive(path_); }
 
-    std::unique_ptr<ArchiveConnection> Open() { return SqliteArchiveEngine().Open(path_); }
+    std::unique_ptr<ArchiveConnection> Open() { return sqlite::SqliteArchiveEngine().Open(path_); }
     std::vector<std::string> ReadRows(const std::string& sql) const { return QueryRows(path_, sql); }
 
     TempDir folder_;

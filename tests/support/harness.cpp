@@ -24,8 +24,8 @@ Harness::Harness(Kind kind) : kind_(kind) {
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_ / "Attach");
         registry.SetString(kHkeyLocalMachine, kAppPathsKey, "", (folder_ / "Corvane.dll").string());
-        CreateSqliteArchive((folder_ / "Corvane.mdb").string());
-        diskArchive_ = std::make_unique<SqliteArchiveEngine>();
+        sqlite::CreateSqliteArchive((folder_ / "Corvane.mdb").string());
+        diskArchive_ = std::make_unique<sqlite::SqliteArchiveEngine>();
     }
     explorer = session->OpenExplorer();
 }

@@ -66,8 +66,8 @@ public:
     memory::MemoryApplicationFactory factory{session};
     std::unique_ptr<AddinModule> module = std::make_unique<AddinModule>(factory);
     memory::MemoryRegistry registry;
-    WindowsPathRules windowsPaths;
-    PosixPathRules posixPaths;
+    paths::WindowsPathRules windowsPaths;
+    paths::PosixPathRules posixPaths;
     memory::MemorySettingsStore settings;
     memory::MemoryArchiveEngine archive;
     memory::RecordingMessageBox messages;
