@@ -4,7 +4,7 @@
 // This is what `vexa scan` does for every message. Whatever the message holds, no file may land
 // anywhere but the Attach folder and the Maildir, and a stored file has a name the archive made.
 //
-// One installation serves every input (a real settings file, registry file and archive in a
+// One installation serves every input (a real settings file, installation record and archive in a
 // scratch folder that also is HOME and the XDG folders); Attach and the Maildir are emptied
 // after each input, the archive keeps its rows.
 
@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -23,7 +24,7 @@
 
 #include "adapters/maildir/maildir_session.h"
 #include "adapters/paths/path_rules.h"
-#include "adapters/posix/file_registry.h"
+#include "adapters/posix/record_registry.h"
 #include "adapters/posix/ini_settings_store.h"
 #include "adapters/posix/posix_file_store.h"
 #include "adapters/sqlite/sqlite_archive.h"
@@ -49,6 +50,12 @@ public:
 class NoDialogs final : public vexa::DialogToolkit {
 public:
     void ShowModal(vexa::DialogForm&) override {}
+};
+// What the store procedures reported for the input's arrival; nothing when none ran.
+class LastStore final : public vexa::StoreListener {
+public:
+    void Stored(const vexa::StoreReport& report) noexcept override { last = report; }
+    std::optional<vexa::StoreReport> last;
 };
 class NoShell final : public vexa::Shell {
 public:
@@ -98,16 +105,16 @@ public:
           install_(MakeDirs(home_ / "install")),
           attach_(MakeDirs(install_ / "Attach")),
           maildir_(home_ / "Maildir"),
-          registry_(vexa::DefaultRegistryPath()),
-          settings_(vexa::DefaultSettingsPath()) {
+          registry_(vexa::posix::DefaultRecordPath()),
+          settings_(vexa::posix::DefaultSettingsPath()) {
         vexa::sqlite::CreateSqliteArchive((install_ / "Corvane.mdb").string());
-        registry_.SetString(vexa::kHkeyLocalMachine, kAppPathsKey, "", (install_ / "Corvane.dll").string());
+        registry_.SetDefaultValue(vexa::kHkeyLocalMachine, kAppPathsKey, (install_ / "Corvane.dll").string());
         EmptyMaildir();
         session_ = vexa::maildir::MaildirSession::Open(maildir_);
         module_ = std::make_unique<vexa::AddinModule>(session_->Factory());
         addin_ = std::make_unique<vexa::Connect>(vexa::Platform{*module_, registry_, paths_, settings_, archive_, files_,
                                                                 messages_, dialogs_, session_->SafeMailItems(), shell_,
-                                                                "VXHELP.html"});
+                                                                "VXHELP.html", &stores_});
         vexa::CustomArgs custom;
         addin_->OnConnection(session_->NewApplication(), vexa::ConnectMode::CommandLine, nullptr, custom);
         Check(addin_->Initialized(), "the add-in starts on the scratch installation", messages_.last);
@@ -130,8 +137,9 @@ public:
             out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         }
         messages_.last.clear();
+        stores_.last.reset();
         session_->RaiseItemAdd(file);
-        const auto& arrival = addin_->LastArrival();
+        const auto& arrival = stores_.last;
         if (verbose_) {
             std::fprintf(stderr, "arrival: kind %d, outcome %d; last message: %s\n",
                          arrival ? static_cast<int>(arrival->kind) : -1,
@@ -210,14 +218,15 @@ private:
     fs::path maildir_;
     std::set<fs::path> before_;
     std::set<fs::path> workingFolder_;
-    vexa::FileRegistry registry_;
-    vexa::IniSettingsStore settings_;
+    vexa::posix::RecordRegistry registry_;
+    vexa::posix::IniSettingsStore settings_;
     vexa::paths::PosixPathRules paths_;
     vexa::sqlite::SqliteArchiveEngine archive_;
-    vexa::PosixFileStore files_;
+    vexa::posix::PosixFileStore files_;
     QuietMessageBox messages_;
     NoDialogs dialogs_;
     NoShell shell_;
+    LastStore stores_;
     std::shared_ptr<vexa::maildir::MaildirSession> session_;
     std::unique_ptr<vexa::AddinModule> module_;
     std::unique_ptr<vexa::Connect> addin_;

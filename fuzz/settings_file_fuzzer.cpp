@@ -19,7 +19,7 @@
 namespace {
 
 using vexa::fuzz::Check;
-namespace ini = vexa::ini;
+namespace ini = vexa::posix::ini;
 
 // Lines as the store splits the file: at each LF, without an empty last line after a final LF.
 std::vector<std::string_view> Lines(std::string_view text) {

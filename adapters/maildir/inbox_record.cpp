@@ -60,7 +60,7 @@ void InboxRecord::Load(const std::set<std::string>& present, const std::function
     append_ = Fd();
     rewrite_ = false;
     names_.clear();
-    const std::string bytes = ReadFileIfPresent(file_).value_or("");
+    const std::string bytes = posix::ReadFileIfPresent(file_).value_or("");
     std::vector<std::string> missing;
     std::size_t start = 0;
     for (std::size_t end = bytes.find('\n'); end != std::string::npos; end = bytes.find('\n', start)) {
@@ -123,7 +123,7 @@ void InboxRecord::Append(const std::string& line) {
 void InboxRecord::Rewrite() {
     std::string bytes;
     for (const auto& name : names_) bytes += Escaped(name);
-    WriteFileAtomically(file_, bytes, FileAccess::Private);
+    posix::WriteFileAtomically(file_, bytes, posix::FileAccess::Private);
 }
 
 }  // namespace vexa::maildir

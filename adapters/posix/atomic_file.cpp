@@ -11,7 +11,7 @@
 
 #include "adapters/posix/posix_error.h"
 
-namespace vexa {
+namespace vexa::posix {
 namespace {
 
 class UniqueFd {
@@ -173,4 +173,4 @@ void WriteFileAtomically(const std::filesystem::path& target, std::string_view c
     }
 }
 
-}  // namespace vexa
+}  // namespace vexa::posix

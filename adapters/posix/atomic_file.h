@@ -1,5 +1,5 @@
 // Whole-file reads and crash-safe whole-file replacement for the small text files the Linux
-// adapters own (the settings INI file, the registry file). Both stores call only these two.
+// adapters own (the settings INI file, the installation record). Both stores call only these two.
 #pragma once
 
 #include <filesystem>
@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace vexa {
+namespace vexa::posix {
 
 // The file's bytes, or nullopt when nothing exists at `path`.
 // Throws HostError when the file exists but cannot be read.
@@ -25,4 +25,4 @@ enum class FileAccess { Inherited, Private };
 void WriteFileAtomically(const std::filesystem::path& target, std::string_view contents,
                          FileAccess access = FileAccess::Inherited);
 
-}  // namespace vexa
+}  // namespace vexa::posix

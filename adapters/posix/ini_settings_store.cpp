@@ -16,7 +16,7 @@
 // The file belongs to this one application, so the application name that the interface
 // carries (it selects a registry branch on Windows) plays no part in where a value lives.
 
-namespace vexa {
+namespace vexa::posix {
 namespace {
 
 constexpr std::string_view kBlanks = " \t";
@@ -78,6 +78,15 @@ std::optional<std::string> UnquoteValue(std::string_view text) {
         }
     }
     return std::nullopt;
+}
+
+// Blank lines and comments, the lines that are neither a section nor a key on purpose.
+bool IsComment(std::string_view raw, bool first) {
+    if (first && raw.starts_with(kUtf8Bom)) {
+        raw.remove_prefix(kUtf8Bom.size());
+    }
+    std::size_t start = raw.find_first_not_of(" \t\r");
+    return start == std::string_view::npos || raw[start] == ';' || raw[start] == '#';
 }
 
 struct Line {
@@ -178,6 +187,25 @@ public:
         lines_.push_back(std::move(newLine));
     }
 
+    bool HasSection(std::string_view section) const {
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
+            Line line = ClassifyAt(i);
+            if (line.kind == Line::Kind::kSection && EqualsIgnoringAsciiCase(line.name, section)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::optional<std::size_t> FirstStrayLine() const {
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
+            if (ClassifyAt(i).kind == Line::Kind::kOther && !IsComment(lines_[i], i == 0)) {
+                return i + 1;
+            }
+        }
+        return std::nullopt;
+    }
+
     std::string Text() const {
         std::string text;
         for (const std::string& line : lines_) {
@@ -262,6 +290,12 @@ std::string WriteSetting(std::string_view contents, const std::string& section, 
     return document.Text();
 }
 
+bool HasSection(std::string_view contents, std::string_view section) {
+    return IniDocument(contents).HasSection(Trim(section));
+}
+
+std::optional<std::size_t> FirstStrayLine(std::string_view contents) { return IniDocument(contents).FirstStrayLine(); }
+
 }  // namespace ini
 
 IniSettingsStore::IniSettingsStore(std::filesystem::path path) : path_(std::move(path)) {}
@@ -292,4 +326,4 @@ void IniSettingsStore::SaveSetting(const std::string& /*appName*/, const std::st
 
 std::filesystem::path DefaultSettingsPath() { return XdgConfigHome() / "vexa" / "settings.ini"; }
 
-}  // namespace vexa
+}  // namespace vexa::posix

@@ -9,7 +9,7 @@
 
 #include "settings/settings_store.h"
 
-namespace vexa {
+namespace vexa::posix {
 
 class IniSettingsStore : public SettingsStore {
 public:
@@ -47,9 +47,17 @@ std::optional<std::string> ReadSetting(std::string_view contents, const std::str
 std::string WriteSetting(std::string_view contents, const std::string& section, const std::string& key,
                          std::string_view value);
 
+// Whether `contents` has a [section] of that name (ASCII case ignored).
+bool HasSection(std::string_view contents, std::string_view section);
+
+// The number (from 1) of the first line that is neither blank, a comment, a [section] nor a
+// name=value line; nullopt when there is none. The settings store reads past such lines, a file
+// that must not be misread can refuse them.
+std::optional<std::size_t> FirstStrayLine(std::string_view contents);
+
 }  // namespace ini
 
 // $XDG_CONFIG_HOME/vexa/settings.ini (with the XDG fallback to ~/.config).
 std::filesystem::path DefaultSettingsPath();
 
-}  // namespace vexa
+}  // namespace vexa::posix

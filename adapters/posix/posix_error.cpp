@@ -2,11 +2,11 @@
 
 #include <system_error>
 
-namespace vexa {
+namespace vexa::posix {
 
 HostError PosixError(const std::string& context, int err) {
     // generic_category() gives strerror's text without strerror's shared static buffer.
     return HostError(err, context + ": " + std::generic_category().message(err));
 }
 
-}  // namespace vexa
+}  // namespace vexa::posix

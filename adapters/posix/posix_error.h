@@ -6,11 +6,11 @@
 
 #include "host/host_error.h"
 
-namespace vexa {
+namespace vexa::posix {
 
 // `context` says what was being attempted ("Can't write /home/a/settings.ini"); the system's
 // text for `err` follows it after a colon. The number is `err` itself so a log can tell
 // EACCES from ENOSPC without parsing the text.
 HostError PosixError(const std::string& context, int err);
 
-}  // namespace vexa
+}  // namespace vexa::posix

@@ -12,7 +12,7 @@
 
 #include "adapters/posix/posix_error.h"
 
-namespace vexa {
+namespace vexa::posix {
 namespace {
 
 class Descriptor {
@@ -79,4 +79,4 @@ std::vector<std::string> PosixFileStore::List(const std::string& folder) {
     return names;
 }
 
-}  // namespace vexa
+}  // namespace vexa::posix

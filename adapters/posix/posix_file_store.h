@@ -4,7 +4,7 @@
 
 #include "archive/file_store.h"
 
-namespace vexa {
+namespace vexa::posix {
 
 class PosixFileStore final : public FileStore {
 public:
@@ -19,4 +19,4 @@ public:
     std::vector<std::string> List(const std::string& folder) override;
 };
 
-}  // namespace vexa
+}  // namespace vexa::posix

@@ -10,7 +10,7 @@
 
 #include "adapters/posix/posix_error.h"
 
-namespace vexa {
+namespace vexa::posix {
 namespace {
 
 std::filesystem::path HomeFolder() {
@@ -47,4 +47,4 @@ std::filesystem::path XdgConfigHome() { return BaseFolder("XDG_CONFIG_HOME", ".c
 
 std::filesystem::path XdgDataHome() { return BaseFolder("XDG_DATA_HOME", ".local/share"); }
 
-}  // namespace vexa
+}  // namespace vexa::posix

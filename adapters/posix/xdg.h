@@ -1,10 +1,10 @@
 // Base folders of the XDG Base Directory rules, shared by every Linux adapter that keeps a file
-// per user (the settings file, the registry file, the archive database).
+// per user (the settings file, the installation record, the archive database).
 #pragma once
 
 #include <filesystem>
 
-namespace vexa {
+namespace vexa::posix {
 
 // $XDG_CONFIG_HOME, or $HOME/.config when that is unset, empty or relative.
 // Throws HostError when no home folder can be found either.
@@ -14,4 +14,4 @@ std::filesystem::path XdgConfigHome();
 // Throws HostError when no home folder can be found either.
 std::filesystem::path XdgDataHome();
 
-}  // namespace vexa
+}  // namespace vexa::posix

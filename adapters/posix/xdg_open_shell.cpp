@@ -13,7 +13,7 @@
 
 extern char** environ;
 
-namespace vexa {
+namespace vexa::posix {
 namespace {
 
 constexpr std::int32_t kStarted = 42;
@@ -62,4 +62,4 @@ std::int32_t XdgOpenShell::Open(const std::string& path) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? kStarted : kShellNoAssociation;
 }
 
-}  // namespace vexa
+}  // namespace vexa::posix

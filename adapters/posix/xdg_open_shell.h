@@ -6,7 +6,7 @@
 
 #include "handlers/shell.h"
 
-namespace vexa {
+namespace vexa::posix {
 
 class XdgOpenShell final : public Shell {
 public:
@@ -19,4 +19,4 @@ private:
     std::string opener_;
 };
 
-}  // namespace vexa
+}  // namespace vexa::posix

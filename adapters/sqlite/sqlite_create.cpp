@@ -65,13 +65,13 @@ TemporaryArchive CreateTemporaryFile(const std::filesystem::path& target, const 
             ::close(fd);
             if (changed != 0) {
                 ::unlink(candidate.c_str());
-                throw PosixError(context, err);
+                throw posix::PosixError(context, err);
             }
             return TemporaryArchive(candidate.string());
         }
-        if (errno != EEXIST) throw PosixError(context, errno);
+        if (errno != EEXIST) throw posix::PosixError(context, errno);
     }
-    throw PosixError(context, EEXIST);
+    throw posix::PosixError(context, EEXIST);
 }
 
 // The single value a pragma answers with.
@@ -115,8 +115,8 @@ void BuildArchive(const std::string& temporaryPath, const std::string& path) {
 void MoveIntoPlace(const std::string& source, const std::string& target, const std::string& context) {
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return;
     // File systems without RENAME_NOREPLACE refuse the flag; a hard link also never replaces.
-    if (errno != EINVAL && errno != ENOSYS) throw PosixError(context, errno);
-    if (::link(source.c_str(), target.c_str()) != 0) throw PosixError(context, errno);
+    if (errno != EINVAL && errno != ENOSYS) throw posix::PosixError(context, errno);
+    if (::link(source.c_str(), target.c_str()) != 0) throw posix::PosixError(context, errno);
     ::unlink(source.c_str());
 }
 
@@ -125,8 +125,8 @@ void MoveIntoPlace(const std::string& source, const std::string& target, const s
 void CreateSqliteArchive(const std::string& path) {
     const std::string context = "Can't create " + path;
     struct stat existing {};
-    if (::lstat(path.c_str(), &existing) == 0) throw PosixError(context, EEXIST);
-    if (errno != ENOENT) throw PosixError(context, errno);
+    if (::lstat(path.c_str(), &existing) == 0) throw posix::PosixError(context, EEXIST);
+    if (errno != ENOENT) throw posix::PosixError(context, errno);
 
     TemporaryArchive temporary = CreateTemporaryFile(path, context);
     BuildArchive(temporary.Path(), path);

@@ -11,8 +11,8 @@
 #include <filesystem>
 
 #include "adapters/posix/atomic_file.h"
-#include "adapters/posix/file_registry.h"
 #include "adapters/posix/posix_error.h"
+#include "adapters/posix/record_registry.h"
 #include "adapters/sqlite/sqlite_archive.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/environment.h"
@@ -29,16 +29,16 @@ constexpr mode_t kGroupAndOthers = S_IRWXG | S_IRWXO;
 // loses whatever group and others had.
 void MakePrivateFolder(const std::filesystem::path& folder) {
     if (::mkdir(folder.c_str(), S_IRWXU) == 0) {
-        if (::chmod(folder.c_str(), S_IRWXU) != 0) throw PosixError("Can't protect " + folder.string(), errno);
+        if (::chmod(folder.c_str(), S_IRWXU) != 0) throw posix::PosixError("Can't protect " + folder.string(), errno);
         return;
     }
-    if (errno != EEXIST) throw PosixError("Can't create the folder " + folder.string(), errno);
+    if (errno != EEXIST) throw posix::PosixError("Can't create the folder " + folder.string(), errno);
     struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0) throw PosixError("Can't read " + folder.string(), errno);
-    if (!S_ISDIR(info.st_mode)) throw PosixError("Can't create the folder " + folder.string(), ENOTDIR);
+    if (::stat(folder.c_str(), &info) != 0) throw posix::PosixError("Can't read " + folder.string(), errno);
+    if (!S_ISDIR(info.st_mode)) throw posix::PosixError("Can't create the folder " + folder.string(), ENOTDIR);
     if ((info.st_mode & kGroupAndOthers) != 0 &&
         ::chmod(folder.c_str(), info.st_mode & 07777 & ~kGroupAndOthers) != 0) {
-        throw PosixError("Can't protect " + folder.string(), errno);
+        throw posix::PosixError("Can't protect " + folder.string(), errno);
     }
 }
 
@@ -48,11 +48,11 @@ void TightenFile(const std::filesystem::path& file) {
     struct stat info {};
     if (::lstat(file.c_str(), &info) != 0) {
         if (errno == ENOENT) return;
-        throw PosixError("Can't read " + file.string(), errno);
+        throw posix::PosixError("Can't read " + file.string(), errno);
     }
     if (!S_ISREG(info.st_mode) || (info.st_mode & kGroupAndOthers) == 0) return;
     if (::chmod(file.c_str(), info.st_mode & 07777 & ~kGroupAndOthers) != 0) {
-        throw PosixError("Can't protect " + file.string(), errno);
+        throw posix::PosixError("Can't protect " + file.string(), errno);
     }
 }
 
@@ -92,11 +92,11 @@ int RunInit(const Args& args) {
         sqlite::CreateSqliteArchive(archive.string());
         std::printf("Created the archive %s\n", archive.c_str());
     }
-    WriteFileAtomically(home / kHelpFileName, HelpDocument(), FileAccess::Private);
+    posix::WriteFileAtomically(home / kHelpFileName, HelpDocument(), posix::FileAccess::Private);
     TightenInstallation(home, archive);
 
-    FileRegistry registry(DefaultRegistryPath());
-    registry.SetString(kHkeyLocalMachine, kAppPathsKey, "", (home / kModuleFileName).string());
+    posix::RecordRegistry record(posix::DefaultRecordPath());
+    record.SetDefaultValue(kHkeyLocalMachine, kAppPathsKey, (home / kModuleFileName).string());
     std::printf("Vexa is installed in %s\n", home.c_str());
     return kExitOk;
 }

@@ -1,6 +1,7 @@
 #include "apps/vexa/installation_record.h"
 
-#include "adapters/posix/file_registry.h"
+#include "adapters/posix/legacy_registry_file.h"
+#include "adapters/posix/record_registry.h"
 #include "host/host_error.h"
 
 namespace vexa::cli {
@@ -23,9 +24,10 @@ private:
 
 }  // namespace
 
-InstallationRecord LoadInstallationRecord(const std::filesystem::path& path) {
+InstallationRecord LoadInstallationRecord(const std::filesystem::path& path, const std::filesystem::path& legacy) {
     try {
-        return {std::make_unique<FileRegistry>(path), true};
+        posix::ImportRegistryFile(legacy, path);
+        return {std::make_unique<posix::RecordRegistry>(path), true};
     } catch (const HostError& failure) {
         return {std::make_unique<UnreadableRegistry>(failure), false};
     } catch (...) {

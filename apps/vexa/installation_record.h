@@ -16,6 +16,8 @@ struct InstallationRecord {
     bool readable = true;
 };
 
-InstallationRecord LoadInstallationRecord(const std::filesystem::path& path);
+// The record at `path`; an installation that only the older registry file `legacy` records is
+// first recorded at `path` from it.
+InstallationRecord LoadInstallationRecord(const std::filesystem::path& path, const std::filesystem::path& legacy);
 
 }  // namespace vexa::cli

@@ -20,7 +20,7 @@ public:
     const std::optional<std::string>& RefusedArchive() const noexcept { return refusedArchive_; }
 
 private:
-    XdgOpenShell desktop_;
+    posix::XdgOpenShell desktop_;
     std::optional<std::string> refusedArchive_;
 };
 

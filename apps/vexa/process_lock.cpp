@@ -32,14 +32,14 @@ std::string LockHeld::Message() const {
 ProcessLock::ProcessLock(const std::string& folder) {
     const std::string path = folder + "/" + kLockFileName;
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd_ < 0) throw PosixError("Can't open the lock file " + path, errno);
+    if (fd_ < 0) throw posix::PosixError("Can't open the lock file " + path, errno);
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         const long holder = err == EWOULDBLOCK ? ReadHolder(fd_) : 0;
         ::close(fd_);
         fd_ = -1;
         if (err == EWOULDBLOCK) throw LockHeld{folder, holder};
-        throw PosixError("Can't lock " + path, err);
+        throw posix::PosixError("Can't lock " + path, err);
     }
     // The id is only for the message of the next one who finds the folder taken.
     const std::string pid = std::to_string(::getpid()) + "\n";

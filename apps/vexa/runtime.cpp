@@ -6,7 +6,8 @@
 #include "apps/vexa/environment.h"
 #include "apps/vexa/sent_fax_withdrawal.h"
 #include "adapters/maildir/maildir_files.h"
-#include "adapters/posix/file_registry.h"
+#include "adapters/posix/legacy_registry_file.h"
+#include "adapters/posix/record_registry.h"
 
 namespace vexa::cli {
 
@@ -18,8 +19,8 @@ public:
 
 Runtime::Runtime(const Options& options)
     : options_(options),
-      record_(LoadInstallationRecord(DefaultRegistryPath())),
-      settings_(DefaultSettingsPath()),
+      record_(LoadInstallationRecord(posix::DefaultRecordPath(), posix::LegacyRegistryPath())),
+      settings_(posix::DefaultSettingsPath()),
       dialogs_(options.description),
       noMailbox_(std::make_unique<NoMailbox>()) {}
 
@@ -31,7 +32,7 @@ Platform Runtime::MakePlatform() {
     SafeMailItemFactory& wrappers =
         session_ ? session_->SafeMailItems() : static_cast<SafeMailItemFactory&>(*noMailbox_);
     return Platform{*module_,  *record_.registry, paths_,   settings_, archive_, files_,
-                    messages_, dialogs_,  wrappers, shell_,    kHelpFileName};
+                    messages_, dialogs_,  wrappers, shell_,    kHelpFileName, &stores_};
 }
 
 vexa::Connect& Runtime::UnconnectedAddin() {
@@ -67,7 +68,7 @@ bool Runtime::Connect(ApplicationPtr application) {
     if (addin_->Initialized()) return true;
     if (record_.readable && addin_->AppPath().empty()) {
         std::fprintf(stderr, "Vexa is not installed (no installation is recorded in %s): 'vexa init' creates it.\n",
-                     DefaultRegistryPath().c_str());
+                     posix::DefaultRecordPath().c_str());
     }
     return false;
 }

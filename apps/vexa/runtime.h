@@ -1,5 +1,5 @@
 // One run of the add-in on the Linux host: the Maildir mailbox, the platform components (settings
-// file, registry file, SQLite archive, console message boxes, terminal dialogs, xdg-open) and the
+// file, installation record, SQLite archive, console message boxes, terminal dialogs, xdg-open) and the
 // add-in object connected to them. Every mail subcommand builds one, connects, works, shuts down.
 #pragma once
 
@@ -21,6 +21,7 @@
 #include "apps/vexa/linux_shell.h"
 #include "apps/vexa/process_lock.h"
 #include "apps/vexa/scratch_maildir.h"
+#include "apps/vexa/store_reports.h"
 #include "apps/vexa/terminal_dialogs.h"
 
 namespace vexa::cli {
@@ -62,6 +63,8 @@ public:
     vexa::Connect& UnconnectedAddin();
     maildir::MaildirSession& Session() { return *session_; }
     ConsoleMessageBox& Messages() { return messages_; }
+    // What the add-in's store procedures reported, for the command that raised the event.
+    StoreReports& Stores() { return stores_; }
     const LinuxShell& Shell() const { return shell_; }
     Platform MakePlatform();
 
@@ -78,10 +81,11 @@ private:
     std::unique_ptr<AddinModule> module_;
     InstallationRecord record_;
     paths::PosixPathRules paths_;
-    IniSettingsStore settings_;
+    posix::IniSettingsStore settings_;
     sqlite::SqliteArchiveEngine archive_;
-    PosixFileStore files_;
+    posix::PosixFileStore files_;
     ConsoleMessageBox messages_;
+    StoreReports stores_;
     TerminalDialogs dialogs_;
     LinuxShell shell_;
     std::unique_ptr<vexa::Connect> addin_;

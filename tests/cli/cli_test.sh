@@ -85,7 +85,7 @@ test_init_creates_and_keeps_an_installation() {
     expect_eq "exit status" 0 "$STATUS"
     [[ -f "$ARCHIVE" && -d "$INSTALL/Attach" && -f "$INSTALL/VXHELP.html" ]] || fail "installation incomplete"
     expect_eq "tables" "recv send" "$(sql "SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_schema WHERE type='table' AND name IN ('recv','send') ORDER BY name)")"
-    expect_contains "recorded folder" "$INSTALL/Corvane.dll" "$(cat "$XDG_CONFIG_HOME/vexa/registry.reg")"
+    expect_contains "recorded folder" "$INSTALL/Corvane.dll" "$(cat "$XDG_CONFIG_HOME/vexa/registry.ini")"
     sql "INSERT INTO recv (Subject) VALUES ('kept')"
     echo "old fax" >"$INSTALL/Attach/R0000001.tif"
     run init
@@ -93,7 +93,14 @@ test_init_creates_and_keeps_an_installation() {
     expect_eq "row kept" "kept" "$(sql "SELECT Subject FROM recv")"
     expect_eq "file kept" "old fax" "$(cat "$INSTALL/Attach/R0000001.tif")"
     run init --home "$WORLD/elsewhere"
-    expect_contains "new folder recorded" "$WORLD/elsewhere/Corvane.dll" "$(cat "$XDG_CONFIG_HOME/vexa/registry.reg")"
+    expect_contains "new folder recorded" "$WORLD/elsewhere/Corvane.dll" "$(cat "$XDG_CONFIG_HOME/vexa/registry.ini")"
+    # An installation that an earlier vexa recorded in registry.reg only is found and recorded anew.
+    rm "$XDG_CONFIG_HOME/vexa/registry.ini"
+    printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Corvane.dll]\n@="%s/Corvane.dll"\n\n' \
+        "$INSTALL" >"$XDG_CONFIG_HOME/vexa/registry.reg"
+    run scan
+    expect_eq "recorded in registry.reg: scan" 0 "$STATUS"
+    expect_contains "taken over" "$INSTALL/Corvane.dll" "$(cat "$XDG_CONFIG_HOME/vexa/registry.ini")"
 }
 
 test_start_up_failures_exit_78() {
@@ -491,7 +498,7 @@ test_init_keeps_a_file_that_is_not_an_archive() {
     expect_eq "exit status" 1 "$STATUS"
     expect_contains "says so" "$ARCHIVE is not a Vexa archive" "$ERR"
     expect_eq "file kept" "my own notes" "$(cat "$ARCHIVE")"
-    [[ ! -e "$XDG_CONFIG_HOME/vexa/registry.reg" ]] || fail "the installation was recorded"
+    [[ ! -e "$XDG_CONFIG_HOME/vexa/registry.ini" ]] || fail "the installation was recorded"
     sqlite3 "$ARCHIVE.other" "CREATE TABLE recv (Id INTEGER PRIMARY KEY, Subject TEXT)" && mv "$ARCHIVE.other" "$ARCHIVE"
     run init
     expect_eq "another database" 1 "$STATUS"
@@ -514,7 +521,7 @@ test_mail_goes_out_before_the_installation_and_without_a_maildir() {
     expect_eq "not installed: sent" 0 "$STATUS"
     expect_eq "and unchanged" "" "$(cmp "$SAMPLES/04-outgoing-fax.eml" "$WORLD/transport-message")"
     expect_eq "messages" "Can't init : Application-defined or object-defined error
-Vexa is not installed (no installation is recorded in $XDG_CONFIG_HOME/vexa/registry.reg): 'vexa init' creates it.
+Vexa is not installed (no installation is recorded in $XDG_CONFIG_HOME/vexa/registry.ini): 'vexa init' creates it.
 Application is not initialized!" "$ERR"
     mkdir -p "$MAILBOX"/{cur,new,tmp}
     run scan
@@ -522,12 +529,12 @@ Application is not initialized!" "$ERR"
     expect_contains "how to install" "'vexa init' creates it" "$ERR"
 
     mkdir -p "$XDG_CONFIG_HOME/vexa"
-    echo "not a registry file" >"$XDG_CONFIG_HOME/vexa/registry.reg"
+    echo "not a registry file" >"$XDG_CONFIG_HOME/vexa/registry.ini"
     rm "$WORLD/transport-message"
     send_fax --transport "$TRANSPORT" <"$SAMPLES/07-unrelated.eml"
     expect_eq "damaged record: sent" 0 "$STATUS"
     expect_eq "and unchanged" "" "$(cmp "$SAMPLES/07-unrelated.eml" "$WORLD/transport-message")"
-    expect_contains "the damage is a start-up failure" "Can't init : Can't read $XDG_CONFIG_HOME/vexa/registry.reg" "$ERR"
+    expect_contains "the damage is a start-up failure" "Can't init : Can't read $XDG_CONFIG_HOME/vexa/registry.ini" "$ERR"
     run scan
     expect_eq "scan with a damaged record" 78 "$STATUS"
     expect_contains "says so" "Can't init : Can't read" "$ERR"
@@ -535,7 +542,7 @@ Application is not initialized!" "$ERR"
     expect_eq "options still work" 0 "$STATUS"
     expect_contains "options shown" "OutCriteria=efaxsend.com" "$OUT"
 
-    rm "$XDG_CONFIG_HOME/vexa/registry.reg"
+    rm "$XDG_CONFIG_HOME/vexa/registry.ini"
     rm -r "$MAILBOX"
     install_vexa
     send_fax --transport "$TRANSPORT" -- 12125551234@efaxsend.com <"$SAMPLES/04-outgoing-fax.eml"

@@ -10,7 +10,7 @@
 #include "tests/posix/scoped_umask.h"
 #include "tests/posix/temp_dir.h"
 
-namespace vexa {
+namespace vexa::posix {
 namespace {
 
 using test::CountEntries;
@@ -67,4 +67,4 @@ TEST(AtomicFileTest, WriteFailingHalfwayKeepsOldFileAndLeavesNoTemporary) {
 }
 
 }  // namespace
-}  // namespace vexa
+}  // namespace vexa::posix

@@ -15,7 +15,7 @@
 #include "tests/posix/scoped_umask.h"
 #include "tests/posix/temp_dir.h"
 
-namespace vexa {
+namespace vexa::posix {
 namespace {
 
 TEST(PosixFileStore, ExistsFlushRemove) {
@@ -67,4 +67,4 @@ TEST(XdgOpenShell, FailuresFollowTheShellsCodes) {
 }
 
 }  // namespace
-}  // namespace vexa
+}  // namespace vexa::posix

@@ -10,7 +10,7 @@
 #include "host/host_error.h"
 #include "tests/posix/temp_dir.h"
 
-namespace vexa {
+namespace vexa::posix {
 namespace {
 
 using test::CountEntries;
@@ -219,4 +219,4 @@ TEST(IniSettingsStoreTest, NamesTheFileCannotHoldAreRejected) {
 }
 
 }  // namespace
-}  // namespace vexa
+}  // namespace vexa::posix

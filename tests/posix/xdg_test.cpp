@@ -7,10 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include "adapters/posix/file_registry.h"
 #include "adapters/posix/ini_settings_store.h"
+#include "adapters/posix/legacy_registry_file.h"
+#include "adapters/posix/record_registry.h"
 
-namespace vexa {
+namespace vexa::posix {
 namespace {
 
 // Sets or unsets one environment variable for the length of a test and then restores it.
@@ -58,7 +59,8 @@ TEST(XdgTest, ConfigHomeAndTheFilesBelowIt) {
         SCOPED_TRACE(c.value.value_or("(unset)"));
         EXPECT_EQ(XdgConfigHome(), std::filesystem::path(c.expectedBase));
         EXPECT_EQ(DefaultSettingsPath(), std::filesystem::path(c.expectedBase + "/vexa/settings.ini"));
-        EXPECT_EQ(DefaultRegistryPath(), std::filesystem::path(c.expectedBase + "/vexa/registry.reg"));
+        EXPECT_EQ(DefaultRecordPath(), std::filesystem::path(c.expectedBase + "/vexa/registry.ini"));
+        EXPECT_EQ(LegacyRegistryPath(), std::filesystem::path(c.expectedBase + "/vexa/registry.reg"));
     }
 }
 
@@ -78,4 +80,4 @@ TEST(XdgTest, DataHome) {
 }
 
 }  // namespace
-}  // namespace vexa
+}  // namespace vexa::posix
