@@ -193,6 +193,8 @@ private:
         for (const auto& entry : fs::directory_iterator(maildir_)) {
             const std::string name = entry.path().filename().string();
             const bool box = name == "cur" || name == "new" || name == "tmp";
+            // Besides the folders: the record of handled messages and the mail readers' subscriptions.
+            if (!entry.is_directory() && (name == "vexa-handled" || name == "subscriptions")) continue;
             Check(entry.is_directory() && (box || name.starts_with('.')), "the Maildir holds only folders",
                   name);
             if (box) continue;
