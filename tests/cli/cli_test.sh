@@ -657,6 +657,7 @@ keep_faxes_in_the_inbox() {  # the store folder name empty: archived faxes stay 
 }
 
 start_watch() {  # start_watch ARGS...: WATCH_PID, output in $WORLD/watch-out and watch-err
+    : >"$WORLD/watch-out"  # emptied here, so an earlier run's "Watching" is not taken for this one's
     "$VEXA" watch "$@" >"$WORLD/watch-out" 2>"$WORLD/watch-err" </dev/null &
     WATCH_PID=$!
     for _ in $(seq 200); do grep -q Watching "$WORLD/watch-out" 2>/dev/null && break; sleep 0.05; done
