@@ -76,6 +76,14 @@ void AnnounceRemoval(const fs::path& folder) { ::utimensat(AT_FDCWD, (folder / "
 
 }  // namespace
 
+void AnnounceRemovals(const fs::path& folder) noexcept {
+    // Dovecot skips names that start with a dot when it reads cur/.
+    const std::string marker = (folder / "cur" / (".vexa-announce." + std::to_string(::getpid()))).string();
+    const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+    ::unlink(marker.c_str());
+}
+
 HostError ErrnoError(const std::string& context, int err) {
     return HostError(err, context + ": " + std::generic_category().message(err));
 }

@@ -35,6 +35,13 @@ std::optional<std::filesystem::path> FindMessage(const std::filesystem::path& fo
 // in the Maildir's Dovecot subscriptions.
 bool CreateMaildirFolder(const std::filesystem::path& folder);
 
+// Tells a mail server that indexes `folder` (Dovecot) that messages left it, in a way its index
+// cannot miss: a hidden file made and removed in cur/ changes cur/ and wakes its watchers. A
+// delivery that Dovecot indexes within about a second of a move can record cur/ as seen without
+// rereading it, and the moved message then lingers in clients idling on the folder; a second
+// announcement a moment later, once that second is over, makes it reread. Never fails.
+void AnnounceRemovals(const std::filesystem::path& folder) noexcept;
+
 // Renames without replacing: returns 0, or the errno (EEXIST when `to` is taken).
 int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 

@@ -8,11 +8,14 @@
 // disconnection do, and a clean shutdown exits 0 whatever was reported while it ran: a service
 // manager must not take a requested stop for a failure.
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 
 #include <poll.h>
@@ -20,6 +23,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include "adapters/maildir/maildir_files.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/environment.h"
 #include "apps/vexa/inbox_arrivals.h"
@@ -29,6 +33,10 @@
 
 namespace vexa::cli {
 namespace {
+
+// Dovecot records a folder's state to the second: a delivery it indexes within a second of a move
+// can hide that move from clients idling on the Inbox until the folder changes again.
+constexpr auto kAnnounceAgainAfter = std::chrono::milliseconds(1500);
 
 class Descriptor {
 public:
@@ -65,7 +73,10 @@ int RunWatch(const Args& args) {
     if (!runtime.LockForArchiving()) return kExitTempFail;
     const std::filesystem::path inbox = MaildirPath(options.Value("maildir"));
 
+    // When the last arrival was handled; the Inbox's removals are announced again a moment later.
+    std::optional<std::chrono::steady_clock::time_point> announceAt;
     auto arrive = [&](const std::filesystem::path& file) {
+        announceAt = std::chrono::steady_clock::now() + kAnnounceAgainAfter;
         const std::string line = ArrivalLine(HandleArrival(runtime, file, false));
         if (quiet || line.empty()) return;
         std::printf("%s\n", line.c_str());
@@ -91,9 +102,19 @@ int RunWatch(const Args& args) {
     alignas(inotify_event) char buffer[64 * 1024];
     pollfd fds[] = {{notify.Get(), POLLIN, 0}, {signalFd.Get(), POLLIN, 0}};
     for (;;) {
-        if (::poll(fds, 2, -1) < 0) {
+        int timeout = -1;
+        if (announceAt) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*announceAt - std::chrono::steady_clock::now());
+            timeout = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+        }
+        const int ready = ::poll(fds, 2, timeout);
+        if (ready < 0) {
             if (errno == EINTR) continue;
             throw HostError(errno, "Can't watch the mailbox.");
+        }
+        if (announceAt && std::chrono::steady_clock::now() >= *announceAt) {
+            announceAt.reset();
+            maildir::AnnounceRemovals(inbox);
         }
         if (fds[1].revents & POLLIN) {
             signalfd_siginfo info{};
@@ -135,6 +156,7 @@ int RunWatch(const Args& args) {
             }
         }
     }
+    if (announceAt) maildir::AnnounceRemovals(inbox);
     const int shownBefore = runtime.Messages().Shown();
     runtime.Shutdown();
     return runtime.Messages().Shown() == shownBefore ? kExitOk : kExitReported;

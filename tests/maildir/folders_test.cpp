@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "adapters/maildir/dovecot_keywords.h"
+#include "adapters/maildir/maildir_files.h"
 #include "adapters/maildir/subscriptions.h"
 #include "host/application.h"
 #include "tests/maildir/maildir_fixture.h"
@@ -373,6 +374,13 @@ TEST(MaildirFoldersTest, MovingOutTouchesTheSourceFolderForDovecot) {
 
     EXPECT_GT(fs::last_write_time(maildir.Root() / "cur").time_since_epoch(),
               fs::file_time_type::clock::now().time_since_epoch() - std::chrono::hours(1));
+
+    // The announcement a moment later changes cur/ again and leaves nothing in it.
+    test::SetModified(maildir.Root() / "cur", 1000);
+    maildir::AnnounceRemovals(maildir.Root());
+    EXPECT_GT(fs::last_write_time(maildir.Root() / "cur").time_since_epoch(),
+              fs::file_time_type::clock::now().time_since_epoch() - std::chrono::hours(1));
+    EXPECT_TRUE(fs::is_empty(maildir.Root() / "cur"));
 }
 
 // Dovecot moves new mail to cur/ (":2," added) the moment a client idles on the Inbox, which can
