@@ -4,17 +4,13 @@
 // only once the row is committed, and a failure leaves neither row nor file.
 
 #include "addin/connect.h"
+#include "addin/toolbar_faces.h"
 #include "archive/archive_names.h"
 #include "archive/mail_text.h"
 #include "dialogs/frm_description.h"
 #include "host/mail_item.h"
 
 namespace vexa {
-namespace {
-
-constexpr std::int32_t kFaceIndicatorNew = 352;
-
-}  // namespace
 
 StoreOutcome Connect::StoreInMessage(const MailItemPtr& oMailItem, const bool& bAutomatic) {
     std::string storedPath;

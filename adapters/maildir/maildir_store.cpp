@@ -50,7 +50,6 @@ private:
 
 }  // namespace
 
-HostError IndexOutOfBounds() { return HostError(static_cast<std::int32_t>(0x8002000Bu), "Array index out of bounds."); }
 
 MaildirFolder::MaildirFolder(std::shared_ptr<MaildirSession> session, std::string name, std::filesystem::path path,
                              bool isInbox)

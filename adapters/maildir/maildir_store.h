@@ -9,6 +9,7 @@
 
 #include "host/application.h"
 #include "host/folder.h"
+#include "host/item_list.h"
 
 namespace vexa::maildir {
 
@@ -47,7 +48,5 @@ private:
     std::shared_ptr<MaildirSession> session_;
 };
 
-// The host's failure for an index outside a 1-based collection.
-HostError IndexOutOfBounds();
 
 }  // namespace vexa::maildir
