@@ -15,36 +15,8 @@ failures=()
 
 # ---- helpers -------------------------------------------------------------------------------
 
-fail() {
-    echo "    FAIL: $*"
-    current_failed=1
-}
-
-expect_eq() {  # expect_eq WHAT EXPECTED ACTUAL
-    if [[ "$2" != "$3" ]]; then
-        fail "$1: expected [$2], got [$3]"
-    fi
-}
-
-expect_contains() {  # expect_contains WHAT NEEDLE HAYSTACK
-    if [[ "$3" != *"$2"* ]]; then
-        fail "$1: [$2] not found in [$3]"
-    fi
-}
-
-# A fresh world: HOME, XDG folders, a Maildir with an Inbox, and an installation.
-setup() {
-    WORLD=$(mktemp -d)
-    export HOME="$WORLD/home"
-    export XDG_CONFIG_HOME="$HOME/.config"
-    export XDG_DATA_HOME="$HOME/.local/share"
-    export TZ=CET-1  # one hour east of UTC, without needing the time zone database
-    unset MAILDIR
-    MAILBOX="$HOME/Maildir"
-    mkdir -p "$MAILBOX"/{cur,new,tmp} "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
-    INSTALL="$XDG_DATA_HOME/vexa"
-    ARCHIVE="$INSTALL/Corvane.mdb"
-}
+# shellcheck source=../support/blackbox.sh
+source "$(dirname "$(realpath "$0")")/../support/blackbox.sh"
 
 install_vexa() {
     "$VEXA" init >/dev/null || fail "vexa init failed"
@@ -55,8 +27,6 @@ deliver() {  # deliver SAMPLE [NAME]: as a mail delivery agent does, through tmp
     cp "$SAMPLES/$1" "$MAILBOX/tmp/$name"
     mv "$MAILBOX/tmp/$name" "$MAILBOX/new/$name"
 }
-
-sql() { sqlite3 -separator '|' "$ARCHIVE" "$1"; }
 
 run() {  # run ARGS...: sets OUT, ERR and STATUS
     OUT=$("$VEXA" "$@" 2>"$WORLD/stderr" </dev/null)

@@ -12,35 +12,8 @@ HERE=$(dirname "$(realpath "$0")")
 passed=0
 failed=0
 
-fail() {
-    echo "    FAIL: $*"
-}
-
-expect_eq() {  # expect_eq WHAT EXPECTED ACTUAL
-    if [[ "$2" != "$3" ]]; then
-        fail "$1: expected [$2], got [$3]"
-    fi
-}
-
-expect_contains() {  # expect_contains WHAT NEEDLE HAYSTACK
-    if [[ "$3" != *"$2"* ]]; then
-        fail "$1: [$2] not found in [$3]"
-    fi
-}
-
-# A fresh world: HOME, XDG folders, a Maildir with an Inbox, and an installation.
-setup() {
-    WORLD=$(mktemp -d)
-    export HOME="$WORLD/home"
-    export XDG_CONFIG_HOME="$HOME/.config"
-    export XDG_DATA_HOME="$HOME/.local/share"
-    export TZ=CET-1
-    unset MAILDIR VEXA_TRANSPORT
-    MAILBOX="$HOME/Maildir"
-    mkdir -p "$MAILBOX"/{cur,new,tmp} "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
-    INSTALL="$XDG_DATA_HOME/vexa"
-    ARCHIVE="$INSTALL/Corvane.mdb"
-}
+# shellcheck source=../support/blackbox.sh
+source "$HERE/../support/blackbox.sh"
 
 # Stops what a test left running (servers, watchers) and removes its world.
 teardown() {
@@ -50,8 +23,6 @@ teardown() {
     for pid in $(cat "$WORLD"/*.pid 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
     rm -rf "$WORLD"
 }
-
-sql() { sqlite3 -separator '|' "$ARCHIVE" "$1"; }
 
 for part in "$HERE"/*.part.sh; do
     # shellcheck source=/dev/null
