@@ -6,6 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <map>
+#include <string_view>
+#include <unordered_set>
 #include <atomic>
 #include <optional>
 #include <cerrno>
@@ -21,7 +25,80 @@ namespace {
 
 constexpr const char* kPlaces[] = {"new", "cur"};
 
+// The message bases of one folder as last listed, with the modification times of its new/ and
+// cur/ then. Listing the store folder for every move made archiving a mailbox quadratic; a folder
+// whose directories kept their times since has gained no name but ours. Bases are kept as hashes,
+// to stay small for a large folder: a collision only costs a fresh base for the moved message.
+struct BaseIndex {
+    timespec times[2]{};
+    std::unordered_set<std::size_t> bases;
+};
+
+std::size_t HashBase(std::string_view base) { return std::hash<std::string_view>{}(base); }
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+// The times of new/ and cur/, or nothing when either cannot be read.
+std::optional<std::array<timespec, 2>> PlaceTimes(const fs::path& folder) {
+    std::array<timespec, 2> times{};
+    for (std::size_t i = 0; i < 2; ++i) {
+        struct stat info {};
+        if (::stat((folder / kPlaces[i]).c_str(), &info) != 0) return std::nullopt;
+        times[i] = info.st_mtim;
+    }
+    return times;
+}
+
+std::map<fs::path, BaseIndex>& BaseIndexes() {
+    static std::map<fs::path, BaseIndex> indexes;
+    return indexes;
+}
+
+// The folder's index, listed again when new/ or cur/ changed since.
+const BaseIndex* CurrentBaseIndex(const fs::path& folder) {
+    const auto times = PlaceTimes(folder);
+    if (!times) return nullptr;
+    auto& indexes = BaseIndexes();
+    if (const auto it = indexes.find(folder); it != indexes.end() && SameTime(it->second.times[0], (*times)[0]) &&
+                                               SameTime(it->second.times[1], (*times)[1])) {
+        return &it->second;
+    }
+    BaseIndex index;
+    index.times[0] = (*times)[0];
+    index.times[1] = (*times)[1];
+    for (const char* place : kPlaces) {
+        std::error_code ec;
+        for (fs::directory_iterator it(folder / place, ec), end; !ec && it != end; it.increment(ec)) {
+            index.bases.insert(HashBase(SplitMessageName(it->path().filename().string()).base));
+        }
+        if (ec) {
+            indexes.erase(folder);
+            return nullptr;
+        }
+    }
+    return &(indexes[folder] = std::move(index));
+}
+
+// After our own move into `folder`, so that it does not make the next move list the folder again.
+// Another process's change to the folder in the moment between the check and the move goes
+// unseen: it could matter only for a message with the very same base, which Maildir names keep
+// unique anyway (the check is for a copy of a message that is already there).
+void NoteMovedBase(const fs::path& folder, const std::string& base) {
+    auto& indexes = BaseIndexes();
+    const auto it = indexes.find(folder);
+    if (it == indexes.end()) return;
+    const auto after = PlaceTimes(folder);
+    if (!after) {
+        indexes.erase(it);
+        return;
+    }
+    it->second.times[0] = (*after)[0];
+    it->second.times[1] = (*after)[1];
+    it->second.bases.insert(HashBase(base));
+}
+
 bool BaseTaken(const fs::path& folder, const std::string& base) {
+    if (const BaseIndex* index = CurrentBaseIndex(folder)) return index->bases.contains(HashBase(base));
     for (const char* place : kPlaces) {
         std::error_code ec;
         for (fs::directory_iterator it(folder / place, ec), end; !ec && it != end; it.increment(ec)) {
@@ -223,6 +300,7 @@ fs::path MoveMessageFile(const fs::path& file, const fs::path& folder, const std
             err = 0;
         }
         if (err == 0) {
+            NoteMovedBase(folder, SplitMessageName(moved.filename().string()).base);
             if (source) AnnounceRemoval(*source);
             return moved;
         }
