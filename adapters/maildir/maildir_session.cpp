@@ -8,6 +8,7 @@
 #include <ctime>
 #include <set>
 #include <system_error>
+#include <tuple>
 
 #include "adapters/maildir/maildir_files.h"
 #include "adapters/maildir/mime_message.h"
@@ -20,9 +21,9 @@ namespace {
 constexpr const char* kTrashName = "Trash";
 constexpr const char* kRecordName = "vexa-handled";
 
-bool IsRead(const fs::path& file) {
-    return SplitMessageName(file.filename().string()).flags.find('S') != std::string::npos;
-}
+bool IsReadName(const std::string& name) { return SplitMessageName(name).flags.find('S') != std::string::npos; }
+
+bool IsRead(const fs::path& file) { return IsReadName(file.filename().string()); }
 
 HostError NotAMaildir(const fs::path& folder) {
     return HostError(ENOTDIR, folder.string() + " is not a Maildir (it needs cur, new and tmp)");
@@ -148,11 +149,41 @@ std::vector<fs::path> MaildirSession::InboxMessages() { return ListMessages(inbo
 void MaildirSession::RaiseItemAdd(const fs::path& file) { InboxFolder()->RaiseItemAdd(LoadItem(file)); }
 
 std::vector<fs::path> MaildirSession::DueArrivals(bool includeRead) {
-    std::vector<fs::path> files = InboxMessages();
     const InboxRecord& record = Record();
-    std::erase_if(files, [&](const fs::path& file) {
-        return record.Contains(UniqueNamePart(file.filename().string())) || (!includeRead && IsRead(file));
+    // Names only while listing: a large Inbox's full paths, each split into its parts, made the
+    // memory of a scan grow with the mailbox.
+    struct Entry {
+        timespec mtime;
+        std::string name;
+        bool inNew;
+    };
+    std::vector<Entry> entries;
+    for (const bool inNew : {true, false}) {
+        const fs::path dir = inbox_ / (inNew ? "new" : "cur");
+        std::error_code ec;
+        fs::directory_iterator it(dir, ec);
+        for (const fs::directory_iterator end{}; !ec && it != end; it.increment(ec)) {
+            std::string name = it->path().filename().string();
+            if (name.starts_with('.')) continue;
+            if (record.Contains(UniqueNamePart(name)) || (!includeRead && IsReadName(name))) continue;
+            struct stat info {};
+            // A message taken by another reader between listing and stat is simply not there.
+            if (::stat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+            entries.push_back({info.st_mtim, std::move(name), inNew});
+        }
+        if (ec) throw ErrnoError("Can't read " + dir.string(), ec.value());
+    }
+    // Oldest first, then by name, as InboxMessages.
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        return std::tie(a.mtime.tv_sec, a.mtime.tv_nsec, a.name) < std::tie(b.mtime.tv_sec, b.mtime.tv_nsec, b.name);
     });
+    std::vector<fs::path> files;
+    files.reserve(entries.size());
+    for (auto& entry : entries) {
+        // Relative to the Inbox, which TakeArrival puts in front again: the shortest path to keep.
+        files.emplace_back(std::string(entry.inNew ? "new/" : "cur/") + entry.name);
+        std::string().swap(entry.name);
+    }
     return files;
 }
 

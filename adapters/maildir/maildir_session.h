@@ -69,7 +69,8 @@ public:
         std::string unique;          // the unique part of its name
         ItemPtr item;
     };
-    // The Inbox messages whose arrival is due, oldest first (see the header's comment).
+    // The Inbox messages whose arrival is due, oldest first (see the header's comment), as paths relative
+    // to the Inbox ("new/NAME", "cur/NAME") for TakeArrival.
     std::vector<std::filesystem::path> DueArrivals(bool includeRead);
     // The arrival of the message at `file`, or of the Inbox message with the same unique part when
     // `file` was renamed meanwhile; nothing when its arrival was raised already, it left the
