@@ -155,11 +155,10 @@ std::vector<fs::path> MaildirSession::DueArrivals(bool includeRead) {
     struct Entry {
         timespec mtime;
         std::string name;
-        bool inNew;
     };
     std::vector<Entry> entries;
-    for (const bool inNew : {true, false}) {
-        const fs::path dir = inbox_ / (inNew ? "new" : "cur");
+    for (const char* place : {"new", "cur"}) {
+        const fs::path dir = inbox_ / place;
         std::error_code ec;
         fs::directory_iterator it(dir, ec);
         for (const fs::directory_iterator end{}; !ec && it != end; it.increment(ec)) {
@@ -169,7 +168,7 @@ std::vector<fs::path> MaildirSession::DueArrivals(bool includeRead) {
             struct stat info {};
             // A message taken by another reader between listing and stat is simply not there.
             if (::stat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-            entries.push_back({info.st_mtim, std::move(name), inNew});
+            entries.push_back({info.st_mtim, std::move(name)});
         }
         if (ec) throw ErrnoError("Can't read " + dir.string(), ec.value());
     }
@@ -179,28 +178,40 @@ std::vector<fs::path> MaildirSession::DueArrivals(bool includeRead) {
     });
     std::vector<fs::path> files;
     files.reserve(entries.size());
-    for (auto& entry : entries) {
-        // Relative to the Inbox, which TakeArrival puts in front again: the shortest path to keep.
-        files.emplace_back(std::string(entry.inNew ? "new/" : "cur/") + entry.name);
-        std::string().swap(entry.name);
-    }
+    // Bare names: a path of one part keeps the name's own buffer, where one of two parts holds
+    // it twice and costs a list of its parts besides.
+    for (auto& entry : entries) files.emplace_back(std::move(entry.name));
     return files;
 }
 
 std::optional<MaildirSession::Arrival> MaildirSession::TakeArrival(const fs::path& file, bool includeRead) {
     const fs::path place = file.parent_path().filename();
-    if (place != "new" && place != "cur") return std::nullopt;
+    if (file.has_parent_path() && place != "new" && place != "cur") return std::nullopt;
     std::string unique = UniqueNamePart(file.filename().string());
     if (Record().Contains(unique)) return std::nullopt;
-    // Spelled as the session spells the Inbox, so the item's moves can be told from staying.
-    fs::path path = inbox_ / place / file.filename();
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        // A mail reader or Dovecot renamed it since it was listed (new/ to cur/, other flags).
-        auto found = FindInInbox(unique);
-        if (!found) return std::nullopt;
-        path = std::move(*found);
+    // Spelled as the session spells the Inbox, so the item's moves can be told from staying. A
+    // bare name (from DueArrivals) is looked for where its name says first: one with an info
+    // part (":2,") in cur/, one without in new/.
+    std::vector<fs::path> candidates;
+    if (file.has_parent_path()) {
+        candidates.push_back(inbox_ / place / file.filename());
+    } else {
+        const bool hasInfo = file.native().find(':') != std::string::npos;
+        candidates.push_back(inbox_ / (hasInfo ? "cur" : "new") / file);
+        candidates.push_back(inbox_ / (hasInfo ? "new" : "cur") / file);
     }
+    std::optional<fs::path> found;
+    for (auto& candidate : candidates) {
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0) {
+            found = std::move(candidate);
+            break;
+        }
+    }
+    // A mail reader or Dovecot renamed it since it was listed (new/ to cur/, other flags).
+    if (!found) found = FindInInbox(unique);
+    if (!found) return std::nullopt;
+    fs::path path = std::move(*found);
     const bool read = IsRead(path);
     if (read && !includeRead) return std::nullopt;
     ItemPtr item = LoadItem(path);
@@ -233,7 +244,13 @@ InboxRecord& MaildirSession::Record() {
             return present;
         };
         InboxRecord record(inbox_ / kRecordName);
-        record.Load(listing(), listing);
+        // An empty or missing record has nothing to prune: a large Inbox is not listed for it.
+        struct stat info {};
+        if (::stat((inbox_ / kRecordName).c_str(), &info) != 0 || info.st_size == 0) {
+            record.Load({}, [] { return std::set<std::string>{}; });
+        } else {
+            record.Load(listing(), listing);
+        }
         record_.emplace(std::move(record));
     }
     return *record_;

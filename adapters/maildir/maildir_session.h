@@ -69,11 +69,11 @@ public:
         std::string unique;          // the unique part of its name
         ItemPtr item;
     };
-    // The Inbox messages whose arrival is due, oldest first (see the header's comment), as paths relative
-    // to the Inbox ("new/NAME", "cur/NAME") for TakeArrival.
+    // The Inbox messages whose arrival is due, oldest first (see the header's comment), as bare
+    // file names for TakeArrival: a large Inbox's list stays small.
     std::vector<std::filesystem::path> DueArrivals(bool includeRead);
-    // The arrival of the message at `file`, or of the Inbox message with the same unique part when
-    // `file` was renamed meanwhile; nothing when its arrival was raised already, it left the
+    // The arrival of the message at `file` (a bare name: the Inbox's message of that name), or of
+    // the Inbox message with the same unique part when `file` was renamed meanwhile; nothing when its arrival was raised already, it left the
     // Inbox, or it is read (and `includeRead` is off).
     std::optional<Arrival> TakeArrival(const std::filesystem::path& file, bool includeRead);
     // Raises the Inbox items' ItemAdd with the arrival's item, then records the arrival when the
