@@ -17,8 +17,9 @@ public:
     virtual void Flush(const std::string& path) = 0;
     // Removes the file; a file that is not there is not an error.
     virtual void Remove(const std::string& path) = 0;
-    // Gives the file at `from` the name `to` in the same folder, durably. Never replaces: fails
-    // with HostError when `to` exists.
+    // Gives the file at `from` the name `to` in the same folder. Never replaces: fails with
+    // HostError when `to` exists. The new name need not be durable at once: a pending file whose
+    // row is committed is named again by the recovery at the next connection.
     virtual void Rename(const std::string& from, const std::string& to) = 0;
     // The names (not paths) of the entries of `folder`; an unreadable folder fails.
     virtual std::vector<std::string> List(const std::string& folder) = 0;

@@ -13,8 +13,8 @@ public:
     // committed row never points at a lost file nor one that others can read.
     void Flush(const std::string& path) override;
     void Remove(const std::string& path) override;
-    // renameat2 with RENAME_NOREPLACE (link and unlink where the file system lacks it), then
-    // fsync of the folder.
+    // renameat2 with RENAME_NOREPLACE (link and unlink where the file system lacks it). The new
+    // name is not synced: the pending name it replaces is, and start-up names it again after a crash.
     void Rename(const std::string& from, const std::string& to) override;
     std::vector<std::string> List(const std::string& folder) override;
 };
