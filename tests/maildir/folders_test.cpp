@@ -123,6 +123,29 @@ TEST(MaildirFoldersTest, MoveKeepsNameFlagsAndPlaceAndAnnouncesTheArrival) {
     EXPECT_EQ(read->Subject(), "read") << "the moved item still reads its message";
 }
 
+// The folder's names are not listed again for every move; a name another program put there
+// since the last move must still be seen (its change is dated apart from that move's here).
+TEST(MaildirFoldersTest, AMoveSeesANameTakenSinceTheLastMoveIntoTheFolder) {
+    TempMaildir maildir;
+    auto archive = maildir.Session()->Inbox()->Folders()->Add("Archive");
+    auto first = maildir.Load(maildir.Put("new", "1.A.host", Mail("first")));
+    ASSERT_NE(first, nullptr);
+    first->Move(archive);
+    const auto takenFile = maildir.Put(".Archive/cur", "2.B.host:2,S", "already there");
+    test::SetModified(maildir.Root() / ".Archive" / "cur", 1000);
+    auto second = maildir.Load(maildir.Put("new", "2.B.host", Mail("second")));
+    ASSERT_NE(second, nullptr);
+
+    second->Move(archive);
+
+    EXPECT_EQ(ReadBytes(takenFile), "already there");
+    const auto names = Names(maildir.Root() / ".Archive" / "new");
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0], "1.A.host");
+    EXPECT_NE(names[1], "2.B.host");
+    EXPECT_EQ(ReadBytes(*second->File()), Mail("second"));
+}
+
 TEST(MaildirFoldersTest, MoveToATakenNameGivesAFreshNameWithTheSameFlags) {
     struct Case {
         const char* place;

@@ -341,6 +341,23 @@ TEST(MaildirSessionTest, EveryInboxMessageArrivesOnceAcrossRunsRenamesAndReadSta
     EXPECT_EQ(RaiseDue(*second, false), std::vector<std::string>{"7.G.host"});
 }
 
+// DueArrivals gives bare names; a message is found in whichever of new/ and cur/ holds it, even
+// against the custom of an info part only in cur/.
+TEST(MaildirSessionTest, ABareNameArrivesFromNewOrCur) {
+    TempMaildir maildir;
+    maildir.Put("cur", "1.A.host", kFax);
+    maildir.Put("new", "2.B.host:2,", kFax);
+    auto session = maildir::MaildirSession::Open(maildir.Root());
+    EXPECT_EQ(FileNames(session->DueArrivals(false)), (std::vector<std::string>{"1.A.host", "2.B.host:2,"}));
+    for (const auto& [place, name] : {std::pair{"cur", "1.A.host"}, std::pair{"new", "2.B.host:2,"}}) {
+        SCOPED_TRACE(name);
+        const auto arrival = session->TakeArrival(name, false);
+        ASSERT_TRUE(arrival);
+        EXPECT_EQ(arrival->file.parent_path().filename(), place);
+        EXPECT_EQ(arrival->file.filename(), name);
+    }
+}
+
 TEST(MaildirSessionTest, ARecordLineCutByACrashIsDroppedAndTheMessageArrivesAgain) {
     TempMaildir maildir;
     for (const char* name : {"1.A.host", "2.B.host", "3\\C\nhost"}) maildir.Put("new", name, kFax);
