@@ -5,13 +5,13 @@
 namespace vexa::cli {
 namespace {
 
-// The spec of `arg` when it is one of ours in its long form: "--name" or "--name=value".
-const OptionSpec* OwnOption(const std::string& arg, const std::vector<OptionSpec>& specs) {
+// The rule for `arg` when it is one of ours in its long form: "--name" or "--name=value".
+const OptionRule* OwnOption(const std::string& arg, const std::vector<OptionRule>& rules) {
     if (!arg.starts_with("--")) return nullptr;
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-    for (const auto& spec : specs) {
-        if (name == spec.name) return &spec;
+    for (const auto& rule : rules) {
+        if (name == rule.name) return &rule;
     }
     return nullptr;
 }
@@ -30,11 +30,11 @@ const std::vector<std::string>& ParsedOptions::Values(const std::string& name) c
     return found == values_.end() ? none : found->second;
 }
 
-ParsedOptions ParseOptions(const Args& args, const std::vector<OptionSpec>& specs) {
+ParsedOptions ParseOptions(const Args& args, const std::vector<OptionRule>& rules) {
     std::vector<option> longOptions;
     // "+" stops at the first operand; ":" lets us report errors ourselves.
     std::string shortOptions = "+:";
-    for (const auto& entry : specs) {
+    for (const auto& entry : rules) {
         longOptions.push_back(
             {entry.name, entry.takesValue ? required_argument : no_argument, nullptr, entry.shortName});
         if (entry.shortName != 0) shortOptions += std::string(1, entry.shortName) + (entry.takesValue ? ":" : "");
@@ -60,19 +60,19 @@ ParsedOptions ParseOptions(const Args& args, const std::vector<OptionSpec>& spec
         if (result == ':') throw UsageError("option '" + std::string(argv[optind - 1]) + "' needs a value");
         // A one-letter form leaves `index` alone; its letter names the option.
         if (index < 0) {
-            for (std::size_t i = 0; i < specs.size(); ++i) {
-                if (specs[i].shortName == result) index = static_cast<int>(i);
+            for (std::size_t i = 0; i < rules.size(); ++i) {
+                if (rules[i].shortName == result) index = static_cast<int>(i);
             }
         }
         if (index < 0) throw UsageError("unknown option '" + std::string(argv[optind - 1]) + "'");
-        const OptionSpec& entry = specs[static_cast<std::size_t>(index)];
+        const OptionRule& entry = rules[static_cast<std::size_t>(index)];
         parsed.values_[entry.name].push_back(entry.takesValue ? optarg : "");
     }
     for (int i = optind; i < static_cast<int>(argv.size() - 1); ++i) parsed.operands_.push_back(argv[i]);
     return parsed;
 }
 
-ParsedOptions ParseOwnOptions(const Args& args, const std::vector<OptionSpec>& specs) {
+ParsedOptions ParseOwnOptions(const Args& args, const std::vector<OptionRule>& rules) {
     Args own;
     std::vector<std::string> others;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -81,17 +81,17 @@ ParsedOptions ParseOwnOptions(const Args& args, const std::vector<OptionSpec>& s
             others.insert(others.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
             break;
         }
-        const OptionSpec* spec = OwnOption(arg, specs);
-        if (!spec) {
+        const OptionRule* rule = OwnOption(arg, rules);
+        if (!rule) {
             others.push_back(arg);
             continue;
         }
         own.push_back(arg);
         // "--name VALUE": the next argument is the value, whatever it looks like.
-        if (spec->takesValue && arg.find('=') == std::string::npos && i + 1 < args.size()) own.push_back(args[++i]);
+        if (rule->takesValue && arg.find('=') == std::string::npos && i + 1 < args.size()) own.push_back(args[++i]);
     }
     // Ours alone, now in the form the strict parser reads: it checks the values as for any command.
-    ParsedOptions parsed = ParseOptions(own, specs);
+    ParsedOptions parsed = ParseOptions(own, rules);
     parsed.operands_ = std::move(others);
     return parsed;
 }

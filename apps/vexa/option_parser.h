@@ -13,7 +13,7 @@
 
 namespace vexa::cli {
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     bool takesValue;
     char shortName = 0;  // 0: the long form only
@@ -27,20 +27,20 @@ public:
     const std::vector<std::string>& Operands() const { return operands_; }
 
 private:
-    friend ParsedOptions ParseOptions(const Args&, const std::vector<OptionSpec>&);
-    friend ParsedOptions ParseOwnOptions(const Args&, const std::vector<OptionSpec>&);
+    friend ParsedOptions ParseOptions(const Args&, const std::vector<OptionRule>&);
+    friend ParsedOptions ParseOwnOptions(const Args&, const std::vector<OptionRule>&);
     std::map<std::string, std::vector<std::string>> values_;
     std::vector<std::string> operands_;
 };
 
 // Throws UsageError for an unknown option or a missing value.
-ParsedOptions ParseOptions(const Args& args, const std::vector<OptionSpec>& specs);
+ParsedOptions ParseOptions(const Args& args, const std::vector<OptionRule>& rules);
 
 // For a command that hands its arguments on to another program (send, to the real sendmail):
 // its own options, in their long form and named in full, are taken wherever they stand before
 // "--"; every other argument, and "--" with everything after it, is an operand, in its order.
 // So `-oi -f addr -t` and the recipients reach the other program as they were given. Throws
 // UsageError for an own option without its value.
-ParsedOptions ParseOwnOptions(const Args& args, const std::vector<OptionSpec>& specs);
+ParsedOptions ParseOwnOptions(const Args& args, const std::vector<OptionRule>& rules);
 
 }  // namespace vexa::cli
