@@ -1,14 +1,18 @@
 #include "adapters/maildir/mime_message.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <utility>
 
+#include "adapters/maildir/base64_decoder.h"
 #include "adapters/maildir/html_text.h"
 #include "adapters/maildir/message_shape.h"
 #include "adapters/maildir/mime_text.h"
@@ -29,6 +33,13 @@ namespace {
 // Enough of a text part for any notice a fax service sends; a larger part is not read further.
 constexpr std::size_t kBodyBytes = 1u << 20;
 constexpr std::size_t kChunk = 65536;
+// An attachment's content is read and written in pieces this large: a fax of a few hundred
+// kilobytes takes a few reads and writes, and a large one still never sits in memory whole.
+constexpr std::size_t kContentChunk = 128u << 10;
+// A message file up to this size is read into memory with one read, so that sizing it, parsing
+// it and saving its attachments all work on the same bytes instead of reading the file three
+// times in small pieces. Larger files (a fax of tens of megabytes) stay streamed from the disk.
+constexpr std::uint64_t kInMemoryBytes = 8u << 20;
 
 std::string Text(const char* text) { return text != nullptr ? text : ""; }
 
@@ -134,6 +145,18 @@ std::string ReadAll(GMimeStream* stream) {
     return bytes;
 }
 
+// The bytes of `stream` when it is a view of a message read into memory; nothing when it reads
+// from a file.
+std::optional<std::string_view> BytesInMemory(GMimeStream* stream) {
+    if (!GMIME_IS_STREAM_MEM(stream)) return std::nullopt;
+    const GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
+    if (array == nullptr) return std::nullopt;
+    const auto size = static_cast<gint64>(array->len);
+    const gint64 end = stream->bound_end == -1 ? size : std::min(stream->bound_end, size);
+    const gint64 start = std::clamp<gint64>(stream->bound_start, 0, end);
+    return std::string_view(reinterpret_cast<const char*>(array->data) + start, static_cast<std::size_t>(end - start));
+}
+
 // A view of the part's content as it is in the message (still transfer-encoded), read from its
 // start without moving the position of any other reader of the file.
 GObjectRef<GMimeStream> EncodedContent(GMimeDataWrapper* content) {
@@ -141,12 +164,14 @@ GObjectRef<GMimeStream> EncodedContent(GMimeDataWrapper* content) {
     return GObjectRef<GMimeStream>(Adopt{}, g_mime_stream_substream(stream, stream->bound_start, stream->bound_end));
 }
 
+bool NeedsDecoding(GMimeContentEncoding encoding) {
+    return encoding == GMIME_CONTENT_ENCODING_BASE64 || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
+           encoding == GMIME_CONTENT_ENCODING_UUENCODE;
+}
+
 // `encoded` read through GMime's decoder for `encoding`; as it is for encodings that need none.
 GObjectRef<GMimeStream> Decoded(GObjectRef<GMimeStream> encoded, GMimeContentEncoding encoding) {
-    if (encoding != GMIME_CONTENT_ENCODING_BASE64 && encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE &&
-        encoding != GMIME_CONTENT_ENCODING_UUENCODE) {
-        return encoded;
-    }
+    if (!NeedsDecoding(encoding)) return encoded;
     GObjectRef<GMimeStream> filtered(Adopt{}, g_mime_stream_filter_new(encoded.Get()));
     GObjectRef<GMimeFilter> decoder(Adopt{}, g_mime_filter_basic_new(encoding, FALSE));
     g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered.Get()), decoder.Get());
@@ -167,61 +192,6 @@ std::string PartText(GMimeObject* part) {
     }
     return CharsetToUtf8(bytes, g_mime_object_get_content_type_parameter(part, "charset"));
 }
-
-// Base64 as RFC 2045 writes it: the alphabet, with line breaks and blanks anywhere and "=" only
-// to pad the last group. Checked as it streams by, so that a 256 MB attachment is read once; a
-// table keeps the check cheap even in a build without optimisation.
-class Base64Check {
-public:
-    // "" while the text so far is base64, else why it is not.
-    std::string Feed(std::string_view text) {
-        const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-        const auto* const end = p + text.size();
-        const unsigned char* const kinds = Kinds().of;
-        for (; p != end; ++p) {
-            const unsigned char kind = kinds[*p];
-            if (kind == kLetter) {
-                if (padding_ > 0) return "its base64 goes on after its end";
-                ++letters_;
-            } else if (kind == kPad) {
-                // "xx==" or "xxx=": padding completes the group it starts in.
-                const std::uint64_t inGroup = letters_ % 4;
-                if (inGroup < 2 || inGroup + padding_ >= 4) return kStray;
-                ++padding_;
-            } else if (kind != kBlank) {
-                return kStray;
-            }
-        }
-        return "";
-    }
-    std::string Finish() const {
-        const std::uint64_t inGroup = letters_ % 4;
-        const bool complete = padding_ == 0 ? inGroup == 0 : inGroup + padding_ == 4;
-        return complete ? "" : "its base64 ends in the middle of a group of four characters";
-    }
-
-private:
-    static constexpr const char* kStray = "its base64 holds characters that base64 does not use";
-    enum : unsigned char { kOther, kLetter, kBlank, kPad };
-    struct Table {
-        unsigned char of[256] = {};
-    };
-    static const Table& Kinds() {
-        static const Table table = [] {
-            Table t;
-            for (int c = 'A'; c <= 'Z'; ++c) t.of[c] = kLetter;
-            for (int c = 'a'; c <= 'z'; ++c) t.of[c] = kLetter;
-            for (int c = '0'; c <= '9'; ++c) t.of[c] = kLetter;
-            t.of[static_cast<unsigned char>('+')] = t.of[static_cast<unsigned char>('/')] = kLetter;
-            for (const char c : {' ', '\t', '\r', '\n'}) t.of[static_cast<unsigned char>(c)] = kBlank;
-            t.of[static_cast<unsigned char>('=')] = kPad;
-            return t;
-        }();
-        return table;
-    }
-    std::uint64_t letters_ = 0;
-    std::uint64_t padding_ = 0;
-};
 
 int WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -247,8 +217,13 @@ void OnParserWarning(gint64, GMimeParserWarning issue, const gchar*, gpointer da
 }
 
 MessageShape ShapeOf(GMimeStream* source) {
-    GObjectRef<GMimeStream> view(Adopt{}, g_mime_stream_substream(source, 0, -1));
     MessageShape shape;
+    if (const std::optional<std::string_view> bytes = BytesInMemory(source)) {
+        shape.Feed(*bytes);
+        shape.Finish();
+        return shape;
+    }
+    GObjectRef<GMimeStream> view(Adopt{}, g_mime_stream_substream(source, 0, -1));
     char buffer[kChunk];
     while (shape.WithinLimits()) {
         const std::size_t n = ReadSome(view.Get(), buffer, sizeof buffer);
@@ -257,6 +232,32 @@ MessageShape ShapeOf(GMimeStream* source) {
     }
     shape.Finish();
     return shape;
+}
+
+struct ByteArrayUnref {
+    void operator()(GByteArray* array) const noexcept { g_byte_array_unref(array); }
+};
+using ByteArrayPtr = std::unique_ptr<GByteArray, ByteArrayUnref>;
+
+// The whole of the file `fd`, of `size` bytes by its status, as a stream over memory; nothing when
+// it cannot be read at once (it grew meanwhile, or a read failed: the file's own stream reads it
+// then, and reports what went wrong). Reads at offsets, leaving the descriptor's position alone.
+GObjectRef<GMimeStream> WholeFile(int fd, std::size_t size) {
+    // One byte more than the size tells a file that grew since it was looked at.
+    ByteArrayPtr array(g_byte_array_sized_new(static_cast<guint>(size + 1)));
+    g_byte_array_set_size(array.get(), static_cast<guint>(size + 1));
+    std::size_t got = 0;
+    while (got < size + 1) {
+        const ssize_t n = ::pread(fd, array->data + got, size + 1 - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return {};
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    if (got > size) return {};
+    g_byte_array_set_size(array.get(), static_cast<guint>(got));
+    // The stream owns the array from here on, and frees it with itself.
+    return GObjectRef<GMimeStream>(Adopt{}, g_mime_stream_mem_new_with_byte_array(array.release()));
 }
 
 }  // namespace
@@ -323,6 +324,11 @@ GObjectRef<GMimeStream> MimeMessage::OpenFile(const std::filesystem::path& file)
     if (!stream) {
         if (error) throw FromGError("Can't read " + file.string(), *error);
         throw HostError(EIO, "Can't read " + file.string());
+    }
+    struct stat info {};
+    const int fd = GMIME_STREAM_FS(stream.Get())->fd;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) <= kInMemoryBytes) {
+        if (GObjectRef<GMimeStream> whole = WholeFile(fd, static_cast<std::size_t>(info.st_size))) return whole;
     }
     return stream;
 }
@@ -412,24 +418,30 @@ int MimeMessage::WriteContent(GMimePart* part, int fd, const std::string& name) 
 
     // Base64 is checked and decoded here, the other encodings by GMime's decoders.
     const bool base64 = encoding == GMIME_CONTENT_ENCODING_BASE64;
-    const GObjectRef<GMimeStream> stream = base64 ? EncodedContent(content) : Decoded(EncodedContent(content), encoding);
-    Base64Check check;
-    int state = 0;
-    guint32 save = 0;
-    char buffer[kChunk];
-    unsigned char decoded[kChunk];
-    for (std::size_t n; (n = ReadSome(stream.Get(), buffer, sizeof buffer)) > 0;) {
-        const char* out = buffer;
-        std::size_t size = n;
-        if (base64) {
-            if (const std::string why = check.Feed(std::string_view(buffer, n)); !why.empty()) throw Damaged(name, why);
-            size = g_mime_encoding_base64_decode_step(reinterpret_cast<const unsigned char*>(buffer), n, decoded, &state, &save);
-            out = reinterpret_cast<const char*>(decoded);
+    Base64Decoder decoder;
+    std::vector<unsigned char> decoded(base64 ? Base64Decoder::MaxDecoded(kContentChunk) : 0);
+    // Writes the next piece of the content as it is in the message; returns 0 or the errno.
+    const auto put = [&](std::string_view piece) {
+        if (!base64) return WriteAll(fd, piece.data(), piece.size());
+        const Base64Decoder::Step step = decoder.Feed(piece, decoded.data());
+        if (!step.problem.empty()) throw Damaged(name, std::string(step.problem));
+        return WriteAll(fd, reinterpret_cast<const char*>(decoded.data()), step.size);
+    };
+    const std::optional<std::string_view> inMemory =
+        base64 || !NeedsDecoding(encoding) ? BytesInMemory(g_mime_data_wrapper_get_stream(content)) : std::nullopt;
+    if (inMemory) {
+        for (std::string_view rest = *inMemory; !rest.empty(); rest.remove_prefix(std::min(rest.size(), kContentChunk))) {
+            if (const int err = put(rest.substr(0, kContentChunk)); err != 0) return err;
         }
-        if (const int err = WriteAll(fd, out, size); err != 0) return err;
+    } else {
+        const GObjectRef<GMimeStream> stream = base64 ? EncodedContent(content) : Decoded(EncodedContent(content), encoding);
+        const auto buffer = std::make_unique_for_overwrite<char[]>(kContentChunk);
+        for (std::size_t n; (n = ReadSome(stream.Get(), buffer.get(), kContentChunk)) > 0;) {
+            if (const int err = put(std::string_view(buffer.get(), n)); err != 0) return err;
+        }
     }
     if (base64) {
-        if (const std::string why = check.Finish(); !why.empty()) throw Damaged(name, why);
+        if (const std::string_view why = decoder.Finish(); !why.empty()) throw Damaged(name, std::string(why));
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 // A message parsed by GMime over its file (or bytes read from standard input), answering what the
-// mail items ask. Only the Maildir host's .cpp files use it; the file stays the message's store,
-// so attachment content is read from disk when saved and never held in memory.
+// mail items ask. Only the Maildir host's .cpp files use it. A message file of a few megabytes is
+// read into memory once and everything works on those bytes; a larger one stays the message's
+// store, so its attachment content is read from disk when saved and never held in memory whole.
 #pragma once
 
 #include <gmime/gmime.h>
@@ -27,7 +28,8 @@ public:
     // least one of From, To, Subject or Date. A message beyond the limits of MessageShape is read
     // only as far as they allow, and says so in Unreadable().
     static std::shared_ptr<MimeMessage> Parse(GObjectRef<GMimeStream> source);
-    // A stream over the file; fails with the system's reason when the file cannot be opened.
+    // A stream over the file: its bytes in memory when it is small enough, else the file itself.
+    // Fails with the system's reason when the file cannot be opened.
     static GObjectRef<GMimeStream> OpenFile(const std::filesystem::path& file);
     static GObjectRef<GMimeStream> FromBytes(std::string_view bytes);
 
