@@ -35,6 +35,10 @@ std::string Megabytes(std::uint64_t bytes) { return std::to_string(bytes >> 20) 
 
 void MessageShape::Feed(std::string_view bytes) {
     while (!bytes.empty() && WithinLimits()) {
+        if (!inHeader_) {
+            SkipBody(bytes);
+            if (bytes.empty()) return;
+        }
         const auto newline = bytes.find('\n');
         const std::size_t take = newline == std::string_view::npos ? bytes.size() : newline;
         if (lineHead_.size() < kLineHead) lineHead_.append(bytes.substr(0, std::min(take, kLineHead - lineHead_.size())));
@@ -58,6 +62,41 @@ void MessageShape::Feed(std::string_view bytes) {
         EndLine();
         bytes.remove_prefix(take + 1);
     }
+}
+
+void MessageShape::SkipBody(std::string_view& bytes) {
+    // A line that started with "-" may still turn out a boundary: it is read line by line.
+    if (offset_ != lineStart_ && !lineHead_.empty() && lineHead_.front() == '-') return;
+    // In a body only a line that starts with "--" counts, and an attachment's base64 holds no "-"
+    // at all: the bytes up to the next "-" that starts a line are passed over in one go.
+    for (std::size_t from = 0;;) {
+        const std::size_t dash = bytes.find('-', from);
+        if (dash == std::string_view::npos) {
+            Advance(bytes);
+            bytes = {};
+            return;
+        }
+        if (dash == 0 ? offset_ == lineStart_ : bytes[dash - 1] == '\n') {
+            Advance(bytes.substr(0, dash));
+            bytes.remove_prefix(dash);
+            return;
+        }
+        from = dash + 1;
+    }
+}
+
+void MessageShape::Advance(std::string_view region) {
+    std::string_view tail = region;
+    if (const auto newline = region.rfind('\n'); newline != std::string_view::npos) {
+        lineStart_ = offset_ + newline + 1;
+        lineBytes_ = 0;
+        lineHasColon_ = false;
+        lineHead_.clear();
+        tail = region.substr(newline + 1);
+    }
+    if (lineHead_.size() < kLineHead) lineHead_.append(tail.substr(0, kLineHead - lineHead_.size()));
+    lineBytes_ += tail.size();
+    offset_ += region.size();
 }
 
 void MessageShape::Finish() {

@@ -46,6 +46,10 @@ public:
     std::uint64_t ReadableBytes() const noexcept { return readable_; }
 
 private:
+    // Passes over the body bytes at the start of `bytes` that cannot start a boundary line.
+    void SkipBody(std::string_view& bytes);
+    // Takes in `region`, known to hold no line that matters, keeping track of the current line.
+    void Advance(std::string_view region);
     void EndLine();
     void EndField();
     void Exceed(std::string problem, std::uint64_t readable);

@@ -46,6 +46,9 @@ TEST(MessageShapeTest, FindsTheFirstLimitPassedAndWhereToCut) {
              return lines;
          }() + "\nbody\n",
          "more than 0 MB of header fields", 188},
+        // Only a line that starts with "--" is taken for a boundary, however the body is cut.
+        {"dashes inside body lines", head + "\nx--b\n-\n-x-\n--b\n\nx-y\n---\n\n--b\n\nx\n--b\n", "more than 3 MIME parts",
+         (head + "\nx--b\n-\n-x-\n--b\n\nx-y\n---\n\n--b\n\nx\n").size()},
         {"body lines are not headers", head + "\n" + std::string(500, 'x') + "\nA: 1\nB: 2\nC: 3\n", "", 0},
         // An embedded message's header block follows the block that declared it, however the
         // declaration is spaced or folded.
@@ -57,7 +60,7 @@ TEST(MessageShapeTest, FindsTheFirstLimitPassedAndWhereToCut) {
         SCOPED_TRACE(c.name);
         const std::size_t readable = c.problem.empty() ? c.message.size() : c.readable;
         // The same verdict however the bytes arrive.
-        for (const std::size_t chunk : {std::size_t{0}, std::size_t{1}, std::size_t{7}}) {
+        for (const std::size_t chunk : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{7}}) {
             const MessageShape shape = Shape(c.message, limits, chunk);
             EXPECT_EQ(shape.Problem(), c.problem) << "chunk " << chunk;
             EXPECT_EQ(shape.WithinLimits(), c.problem.empty());
