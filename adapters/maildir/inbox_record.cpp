@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 #include <vector>
 
 #include "adapters/maildir/gobject_ref.h"
@@ -59,6 +60,7 @@ std::string UniqueNamePart(const std::string& fileName) { return fileName.substr
 void InboxRecord::Load(const std::set<std::string>& present, const std::function<std::set<std::string>()>& relist) {
     append_ = Fd();
     rewrite_ = false;
+    held_.clear();
     names_.clear();
     const std::string bytes = posix::ReadFileIfPresent(file_).value_or("");
     std::vector<std::string> missing;
@@ -89,14 +91,24 @@ void InboxRecord::Load(const std::set<std::string>& present, const std::function
 }
 
 void InboxRecord::Add(const std::string& unique) {
-    if (!names_.insert(unique).second) return;
+    Hold(unique);
+    WriteHeld();
+}
+
+void InboxRecord::Hold(const std::string& unique) {
+    if (names_.insert(unique).second) held_ += Escaped(unique);
+}
+
+void InboxRecord::WriteHeld() {
+    if (held_.empty()) return;
+    const std::string lines = std::exchange(held_, {});
     if (rewrite_) {
         // A failed append may have left a piece of a line that the next one would join.
         Rewrite();
         rewrite_ = false;
         return;
     }
-    Append(Escaped(unique));
+    Append(lines);
 }
 
 void InboxRecord::Append(const std::string& line) {
@@ -106,7 +118,7 @@ void InboxRecord::Append(const std::string& line) {
         append_ = Fd(::open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
         if (!append_) throw ErrnoError("Can't record the arrival in " + file_.string(), errno);
     }
-    // One write of a short line under O_APPEND; the flush makes the record outlast a crash, so
+    // One write of a few short lines under O_APPEND; the flush makes the record outlast a crash, so
     // the message is not handled a second time after a restart.
     const ssize_t written = ::write(append_.Get(), line.data(), line.size());
     int err = written < 0 ? errno : written != static_cast<ssize_t>(line.size()) ? ENOSPC : 0;

@@ -31,6 +31,11 @@ public:
     // name stays recorded for this run even then (and is written with the next name), so a later
     // rename of the message does not make it arrive again.
     void Add(const std::string& unique);
+    // Adds `unique` for Contains at once and to the file with the next WriteHeld (or Add): the
+    // arrivals of a group are recorded with one flush.
+    void Hold(const std::string& unique);
+    // Writes the names held since the last write, with one flush. Throws HostError as Add does.
+    void WriteHeld();
     std::size_t Size() const noexcept { return names_.size(); }
 
 private:
@@ -59,6 +64,7 @@ private:
     std::set<std::string> names_;
     Fd append_;
     bool rewrite_ = false;
+    std::string held_;  // lines not yet written
 };
 
 // The unique part of a Maildir message file name: everything before the ":2," info.

@@ -229,9 +229,13 @@ MailItemPtr MaildirMailItem::Move(const MAPIFolderPtr& folder) {
     if (!file_) throw NotInFolder();
     auto self = shared_from_this();
     if (const auto current = Folder(); current && SameFolder(*current, target->Path())) return self;
-    ChangeFile([&] { MoveInto(*target); });
-    target->RaiseItemAdd(self);
+    if (!session_->HoldMove(self, target)) MoveNow(target);
     return self;
+}
+
+void MaildirMailItem::MoveNow(const std::shared_ptr<MaildirFolder>& target) {
+    ChangeFile([&] { MoveInto(*target); });
+    target->RaiseItemAdd(shared_from_this());
 }
 
 void MaildirMailItem::Delete() {
@@ -250,8 +254,7 @@ void MaildirMailItem::Delete() {
         });
         return;
     }
-    ChangeFile([&] { MoveInto(*trash); });
-    trash->RaiseItemAdd(shared_from_this());
+    if (!session_->HoldMove(shared_from_this(), trash)) MoveNow(trash);
 }
 
 std::vector<MailAddress> MaildirMailItem::SenderAddresses() { return message_->From(); }

@@ -64,6 +64,8 @@ public:
     const std::optional<std::filesystem::path>& File() const noexcept { return file_; }
 
 private:
+    // Moves the file into `target` now and raises the target's ItemAdd.
+    void MoveNow(const std::shared_ptr<MaildirFolder>& target);
     // The Maildir folder holding the file, when the file is in one's new/ or cur/.
     std::optional<std::filesystem::path> Folder() const;
     void MoveInto(const MaildirFolder& target);

@@ -13,6 +13,7 @@
 #include "adapters/maildir/maildir_files.h"
 #include "adapters/maildir/mime_message.h"
 #include "adapters/maildir/read_as_unread.h"
+#include "host/host_error.h"
 
 namespace vexa::maildir {
 namespace fs = std::filesystem;
@@ -188,7 +189,7 @@ std::optional<MaildirSession::Arrival> MaildirSession::TakeArrival(const fs::pat
     const fs::path place = file.parent_path().filename();
     if (file.has_parent_path() && place != "new" && place != "cur") return std::nullopt;
     std::string unique = UniqueNamePart(file.filename().string());
-    if (Record().Contains(unique)) return std::nullopt;
+    if (Record().Contains(unique) || IsHeld(unique)) return std::nullopt;
     // Spelled as the session spells the Inbox, so the item's moves can be told from staying. A
     // bare name (from DueArrivals) is looked for where its name says first: one with an info
     // part (":2,") in cur/, one without in new/.
@@ -223,6 +224,10 @@ std::optional<MaildirSession::Arrival> MaildirSession::TakeArrival(const fs::pat
 
 void MaildirSession::RaiseArrival(const Arrival& arrival) {
     InboxFolder()->RaiseItemAdd(arrival.item);
+    if (group_) {
+        // Its move waits for the group's commit; until then the message is not handled twice.
+        if (IsHeld(arrival.unique)) return;
+    }
     // The item follows its file: a message the handler moved or deleted has left the Inbox and
     // needs no entry. A file that is no mail stays where it is.
     std::shared_ptr<MaildirMailItem> mail = std::dynamic_pointer_cast<MaildirMailItem>(arrival.item);
@@ -233,7 +238,77 @@ void MaildirSession::RaiseArrival(const Arrival& arrival) {
         const fs::path place = file->parent_path();
         if (place != inbox_ / "new" && place != inbox_ / "cur") return;
     }
-    Record().Add(arrival.unique);
+    if (group_) {
+        Record().Hold(arrival.unique);
+    } else {
+        Record().Add(arrival.unique);
+    }
+}
+
+void MaildirSession::BeginGroup() { group_.emplace(); }
+
+bool MaildirSession::HoldMove(const std::shared_ptr<MaildirMailItem>& item, const std::shared_ptr<MaildirFolder>& target) {
+    if (!group_ || !item->File()) return false;
+    const fs::path place = item->File()->parent_path();
+    if (place != inbox_ / "new" && place != inbox_ / "cur") return false;
+    group_->moves.push_back({*item->File(), target, UniqueNamePart(item->File()->filename().string())});
+    return true;
+}
+
+void MaildirSession::MoveHeld(const HeldMove& move) {
+    const auto moveFile = [&](const fs::path& file) {
+        return MoveMessageFile(file, move.target->Path(), file.parent_path().filename().string(),
+                               SplitMessageName(file.filename().string()));
+    };
+    fs::path moved;
+    try {
+        moved = moveFile(move.file);
+    } catch (const HostError& e) {
+        if (e.Number() != ENOENT) throw;
+        const auto renamed = FindInInbox(move.unique);
+        if (!renamed) throw;
+        moved = moveFile(*renamed);
+    }
+    if (ItemAddEvents(move.target->Path()).SubscriberCount() > 0) move.target->RaiseItemAdd(LoadItem(moved));
+}
+
+bool MaildirSession::IsHeld(const std::string& unique) const {
+    return group_ && std::ranges::any_of(group_->moves, [&](const HeldMove& move) { return move.unique == unique; });
+}
+
+std::vector<std::string> MaildirSession::FinishGroup() {
+    std::vector<std::string> failures;
+    if (!group_) return failures;
+    const Group group = std::move(*group_);
+    group_.reset();
+    for (const auto& move : group.moves) {
+        try {
+            MoveHeld(move);
+        } catch (...) {
+            failures.push_back(CurrentErrorDescription());
+            // Still in the Inbox after its arrival: as after any arrival that left it there.
+            Record().Hold(move.unique);
+        }
+    }
+    if (std::string failure = WriteHeldEntries(); !failure.empty()) failures.push_back(std::move(failure));
+    return failures;
+}
+
+std::vector<std::string> MaildirSession::AbortGroup() {
+    std::vector<std::string> failures;
+    if (!group_) return failures;
+    group_.reset();
+    if (std::string failure = WriteHeldEntries(); !failure.empty()) failures.push_back(std::move(failure));
+    return failures;
+}
+
+std::string MaildirSession::WriteHeldEntries() {
+    try {
+        Record().WriteHeld();
+        return "";
+    } catch (...) {
+        return CurrentErrorDescription();
+    }
 }
 
 InboxRecord& MaildirSession::Record() {

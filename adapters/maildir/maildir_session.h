@@ -90,6 +90,21 @@ public:
 
     std::shared_ptr<MAPIFolder> Inbox();
 
+    // Group commit. From BeginGroup on, an Inbox message that a handler moves or deletes stays
+    // in the Inbox until FinishGroup, which the command calls once the archive has made the
+    // group's rows durable: a message leaves the Inbox only after its row. The record's entries of
+    // the group are written with one flush. A message whose move is held does not arrive again.
+    void BeginGroup();
+    // Performs the held moves and writes the held entries. Returns what failed, one description
+    // each; a message whose move failed stays in the Inbox, recorded as handled.
+    std::vector<std::string> FinishGroup();
+    // Forgets the held moves (their rows were not committed: those messages are due again) and
+    // writes the held entries; returns what failed as FinishGroup does.
+    std::vector<std::string> AbortGroup();
+    // Holds the move of `item` into `target` when a group is open and the item is in the Inbox;
+    // false when the move is to happen now.
+    bool HoldMove(const std::shared_ptr<MaildirMailItem>& item, const std::shared_ptr<MaildirFolder>& target);
+
     // For the folder and item objects of this session.
     std::shared_ptr<MaildirFolder> InboxFolder();
     // ".Trash", created when missing.
@@ -112,8 +127,25 @@ private:
     // The Inbox file whose unique part is `unique`, in new/ or cur/.
     std::optional<std::filesystem::path> FindInInbox(const std::string& unique) const;
 
+    // A held move keeps the file's name, not the item: a group's messages are not kept in memory.
+    struct HeldMove {
+        std::filesystem::path file;
+        std::shared_ptr<MaildirFolder> target;
+        std::string unique;
+    };
+    // Moves a held message's file, found again by its unique part when a mail reader renamed it
+    // meanwhile; raises the target's ItemAdd when anyone listens.
+    void MoveHeld(const HeldMove& move);
+    struct Group {
+        std::vector<HeldMove> moves;
+    };
+    bool IsHeld(const std::string& unique) const;
+    // Writes the record's held entries; the failure's description, or "".
+    std::string WriteHeldEntries();
+
     std::filesystem::path inbox_;
     std::optional<InboxRecord> record_;
+    std::optional<Group> group_;
     EventSource<ApplicationEvents> itemSend_;
     std::map<std::filesystem::path, std::unique_ptr<EventSource<ItemsEvents>>> itemAdd_;
     std::unique_ptr<ApplicationFactory> factory_;

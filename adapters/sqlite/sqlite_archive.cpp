@@ -40,26 +40,33 @@ Counters ReadCounters(sqlite3* db) {
     return counters;
 }
 
+// Raises each counter to at least the given value, in the transaction that is open.
+void WriteCounters(sqlite3* db, const Counters& counters) {
+    for (const auto& [table, seq] : counters) {
+        SqliteStatement insert(db,
+                               "INSERT INTO sqlite_sequence (name, seq) SELECT ?1, ?2 "
+                               "WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = ?1)");
+        insert.BindAll({table, seq});
+        insert.Run();
+        SqliteStatement raise(db, "UPDATE sqlite_sequence SET seq = ?2 WHERE name = ?1 AND seq < ?2");
+        raise.BindAll({table, seq});
+        raise.Run();
+    }
+}
+
 // Raises each counter to at least the given value, in a transaction of its own.
 void RaiseCounters(sqlite3* db, const Counters& counters) {
     SqliteStatement(db, "BEGIN IMMEDIATE").Run();
     try {
-        for (const auto& [table, seq] : counters) {
-            SqliteStatement insert(db,
-                                   "INSERT INTO sqlite_sequence (name, seq) SELECT ?1, ?2 "
-                                   "WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = ?1)");
-            insert.BindAll({table, seq});
-            insert.Run();
-            SqliteStatement raise(db, "UPDATE sqlite_sequence SET seq = ?2 WHERE name = ?1 AND seq < ?2");
-            raise.BindAll({table, seq});
-            raise.Run();
-        }
+        WriteCounters(db, counters);
         SqliteStatement(db, "COMMIT").Run();
     } catch (...) {
         if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
 }
+
+}  // namespace
 
 // The open database, shared by the connection and the recordsets it opened so that a recordset
 // used after Close fails instead of reaching a closed handle.
@@ -73,16 +80,45 @@ public:
     }
 
     // IMMEDIATE takes the write lock at once, so a store fails at its start rather than half-way
-    // when another process is writing.
+    // when another process is writing. Inside a group a store's transaction is a savepoint of
+    // the group's: its rollback takes back that store alone, its commit waits for the group's.
     void Begin() {
         sqlite3* db = Get();
-        SqliteStatement(db, "BEGIN IMMEDIATE").Run();
+        if (grouped_ && inTransaction_) throw HostError(SQLITE_MISUSE, "A transaction is open already.");
+        SqliteStatement(db, grouped_ ? "SAVEPOINT store" : "BEGIN IMMEDIATE").Run();
         try {
             countersAtBegin_ = ReadCounters(db);
         } catch (...) {
-            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            EndStore();
             throw;
         }
+        inTransaction_ = true;
+    }
+
+    void Commit() {
+        if (grouped_ && !inTransaction_) throw HostError(SQLITE_MISUSE, "There is no transaction to commit.");
+        SqliteStatement(Get(), grouped_ ? "RELEASE store" : "COMMIT").Run();
+        inTransaction_ = false;
+    }
+
+    // Group commit: one transaction holds the rows of many stores, and one sync makes them all
+    // durable. Nothing of the group is visible to others or on disk before CommitGroup.
+    void BeginGroup() {
+        sqlite3* db = Get();
+        if (grouped_ || !sqlite3_get_autocommit(db)) throw HostError(SQLITE_MISUSE, "A transaction is open already.");
+        SqliteStatement(db, "BEGIN IMMEDIATE").Run();
+        grouped_ = true;
+    }
+    void CommitGroup() {
+        if (!grouped_) return;
+        if (inTransaction_) Rollback();
+        SqliteStatement(Get(), "COMMIT").Run();
+        grouped_ = false;
+    }
+    void AbortGroup() noexcept {
+        if (!grouped_ || !db_) return;
+        grouped_ = inTransaction_ = false;
+        sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     }
 
     // Rolls back everything but the row numbers handed out meanwhile: as with Jet, a number
@@ -99,12 +135,22 @@ public:
                 if (before == countersAtBegin_.end() || before->second < seq) raised[table] = seq;
             }
         }
+        if (grouped_) {
+            if (!inTransaction_) throw HostError(SQLITE_MISUSE, "There is no transaction to roll back.");
+            EndStore();
+            // The group's transaction holds the raised counters; a crash before its commit leaves
+            // the numbers free, as a crash between the two steps below does.
+            if (!raised.empty()) WriteCounters(db, raised);
+            return;
+        }
+        inTransaction_ = false;
         SqliteStatement(db, "ROLLBACK").Run();
         if (!raised.empty()) RaiseCounters(db, raised);
     }
 
     void Close() {
         sqlite3* db = Get();
+        if (grouped_) AbortGroup();
         if (!sqlite3_get_autocommit(db)) Rollback();
         const int code = sqlite3_close(db);
         if (code != SQLITE_OK) throw SqliteFileError(db, code, path_);
@@ -113,10 +159,21 @@ public:
     }
 
 private:
+    // Rolls back the store's own transaction, or its savepoint (released as well) in a group.
+    void EndStore() noexcept {
+        inTransaction_ = false;
+        sqlite3_exec(db_.get(), grouped_ ? "ROLLBACK TO store" : "ROLLBACK", nullptr, nullptr, nullptr);
+        if (grouped_) sqlite3_exec(db_.get(), "RELEASE store", nullptr, nullptr, nullptr);
+    }
+
     DatabaseHandle db_;
     std::string path_;
     Counters countersAtBegin_;
+    bool grouped_ = false;
+    bool inTransaction_ = false;
 };
+
+namespace {
 
 class SqliteRecordset final : public ArchiveRecordset {
 public:
@@ -251,7 +308,7 @@ public:
     }
 
     void BeginTrans() override { database_->Begin(); }
-    void CommitTrans() override { SqliteStatement(database_->Get(), "COMMIT").Run(); }
+    void CommitTrans() override { database_->Commit(); }
     void RollbackTrans() override { database_->Rollback(); }
 
 private:
@@ -259,6 +316,9 @@ private:
 };
 
 }  // namespace
+
+SqliteArchiveEngine::SqliteArchiveEngine() = default;
+SqliteArchiveEngine::~SqliteArchiveEngine() = default;
 
 std::unique_ptr<ArchiveConnection> SqliteArchiveEngine::Open(const std::string& path) {
     sqlite3* raw = nullptr;
@@ -271,7 +331,34 @@ std::unique_ptr<ArchiveConnection> SqliteArchiveEngine::Open(const std::string& 
     ExecuteOnFile(db.get(), "SELECT count(*) FROM sqlite_schema", path);
     ExecuteOnFile(db.get(), "PRAGMA journal_mode=WAL", path);
     ExecuteOnFile(db.get(), "PRAGMA synchronous=FULL", path);
-    return std::make_unique<SqliteConnection>(std::make_shared<Database>(std::move(db), path));
+    auto database = std::make_shared<Database>(std::move(db), path);
+    std::erase_if(opened_, [](const std::weak_ptr<Database>& open) { return open.expired(); });
+    opened_.push_back(database);
+    return std::make_unique<SqliteConnection>(std::move(database));
+}
+
+namespace {
+
+// Each open connection in turn; the add-in holds one.
+template <typename Action>
+void ForEachOpen(std::vector<std::weak_ptr<Database>>& opened, Action action) {
+    for (const auto& weak : opened) {
+        if (const auto database = weak.lock()) action(*database);
+    }
+}
+
+}  // namespace
+
+void SqliteArchiveEngine::BeginGroup() {
+    ForEachOpen(opened_, [](Database& database) { database.BeginGroup(); });
+}
+
+void SqliteArchiveEngine::CommitGroup() {
+    ForEachOpen(opened_, [](Database& database) { database.CommitGroup(); });
+}
+
+void SqliteArchiveEngine::AbortGroup() noexcept {
+    ForEachOpen(opened_, [](Database& database) { database.AbortGroup(); });
 }
 
 }  // namespace vexa::sqlite

@@ -6,14 +6,31 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/archive_engine.h"
 
 namespace vexa::sqlite {
 
+class Database;
+
 class SqliteArchiveEngine final : public ArchiveEngine {
 public:
+    SqliteArchiveEngine();
+    ~SqliteArchiveEngine() override;
     std::unique_ptr<ArchiveConnection> Open(const std::string& path) override;
+
+    // Group commit, for archiving many messages in a row: from BeginGroup to CommitGroup the
+    // connections this engine opened keep every store's rows in one transaction (each store's
+    // own transaction becomes a savepoint in it, so a store still commits or rolls back whole),
+    // and CommitGroup makes them durable together with one sync instead of one per store.
+    // AbortGroup takes back every store of the group. Throw HostError as the engine reports.
+    void BeginGroup();
+    void CommitGroup();
+    void AbortGroup() noexcept;
+
+private:
+    std::vector<std::weak_ptr<Database>> opened_;
 };
 
 // Creates an empty archive at `path` with its two tables, recv and send. Fails with HostError

@@ -3,9 +3,11 @@
 // raised again; --include-read also raises read messages, to backfill an old mailbox.
 
 #include <cstdio>
+#include <vector>
 
 #include <unistd.h>
 
+#include "apps/vexa/arrival_group.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/inbox_arrivals.h"
 #include "apps/vexa/option_parser.h"
@@ -30,21 +32,30 @@ int RunScan(const Args& args) {
     const auto files = runtime.Session().DueArrivals(includeRead);
     const bool progress = ::isatty(STDERR_FILENO) && files.size() >= kProgressFrom;
     int incoming = 0, confirmations = 0, unmatched = 0, leftAlone = 0, failed = 0;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (progress) {
-            std::fprintf(stderr, "\rScanning %zu/%zu", i + 1, files.size());
-            std::fflush(stderr);
-            runtime.Messages().SetProgressLine(true);
+    const auto count = [&](const std::vector<HandledArrival>& group) {
+        for (const HandledArrival& handled : group) {
+            switch (handled.result) {
+                case ArrivalResult::Incoming: ++incoming; break;
+                case ArrivalResult::Confirmation: ++confirmations; break;
+                case ArrivalResult::Unmatched: ++unmatched; break;
+                case ArrivalResult::LeftAlone: ++leftAlone; break;
+                case ArrivalResult::Failed: ++failed; break;
+                case ArrivalResult::NotDue: break;
+            }
         }
-        const HandledArrival handled = HandleArrival(runtime, files[i], includeRead);
-        switch (handled.result) {
-            case ArrivalResult::Incoming: ++incoming; break;
-            case ArrivalResult::Confirmation: ++confirmations; break;
-            case ArrivalResult::Unmatched: ++unmatched; break;
-            case ArrivalResult::LeftAlone: ++leftAlone; break;
-            case ArrivalResult::Failed: ++failed; break;
-            case ArrivalResult::NotDue: break;
+    };
+    {
+        ArrivalGroup group(runtime);
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (progress) {
+                std::fprintf(stderr, "\rScanning %zu/%zu", i + 1, files.size());
+                std::fflush(stderr);
+                runtime.Messages().SetProgressLine(true);
+            }
+            group.Handle(files[i], includeRead);
+            if (group.Due()) count(group.Commit());
         }
+        count(group.Commit());
     }
     if (progress) std::fputs("\r\033[K", stderr);
     runtime.Messages().SetProgressLine(false);

@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "adapters/maildir/maildir_files.h"
+#include "apps/vexa/arrival_group.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/environment.h"
 #include "apps/vexa/inbox_arrivals.h"
@@ -75,12 +76,20 @@ int RunWatch(const Args& args) {
 
     // When the last arrival was handled; the Inbox's removals are announced again a moment later.
     std::optional<std::chrono::steady_clock::time_point> announceAt;
+    ArrivalGroup group(runtime);
+    // The lines of the archived messages are printed once their group is committed.
+    const auto commit = [&] {
+        for (const HandledArrival& handled : group.Commit()) {
+            const std::string line = ArrivalLine(handled);
+            if (quiet || line.empty()) continue;
+            std::printf("%s\n", line.c_str());
+        }
+        std::fflush(stdout);
+    };
     auto arrive = [&](const std::filesystem::path& file) {
         announceAt = std::chrono::steady_clock::now() + kAnnounceAgainAfter;
-        const std::string line = ArrivalLine(HandleArrival(runtime, file, false));
-        if (quiet || line.empty()) return;
-        std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
+        group.Handle(file, false);
+        if (group.Due()) commit();
     };
 
     // Watch first, then list: a message delivered in between is seen by one or the other, and
@@ -96,6 +105,7 @@ int RunWatch(const Args& args) {
         for (const auto& file : runtime.Session().DueArrivals(false)) arrive(file);
     };
     arriveDue();
+    commit();
     std::printf("Watching %s\n", inbox.c_str());
     std::fflush(stdout);
 
@@ -154,8 +164,10 @@ int RunWatch(const Args& args) {
                     runtime.Messages().Show(CurrentErrorDescription(), kAppTitle);
                 }
             }
+            commit();
         }
     }
+    commit();
     if (announceAt) maildir::AnnounceRemovals(inbox);
     const int shownBefore = runtime.Messages().Shown();
     runtime.Shutdown();

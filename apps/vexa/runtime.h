@@ -66,6 +66,9 @@ public:
     // What the add-in's store procedures reported, for the command that raised the event.
     StoreReports& Stores() { return stores_; }
     const LinuxShell& Shell() const { return shell_; }
+    // The archive engine and the attachment files, for a command that commits in groups.
+    sqlite::SqliteArchiveEngine& Archive() { return archive_; }
+    posix::PosixFileStore& Files() { return files_; }
     Platform MakePlatform();
 
     // Answers the description prompts of this run with `text`, as --description does.

@@ -341,6 +341,39 @@ TEST(MaildirSessionTest, EveryInboxMessageArrivesOnceAcrossRunsRenamesAndReadSta
     EXPECT_EQ(RaiseDue(*second, false), std::vector<std::string>{"7.G.host"});
 }
 
+// In a group the handler's moves wait for FinishGroup (the archive's commit): until then the
+// messages stay in the Inbox yet do not arrive again; the record's entries of the messages left
+// in the Inbox are written once. An aborted group's messages are due again.
+TEST(MaildirSessionTest, AGroupsMovesWaitForItsCommitAndAnAbortedGroupsMessagesAreDueAgain) {
+    TempMaildir maildir;
+    maildir.Put("new", "1.A.host", kFax);
+    maildir.Put("new", "2.B.host", "%PDF-1.4\n");  // no mail: stays, recorded
+    auto session = maildir::MaildirSession::Open(maildir.Root());
+    session->AddSubfolder("Archive");
+    MovingRecorder seen(session);
+    seen.move = true;
+    auto subscription = session->Inbox()->Items()->Advise(seen);
+    const std::string record = (maildir.Root() / "vexa-handled").string();
+
+    session->BeginGroup();
+    EXPECT_EQ(RaiseDue(*session, false), (std::vector<std::string>{"1.A.host", "2.B.host"}));
+    EXPECT_EQ(test::Names(maildir.Root() / "new"), (std::vector<std::string>{"1.A.host", "2.B.host"}));
+    EXPECT_EQ(RaiseDue(*session, false), std::vector<std::string>{}) << "held, not due again";
+    EXPECT_FALSE(fs::exists(record));
+    EXPECT_EQ(session->FinishGroup(), std::vector<std::string>{});
+    EXPECT_EQ(test::Names(maildir.Root() / "new"), std::vector<std::string>{"2.B.host"});
+    EXPECT_EQ(test::Names(maildir.Root() / ".Archive" / "new"), std::vector<std::string>{"1.A.host"});
+    EXPECT_EQ(test::ReadBytes(record), "2.B.host\n");
+
+    maildir.Put("new", "3.C.host", kFax);
+    session->BeginGroup();
+    EXPECT_EQ(RaiseDue(*session, false), std::vector<std::string>{"3.C.host"});
+    EXPECT_EQ(session->AbortGroup(), std::vector<std::string>{});
+    EXPECT_EQ(test::Names(maildir.Root() / "new"), (std::vector<std::string>{"2.B.host", "3.C.host"}));
+    EXPECT_EQ(RaiseDue(*session, false), std::vector<std::string>{"3.C.host"}) << "its row was not committed";
+    EXPECT_EQ(test::Names(maildir.Root() / ".Archive" / "new"), (std::vector<std::string>{"1.A.host", "3.C.host"}));
+}
+
 // DueArrivals gives bare names; a message is found in whichever of new/ and cur/ holds it, even
 // against the custom of an info part only in cur/.
 TEST(MaildirSessionTest, ABareNameArrivesFromNewOrCur) {

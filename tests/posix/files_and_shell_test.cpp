@@ -37,6 +37,40 @@ TEST(PosixFileStore, ExistsFlushRemove) {
     EXPECT_TRUE(store.Exists((dir / "R0000002.tif").string()));
 }
 
+// In a group the stored names come only after the archive's commit (FinishGroup), and an
+// aborted group takes its files away; a file removed within the group is neither synced nor named.
+TEST(PosixFileStore, GroupNamesItsFilesAfterTheCommitOrRemovesThem) {
+    test::TempDir dir;
+    PosixFileStore store;
+    const auto pending = [&](int n) { return (dir / ("R000000" + std::to_string(n) + ".tif.partial")).string(); };
+    const auto stored = [&](int n) { return (dir / ("R000000" + std::to_string(n) + ".tif")).string(); };
+    for (const bool commit : {true, false}) {
+        SCOPED_TRACE(commit ? "committed" : "aborted");
+        store.BeginGroup();
+        // More files than are synced one by one: the file system is synced once.
+        for (int n = 1; n <= 9; ++n) {
+            std::ofstream(pending(n)) << "fax " << n;
+            store.Flush(pending(n));
+            store.Rename(pending(n), stored(n));
+        }
+        store.Remove(pending(9));  // a store rolled back within the group
+        EXPECT_TRUE(store.Exists(pending(1)));
+        EXPECT_FALSE(store.Exists(stored(1)));
+        if (commit) {
+            store.SyncGroup();
+            store.FinishGroup();
+        } else {
+            store.AbortGroup();
+        }
+        for (int n = 1; n <= 8; ++n) {
+            EXPECT_EQ(store.Exists(stored(n)), commit) << n;
+            EXPECT_FALSE(store.Exists(pending(n))) << n;
+            store.Remove(stored(n));
+        }
+        EXPECT_FALSE(store.Exists(stored(9)));
+    }
+}
+
 TEST(XdgOpenShell, StartsTheOpenerWithThePathAndDoesNotWait) {
     test::TempDir dir;
     const auto opener = dir / "fake-opener";

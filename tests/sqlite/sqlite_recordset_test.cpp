@@ -212,5 +212,33 @@ TEST_F(SqliteRecordset, RowTheArchiveRefusesCanBeCorrectedAndSavedAgain) {
     EXPECT_EQ(ReadRows("SELECT Id, Subject, New FROM recv"), Rows{"1|kept|1"});
 }
 
+// Group commit: each store still commits or rolls back whole, but a reader sees nothing of the
+// group before its commit, and an aborted group leaves nothing, not even used-up numbers.
+TEST_F(SqliteRecordset, GroupCommitsItsStoresTogetherAndEachStoreStaysWhole) {
+    sqlite::SqliteArchiveEngine engine;
+    auto connection = engine.Open(path_);
+    const auto store = [&](const std::string& subject, bool commit) {
+        ArchiveTransaction transaction(*connection);
+        auto recordset = connection->OpenTable("recv");
+        recordset->AddNew();
+        recordset->SetField("Subject", subject);
+        recordset->Update();
+        if (commit) transaction.Commit();
+        return recordset->Id();
+    };
+    engine.BeginGroup();
+    std::vector<std::int64_t> ids{store("a", true), store("refused", false), store("b", true)};
+    EXPECT_EQ(ReadRows("SELECT Subject FROM recv"), Rows{});
+    engine.CommitGroup();
+    EXPECT_EQ(ReadRows("SELECT Id, Subject FROM recv ORDER BY Id"), (Rows{"1|a", "3|b"}));
+
+    engine.BeginGroup();
+    ids.push_back(store("lost", true));
+    engine.AbortGroup();
+    ids.push_back(store("alone", true));
+    EXPECT_EQ(ids, (std::vector<std::int64_t>{1, 2, 3, 4, 4}));
+    EXPECT_EQ(ReadRows("SELECT Id, Subject FROM recv ORDER BY Id"), (Rows{"1|a", "3|b", "4|alone"}));
+}
+
 }  // namespace
 }  // namespace vexa::sqlite

@@ -1,0 +1,92 @@
+#include "apps/vexa/arrival_group.h"
+
+#include <string>
+#include <utility>
+
+#include "host/host_error.h"
+
+namespace vexa::cli {
+namespace {
+
+// The files of a group stay open until its sync; a group stays well within the descriptors a
+// process may hold, and one sync per this many faxes is most of what there is to gain.
+constexpr std::size_t kMostArrivals = 200;
+// A fax delivered while `vexa watch` runs waits for the group's commit at most about this long.
+constexpr auto kLongest = std::chrono::milliseconds(100);
+
+bool Stored(const HandledArrival& handled) {
+    return handled.result == ArrivalResult::Incoming || handled.result == ArrivalResult::Confirmation ||
+           handled.result == ArrivalResult::Unmatched;
+}
+
+}  // namespace
+
+ArrivalGroup::~ArrivalGroup() {
+    try {
+        Commit();
+    } catch (...) {
+        // Commit reports its own failures; an uncommitted group is rolled back by the archive.
+    }
+}
+
+void ArrivalGroup::Begin() {
+    runtime_.Archive().BeginGroup();
+    runtime_.Files().BeginGroup();
+    runtime_.Session().BeginGroup();
+    openedAt_ = std::chrono::steady_clock::now();
+}
+
+void ArrivalGroup::Handle(const std::filesystem::path& file, bool includeRead) {
+    if (!openedAt_) {
+        try {
+            Begin();
+        } catch (...) {
+            // The archive is busy or gone: the arrival is handled on its own, committed by its store.
+            runtime_.Archive().AbortGroup();
+            runtime_.Files().AbortGroup();
+            runtime_.Session().AbortGroup();
+            handled_.push_back(HandleArrival(runtime_, file, includeRead));
+            return;
+        }
+    }
+    handled_.push_back(HandleArrival(runtime_, file, includeRead));
+}
+
+bool ArrivalGroup::Due() const {
+    return openedAt_ && (handled_.size() >= kMostArrivals || std::chrono::steady_clock::now() - *openedAt_ >= kLongest);
+}
+
+std::vector<HandledArrival> ArrivalGroup::Commit() {
+    if (openedAt_) {
+        openedAt_.reset();
+        try {
+            // The files first: a committed row never names a file that a crash could lose.
+            runtime_.Files().SyncGroup();
+            runtime_.Archive().CommitGroup();
+        } catch (...) {
+            Abort(CurrentErrorDescription());
+            return std::exchange(handled_, {});
+        }
+        runtime_.Files().FinishGroup();
+        for (const std::string& failure : runtime_.Session().FinishGroup()) runtime_.Messages().Show(failure, kAppTitle);
+    }
+    return std::exchange(handled_, {});
+}
+
+void ArrivalGroup::Abort(const std::string& reason) {
+    runtime_.Archive().AbortGroup();
+    runtime_.Files().AbortGroup();
+    const auto failures = runtime_.Session().AbortGroup();
+    int taken = 0;
+    for (auto& handled : handled_) {
+        if (!Stored(handled)) continue;
+        handled.result = ArrivalResult::Failed;
+        ++taken;
+    }
+    runtime_.Messages().Show("The archive did not take the last " + std::to_string(taken) +
+                                 " messages, which stay in the Inbox: " + reason,
+                             kAppTitle);
+    for (const std::string& failure : failures) runtime_.Messages().Show(failure, kAppTitle);
+}
+
+}  // namespace vexa::cli
