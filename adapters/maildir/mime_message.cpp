@@ -419,13 +419,13 @@ int MimeMessage::WriteContent(GMimePart* part, int fd, const std::string& name) 
     // Base64 is checked and decoded here, the other encodings by GMime's decoders.
     const bool base64 = encoding == GMIME_CONTENT_ENCODING_BASE64;
     Base64Decoder decoder;
-    std::vector<unsigned char> decoded(base64 ? Base64Decoder::MaxDecoded(kContentChunk) : 0);
+    const auto decoded = std::make_unique_for_overwrite<unsigned char[]>(base64 ? Base64Decoder::MaxDecoded(kContentChunk) : 0);
     // Writes the next piece of the content as it is in the message; returns 0 or the errno.
     const auto put = [&](std::string_view piece) {
         if (!base64) return WriteAll(fd, piece.data(), piece.size());
-        const Base64Decoder::Step step = decoder.Feed(piece, decoded.data());
+        const Base64Decoder::Step step = decoder.Feed(piece, decoded.get());
         if (!step.problem.empty()) throw Damaged(name, std::string(step.problem));
-        return WriteAll(fd, reinterpret_cast<const char*>(decoded.data()), step.size);
+        return WriteAll(fd, reinterpret_cast<const char*>(decoded.get()), step.size);
     };
     const std::optional<std::string_view> inMemory =
         base64 || !NeedsDecoding(encoding) ? BytesInMemory(g_mime_data_wrapper_get_stream(content)) : std::nullopt;
