@@ -12,6 +12,7 @@
 #include "adapters/maildir/maildir_store.h"
 #include "adapters/maildir/mime_message.h"
 #include "adapters/maildir/mime_text.h"
+#include "adapters/maildir/staged_content.h"
 #include "adapters/maildir/subject_header.h"
 #include "host/item_list.h"
 
@@ -41,8 +42,8 @@ bool SameFolder(const fs::path& a, const fs::path& b) {
 
 class MaildirAttachment final : public Attachment {
 public:
-    MaildirAttachment(std::shared_ptr<MimeMessage> message, GMimePart* part)
-        : message_(std::move(message)), part_(Retain{}, part) {}
+    MaildirAttachment(std::shared_ptr<MimeMessage> message, GMimePart* part, std::shared_ptr<StagedContent> staged)
+        : message_(std::move(message)), part_(Retain{}, part), staged_(std::move(staged)) {}
 
     std::string FileName() override {
         return AttachmentNameText(PartFileName(part_.Get()));
@@ -52,6 +53,8 @@ public:
         const fs::path target(path);
         std::error_code ec;
         if (!fs::is_directory(target.has_parent_path() ? target.parent_path() : fs::path("."), ec)) throw PathNotFound();
+        // Decoded ahead into a nameless file: naming it is the save.
+        if (staged_ && NameStagedContent(*staged_, target)) return;
         // Like the host, an existing file of that name is overwritten.
         UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
         if (!fd) {
@@ -82,6 +85,7 @@ private:
     // Holds the file open that the part's content is read from.
     std::shared_ptr<MimeMessage> message_;
     GObjectRef<GMimePart> part_;
+    std::shared_ptr<StagedContent> staged_;
 };
 
 class MaildirAddressEntry final : public AddressEntry {
@@ -196,7 +200,9 @@ AttachmentsPtr MaildirMailItem::Attachments() {
     // Parts the host did not read might hold the attachment: none is offered rather than a wrong one.
     if (!message_->Unreadable().empty()) throw HostError(EBADMSG, message_->Unreadable());
     std::vector<AttachmentPtr> items;
-    for (GMimePart* part : message_->AttachmentParts()) items.push_back(std::make_shared<MaildirAttachment>(message_, part));
+    for (GMimePart* part : message_->AttachmentParts()) {
+        items.push_back(std::make_shared<MaildirAttachment>(message_, part, staged_ && staged_->part == part ? staged_ : nullptr));
+    }
     return std::make_shared<ItemList<vexa::Attachments, AttachmentPtr>>(std::move(items));
 }
 

@@ -18,6 +18,7 @@ namespace vexa::maildir {
 class MaildirSession;
 class MaildirFolder;
 class MimeMessage;
+struct StagedContent;
 
 struct MailAddress {
     std::string name;
@@ -62,6 +63,8 @@ public:
     // Where the message file is now (it follows moves and flag changes); unset when the message
     // is in no folder or was deleted for good.
     const std::optional<std::filesystem::path>& File() const noexcept { return file_; }
+    // The content of one of its attachments, decoded ahead of the save.
+    void SetStagedContent(std::shared_ptr<StagedContent> staged) { staged_ = std::move(staged); }
 
 private:
     // Moves the file into `target` now and raises the target's ItemAdd.
@@ -84,6 +87,7 @@ private:
     std::string subject_;
     // The read state of a message that has no Maildir file name to carry it.
     bool unread_ = true;
+    std::shared_ptr<StagedContent> staged_;
 };
 
 // A reply as the host builds one: never saved, shown or sent; only its recipients matter.

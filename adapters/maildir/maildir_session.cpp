@@ -186,10 +186,29 @@ std::vector<fs::path> MaildirSession::DueArrivals(bool includeRead) {
 }
 
 std::optional<MaildirSession::Arrival> MaildirSession::TakeArrival(const fs::path& file, bool includeRead) {
+    std::optional<ReadAhead::Read> readAhead;
+    if (readAhead_ && !file.has_parent_path()) readAhead = readAhead_->Take(file);
     const fs::path place = file.parent_path().filename();
     if (file.has_parent_path() && place != "new" && place != "cur") return std::nullopt;
     std::string unique = UniqueNamePart(file.filename().string());
     if (Record().Contains(unique) || IsHeld(unique)) return std::nullopt;
+    if (readAhead && !readAhead->file.empty()) {
+        // Read on the second thread; still under that name (not renamed or replaced since)?
+        struct stat now {};
+        if (::stat(readAhead->file.c_str(), &now) == 0 && now.st_ino == readAhead->info.st_ino &&
+            now.st_dev == readAhead->info.st_dev) {
+            const bool read = IsRead(readAhead->file);
+            if (read && !includeRead) return std::nullopt;
+            ItemPtr item = ItemOf(readAhead->file, readAhead->info, std::move(readAhead->message));
+            if (auto mail = std::dynamic_pointer_cast<MaildirMailItem>(item); mail && readAhead->staged) {
+                mail->SetStagedContent(std::move(readAhead->staged));
+            }
+            if (read) {
+                if (auto mail = std::dynamic_pointer_cast<MaildirMailItem>(item)) item = std::make_shared<ReadAsUnread>(mail);
+            }
+            return Arrival{std::move(readAhead->file), std::move(unique), std::move(item)};
+        }
+    }
     // Spelled as the session spells the Inbox, so the item's moves can be told from staying. A
     // bare name (from DueArrivals) is looked for where its name says first: one with an info
     // part (":2,") in cur/, one without in new/.
@@ -334,21 +353,30 @@ InboxRecord& MaildirSession::Record() {
 std::optional<fs::path> MaildirSession::FindInInbox(const std::string& unique) const { return FindMessage(inbox_, unique); }
 
 ItemPtr MaildirSession::LoadItem(const fs::path& file) {
-    std::error_code ec;
-    fs::path path = fs::absolute(file, ec);
-    if (ec) path = file;
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::make_shared<NotMailItem>();
+    if (::stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::make_shared<NotMailItem>();
     try {
-        auto message = MimeMessage::Parse(MimeMessage::OpenFile(path));
-        if (!message) return std::make_shared<NotMailItem>();
-        return std::make_shared<MaildirMailItem>(shared_from_this(), std::move(message), std::move(path),
-                                                 info.st_mtim.tv_sec);
+        return ItemOf(file, info, MimeMessage::Parse(MimeMessage::OpenFile(file)));
     } catch (const HostError&) {
         // Unreadable is reported like any other file that is not a message.
         return std::make_shared<NotMailItem>();
     }
 }
+
+ItemPtr MaildirSession::ItemOf(const fs::path& file, const struct stat& info, std::shared_ptr<MimeMessage> message) {
+    if (!message) return std::make_shared<NotMailItem>();
+    std::error_code ec;
+    fs::path path = fs::absolute(file, ec);
+    if (ec) path = file;
+    return std::make_shared<MaildirMailItem>(shared_from_this(), std::move(message), std::move(path), info.st_mtim.tv_sec);
+}
+
+void MaildirSession::ReadAheadOf(std::vector<fs::path> names, std::optional<fs::path> stagingFolder) {
+    readAhead_.reset();
+    readAhead_ = std::make_unique<ReadAhead>(inbox_, std::move(names), std::move(stagingFolder));
+}
+
+void MaildirSession::EndReadAhead() noexcept { readAhead_.reset(); }
 
 std::shared_ptr<MaildirMailItem> MaildirSession::ParseMessage(std::string bytes) {
     auto message = MimeMessage::Parse(MimeMessage::FromBytes(bytes));

@@ -35,6 +35,7 @@
 #include "adapters/maildir/inbox_record.h"
 #include "adapters/maildir/maildir_mail.h"
 #include "adapters/maildir/maildir_store.h"
+#include "adapters/maildir/read_ahead.h"
 #include "host/application.h"
 #include "recognition/safe_mail_item.h"
 
@@ -76,6 +77,11 @@ public:
     // the Inbox message with the same unique part when `file` was renamed meanwhile; nothing when its arrival was raised already, it left the
     // Inbox, or it is read (and `includeRead` is off).
     std::optional<Arrival> TakeArrival(const std::filesystem::path& file, bool includeRead);
+    // Reads the messages `names` (from DueArrivals) on a second thread, a few ahead of the
+    // TakeArrival calls that take them in that order, decoding their first attachments into
+    // `stagingFolder` (the folder they are likely saved in) when given; EndReadAhead stops it.
+    void ReadAheadOf(std::vector<std::filesystem::path> names, std::optional<std::filesystem::path> stagingFolder);
+    void EndReadAhead() noexcept;
     // Raises the Inbox items' ItemAdd with the arrival's item, then records the arrival when the
     // message is still in the Inbox. Throws HostError when the record cannot be written.
     void RaiseArrival(const Arrival& arrival);
@@ -140,12 +146,15 @@ private:
         std::vector<HeldMove> moves;
     };
     bool IsHeld(const std::string& unique) const;
+    // The item for the message file `file` of status `info`, parsed into `message` (null: no mail).
+    ItemPtr ItemOf(const std::filesystem::path& file, const struct stat& info, std::shared_ptr<MimeMessage> message);
     // Writes the record's held entries; the failure's description, or "".
     std::string WriteHeldEntries();
 
     std::filesystem::path inbox_;
     std::optional<InboxRecord> record_;
     std::optional<Group> group_;
+    std::unique_ptr<ReadAhead> readAhead_;
     EventSource<ApplicationEvents> itemSend_;
     std::map<std::filesystem::path, std::unique_ptr<EventSource<ItemsEvents>>> itemAdd_;
     std::unique_ptr<ApplicationFactory> factory_;

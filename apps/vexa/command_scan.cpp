@@ -30,6 +30,7 @@ int RunScan(const Args& args) {
     if (!runtime.LockForArchiving()) return kExitTempFail;
 
     const auto files = runtime.Session().DueArrivals(includeRead);
+    runtime.Session().ReadAheadOf(files, runtime.AttachFolder());
     const bool progress = ::isatty(STDERR_FILENO) && files.size() >= kProgressFrom;
     int incoming = 0, confirmations = 0, unmatched = 0, leftAlone = 0, failed = 0;
     const auto count = [&](const std::vector<HandledArrival>& group) {
@@ -57,6 +58,7 @@ int RunScan(const Args& args) {
         }
         count(group.Commit());
     }
+    runtime.Session().EndReadAhead();
     if (progress) std::fputs("\r\033[K", stderr);
     runtime.Messages().SetProgressLine(false);
     runtime.Shutdown();

@@ -102,7 +102,10 @@ int RunWatch(const Args& args) {
         folders[watch] = inbox / sub;
     }
     const auto arriveDue = [&] {
-        for (const auto& file : runtime.Session().DueArrivals(false)) arrive(file);
+        const auto files = runtime.Session().DueArrivals(false);
+        runtime.Session().ReadAheadOf(files, runtime.AttachFolder());
+        for (const auto& file : files) arrive(file);
+        runtime.Session().EndReadAhead();
     };
     arriveDue();
     commit();

@@ -8,6 +8,7 @@
 #include "adapters/maildir/maildir_files.h"
 #include "adapters/posix/legacy_registry_file.h"
 #include "adapters/posix/record_registry.h"
+#include "archive/archive_names.h"
 
 namespace vexa::cli {
 
@@ -97,6 +98,11 @@ void Runtime::Shutdown() {
     addin_->oExplorer_Close();
     CustomArgs custom;
     addin_->OnDisconnection(DisconnectMode::HostShutdown, custom);
+}
+
+std::optional<std::filesystem::path> Runtime::AttachFolder() const {
+    if (!addin_ || addin_->AppPath().empty()) return std::nullopt;
+    return std::filesystem::path(addin_->AppPath()) / kAttachFolder;
 }
 
 }  // namespace vexa::cli

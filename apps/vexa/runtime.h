@@ -69,6 +69,8 @@ public:
     // The archive engine and the attachment files, for a command that commits in groups.
     sqlite::SqliteArchiveEngine& Archive() { return archive_; }
     posix::PosixFileStore& Files() { return files_; }
+    // The folder of the stored attachment files of the connected installation; unset before.
+    std::optional<std::filesystem::path> AttachFolder() const;
     Platform MakePlatform();
 
     // Answers the description prompts of this run with `text`, as --description does.
