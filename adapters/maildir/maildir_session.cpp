@@ -371,7 +371,7 @@ ItemPtr MaildirSession::ItemOf(const fs::path& file, const struct stat& info, st
     return std::make_shared<MaildirMailItem>(shared_from_this(), std::move(message), std::move(path), info.st_mtim.tv_sec);
 }
 
-void MaildirSession::ReadAheadOf(std::vector<fs::path> names, std::optional<fs::path> stagingFolder) {
+void MaildirSession::ReadAheadOf(std::shared_ptr<const std::vector<fs::path>> names, std::optional<fs::path> stagingFolder) {
     readAhead_.reset();
     readAhead_ = std::make_unique<ReadAhead>(inbox_, std::move(names), std::move(stagingFolder));
 }

@@ -80,7 +80,8 @@ public:
     // Reads the messages `names` (from DueArrivals) on a second thread, a few ahead of the
     // TakeArrival calls that take them in that order, decoding their first attachments into
     // `stagingFolder` (the folder they are likely saved in) when given; EndReadAhead stops it.
-    void ReadAheadOf(std::vector<std::filesystem::path> names, std::optional<std::filesystem::path> stagingFolder);
+    void ReadAheadOf(std::shared_ptr<const std::vector<std::filesystem::path>> names,
+                     std::optional<std::filesystem::path> stagingFolder);
     void EndReadAhead() noexcept;
     // Raises the Inbox items' ItemAdd with the arrival's item, then records the arrival when the
     // message is still in the Inbox. Throws HostError when the record cannot be written.

@@ -22,7 +22,8 @@ std::size_t SizeOf(const ReadAhead::Read& read) { return static_cast<std::size_t
 
 }  // namespace
 
-ReadAhead::ReadAhead(fs::path inbox, std::vector<fs::path> names, std::optional<fs::path> stagingFolder, std::size_t depth)
+ReadAhead::ReadAhead(fs::path inbox, std::shared_ptr<const std::vector<fs::path>> names, std::optional<fs::path> stagingFolder,
+                     std::size_t depth)
     : inbox_(std::move(inbox)),
       stagingFolder_(std::move(stagingFolder)),
       names_(std::move(names)),
@@ -37,7 +38,8 @@ ReadAhead::~ReadAhead() {
 }
 
 void ReadAhead::Run(std::stop_token stop) {
-    for (std::size_t next = 0; next < names_.size(); ++next) {
+    const auto& names = *names_;
+    for (std::size_t next = 0; next < names.size(); ++next) {
         {
             std::unique_lock lock(mutex_);
             // Never more than depth_ messages ahead of the one being archived.
@@ -46,7 +48,7 @@ void ReadAhead::Run(std::stop_token stop) {
             if (next < taken_) continue;  // skipped meanwhile
         }
         Read read;
-        const fs::path& name = names_[next];
+        const fs::path& name = names[next];
         // Where TakeArrival looks first: a name with an info part in cur/, one without in new/.
         const bool hasInfo = name.native().find(':') != std::string::npos;
         for (const char* place : {hasInfo ? "cur" : "new", hasInfo ? "new" : "cur"}) {
@@ -80,9 +82,10 @@ void ReadAhead::Run(std::stop_token stop) {
 
 std::optional<ReadAhead::Read> ReadAhead::Take(const fs::path& name) {
     std::unique_lock lock(mutex_);
-    const auto rest = std::find(names_.begin() + static_cast<std::ptrdiff_t>(taken_), names_.end(), name);
-    if (rest == names_.end()) return std::nullopt;
-    const auto index = static_cast<std::size_t>(rest - names_.begin());
+    const auto& names = *names_;
+    const auto rest = std::find(names.begin() + static_cast<std::ptrdiff_t>(taken_), names.end(), name);
+    if (rest == names.end()) return std::nullopt;
+    const auto index = static_cast<std::size_t>(rest - names.begin());
     // The ones before it are not wanted any more.
     const auto drop = [&] {
         bytesReady_ -= SizeOf(ready_.front());

@@ -36,7 +36,7 @@ public:
 
     // Starts reading the files `names` (bare names of messages in `inbox`'s new/ or cur/) in
     // order. With a `stagingFolder`, each message's first attachment is decoded there too.
-    ReadAhead(std::filesystem::path inbox, std::vector<std::filesystem::path> names,
+    ReadAhead(std::filesystem::path inbox, std::shared_ptr<const std::vector<std::filesystem::path>> names,
               std::optional<std::filesystem::path> stagingFolder, std::size_t depth = 8);
     // Stops the thread; what it read and nobody took is dropped.
     ~ReadAhead();
@@ -52,7 +52,8 @@ private:
 
     const std::filesystem::path inbox_;
     const std::optional<std::filesystem::path> stagingFolder_;
-    const std::vector<std::filesystem::path> names_;
+    // Shared with the command that raises them: a large Inbox's list is not held twice.
+    const std::shared_ptr<const std::vector<std::filesystem::path>> names_;
     const std::size_t depth_;
     std::mutex mutex_;
     std::condition_variable_any changed_;

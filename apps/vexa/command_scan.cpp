@@ -3,6 +3,8 @@
 // raised again; --include-read also raises read messages, to backfill an old mailbox.
 
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <vector>
 
 #include <unistd.h>
@@ -29,8 +31,9 @@ int RunScan(const Args& args) {
     if (!runtime.Connect()) return kExitConfig;
     if (!runtime.LockForArchiving()) return kExitTempFail;
 
-    const auto files = runtime.Session().DueArrivals(includeRead);
-    runtime.Session().ReadAheadOf(files, runtime.AttachFolder());
+    const auto due = std::make_shared<const std::vector<std::filesystem::path>>(runtime.Session().DueArrivals(includeRead));
+    const auto& files = *due;
+    runtime.Session().ReadAheadOf(due, runtime.AttachFolder());
     const bool progress = ::isatty(STDERR_FILENO) && files.size() >= kProgressFrom;
     int incoming = 0, confirmations = 0, unmatched = 0, leftAlone = 0, failed = 0;
     const auto count = [&](const std::vector<HandledArrival>& group) {

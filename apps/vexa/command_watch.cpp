@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -102,9 +103,9 @@ int RunWatch(const Args& args) {
         folders[watch] = inbox / sub;
     }
     const auto arriveDue = [&] {
-        const auto files = runtime.Session().DueArrivals(false);
-        runtime.Session().ReadAheadOf(files, runtime.AttachFolder());
-        for (const auto& file : files) arrive(file);
+        const auto due = std::make_shared<const std::vector<std::filesystem::path>>(runtime.Session().DueArrivals(false));
+        runtime.Session().ReadAheadOf(due, runtime.AttachFolder());
+        for (const auto& file : *due) arrive(file);
         runtime.Session().EndReadAhead();
     };
     arriveDue();

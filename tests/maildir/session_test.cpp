@@ -405,7 +405,7 @@ TEST(MaildirSessionTest, ReadAheadHandsOverTheSameArrivalsAndAttachmentBytes) {
     auto session = maildir::MaildirSession::Open(maildir.Root());
     const auto due = session->DueArrivals(false);
     ASSERT_EQ(due.size(), 13u);
-    session->ReadAheadOf(due, attach);
+    session->ReadAheadOf(std::make_shared<const std::vector<fs::path>>(due), attach);
     fs::rename(maildir.Root() / "new" / "2.M.host", maildir.Root() / "cur" / "2.M.host:2,F");
     for (std::size_t i = 0; i < due.size(); ++i) {
         if (i == 4 || i == 5) continue;  // skipped, as a name raised by an earlier run is
