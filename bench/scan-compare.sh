@@ -97,9 +97,12 @@ for i in range(1, count + 1):
 EOF
 }
 
-# timed OUT CMD...: runs CMD under /usr/bin/time, leaving "SECONDS PEAK_KIB" in OUT.
+# timed OUT CMD...: runs CMD under /usr/bin/time, leaving "SECONDS PEAK_KIB" in OUT. What the
+# steps before wrote is on disk first (not timed), so neither program pays for the other's
+# writes: vexa syncs what it archives, and a sync of its file system would also write them.
 timed() {
     local out=$1; shift
+    sync
     /usr/bin/time -o "$out" -f '%e %M' "$@" >/dev/null || die "$1 failed: $*"
 }
 
