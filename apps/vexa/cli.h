@@ -36,6 +36,7 @@ int RunWatch(const Args& args);
 int RunSend(const Args& args);
 int RunConvert(const Args& args);
 int RunOptions(const Args& args);
+int RunList(const Args& args);
 int RunOpen(const Args& args);
 int RunManual(const Args& args);
 

@@ -15,6 +15,8 @@ const std::vector<Command>& Commands() {
         {"convert", "vexa convert [--description TEXT] FILE|-...",
          "archive message files by hand, each on its own (- reads one from standard input)", RunConvert},
         {"options", "vexa options [--show] [--set KEY=VALUE]...", "show or change the options", RunOptions},
+        {"list", "vexa list recv|send [--new] [--state STATE] [--search TEXT] [--since DATE] [--until DATE] [--format FORMAT]",
+         "print the archived faxes as the viewer lists them, newest first", RunList},
         {"open", "vexa open", "the archive's viewer (none on Linux yet: says where the archive is)", RunOpen},
         {"manual", "vexa manual", "open the help document", RunManual},
     };
@@ -58,6 +60,14 @@ std::string CommandHelp(const Command& command) {
                 "                    ConfirmCriteria, OutCriteria, StoreInMessages (True/False),\n"
                 "                    StoreFolderName, AskDescription (0/1)\n"
                 "  Without options, the options dialog is shown on the terminal.\n";
+    } else if (name == "list") {
+        text += "\n  recv|send        the received or the sent faxes\n"
+                "  --new            recv: only the faxes still marked New\n"
+                "  --state STATE    send: Unconfirmed, Successful or Unsuccessful\n"
+                "  --search TEXT    each word in Number, Subject, Description or FileName, any letter case\n"
+                "  --since DATE, --until DATE   YYYY-MM-DD, both days included\n"
+                "  --format FORMAT  table (default; control characters escaped), csv (RFC 4180, with a\n"
+                "                   header line) or json (one array of objects named by the columns)\n";
     }
     text += "\nExit status: 0 nothing reported, 1 a message was reported, 64 usage error, 78 start-up failed.\n";
     return text;

@@ -578,7 +578,7 @@ test_every_command_answers_help_and_does_nothing_else() {
     install_vexa
     make_transport
     local command
-    for command in init scan watch send convert options open manual; do
+    for command in init scan watch send convert options list open manual; do
         OUT=$("$VEXA" "$command" --help 2>"$WORLD/stderr" <"$SAMPLES/04-outgoing-fax.eml")
         expect_eq "$command --help" 0 "$?"
         expect_contains "$command usage" "Usage: vexa $command" "$OUT"
@@ -736,6 +736,46 @@ test_a_transport_that_leaves_the_message_unread_did_not_send_it() {
     expect_contains "what became of the fax" "{0000001} is taken out of the archive" "$ERR"
     expect_eq "no row" 0 "$(sql "SELECT count(*) FROM send")"
     expect_eq "no document" "" "$(ls "$INSTALL/Attach")"
+}
+
+test_list_prints_the_archive_as_csv_json_and_table() {
+    install_vexa
+    deliver 01-incoming-tiff.eml
+    run scan
+    rm -rf "$MAILBOX"  # listing needs no mailbox
+    run list recv --format csv
+    expect_eq "csv status" 0 "$STATUS"
+    expect_eq "csv header" "Id,Date,Number,Subject,Description,FileName,New" "$(head -n 1 <<<"$OUT" | tr -d '\r')"
+    expect_contains "csv row" "1,2023-03-14 09:15:42,NY4711-23," "$OUT"
+    # A stranger's subject with a quote, a comma, a newline and an escape sequence.
+    sql "INSERT INTO recv (Date, Number, Subject, FileName, New) VALUES ('2024-01-02 03:04:05', '555', 'say \"hi\", x'
+         || char(10) || 'line2' || char(27) || '[31m', 'f.pdf', 1)"
+    sql "INSERT INTO send (Date, Number, Subject, Confirm) VALUES ('2024-01-01 00:00:00', '1', 'ok', 'Successful'), ('2024-01-03 00:00:00', '2', 'open', NULL)"
+    run list recv --format csv
+    expect_eq "newest first, quoted" "2,2024-01-02 03:04:05,555,\"say \"\"hi\"\", x
+line2"$'\e'"[31m\",,f.pdf,1" "$(sed -n '2,3p' <<<"$OUT" | tr -d '\r')"
+    run list recv --format json --search 'SAY X'
+    expect_eq "json" '[
+  {"Id": 2, "Date": "2024-01-02 03:04:05", "Number": "555", "Subject": "say \"hi\", x\nline2\u001b[31m", "Description": "", "FileName": "f.pdf", "New": true}
+]' "$OUT"
+    run list recv
+    expect_contains "table escapes" 'say "hi", x\nline2\x1b[31m' "$OUT"
+    [[ "$OUT" != *$'\e'* ]] || fail "the table passed an escape character"
+    run list send --state Unconfirmed --format csv
+    expect_eq "unconfirmed" "2,2024-01-03 00:00:00,2,open,,,Unconfirmed" "$(sed -n 2p <<<"$OUT" | tr -d '\r')"
+    run list send --state Successful --since 2024-01-01 --until 2024-01-01 --format csv
+    expect_eq "successful that day" "1,2024-01-01 00:00:00,1,ok,,,Successful" "$(sed -n '2,$p' <<<"$OUT" | tr -d '\r')"
+}
+
+test_list_refuses_bad_options() {
+    install_vexa
+    local args
+    for args in "send --state Done" "recv --since 2024-13-01" "recv --until yesterday" "recv --format xml" "faxes" ""; do
+        # shellcheck disable=SC2086
+        run list $args
+        expect_eq "list $args" 64 "$STATUS"
+    done
+    expect_contains "says why" "--state is Unconfirmed, Successful or Unsuccessful, not 'Done'" "$(run list send --state Done; echo "$ERR")"
 }
 
 # ---- runner --------------------------------------------------------------------------------

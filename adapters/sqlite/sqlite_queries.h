@@ -1,0 +1,30 @@
+// The archive's queries on SQLite, for the viewer and `vexa list`: a connection of their own to
+// an existing archive file, which may be open in a writer at the same time.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "archive/archive_queries.h"
+
+namespace vexa::sqlite {
+
+class SqliteArchiveQueries final : public ArchiveQueries {
+public:
+    // Opens the archive at `path` (read-write, for ClearNew); HostError when it cannot.
+    explicit SqliteArchiveQueries(const std::string& path);
+    ~SqliteArchiveQueries() override;
+    SqliteArchiveQueries(const SqliteArchiveQueries&) = delete;
+    SqliteArchiveQueries& operator=(const SqliteArchiveQueries&) = delete;
+
+    std::vector<ArchiveRow> List(const ListQuery& query) override;
+    std::int64_t Count(const ListQuery& query) override;
+    std::optional<ArchiveRow> Row(ArchiveTable table, std::int64_t id) override;
+    void ClearNew(std::int64_t id) override;
+
+private:
+    struct Handle;
+    std::unique_ptr<Handle> handle_;
+};
+
+}  // namespace vexa::sqlite

@@ -1,0 +1,101 @@
+// vexa list: the rows of the received or sent faxes as the viewer lists them, newest first, for
+// a terminal or a script. Reads the archive of the installation only; no mailbox is needed.
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "adapters/sqlite/sqlite_queries.h"
+#include "apps/vexa/cli.h"
+#include "apps/vexa/list_output.h"
+#include "apps/vexa/option_parser.h"
+#include "apps/vexa/runtime.h"
+#include "archive/archive_names.h"
+
+namespace vexa::cli {
+namespace {
+
+// A calendar day as YYYY-MM-DD, else a usage error naming the option.
+std::string Day(const std::string& option, const std::string& text) {
+    const auto digits = [&](std::size_t from, std::size_t count) {
+        for (std::size_t i = from; i < from + count; ++i) {
+            if (text[i] < '0' || text[i] > '9') return false;
+        }
+        return true;
+    };
+    const bool shaped = text.size() == 10 && text[4] == '-' && text[7] == '-' && digits(0, 4) && digits(5, 2) &&
+                        digits(8, 2);
+    if (shaped) {
+        const std::chrono::year_month_day day{std::chrono::year(std::stoi(text.substr(0, 4))),
+                                              std::chrono::month(static_cast<unsigned>(std::stoi(text.substr(5, 2)))),
+                                              std::chrono::day(static_cast<unsigned>(std::stoi(text.substr(8, 2))))};
+        if (day.ok()) return text;
+    }
+    throw UsageError("--" + option + " takes a date as YYYY-MM-DD, not '" + text + "'");
+}
+
+ListQuery ParseQuery(const std::string& list, const ParsedOptions& options) {
+    ListQuery query;
+    if (list == "recv") {
+        query.table = ArchiveTable::Recv;
+    } else if (list == "send") {
+        query.table = ArchiveTable::Send;
+    } else {
+        throw UsageError("no list '" + list + "': recv or send");
+    }
+    query.onlyNew = options.Has("new");
+    if (query.onlyNew && query.table != ArchiveTable::Recv) throw UsageError("--new is for the received faxes");
+    if (const auto state = options.Value("state")) {
+        if (query.table != ArchiveTable::Send) throw UsageError("--state is for the sent faxes");
+        if (*state == "Unconfirmed") {
+            query.state = ConfirmState::Unconfirmed;
+        } else if (*state == "Successful") {
+            query.state = ConfirmState::Successful;
+        } else if (*state == "Unsuccessful") {
+            query.state = ConfirmState::Unsuccessful;
+        } else {
+            throw UsageError("--state is Unconfirmed, Successful or Unsuccessful, not '" + *state + "'");
+        }
+    }
+    query.search = options.Value("search").value_or("");
+    if (const auto since = options.Value("since")) query.since = Day("since", *since);
+    if (const auto until = options.Value("until")) query.until = Day("until", *until);
+    return query;
+}
+
+ListFormat ParseFormat(const ParsedOptions& options) {
+    const std::string format = options.Value("format").value_or("table");
+    if (format == "table") return ListFormat::Table;
+    if (format == "csv") return ListFormat::Csv;
+    if (format == "json") return ListFormat::Json;
+    throw UsageError("--format is table, csv or json, not '" + format + "'");
+}
+
+}  // namespace
+
+int RunList(const Args& args) {
+    // The list is named first, as in `vexa list recv --new`; the options follow it.
+    if (args.empty() || args[0].starts_with("-")) throw UsageError("name the list first: recv or send");
+    const ParsedOptions options =
+        ParseOptions(Args(args.begin() + 1, args.end()), {{"new", false},
+                                                          {"state", true},
+                                                          {"search", true},
+                                                          {"since", true},
+                                                          {"until", true},
+                                                          {"format", true}});
+    if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
+    const ListQuery query = ParseQuery(args[0], options);
+    const ListFormat format = ParseFormat(options);
+    // The installation is found as the add-in finds it at start-up, over a mailbox of its own
+    // when there is none: listing never touches mail.
+    Runtime runtime({std::nullopt, std::nullopt, true});
+    if (!runtime.Connect()) return kExitConfig;
+    const std::filesystem::path archive = std::filesystem::path(runtime.Addin().AppPath()) / kArchiveFileName;
+    runtime.Shutdown();
+    sqlite::SqliteArchiveQueries queries(archive.string());
+    const std::string text = FormatRows(queries.List(query), query.table, format);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return runtime.ExitStatus();
+}
+
+}  // namespace vexa::cli

@@ -1,0 +1,74 @@
+// What the archive's viewer and `vexa list` ask of the archive: lists of received or sent faxes
+// with filters and paging, one row, and clearing a received fax's New mark. An engine implements
+// it beside its ArchiveEngine (SQLite now, a server engine later), so the viewer never writes SQL.
+// Everything read through it came from strangers' mail and is shown as data only.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vexa {
+
+enum class ArchiveTable { Recv, Send };
+
+// A sent fax's state, from its Confirm column: no confirmation yet (empty or NULL), or the
+// confirmation's verdict.
+enum class ConfirmState { Unconfirmed, Successful, Unsuccessful };
+
+// The Confirm text of a state ("" for Unconfirmed), and the state of a Confirm text; any text
+// other than the two verdicts reads as Unconfirmed.
+inline const char* ConfirmText(ConfirmState state) {
+    switch (state) {
+        case ConfirmState::Successful: return "Successful";
+        case ConfirmState::Unsuccessful: return "Unsuccessful";
+        case ConfirmState::Unconfirmed: break;
+    }
+    return "";
+}
+inline ConfirmState ConfirmStateOf(const std::string& confirm) {
+    if (confirm == "Successful") return ConfirmState::Successful;
+    if (confirm == "Unsuccessful") return ConfirmState::Unsuccessful;
+    return ConfirmState::Unconfirmed;
+}
+
+struct ListQuery {
+    ArchiveTable table = ArchiveTable::Recv;
+    bool onlyNew = false;                // recv only: the rows still marked New
+    std::optional<ConfirmState> state;   // send only
+    // Blank-separated words; each must appear, in any letter case, in Number, Subject,
+    // Description or FileName. Taken literally: no wildcards.
+    std::string search;
+    std::optional<std::string> since;    // "YYYY-MM-DD", that day included
+    std::optional<std::string> until;    // "YYYY-MM-DD", that day included
+    std::optional<std::int64_t> limit;   // unset: every row
+    std::int64_t offset = 0;
+};
+
+struct ArchiveRow {
+    std::int64_t id = 0;
+    std::string date;  // "YYYY-MM-DD HH:MM:SS", local time as archived
+    std::string number;
+    std::string subject;
+    std::string description;
+    std::string fileName;
+    std::string fileId;
+    bool isNew = false;                             // recv
+    ConfirmState confirm = ConfirmState::Unconfirmed;  // send
+};
+
+// Implementations throw HostError when the archive refuses.
+class ArchiveQueries {
+public:
+    virtual ~ArchiveQueries() = default;
+    // The rows `query` selects, newest first (Date, then Id, descending), paged by its limit and offset.
+    virtual std::vector<ArchiveRow> List(const ListQuery& query) = 0;
+    // How many rows `query` selects, paging left aside.
+    virtual std::int64_t Count(const ListQuery& query) = 0;
+    virtual std::optional<ArchiveRow> Row(ArchiveTable table, std::int64_t id) = 0;
+    // The received fax `id` has been seen: it is no longer New.
+    virtual void ClearNew(std::int64_t id) = 0;
+};
+
+}  // namespace vexa
