@@ -47,6 +47,16 @@ std::string Hex(const char* format, unsigned value) {
 }
 
 // Characters as a terminal shows them: one column each (wide characters left aside).
+// The escapes that JSON and a terminal line spell alike; null for other characters.
+const char* ShortEscape(char32_t code) {
+    switch (code) {
+        case '\n': return "\\n";
+        case '\r': return "\\r";
+        case '\t': return "\\t";
+        default: return nullptr;
+    }
+}
+
 std::size_t Width(std::string_view text) {
     std::size_t width = 0;
     for (std::size_t i = 0; i < text.size(); ++width) {
@@ -94,12 +104,8 @@ std::string JsonString(std::string_view text) {
         if (code == '"' || code == '\\') {
             out += '\\';
             out += static_cast<char>(code);
-        } else if (code == '\n') {
-            out += "\\n";
-        } else if (code == '\r') {
-            out += "\\r";
-        } else if (code == '\t') {
-            out += "\\t";
+        } else if (const char* escape = ShortEscape(code)) {
+            out += escape;
         } else if (code < 0x20 || code == 0x7F) {
             out += Hex("\\u%04x", static_cast<unsigned>(code));
         } else {
@@ -187,12 +193,8 @@ std::string EscapeForTerminal(const std::string& text) {
         const char32_t code = decoded.code;
         if (code == '\\') {
             out += "\\\\";
-        } else if (code == '\n') {
-            out += "\\n";
-        } else if (code == '\r') {
-            out += "\\r";
-        } else if (code == '\t') {
-            out += "\\t";
+        } else if (const char* escape = ShortEscape(code)) {
+            out += escape;
         } else if (code < 0x20 || code == 0x7F) {
             out += Hex("\\x%02x", static_cast<unsigned>(code));
         } else if (code >= 0x80 && code <= 0x9F) {
