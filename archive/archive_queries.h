@@ -69,6 +69,9 @@ public:
     virtual std::optional<ArchiveRow> Row(ArchiveTable table, std::int64_t id) = 0;
     // The received fax `id` has been seen: it is no longer New.
     virtual void ClearNew(std::int64_t id) = 0;
+    // A number that changes whenever the archive changed, by this object or by any other writer
+    // (a watcher archiving a fax): a page polls it to show new rows without being reloaded.
+    virtual std::int64_t Version() = 0;
 };
 
 }  // namespace vexa

@@ -36,6 +36,10 @@ std::string FindProgram(const std::string& name) {
 std::int32_t XdgOpenShell::Open(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return kShellFileNotFound;
+    return OpenAddress(path);
+}
+
+std::int32_t XdgOpenShell::OpenAddress(const std::string& path) {
     const std::string program = FindProgram(opener_);
     if (program.empty()) return kShellNoAssociation;
 

@@ -14,6 +14,8 @@ public:
     explicit XdgOpenShell(std::string opener = "xdg-open") : opener_(std::move(opener)) {}
     // 2 when `path` does not exist, 31 when the opener cannot be found or started, else 42.
     std::int32_t Open(const std::string& path) override;
+    // The same for a web address, which is no file: 31 when the opener cannot be started, else 42.
+    std::int32_t OpenAddress(const std::string& address);
 
 private:
     std::string opener_;

@@ -331,6 +331,7 @@ std::unique_ptr<ArchiveConnection> SqliteArchiveEngine::Open(const std::string& 
     ExecuteOnFile(db.get(), "SELECT count(*) FROM sqlite_schema", path);
     ExecuteOnFile(db.get(), "PRAGMA journal_mode=WAL", path);
     ExecuteOnFile(db.get(), "PRAGMA synchronous=FULL", path);
+    EnsureListIndexes(db.get());
     auto database = std::make_shared<Database>(std::move(db), path);
     std::erase_if(opened_, [](const std::weak_ptr<Database>& open) { return open.expired(); });
     opened_.push_back(database);

@@ -22,7 +22,9 @@ constexpr const char* kSchema =
     "FileName TEXT, FileId TEXT, New INTEGER NOT NULL DEFAULT 1);"
     "CREATE TABLE send ("
     "Id INTEGER PRIMARY KEY AUTOINCREMENT, Date TEXT, Number TEXT, Subject TEXT, Description TEXT, "
-    "FileName TEXT, FileId TEXT, Confirm TEXT);";
+    "FileName TEXT, FileId TEXT, Confirm TEXT);"
+    "CREATE INDEX recv_by_date ON recv (Date, Id);"
+    "CREATE INDEX send_by_date ON send (Date, Id);";
 
 // Removes the half-made archive, and the journal files SQLite keeps beside it, on every way out
 // except the move into place.

@@ -91,6 +91,8 @@ ArchiveRow ReadRow(const SqliteStatement& statement, ArchiveTable table) {
 
 struct SqliteArchiveQueries::Handle {
     DatabaseHandle db;
+    // SQLite's data_version counts the commits of other connections only; this one's own.
+    std::int64_t ownChanges = 0;
 };
 
 SqliteArchiveQueries::SqliteArchiveQueries(const std::string& path) : handle_(std::make_unique<Handle>()) {
@@ -101,6 +103,7 @@ SqliteArchiveQueries::SqliteArchiveQueries(const std::string& path) : handle_(st
     sqlite3_busy_timeout(handle_->db.get(), kBusyTimeoutMs);
     // Reading the schema proves the file is a database before anything is asked of it.
     ExecuteOnFile(handle_->db.get(), "SELECT count(*) FROM sqlite_schema", path);
+    EnsureListIndexes(handle_->db.get());
 }
 
 SqliteArchiveQueries::~SqliteArchiveQueries() = default;
@@ -139,6 +142,13 @@ void SqliteArchiveQueries::ClearNew(std::int64_t id) {
     SqliteStatement statement(handle_->db.get(), std::string("UPDATE ") + kRecvTable + " SET New = 0 WHERE Id = ?");
     statement.BindAll({id});
     statement.Run();
+    ++handle_->ownChanges;
+}
+
+std::int64_t SqliteArchiveQueries::Version() {
+    SqliteStatement statement(handle_->db.get(), "PRAGMA data_version");
+    const std::int64_t others = statement.Step() ? std::stoll(statement.Text(0)) : 0;
+    return others + handle_->ownChanges;
 }
 
 }  // namespace vexa::sqlite

@@ -21,6 +21,7 @@ public:
     std::int64_t Count(const ListQuery& query) override;
     std::optional<ArchiveRow> Row(ArchiveTable table, std::int64_t id) override;
     void ClearNew(std::int64_t id) override;
+    std::int64_t Version() override;
 
 private:
     struct Handle;

@@ -115,4 +115,11 @@ void ExecuteOnFile(sqlite3* db, const char* sql, const std::string& path) {
     if (code != SQLITE_OK) throw SqliteFileError(db, code, path);
 }
 
+void EnsureListIndexes(sqlite3* db) noexcept {
+    sqlite3_exec(db,
+                 "CREATE INDEX IF NOT EXISTS recv_by_date ON recv (Date, Id);"
+                 "CREATE INDEX IF NOT EXISTS send_by_date ON send (Date, Id);",
+                 nullptr, nullptr, nullptr);
+}
+
 }  // namespace vexa::sqlite

@@ -37,6 +37,7 @@ int RunSend(const Args& args);
 int RunConvert(const Args& args);
 int RunOptions(const Args& args);
 int RunList(const Args& args);
+int RunView(const Args& args);
 int RunOpen(const Args& args);
 int RunManual(const Args& args);
 

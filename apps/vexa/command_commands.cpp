@@ -28,12 +28,6 @@ int RunToolbarCommand(const Args& args, ToolbarCommand command) {
     bool cancelDefault = false;
     (runtime.Addin().*command)(nullptr, cancelDefault);
     runtime.Shutdown();
-    if (const auto& archive = runtime.Shell().RefusedArchive()) {
-        std::fprintf(stderr,
-                     "There is no viewer for the archive on Linux yet. The archive is the SQLite database %s;\n"
-                     "sqlite3 reads it: sqlite3 '%s' 'SELECT * FROM recv'\n",
-                     archive->c_str(), archive->c_str());
-    }
     return runtime.ExitStatus();
 }
 

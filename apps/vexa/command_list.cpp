@@ -7,13 +7,16 @@
 
 #include "adapters/sqlite/sqlite_queries.h"
 #include "apps/vexa/cli.h"
-#include "apps/vexa/list_output.h"
 #include "apps/vexa/option_parser.h"
 #include "apps/vexa/runtime.h"
 #include "archive/archive_names.h"
+#include "viewer/list_output.h"
 
 namespace vexa::cli {
 namespace {
+
+using viewer::FormatRows;
+using viewer::ListFormat;
 
 // A calendar day as YYYY-MM-DD, else a usage error naming the option.
 std::string Day(const std::string& option, const std::string& text) {

@@ -17,7 +17,8 @@ const std::vector<Command>& Commands() {
         {"options", "vexa options [--show] [--set KEY=VALUE]...", "show or change the options", RunOptions},
         {"list", "vexa list recv|send [--new] [--state STATE] [--search TEXT] [--since DATE] [--until DATE] [--format FORMAT]",
          "print the archived faxes as the viewer lists them, newest first", RunList},
-        {"open", "vexa open", "the archive's viewer (none on Linux yet: says where the archive is)", RunOpen},
+        {"view", "vexa view [--listen HOST:PORT] [--no-open]", "show the archive as a web page in the browser", RunView},
+        {"open", "vexa open", "the archive in its viewer (the running `vexa view`, else a new one)", RunOpen},
         {"manual", "vexa manual", "open the help document", RunManual},
     };
     return commands;
@@ -68,6 +69,11 @@ std::string CommandHelp(const Command& command) {
                 "  --since DATE, --until DATE   YYYY-MM-DD, both days included\n"
                 "  --format FORMAT  table (default; control characters escaped), csv (RFC 4180, with a\n"
                 "                   header line) or json (one array of objects named by the columns)\n";
+    } else if (name == "view") {
+        text += "\n  --listen HOST:PORT  where to listen (default 127.0.0.1 and a free port); the page is\n"
+                "                      for whoever has its address, which holds a secret\n"
+                "  --no-open           print the address only; do not start the browser\n"
+                "  Runs until interrupted (Ctrl-C, SIGTERM).\n";
     }
     text += "\nExit status: 0 nothing reported, 1 a message was reported, 64 usage error, 78 start-up failed.\n";
     return text;

@@ -3,13 +3,17 @@
 #include <filesystem>
 
 #include "apps/vexa/environment.h"
+#include "apps/vexa/viewer_launch.h"
 
 namespace vexa::cli {
 
 std::int32_t LinuxShell::Open(const std::string& path) {
     if (std::filesystem::path(path).filename() == kArchiveFileName) {
-        refusedArchive_ = path;
-        return kShellNoAssociation;
+        // The archive keeps its Windows name but is an SQLite file: Vexa's own viewer shows it,
+        // never the program the desktop associates with ".mdb".
+        const auto address = RunningViewer(path);
+        if (!address) return kShellNoAssociation;
+        return desktop_.OpenAddress(*address);
     }
     return desktop_.Open(path);
 }

@@ -1,11 +1,9 @@
 // The shell of the vexa command: xdg-open for everything but the archive. The archive keeps its
 // Windows name, Corvane.mdb, yet is an SQLite file; the program a desktop associates with ".mdb"
-// expects Access and would fail on it or, worse, offer to "repair" it. Until a viewer of our own
-// exists the archive is refused, as a file without an associated program is, and the command
-// says where it is and what reads it.
+// expects Access and would fail on it or, worse, offer to "repair" it. So the archive opens in
+// Vexa's own viewer (`vexa view`), in the browser.
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "adapters/posix/xdg_open_shell.h"
@@ -16,12 +14,9 @@ namespace vexa::cli {
 class LinuxShell final : public Shell {
 public:
     std::int32_t Open(const std::string& path) override;
-    // The archive that was asked for and refused, if any.
-    const std::optional<std::string>& RefusedArchive() const noexcept { return refusedArchive_; }
 
 private:
     posix::XdgOpenShell desktop_;
-    std::optional<std::string> refusedArchive_;
 };
 
 }  // namespace vexa::cli

@@ -578,7 +578,7 @@ test_every_command_answers_help_and_does_nothing_else() {
     install_vexa
     make_transport
     local command
-    for command in init scan watch send convert options list open manual; do
+    for command in init scan watch send convert options list view open manual; do
         OUT=$("$VEXA" "$command" --help 2>"$WORLD/stderr" <"$SAMPLES/04-outgoing-fax.eml")
         expect_eq "$command --help" 0 "$?"
         expect_contains "$command usage" "Usage: vexa $command" "$OUT"
@@ -604,17 +604,26 @@ vexa convert: in $SAMPLES/07-unrelated.eml" "$(cat "$WORLD/stderr")"
     expect_eq "standard input twice" 64 "$STATUS"
 }
 
-test_open_says_where_the_archive_is() {
+test_open_starts_the_viewer_and_reuses_it() {
     install_vexa
     rm -r "$MAILBOX"
     mkdir -p "$WORLD/bin"
     printf '#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s/opened"\n' "$WORLD" >"$WORLD/bin/xdg-open"
     chmod +x "$WORLD/bin/xdg-open"
     PATH="$WORLD/bin:$PATH" run open
-    expect_eq "status" 1 "$STATUS"
-    expect_contains "the command's message" "Can't open viewer!" "$ERR"
-    expect_contains "where it is" "sqlite3 '$ARCHIVE'" "$ERR"
-    [[ ! -e "$WORLD/opened" ]] || fail "the archive went to the program of .mdb files"
+    expect_eq "status" 0 "$STATUS"
+    local first record pid
+    first=$(sed -n 1p "$WORLD/opened")
+    [[ $first =~ ^http://127\.0\.0\.1:[0-9]+/\?token=[0-9a-f]{64}$ ]] || fail "the browser was not sent to the viewer: $first"
+    PATH="$WORLD/bin:$PATH" run open
+    expect_eq "the running viewer reused" "$first" "$(sed -n 2p "$WORLD/opened")"
+    record=$(cat "$XDG_RUNTIME_DIR"/vexa/viewer-*.url)
+    expect_eq "the viewer's record" "$first" "$(sed -n 1p <<<"$record")"
+    pid=$(sed -n 2p <<<"$record")
+    kill "$pid"
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$pid" 2>/dev/null && fail "the viewer did not stop on SIGTERM"
+    expect_eq "its record removed" "" "$(ls "$XDG_RUNTIME_DIR/vexa")"
     PATH="$WORLD/bin:$PATH" run manual
     expect_eq "manual without a Maildir" 0 "$STATUS"
 }

@@ -22,10 +22,12 @@ setup() {
     export HOME="$WORLD/home"
     export XDG_CONFIG_HOME="$HOME/.config"
     export XDG_DATA_HOME="$HOME/.local/share"
+    export XDG_RUNTIME_DIR="$WORLD/run"
     export TZ=CET-1  # one hour east of UTC, without needing the time zone database
     unset MAILDIR VEXA_TRANSPORT
     MAILBOX="$HOME/Maildir"
     mkdir -p "$MAILBOX"/{cur,new,tmp} "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
     INSTALL="$XDG_DATA_HOME/vexa"
     ARCHIVE="$INSTALL/Corvane.mdb"
 }

@@ -8,7 +8,7 @@
 
 #include "archive/archive_queries.h"
 
-namespace vexa::cli {
+namespace vexa::viewer {
 
 enum class ListFormat { Table, Csv, Json };
 
@@ -19,4 +19,4 @@ std::string FormatRows(const std::vector<ArchiveRow>& rows, ArchiveTable table, 
 // escape: "\n", "\t", "\r", "\xNN" or "\u0085"; a backslash doubled.
 std::string EscapeForTerminal(const std::string& text);
 
-}  // namespace vexa::cli
+}  // namespace vexa::viewer

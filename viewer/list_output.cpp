@@ -1,11 +1,11 @@
-#include "apps/vexa/list_output.h"
+#include "viewer/list_output.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdint>
 #include <string_view>
 
-namespace vexa::cli {
+namespace vexa::viewer {
 namespace {
 
 // The code point of the UTF-8 sequence at `text[i]` and its length in bytes; length 0 when the
@@ -216,4 +216,4 @@ std::string FormatRows(const std::vector<ArchiveRow>& rows, ArchiveTable table, 
     return Table(rows, table);
 }
 
-}  // namespace vexa::cli
+}  // namespace vexa::viewer

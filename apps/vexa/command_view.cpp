@@ -1,0 +1,89 @@
+// vexa view: the archive of the installation as a web page on this machine, until SIGINT or
+// SIGTERM. Prints the page's first address (it carries the secret every request needs) as one
+// line, records it for `vexa open`, and opens it in the browser unless --no-open.
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include <unistd.h>
+
+#include "adapters/posix/xdg_open_shell.h"
+#include "adapters/sqlite/sqlite_queries.h"
+#include "apps/vexa/cli.h"
+#include "apps/vexa/option_parser.h"
+#include "apps/vexa/runtime.h"
+#include "archive/archive_names.h"
+#include "host/host_error.h"
+#include "viewer/viewer_record.h"
+#include "viewer/viewer_server.h"
+
+namespace vexa::cli {
+namespace {
+
+// "HOST:PORT" or "[IPv6]:PORT".
+std::pair<std::string, int> ListenAddress(const std::string& text) {
+    const std::size_t colon = text.rfind(':');
+    std::string host = colon == std::string::npos ? "" : text.substr(0, colon);
+    const std::string port = colon == std::string::npos ? "" : text.substr(colon + 1);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    const bool numeric = !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
+    if (host.empty() || !numeric || std::stoi(port) > 65535) {
+        throw UsageError("--listen takes HOST:PORT, such as 127.0.0.1:8080, not '" + text + "'");
+    }
+    return {host, std::stoi(port)};
+}
+
+}  // namespace
+
+int RunView(const Args& args) {
+    const ParsedOptions options = ParseOptions(args, {{"listen", true}, {"no-open", false}});
+    if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
+    viewer::ViewerSettings settings;
+    if (const auto listen = options.Value("listen")) std::tie(settings.host, settings.port) = ListenAddress(*listen);
+
+    // Before any thread starts, so that only the wait below takes these signals.
+    sigset_t stop;
+    sigemptyset(&stop);
+    for (const int signal : {SIGINT, SIGTERM}) sigaddset(&stop, signal);
+    ::pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Runtime runtime({std::nullopt, std::nullopt, true});
+    if (!runtime.Connect()) return kExitConfig;
+    const std::filesystem::path home(runtime.Addin().AppPath());
+    runtime.Shutdown();
+    const std::filesystem::path archive = home / kArchiveFileName;
+    settings.attachFolder = home / kAttachFolder;
+    settings.token = viewer::NewToken();
+
+    sqlite::SqliteArchiveQueries queries(archive.string());
+    viewer::ViewerServer server(queries, settings);
+    server.Bind();
+    const std::string address = server.FirstAddress();
+    std::printf("%s\n", address.c_str());
+    std::fflush(stdout);
+    const std::filesystem::path record = viewer::ViewerRecordFile(archive);
+    try {
+        viewer::WriteViewerRecord(record, {address, ::getpid()});
+    } catch (const HostError& e) {
+        std::fprintf(stderr, "vexa view: %s (vexa open will start another viewer)\n", e.Description().c_str());
+    }
+
+    std::thread serving([&server] { server.Run(); });
+    if (!options.Has("no-open") && posix::XdgOpenShell().OpenAddress(address) <= kShellNoAssociation) {
+        std::fprintf(stderr, "vexa view: no browser could be started; open the address above.\n");
+    }
+    int signal = 0;
+    ::sigwait(&stop, &signal);
+    server.Stop();
+    serving.join();
+    if (const auto written = viewer::ReadViewerRecord(record); written && written->pid == ::getpid()) {
+        std::error_code ec;
+        std::filesystem::remove(record, ec);
+    }
+    return kExitOk;
+}
+
+}  // namespace vexa::cli
