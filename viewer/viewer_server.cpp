@@ -246,6 +246,8 @@ void ViewerServer::Impl::Routes() {
         if (page == nullptr) return Fail(response, 404, "Not found");
         response.set_content(std::string(page->body), std::string(page->contentType).c_str());
     });
+    // Browsers ask for an icon on their own; there is none, and no error to log for it.
+    server_.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& response) { response.status = 204; });
     server_.Get(R"(/(viewer\.css|viewer\.js))", [](const httplib::Request& request, httplib::Response& response) {
         const WebAsset* asset = FindWebAsset(request.path);
         if (asset == nullptr) return Fail(response, 404, "Not found");
@@ -260,14 +262,18 @@ void ViewerServer::Impl::Routes() {
         const std::string attentionBefore = LocalStamp(std::chrono::system_clock::now() - kLongUnconfirmed);
         Json json;
         std::lock_guard lock(mutex_);
-        json["total"] = queries_.Count(query);
+        const std::vector<ArchiveRow> rows = queries_.List(query);
+        // A page that is not full ends the list: its rows are counted already, and a search
+        // through the whole archive is not run a second time for the count.
+        const bool last = static_cast<std::int64_t>(rows.size()) < *query.limit && (query.offset == 0 || !rows.empty());
+        json["total"] = last ? query.offset + static_cast<std::int64_t>(rows.size()) : queries_.Count(query);
         if (table == ArchiveTable::Recv) {
             ListQuery fresh;
             fresh.onlyNew = true;
             json["newCount"] = queries_.Count(fresh);
         }
         json["rows"] = Json::array();
-        for (const ArchiveRow& row : queries_.List(query)) json["rows"].push_back(RowJson(row, table, attentionBefore));
+        for (const ArchiveRow& row : rows) json["rows"].push_back(RowJson(row, table, attentionBefore));
         SendJson(response, json);
     });
     server_.Get(R"(/api/(recv|send)/(\d{1,12}))",

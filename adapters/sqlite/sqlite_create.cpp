@@ -24,7 +24,8 @@ constexpr const char* kSchema =
     "Id INTEGER PRIMARY KEY AUTOINCREMENT, Date TEXT, Number TEXT, Subject TEXT, Description TEXT, "
     "FileName TEXT, FileId TEXT, Confirm TEXT);"
     "CREATE INDEX recv_by_date ON recv (Date, Id);"
-    "CREATE INDEX send_by_date ON send (Date, Id);";
+    "CREATE INDEX send_by_date ON send (Date, Id);"
+    "CREATE INDEX recv_new_by_date ON recv (Date, Id) WHERE New <> 0;";
 
 // Removes the half-made archive, and the journal files SQLite keeps beside it, on every way out
 // except the move into place.

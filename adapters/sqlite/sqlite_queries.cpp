@@ -60,8 +60,8 @@ std::string WhereClause(const ListQuery& query, std::vector<FieldValue>& values)
         values.emplace_back(*query.since);
     }
     if (query.until) {
-        // The whole day: compared on the date part only.
-        conditions.emplace_back("substr(Date, 1, 10) <= ?");
+        // The whole day: before the next one begins, so that the index on Date serves.
+        conditions.emplace_back("Date < date(?, '+1 day')");
         values.emplace_back(*query.until);
     }
     std::string clause;

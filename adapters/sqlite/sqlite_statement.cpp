@@ -118,7 +118,8 @@ void ExecuteOnFile(sqlite3* db, const char* sql, const std::string& path) {
 void EnsureListIndexes(sqlite3* db) noexcept {
     sqlite3_exec(db,
                  "CREATE INDEX IF NOT EXISTS recv_by_date ON recv (Date, Id);"
-                 "CREATE INDEX IF NOT EXISTS send_by_date ON send (Date, Id);",
+                 "CREATE INDEX IF NOT EXISTS send_by_date ON send (Date, Id);"
+                 "CREATE INDEX IF NOT EXISTS recv_new_by_date ON recv (Date, Id) WHERE New <> 0;",
                  nullptr, nullptr, nullptr);
 }
 
