@@ -1,0 +1,24 @@
+// One pass over the Inbox as `vexa scan` makes it: every message whose arrival is due, oldest
+// first, raised in groups that commit together, with a progress line on a terminal; and the
+// tally the scan's summary line gives.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "apps/vexa/inbox_arrivals.h"
+#include "apps/vexa/runtime.h"
+
+namespace vexa::cli {
+
+struct ScanTally {
+    int incoming = 0, confirmations = 0, unmatched = 0, leftAlone = 0, failed = 0;
+    void Add(const std::vector<HandledArrival>& handled);
+    // "N archived as incoming faxes, ..., N failed".
+    std::string Summary() const;
+};
+
+// Raises the arrival of every due message of the runtime's Inbox; `includeRead` makes read ones due.
+void ArchiveDue(Runtime& runtime, bool includeRead, ScanTally& tally);
+
+}  // namespace vexa::cli
