@@ -1,0 +1,106 @@
+// One logged-in IMAP session with the user's mail server, over libetpan: the few commands the
+// IMAP host needs, each answering in plain C++ values or throwing ImapError. Not thread-safe; one
+// command at a time, as IMAP itself.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "adapters/imap/imap_url.h"
+
+struct mailimap;
+
+namespace vexa::imap {
+
+struct ImapConnectOptions {
+    ImapUrl url;
+    std::string secret;  // the password, or the OAuth2 access token when `oauth2`; never shown
+    bool oauth2 = false;  // AUTHENTICATE XOAUTH2 instead of LOGIN
+    // imap:// only: go on in plain text when the server offers no STARTTLS. A certificate is
+    // checked whenever TLS is used, insecure or not.
+    bool insecure = false;
+    // Trust only this CA (PEM) instead of the system's, for a server with a private CA.
+    std::optional<std::filesystem::path> caFile;
+    int timeoutSeconds = 60;  // for connecting, and for each wait on the server's answer
+};
+
+struct MailboxStatus {
+    std::uint32_t uidValidity = 0;
+    std::uint32_t uidNext = 0;
+    std::uint32_t exists = 0;
+};
+
+struct FolderEntry {
+    std::string name;                // as the server writes it (modified UTF-7 left undecoded)
+    char delimiter = '\0';           // '\0' for a flat name space
+    std::vector<std::string> flags;  // with the backslash: \Noselect, \HasChildren, \Trash, ...
+};
+
+class ImapConnection {
+public:
+    // Connects, secures (imaps: TLS at once; imap: STARTTLS), checks the certificate, logs in.
+    // Throws ImapError; see ImapFailure for what each failure means to the caller.
+    static std::unique_ptr<ImapConnection> Open(const ImapConnectOptions& options);
+    ~ImapConnection();  // LOGOUT when the session is still sound; never throws
+    ImapConnection(const ImapConnection&) = delete;
+    ImapConnection& operator=(const ImapConnection&) = delete;
+
+    // The capabilities after login, upper-case, e.g. "MOVE", "UIDPLUS", "AUTH=PLAIN".
+    const std::vector<std::string>& Capabilities() const noexcept { return capabilities_; }
+    bool Has(std::string_view capability) const noexcept;  // any letter case
+
+    char Delimiter();  // INBOX's hierarchy delimiter ('\0' when the server has none)
+    MailboxStatus Select(const std::string& folder);
+    // UID SEARCH UNSEEN UID uid+1:*, ascending, every one above `uid`.
+    std::vector<std::uint32_t> UnseenUidsAbove(std::uint32_t uid);
+    // Writes the whole message, byte for byte, to `fd` with BODY.PEEK[] in chunks (it stays unseen
+    // and is never held whole in memory); returns its flags. Throws Protocol when it is gone.
+    std::vector<std::string> FetchToFile(std::uint32_t uid, int fd);
+    std::vector<std::string> Flags(std::uint32_t uid);
+    // Flags are "\Seen", "\Deleted", ... or keywords ("$Label1", "Work").
+    void AddFlags(std::uint32_t uid, const std::vector<std::string>& flags);
+    void RemoveFlags(std::uint32_t uid, const std::vector<std::string>& flags);
+    // UID MOVE where the server has MOVE, else UID COPY, \Deleted and UID EXPUNGE of that message
+    // alone (UIDPLUS); a server with neither is refused rather than expunging other messages.
+    void Move(std::uint32_t uid, const std::string& target);
+    std::vector<FolderEntry> List(const std::string& pattern);  // LIST "" pattern
+    void Create(const std::string& folder);
+    void Subscribe(const std::string& folder);
+    // IDLE on the selected folder for at most `maxSeconds`: true as soon as the server reports a
+    // change (EXISTS, RECENT, EXPUNGE, FETCH), false when the time ran out without one.
+    bool Idle(int maxSeconds);
+    // NOOP: true when the server reported a change since the last command (the poll without IDLE).
+    bool Noop();
+
+    // The chunk FetchToFile asks for at a time (BODY.PEEK[]<offset.length>).
+    static constexpr std::uint32_t kFetchChunk = 4u << 20;
+
+private:
+    struct Key {
+        explicit Key() = default;
+    };
+
+public:
+    ImapConnection(Key, std::string host);  // through Open only
+
+private:
+    void Check(int result, const char* command);  // throws on a libetpan error code
+    void LoadCapabilities();
+    void StoreFlags(std::uint32_t uid, const std::vector<std::string>& flags, bool add);
+    bool ServerReportedChange() const noexcept;
+
+    struct SessionFree {
+        void operator()(mailimap* session) const noexcept;
+    };
+    std::unique_ptr<mailimap, SessionFree> session_;
+    std::string host_;
+    std::vector<std::string> capabilities_;
+    bool broken_ = false;  // the stream failed: no LOGOUT, just close
+};
+
+}  // namespace vexa::imap
