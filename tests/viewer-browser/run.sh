@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# The archive viewer (`vexa view`) in a real browser: builds a throw-away installation whose
+# archive holds a three-page G4 TIFF fax, a PDF, a voice message, faxes with hostile subjects and
+# file names, and sent faxes in every state; starts `vexa view --no-open` on 127.0.0.1 and has
+# viewer.test.mjs drive Debian's Chromium through puppeteer-core over it.
+#
+#   run.sh VEXA_BINARY SCREENSHOT_DIR [NODE_DIR]
+#
+# NODE_DIR (default: SCREENSHOT_DIR's parent/viewer-browser-node) receives the package files and
+# `npm ci` installs puppeteer-core there once, so the source tree stays clean and later runs work
+# offline. Needs node and npm, chromium ($CHROMIUM, default /usr/bin/chromium), tiffcp
+# (libtiff-tools), sqlite3 and python3: missing ones fail the test, they are not skipped.
+# The last line is "N passed, M failed"; the exit status is 0 only when nothing failed.
+set -u
+
+VEXA=$(realpath "$1")
+SHOTS=$(realpath -m "$2")
+NODE_DIR=$(realpath -m "${3:-$(dirname "$SHOTS")/viewer-browser-node}")
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+export CHROMIUM=${CHROMIUM:-/usr/bin/chromium}
+passed=0
+failed=0
+
+# shellcheck source=../support/blackbox.sh
+source "$here/../support/blackbox.sh"
+
+give_up() {
+    echo "viewer_browser: $*" >&2
+    echo "$passed passed, $((failed + 1)) failed"
+    exit 1
+}
+
+for tool in node npm tiffcp sqlite3 python3 "$CHROMIUM"; do
+    command -v "$tool" >/dev/null || give_up "$tool is missing (scripts/install-deps installs it)"
+done
+
+# ---- puppeteer-core, installed into the build tree ------------------------------------------
+
+mkdir -p "$NODE_DIR" "$SHOTS"
+if [[ ! -d "$NODE_DIR/node_modules/puppeteer-core" ]] || ! cmp -s "$here/package-lock.json" "$NODE_DIR/package-lock.json"; then
+    cp "$here/package.json" "$here/package-lock.json" "$NODE_DIR/"
+    timeout 600 npm ci --prefix "$NODE_DIR" --no-audit --no-fund >"$NODE_DIR/npm-ci.log" 2>&1 ||
+        give_up "npm ci failed: $(tail -n 5 "$NODE_DIR/npm-ci.log")"
+fi
+# ES modules resolve their imports beside the importing file, so the test runs from NODE_DIR.
+cp "$here/viewer.test.mjs" "$NODE_DIR/"
+
+# ---- the installation -----------------------------------------------------------------------
+
+setup  # WORLD, HOME, XDG_*, TZ=CET-1, MAILBOX, INSTALL, ARCHIVE
+viewer_pid=
+cleanup() {
+    if [[ -n "$viewer_pid" ]]; then
+        kill "$viewer_pid" 2>/dev/null
+        wait "$viewer_pid" 2>/dev/null
+    fi
+    rm -rf "$WORLD"
+}
+trap cleanup EXIT
+trap 'exit 143' INT TERM
+export TMPDIR="$WORLD"
+FILES="$WORLD/files"
+python3 "$here/make-files.py" "$FILES" || give_up "make-files.py failed"
+tiffcp -c g4 "$FILES/page1.tif" "$FILES/page2.tif" "$FILES/page3.tif" "$FILES/three-pages.tif" ||
+    give_up "tiffcp failed"
+tiffcp -c g4 "$FILES/page1.tif" "$FILES/one-page.tif" || give_up "tiffcp failed"
+
+# A fax from the service as it arrives by mail, received at a local (CET) time.
+fax_mail() {  # fax_mail REFERENCE "YYYY-MM-DD HH:MM:SS" SUBJECT FILE_NAME CONTENT_TYPE FILE
+    local stamp
+    stamp=$(LC_ALL=C date -u -d "$2" '+%a, %d %b %Y %H:%M:%S +0100')
+    printf 'Return-Path: <message@inbound.efax.com>\n'
+    printf 'Received: from mx1.inbound.efax.com (mx1.inbound.efax.com [198.51.100.17])\n'
+    printf '\tby mail.example.org (Postfix) with ESMTPS id %s\n\tfor <ann@example.org>; %s\n' "$1" "$stamp"
+    printf 'Date: %s\nFrom: eFax <message@inbound.efax.com>\nTo: ann@example.org\n' "$stamp"
+    printf 'Subject: %s\nMessage-ID: <%s@viewer.test>\nMIME-Version: 1.0\n' "$3" "$1"
+    printf 'Content-Type: multipart/mixed; boundary="=_b"\n\n--=_b\nContent-Type: text/plain; charset=us-ascii\n\n'
+    printf 'You have received a fax.\n\n* The reference number for this fax is %s. Thank you for using eFax.\n\n' "$1"
+    printf -- '--=_b\nContent-Type: %s; name="%s"\nContent-Disposition: attachment; filename="%s"\n' "$5" "$4" "$4"
+    printf 'Content-Transfer-Encoding: base64\n\n'
+    base64 -w 76 "$6"
+    printf -- '\n--=_b--\n'
+}
+
+deliver() {  # deliver NAME < message: as a mail delivery agent does, through tmp/ into new/
+    cat >"$MAILBOX/tmp/$1"
+    mv "$MAILBOX/tmp/$1" "$MAILBOX/new/$1"
+}
+
+"$VEXA" init >/dev/null 2>&1 || give_up "vexa init failed"
+cp "$here/../../samples/mail/01-incoming-tiff.eml" "$MAILBOX/new/1.sample"
+fax_mail TIFF3 "2026-03-10 09:00:00" "Three pages from Acme" "fax.tif" image/tiff "$FILES/three-pages.tif" | deliver 2.tiff
+fax_mail PDF1 "2026-03-12 10:00:00" "Invoice from Bolt" "invoice.pdf" application/pdf "$FILES/fax.pdf" | deliver 3.pdf
+fax_mail VOICE1 "2026-03-14 11:00:00" "Voice message from Carla" "voice.wav" audio/wav "$FILES/voice.wav" | deliver 4.wav
+fax_mail XSS1 "2026-03-16 12:00:00" '<img src=x onerror="window.__pwned=1;alert(1)">' "../../secret/evil.tif" \
+    image/tiff "$FILES/one-page.tif" | deliver 5.xss
+fax_mail XSS2 "2026-03-18 13:00:00" '"><script>window.__pwned=2;alert(2)</script>' "fax.tif" \
+    image/tiff "$FILES/one-page.tif" | deliver 6.xss
+scanned=$("$VEXA" scan --maildir "$MAILBOX" 2>&1)
+if [[ "$scanned" == "6 archived as incoming faxes"* ]]; then
+    passed=$((passed + 1))
+else
+    give_up "the scan did not archive the six faxes: $scanned"
+fi
+# One fax was opened before: it is no longer New.
+sql "UPDATE recv SET New = 0 WHERE Number = 'PDF1'"
+# Sent faxes in every state, old and recent: the unsuccessful one and the one unconfirmed for
+# more than a day are to be sent again.
+sql "INSERT INTO send (Date, Number, Subject, Description, FileName, Confirm) VALUES
+     ('2026-03-01 08:00:00', '0301', 'Quote for Acme', 'Two pages', 'quote.pdf', 'Successful'),
+     ('2026-03-02 09:00:00', '0302', 'Order for Bolt', 'Order', 'order.pdf', 'Unsuccessful'),
+     ('2026-01-05 10:00:00', '0105', 'Reminder never confirmed', '', 'reminder.pdf', NULL),
+     (datetime('now', 'localtime', '-1 hour'), '0002', 'Sent today, confirmed', '', 'today.pdf', 'Successful'),
+     (datetime('now', 'localtime', '-1 minute'), '0001', 'Sent a minute ago', '', 'minute.pdf', NULL)"
+
+# What the test runs while the page is open: one more fax arrives and is archived.
+fax_mail LATE1 "2026-03-20 14:00:00" "Arrived while the page is open" "fax.tif" image/tiff "$FILES/one-page.tif" \
+    >"$WORLD/late.eml"
+cat >"$WORLD/archive-late-fax.sh" <<SCRIPT
+#!/usr/bin/env bash
+cp "$WORLD/late.eml" "$MAILBOX/tmp/7.late" && mv "$MAILBOX/tmp/7.late" "$MAILBOX/new/7.late" &&
+    "$VEXA" scan --maildir "$MAILBOX" >/dev/null
+SCRIPT
+export ARCHIVE_LATE_FAX="$WORLD/archive-late-fax.sh" VIEWER_ARCHIVE="$ARCHIVE" VIEWER_FILES="$FILES"
+
+# ---- the viewer -----------------------------------------------------------------------------
+
+"$VEXA" view --no-open >"$WORLD/view.out" 2>"$WORLD/view.err" </dev/null &
+viewer_pid=$!
+address=
+for _ in $(seq 100); do  # at most 10 s
+    address=$(head -n 1 "$WORLD/view.out")
+    [[ "$address" == http://127.0.0.1:*"/?token="* ]] && break
+    kill -0 "$viewer_pid" 2>/dev/null || break
+    sleep 0.1
+done
+[[ "$address" == http://127.0.0.1:*"/?token="* ]] ||
+    give_up "vexa view printed no address: [$address] $(cat "$WORLD/view.err")"
+
+timeout 240 node "$NODE_DIR/viewer.test.mjs" "$address" "$SHOTS" | tee "$WORLD/node.out"
+summary=$(tail -n 1 "$WORLD/node.out")
+if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+    passed=$((passed + BASH_REMATCH[1]))
+    failed=$((failed + BASH_REMATCH[2]))
+else
+    failed=$((failed + 1))
+    echo "viewer.test.mjs ended without its summary" >&2
+fi
+if ! kill -0 "$viewer_pid" 2>/dev/null; then
+    failed=$((failed + 1))
+    echo "vexa view stopped during the test: $(cat "$WORLD/view.err")" >&2
+fi
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 ]]

@@ -1,0 +1,461 @@
+// The archive viewer of `vexa view` in Chromium, driven by puppeteer-core, and its HTTP rules
+// asked directly: one run over the installation run.sh made, checking what a user sees.
+//
+//   node viewer.test.mjs ADDRESS SCREENSHOT_DIR
+//
+// ADDRESS is the line `vexa view` printed. From run.sh's environment: CHROMIUM (the browser),
+// ARCHIVE_LATE_FAX (a script that archives one more fax), VIEWER_ARCHIVE (the archive file),
+// VIEWER_FILES (the attachments the faxes carry). Prints one line per check and last
+// "N passed, M failed"; exits 0 only when nothing failed.
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import path from 'node:path';
+import puppeteer from 'puppeteer-core';
+
+const [address, shots] = process.argv.slice(2);
+const first = new URL(address);
+const origin = first.origin;
+const token = first.searchParams.get('token');
+const cookie = 'vexa_token=' + token;
+const files = process.env.VIEWER_FILES;
+
+const CSP = "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; media-src 'self'; " +
+    "frame-src 'self'; object-src 'none'; connect-src 'self'; base-uri 'none'; form-action 'self'; " +
+    "frame-ancestors 'self'";
+const XSS1 = '<img src=x onerror="window.__pwned=1;alert(1)">';
+const XSS2 = '"><script>window.__pwned=2;alert(2)</script>';
+const WAIT = 10000;   // a bound for the page to catch up, not a measure
+const LIVE = 2000;    // the viewer's promise: a new fax shows within 2 s
+
+let passed = 0;
+let failed = 0;
+async function check(name, body) {
+    try {
+        await body();
+        passed++;
+        console.log('ok - ' + name);
+    } catch (err) {
+        failed++;
+        console.log('not ok - ' + name + ': ' + String(err && err.message || err).split('\n').slice(0, 6).join(' | '));
+    }
+}
+
+// A request exactly as written: node's http client keeps the path's dots and escapes, which
+// fetch() and browsers would resolve before sending.
+function raw(method, pathText, headers = {}) {
+    return new Promise((resolve, reject) => {
+        const request = http.request({ host: first.hostname, port: first.port, method, path: pathText, headers },
+            (response) => {
+                const chunks = [];
+                response.on('data', (chunk) => chunks.push(chunk));
+                response.on('end', () => resolve({ status: response.statusCode, headers: response.headers,
+                                                   body: Buffer.concat(chunks) }));
+            });
+        request.setTimeout(WAIT, () => request.destroy(new Error('no answer to ' + pathText)));
+        request.on('error', reject);
+        request.end();
+    });
+}
+const get = (pathText) => raw('GET', pathText, { Cookie: cookie });
+async function api(pathText) {
+    const response = await get(pathText);
+    assert.equal(response.status, 200, pathText);
+    return JSON.parse(response.body.toString('utf8'));
+}
+
+// ---- the page's helpers ------------------------------------------------------------------------
+
+async function listRows(page) {
+    return page.$$eval('table#rows tbody tr', (trs) => trs.map((tr) => ({
+        id: tr.dataset.id,
+        new: tr.classList.contains('new'),
+        attention: tr.classList.contains('attention'),
+        date: (tr.querySelector('.col-date').textContent.match(/\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}/) || [''])[0],
+        number: tr.querySelector('.col-number').textContent,
+        subject: tr.querySelector('.col-subject').textContent,
+        fileName: tr.querySelector('.col-filename').textContent,
+        state: tr.querySelector('.col-confirm') ? tr.querySelector('.col-confirm').textContent : null,
+    })));
+}
+
+// Waits until the list shows exactly these Number cells, in this order.
+async function waitNumbers(page, expected, timeout = WAIT) {
+    try {
+        await page.waitForFunction((want) => {
+            const cells = Array.from(document.querySelectorAll('table#rows tbody tr .col-number'));
+            const shown = document.getElementById('rows').hidden ? [] : cells.map((td) => td.textContent);
+            return JSON.stringify(shown) === want;
+        }, { timeout, polling: 50 }, JSON.stringify(expected));
+    } catch (err) {
+        const shown = (await listRows(page)).map((row) => row.number);
+        assert.fail('list shows ' + JSON.stringify(shown) + ', expected ' + JSON.stringify(expected));
+    }
+}
+
+async function waitText(page, selector, expected, timeout = WAIT) {
+    try {
+        await page.waitForFunction((sel, want) => {
+            const element = document.querySelector(sel);
+            return element !== null && element.textContent === want;
+        }, { timeout, polling: 50 }, selector, expected);
+    } catch (err) {
+        const shown = await page.$eval(selector, (element) => element.textContent).catch(() => '(none)');
+        assert.fail(selector + ' shows ' + JSON.stringify(shown) + ', expected ' + JSON.stringify(expected));
+    }
+}
+
+async function setValue(page, selector, value) {
+    await page.$eval(selector, (element, v) => {
+        element.value = v;
+        element.dispatchEvent(new Event('input', { bubbles: true }));
+        element.dispatchEvent(new Event('change', { bubbles: true }));
+    }, value);
+}
+
+async function openFax(page, id) {
+    // A check that failed with a fax open leaves it open: the next one starts from the list.
+    if (await page.$eval('#detail', (e) => !e.hidden)) await backToList(page);
+    // The list is drawn anew whenever the archive changes (live updates): a row found a moment
+    // ago may be gone from the document when the click comes, so the click is tried again.
+    for (let attempt = 1; ; attempt++) {
+        try {
+            await page.click(`table#rows tbody tr[data-id="${id}"]`);
+            break;
+        } catch (err) {
+            if (attempt === 3 || !/detached|not clickable/i.test(err.message)) throw err;
+        }
+    }
+    await page.waitForSelector('#detail:not([hidden])', { timeout: WAIT });
+    await page.waitForFunction(() => document.getElementById('download').hidden === false, { timeout: WAIT });
+}
+
+async function backToList(page) {
+    await page.click('#back');
+    await page.waitForSelector('#list-view:not([hidden])', { timeout: WAIT });
+}
+
+// Every TIFF page shown as an image that loaded; their natural widths.
+async function loadedPages(page, count) {
+    await page.waitForFunction((n) => document.querySelectorAll('#detail img.page').length === n,
+        { timeout: WAIT }, count);
+    for (const img of await page.$$('#detail img.page')) await img.scrollIntoView();
+    await page.waitForFunction(() => Array.from(document.querySelectorAll('#detail img.page'))
+        .every((img) => img.complete && img.naturalWidth > 0), { timeout: WAIT });
+    return page.$$eval('#detail img.page', (imgs) => imgs.map((img) => [img.alt, img.naturalWidth]));
+}
+
+// ---- HTTP, without a browser ---------------------------------------------------------------------
+
+await check('the first visit trades the token for an HttpOnly, SameSite=Strict cookie', async () => {
+    const response = await raw('GET', '/?token=' + token);
+    assert.equal(response.status, 303);
+    assert.equal(response.headers.location, '/');
+    const set = String(response.headers['set-cookie']);
+    for (const part of [cookie, 'HttpOnly', 'SameSite=Strict', 'Path=/']) assert.ok(set.includes(part), set);
+});
+
+await check('requests without the token, or with another one, get 403 and no data', async () => {
+    for (const [pathText, headers] of [['/api/recv', {}], ['/', {}], ['/file/recv/1', {}], ['/api/version', {}],
+                                       ['/api/recv', { Cookie: 'vexa_token=' + '0'.repeat(token.length) }],
+                                       ['/api/recv?token=nope', {}]]) {
+        const response = await raw('GET', pathText, headers);
+        assert.equal(response.status, 403, pathText);
+        assert.ok(!response.body.toString().includes('rows'), pathText);
+    }
+});
+
+const recv = await api('/api/recv');
+const idOf = Object.fromEntries(recv.rows.map((row) => [row.number, String(row.id)]));
+
+await check('a POST from another origin, or without one, gets 403 and changes nothing', async () => {
+    for (const headers of [{ Origin: 'http://evil.example' }, {}, { Origin: 'null' },
+                           { Origin: 'http://127.0.0.1:' + (Number(first.port) === 1 ? 2 : Number(first.port) - 1) },
+                           { Origin: origin + '.evil.example' }]) {
+        const response = await raw('POST', `/api/recv/${idOf.XSS2}/seen`, Object.assign({ Cookie: cookie }, headers));
+        assert.equal(response.status, 403, JSON.stringify(headers));
+    }
+    assert.equal((await api(`/api/recv/${idOf.XSS2}`)).row.new, true);
+});
+
+await check('no path reaches a file outside Attach', async () => {
+    const archive = fs.readFileSync(process.env.VIEWER_ARCHIVE).subarray(0, 100);
+    const paths = [
+        '/file/recv/1/../../Corvane.mdb', '/file/recv/..%2f..%2fCorvane.mdb', '/file/recv/1/..%2f..%2fCorvane.mdb',
+        '/file/recv/%2e%2e/%2e%2e/Corvane.mdb', '/viewer.js/../../etc/passwd', '/../../etc/passwd',
+        '/%2e%2e/%2e%2e/etc/passwd', '/page/recv/1/..%2f..%2f..%2fCorvane.mdb', '/Corvane.mdb', '/Attach/../Corvane.mdb',
+        '/Attach/R0000001.tif', '/viewer.js%2f..%2f..%2fCorvane.mdb', '/export/..%2fCorvane.mdb',
+        `/file/recv/${idOf.XSS1}/../../../../etc/passwd`,
+    ];
+    for (const pathText of paths) {
+        const response = await get(pathText);
+        assert.ok([403, 404].includes(response.status), pathText + ' answered ' + response.status);
+        assert.ok(!response.body.includes(archive) && !response.body.includes('SQLite format 3') &&
+                  !response.body.includes('root:'), pathText + ' sent bytes of a file');
+    }
+});
+
+await check('every response carries the CSP, nosniff, no-referrer and no-store', async () => {
+    const paths = ['/', '/viewer.js', '/viewer.css', '/api/recv', '/api/version', `/api/recv/${idOf.TIFF3}`,
+                   `/page/recv/${idOf.TIFF3}/1.png`, `/file/recv/${idOf.PDF1}?inline=1`, '/export/recv.csv',
+                   '/no/such/thing', '/api/recv/999999'];
+    for (const [pathText, response] of [...await Promise.all(paths.map(async (p) => [p, await get(p)])),
+                                        ['403', await raw('GET', '/api/recv')]]) {
+        assert.equal(response.headers['content-security-policy'], CSP, pathText);
+        assert.equal(response.headers['x-content-type-options'], 'nosniff', pathText);
+        assert.equal(response.headers['referrer-policy'], 'no-referrer', pathText);
+        assert.equal(response.headers['cache-control'], 'no-store', pathText);
+    }
+});
+
+await check('the fax named with ../ downloads its own bytes under a name without a slash', async () => {
+    const response = await get(`/file/recv/${idOf.XSS1}`);
+    assert.equal(response.status, 200);
+    assert.equal(response.headers['content-type'], 'image/tiff');
+    assert.deepEqual(response.body, fs.readFileSync(path.join(files, 'one-page.tif')));
+    const disposition = response.headers['content-disposition'];
+    assert.match(disposition, /^attachment; filename="[^"/\\]*evil\.tif"/);
+});
+
+await check('the PDF is served inline with its own bytes', async () => {
+    const response = await get(`/file/recv/${idOf.PDF1}?inline=1`);
+    assert.equal(response.status, 200);
+    assert.equal(response.headers['content-type'], 'application/pdf');
+    assert.match(response.headers['content-disposition'], /^inline;/);
+    assert.deepEqual(response.body, fs.readFileSync(path.join(files, 'fax.pdf')));
+});
+
+await check('the three TIFF pages are three different pictures', async () => {
+    const pngs = await Promise.all([1, 2, 3].map((n) => get(`/page/recv/${idOf.TIFF3}/${n}.png`)));
+    for (const png of pngs) {
+        assert.equal(png.status, 200);
+        assert.equal(png.headers['content-type'], 'image/png');
+    }
+    assert.ok(!pngs[0].body.equals(pngs[1].body) && !pngs[1].body.equals(pngs[2].body));
+    assert.equal((await get(`/page/recv/${idOf.TIFF3}/4.png`)).status, 404);
+});
+
+// ---- the page in Chromium ------------------------------------------------------------------------
+
+const browser = await puppeteer.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    args: ['--headless=new', '--no-first-run', '--mute-audio', '--disable-gpu',
+           ...(process.getuid && process.getuid() === 0 ? ['--no-sandbox'] : [])],
+    defaultViewport: { width: 1280, height: 900 },
+});
+const dialogs = [];
+const cspReports = [];
+const scriptErrors = [];
+try {
+    const page = await browser.newPage();
+    page.on('dialog', (dialog) => { dialogs.push(dialog.message()); dialog.dismiss().catch(() => {}); });
+    page.on('console', (message) => {
+        if (/Content.Security.Policy/i.test(message.text())) cspReports.push(message.text());
+    });
+    page.on('pageerror', (err) => scriptErrors.push(String(err)));
+    let newCount = 5;  // all but the PDF, which was opened before
+
+    await check('the address with the token opens the received list, newest first', async () => {
+        await page.goto(address, { waitUntil: 'domcontentloaded', timeout: WAIT });
+        assert.equal(page.url(), origin + '/');
+        await waitNumbers(page, ['XSS2', 'XSS1', 'VOICE1', 'PDF1', 'TIFF3', 'NY4711-23']);
+        const rows = await listRows(page);
+        assert.deepEqual(rows.map((row) => row.date), ['2026-03-18 13:00:00', '2026-03-16 12:00:00',
+            '2026-03-14 11:00:00', '2026-03-12 10:00:00', '2026-03-10 09:00:00', '2023-03-14 09:15:42']);
+        assert.equal(rows[4].subject, 'Three pages from Acme');
+        assert.equal(await page.$eval('#range', (e) => e.textContent), 'rows 1-6 of 6');
+        assert.equal(await page.$eval('#tab-recv', (e) => e.getAttribute('aria-selected')), 'true');
+    });
+
+    await check('the New count and the marked rows', async () => {
+        await waitText(page, '#new-count', newCount + ' new');
+        const rows = await listRows(page);
+        assert.deepEqual(rows.filter((row) => row.new).map((row) => row.number), ['XSS2', 'XSS1', 'VOICE1', 'TIFF3', 'NY4711-23']);
+        assert.equal(await page.$$eval('table#rows tbody tr.new .badge.marker', (b) => b.length), 5);
+    });
+
+    await check('hostile subjects and file names show as their characters and run nothing', async () => {
+        const rows = await listRows(page);
+        const byNumber = Object.fromEntries(rows.map((row) => [row.number, row]));
+        assert.equal(byNumber.XSS1.subject, XSS1);
+        assert.equal(byNumber.XSS2.subject, XSS2);
+        assert.equal(byNumber.XSS1.fileName, recv.rows.find((row) => row.number === 'XSS1').fileName);
+        assert.ok(byNumber.XSS1.fileName.includes('../'), byNumber.XSS1.fileName);
+        assert.equal(await page.$$eval('main img, main script, table iframe', (e) => e.length), 0);
+        assert.equal(await page.$$eval('script', (e) => e.map((s) => s.getAttribute('src')).join()), '/viewer.js');
+        assert.equal(await page.evaluate(() => typeof window.__pwned), 'undefined');
+        assert.deepEqual(dialogs, []);
+    });
+
+    await check('the search box narrows the list, in any case and by number', async () => {
+        await page.type('#search', 'invoice');
+        await waitNumbers(page, ['PDF1']);
+        await setValue(page, '#search', 'acme');
+        await waitNumbers(page, ['TIFF3']);
+        await setValue(page, '#search', 'VOICE1');
+        await waitNumbers(page, ['VOICE1']);
+        await setValue(page, '#search', 'no such fax anywhere');
+        await page.waitForSelector('#empty:not([hidden])', { timeout: WAIT });
+        assert.equal(await page.$eval('#range', (e) => e.textContent), 'rows 0 of 0');
+        await setValue(page, '#search', '');
+        await waitNumbers(page, ['XSS2', 'XSS1', 'VOICE1', 'PDF1', 'TIFF3', 'NY4711-23']);
+    });
+
+    await check('the date range narrows the list, both days included', async () => {
+        await setValue(page, '#since', '2026-03-11');
+        await setValue(page, '#until', '2026-03-14');
+        await waitNumbers(page, ['VOICE1', 'PDF1']);
+        assert.equal(await page.$eval('#range', (e) => e.textContent), 'rows 1-2 of 2');
+        assert.match(page.url(), /since=2026-03-11&until=2026-03-14/);
+        await setValue(page, '#since', '');
+        await setValue(page, '#until', '2025-12-31');
+        await waitNumbers(page, ['NY4711-23']);
+        await setValue(page, '#until', '');
+        await waitNumbers(page, ['XSS2', 'XSS1', 'VOICE1', 'PDF1', 'TIFF3', 'NY4711-23']);
+    });
+
+    await check('"New only" shows the faxes not opened yet', async () => {
+        await page.click('#only-new');
+        await waitNumbers(page, ['XSS2', 'XSS1', 'VOICE1', 'TIFF3', 'NY4711-23']);
+        await page.click('#only-new');
+        await waitNumbers(page, ['XSS2', 'XSS1', 'VOICE1', 'PDF1', 'TIFF3', 'NY4711-23']);
+        await page.screenshot({ path: path.join(shots, 'received-list.png'), fullPage: true });
+    });
+
+    await check('the TIFF fax shows each of its three pages as a loaded image', async () => {
+        await openFax(page, idOf.TIFF3);
+        assert.deepEqual(await loadedPages(page, 3), [['Page 1', 864], ['Page 2', 864], ['Page 3', 864]]);
+        assert.equal(await page.$eval('#detail-title', (e) => e.textContent), 'Three pages from Acme');
+        assert.equal(await page.$eval('#download', (e) => e.textContent), 'Download fax.tif');
+        await page.screenshot({ path: path.join(shots, 'fax-tiff-three-pages.png'), fullPage: true });
+    });
+
+    await check('opening a New fax clears New: the count and its row', async () => {
+        newCount--;
+        await waitText(page, '#new-count', newCount + ' new');
+        await backToList(page);
+        await page.waitForFunction((id) => {
+            const tr = document.querySelector(`table#rows tbody tr[data-id="${id}"]`);
+            return tr !== null && !tr.classList.contains('new');
+        }, { timeout: WAIT }, idOf.TIFF3);
+        assert.equal((await api(`/api/recv/${idOf.TIFF3}`)).row.new, false);
+    });
+
+    await check('the PDF fax shows in an iframe', async () => {
+        await openFax(page, idOf.PDF1);
+        const src = await page.$eval('#detail iframe', (frame) => frame.getAttribute('src'));
+        assert.equal(src, `/file/recv/${idOf.PDF1}?inline=1`);
+        const [status, type] = await page.evaluate(async (url) => {
+            const response = await fetch(url);
+            return [response.status, response.headers.get('content-type')];
+        }, src);
+        assert.deepEqual([status, type], [200, 'application/pdf']);
+        // The frame holds Chromium's PDF viewer (not a download, not a page blocked by the CSP),
+        // and the viewer has read the document's one page.
+        const frame = await page.$('#detail iframe').then((element) => element.contentFrame());
+        const viewer = await page.waitForFrame((f) => f.url().startsWith('chrome-extension://') &&
+            f.parentFrame() === frame, { timeout: WAIT });
+        try {
+            await viewer.waitForFunction(() => {
+                const pdf = document.querySelector('pdf-viewer');
+                const toolbar = pdf && pdf.shadowRoot && pdf.shadowRoot.querySelector('viewer-toolbar');
+                return Boolean(toolbar) && toolbar.docLength === 1;
+            }, { timeout: WAIT, polling: 100 });
+        } catch (err) {
+            const seen = await viewer.evaluate(() => {
+                const pdf = document.querySelector('pdf-viewer');
+                const toolbar = pdf && pdf.shadowRoot && pdf.shadowRoot.querySelector('viewer-toolbar');
+                return [document.readyState, Boolean(pdf), Boolean(toolbar), toolbar && toolbar.docLength];
+            }).catch((e) => e.message);
+            assert.fail('Chromium\'s PDF viewer did not show a one-page document (or its insides changed): ' +
+                        err.message + ' ' + JSON.stringify(seen) + ' ' + viewer.url() + ' detached ' + viewer.detached);
+        }
+        await page.screenshot({ path: path.join(shots, 'fax-pdf.png'), fullPage: true });
+        await backToList(page);
+    });
+
+    await check('the voice message plays in an audio element', async () => {
+        await openFax(page, idOf.VOICE1);
+        newCount--;
+        assert.equal(await page.$eval('#detail audio', (a) => a.getAttribute('src')), `/file/recv/${idOf.VOICE1}?inline=1`);
+        await page.waitForFunction(() => {
+            const audio = document.querySelector('#detail audio');
+            return audio.readyState >= 1 || audio.error !== null;
+        }, { timeout: WAIT });
+        const [error, duration] = await page.$eval('#detail audio', (a) => [a.error && a.error.code, a.duration]);
+        assert.equal(error, null);
+        assert.ok(Math.abs(duration - 1.5) < 0.05, 'duration ' + duration);
+        await waitText(page, '#new-count', newCount + ' new');
+        await backToList(page);
+    });
+
+    await check('a hostile fax opens with its subject as text', async () => {
+        await openFax(page, idOf.XSS1);
+        newCount--;
+        assert.equal(await page.$eval('#detail-title', (e) => e.textContent), XSS1);
+        assert.deepEqual(await loadedPages(page, 1), [['Page 1', 864]]);
+        assert.equal(await page.$$eval('#detail img:not(.page), #detail script', (e) => e.length), 0);
+        await backToList(page);
+        await waitText(page, '#new-count', newCount + ' new');
+    });
+
+    await check('a fax archived while the page is open appears within 2 s, without a reload', async () => {
+        await page.evaluate(() => { window.__sameDocument = true; });
+        execFileSync('bash', [process.env.ARCHIVE_LATE_FAX], { stdio: 'inherit', timeout: 60000 });
+        newCount++;
+        await waitNumbers(page, ['LATE1', 'XSS2', 'XSS1', 'VOICE1', 'PDF1', 'TIFF3', 'NY4711-23'], LIVE);
+        await waitText(page, '#new-count', newCount + ' new', LIVE);
+        assert.equal(await page.evaluate(() => window.__sameDocument), true);
+        const late = (await listRows(page))[0];
+        assert.deepEqual([late.subject, late.new], ['Arrived while the page is open', true]);
+    });
+
+    await check('the sent list: newest first, the ones to send again marked', async () => {
+        await page.click('#tab-send');
+        await waitNumbers(page, ['0001', '0002', '0302', '0301', '0105']);
+        const rows = await listRows(page);
+        assert.deepEqual(rows.filter((row) => row.attention).map((row) => row.number), ['0302', '0105']);
+        assert.deepEqual(rows.map((row) => row.state),
+            ['Unconfirmed', 'Successful', 'Unsuccessful Send again', 'Successful', 'Unconfirmed Send again']);
+        assert.equal(await page.$eval('#tab-send', (e) => e.getAttribute('aria-selected')), 'true');
+        assert.equal(await page.$eval('#state-label', (e) => e.hidden), false);
+        await page.screenshot({ path: path.join(shots, 'sent-list.png'), fullPage: true });
+    });
+
+    await check('the state filter of the sent list', async () => {
+        for (const [state, numbers] of [['Unsuccessful', ['0302']], ['Successful', ['0002', '0301']],
+                                        ['Unconfirmed', ['0001', '0105']], ['', ['0001', '0002', '0302', '0301', '0105']]]) {
+            await page.select('#state', state);
+            await waitNumbers(page, numbers);
+        }
+        await setValue(page, '#search', 'bolt');
+        await waitNumbers(page, ['0302']);
+        await setValue(page, '#search', '');
+        await waitNumbers(page, ['0001', '0002', '0302', '0301', '0105']);
+    });
+
+    await check('a fax marked seen by the viewer\'s own page origin updates the open page', async () => {
+        const response = await raw('POST', `/api/recv/${idOf.XSS2}/seen`, { Cookie: cookie, Origin: origin });
+        assert.equal(response.status, 200);
+        assert.deepEqual(JSON.parse(response.body.toString()), { ok: true });
+        newCount--;
+        await waitText(page, '#new-count', newCount + ' new', LIVE);
+    });
+
+    await check('no dialog, no injected script, no CSP violation, no script error in the whole run', async () => {
+        assert.deepEqual(dialogs, []);
+        assert.equal(await page.evaluate(() => typeof window.__pwned), 'undefined');
+        assert.deepEqual(cspReports, []);
+        assert.deepEqual(scriptErrors, []);
+    });
+} catch (err) {
+    failed++;
+    console.log('not ok - the browser run stopped: ' + String(err && err.stack || err));
+} finally {
+    await browser.close();
+}
+
+console.log(`${passed} passed, ${failed} failed`);
+process.exitCode = failed === 0 ? 0 : 1;
