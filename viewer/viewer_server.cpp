@@ -363,6 +363,7 @@ void ViewerServer::Impl::Page(const httplib::Request& request, httplib::Response
     if (!row) return Fail(response, 404, "No such fax");
     const auto file = StoredFile(settings_.attachFolder, *row, table);
     if (!file) return Fail(response, 404, "This fax has no stored file");
+    if (StoredFileKind(FirstBytes(*file)) != "tiff") return Fail(response, 404, "This fax has no pages");
     TiffDocument document(file->string());
     const int page = std::stoi(request.matches[3]);
     if (page < 1 || page > document.PageCount()) return Fail(response, 404, "No such page");

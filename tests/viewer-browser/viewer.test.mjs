@@ -234,6 +234,8 @@ await check('the three TIFF pages are three different pictures', async () => {
     }
     assert.ok(!pngs[0].body.equals(pngs[1].body) && !pngs[1].body.equals(pngs[2].body));
     assert.equal((await get(`/page/recv/${idOf.TIFF3}/4.png`)).status, 404);
+    // A fax that is no TIFF has no pages: asking for one is a missing page, not a server error.
+    assert.equal((await get(`/page/recv/${idOf.PDF1}/1.png`)).status, 404);
 });
 
 // ---- the page in Chromium ------------------------------------------------------------------------
