@@ -159,7 +159,9 @@ await check('the first visit trades the token for an HttpOnly, SameSite=Strict c
 await check('requests without the token, or with another one, get 403 and no data', async () => {
     for (const [pathText, headers] of [['/api/recv', {}], ['/', {}], ['/file/recv/1', {}], ['/api/version', {}],
                                        ['/api/recv', { Cookie: 'vexa_token=' + '0'.repeat(token.length) }],
-                                       ['/api/recv?token=nope', {}]]) {
+                                       ['/api/recv?token=nope', {}],
+                                       // a page of another site whose name was pointed at 127.0.0.1
+                                       ['/api/recv', { Cookie: cookie, Host: 'evil.example:' + first.port }]]) {
         const response = await raw('GET', pathText, headers);
         assert.equal(response.status, 403, pathText);
         assert.ok(!response.body.toString().includes('rows'), pathText);
@@ -224,6 +226,16 @@ await check('the PDF is served inline with its own bytes', async () => {
     assert.equal(response.headers['content-type'], 'application/pdf');
     assert.match(response.headers['content-disposition'], /^inline;/);
     assert.deepEqual(response.body, fs.readFileSync(path.join(files, 'fax.pdf')));
+});
+
+await check('the CSV export holds the rows of the filtered list', async () => {
+    const response = await get('/export/recv.csv?search=acme');
+    assert.equal(response.status, 200);
+    assert.match(response.headers['content-disposition'], /^attachment;/);
+    const lines = response.body.toString('utf8').trim().split(/\r?\n/);
+    assert.equal(lines.length, 2, lines.join(' | '));
+    assert.match(lines[0], /^Id,Date,Number,Subject/);
+    assert.ok(lines[1].includes('TIFF3') && lines[1].includes('Three pages from Acme'), lines[1]);
 });
 
 await check('the three TIFF pages are three different pictures', async () => {
@@ -296,6 +308,7 @@ try {
         await waitNumbers(page, ['PDF1']);
         await setValue(page, '#search', 'acme');
         await waitNumbers(page, ['TIFF3']);
+        assert.equal(await page.$eval('#export', (a) => a.getAttribute('href')), '/export/recv.csv?search=acme');
         await setValue(page, '#search', 'VOICE1');
         await waitNumbers(page, ['VOICE1']);
         await setValue(page, '#search', 'no such fax anywhere');
@@ -311,6 +324,11 @@ try {
         await waitNumbers(page, ['VOICE1', 'PDF1']);
         assert.equal(await page.$eval('#range', (e) => e.textContent), 'rows 1-2 of 2');
         assert.match(page.url(), /since=2026-03-11&until=2026-03-14/);
+        // The address keeps the filters: a reload shows the same list.
+        await page.reload({ waitUntil: 'domcontentloaded', timeout: WAIT });
+        await waitNumbers(page, ['VOICE1', 'PDF1']);
+        assert.deepEqual(await page.$eval('#filters', () => [document.getElementById('since').value,
+            document.getElementById('until').value]), ['2026-03-11', '2026-03-14']);
         await setValue(page, '#since', '');
         await setValue(page, '#until', '2025-12-31');
         await waitNumbers(page, ['NY4711-23']);
