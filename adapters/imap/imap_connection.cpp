@@ -437,6 +437,9 @@ bool ImapConnection::ServerReportedChange() const noexcept {
 
 bool ImapConnection::Idle(int maxSeconds) {
     using Clock = std::chrono::steady_clock;
+    // Servers may drop a client idle for 30 minutes (RFC 2177): each IDLE ends before that, and
+    // a longer wait goes on with a new one.
+    constexpr long long kRenewMs = 29LL * 60 * 1000;
     const auto deadline = Clock::now() + std::chrono::seconds(maxSeconds);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -444,23 +447,21 @@ bool ImapConnection::Idle(int maxSeconds) {
         Check(mailimap_idle(session_.get()), "IDLE");
         // What libetpan has read ahead is data too: poll would not see it on the socket.
         bool heard = session_->imap_stream->read_buffer_len > 0;
+        bool interrupted = false;
         if (!heard) {
             pollfd waiting{mailimap_idle_get_fd(session_.get()), POLLIN, 0};
-            const int ready = poll(&waiting, 1, static_cast<int>(left));
-            heard = ready > 0;
-            // A signal ends the wait early, so that the caller can look at why it came.
+            const int ready = poll(&waiting, 1, static_cast<int>(std::min<long long>(left, kRenewMs)));
             if (ready < 0 && errno != EINTR) {
                 broken_ = true;
                 throw ImapError(ImapFailure::Dropped, "The connection to the mail server " + host_ + " failed.");
             }
-            if (ready < 0) {
-                Check(mailimap_idle_done(session_.get()), "IDLE");
-                return false;
-            }
+            heard = ready > 0;
+            interrupted = ready < 0;
         }
         Check(mailimap_idle_done(session_.get()), "IDLE");
         if (heard && ServerReportedChange()) return true;
-        if (!heard) return false;
+        // A signal ends the wait early, so that the caller can look at why it came.
+        if (interrupted) return false;
     }
 }
 
