@@ -435,7 +435,7 @@ bool ImapConnection::ServerReportedChange() const noexcept {
                                    (response->rsp_fetch_list && clist_begin(response->rsp_fetch_list)));
 }
 
-bool ImapConnection::Idle(int maxSeconds) {
+bool ImapConnection::Idle(int maxSeconds, int wakeFd) {
     using Clock = std::chrono::steady_clock;
     // Servers may drop a client idle for 30 minutes (RFC 2177): each IDLE ends before that, and
     // a longer wait goes on with a new one.
@@ -449,14 +449,14 @@ bool ImapConnection::Idle(int maxSeconds) {
         bool heard = session_->imap_stream->read_buffer_len > 0;
         bool interrupted = false;
         if (!heard) {
-            pollfd waiting{mailimap_idle_get_fd(session_.get()), POLLIN, 0};
-            const int ready = poll(&waiting, 1, static_cast<int>(std::min<long long>(left, kRenewMs)));
+            pollfd waiting[] = {{mailimap_idle_get_fd(session_.get()), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+            const int ready = poll(waiting, wakeFd >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, kRenewMs)));
             if (ready < 0 && errno != EINTR) {
                 broken_ = true;
                 throw ImapError(ImapFailure::Dropped, "The connection to the mail server " + host_ + " failed.");
             }
-            heard = ready > 0;
-            interrupted = ready < 0;
+            heard = ready > 0 && (waiting[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+            interrupted = ready < 0 || (ready > 0 && (waiting[1].revents & POLLIN) != 0);
         }
         Check(mailimap_idle_done(session_.get()), "IDLE");
         if (heard && ServerReportedChange()) return true;

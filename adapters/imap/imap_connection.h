@@ -72,9 +72,10 @@ public:
     void Create(const std::string& folder);
     void Subscribe(const std::string& folder);
     // IDLE on the selected folder for at most `maxSeconds`: true as soon as the server reports a
-    // change (EXISTS, RECENT, EXPUNGE, FETCH), false when the time ran out without one or a signal
-    // interrupted the wait. Each IDLE is renewed before 29 minutes.
-    bool Idle(int maxSeconds);
+    // change (EXISTS, RECENT, EXPUNGE, FETCH), false when the time ran out without one, a signal
+    // interrupted the wait, or `wakeFd` (when not -1: a signalfd, say) became readable. Each IDLE
+    // is renewed before 29 minutes.
+    bool Idle(int maxSeconds, int wakeFd = -1);
     // NOOP: true when the server reported a change since the last command (the poll without IDLE).
     bool Noop();
 

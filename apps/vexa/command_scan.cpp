@@ -3,8 +3,11 @@
 // raised again; --include-read also raises read messages, to backfill an old mailbox.
 
 #include <cstdio>
+#include <vector>
 
 #include "apps/vexa/cli.h"
+#include "apps/vexa/imap_account.h"
+#include "apps/vexa/imap_commands.h"
 #include "apps/vexa/option_parser.h"
 #include "apps/vexa/runtime.h"
 #include "apps/vexa/scan_pass.h"
@@ -12,9 +15,16 @@
 namespace vexa::cli {
 
 int RunScan(const Args& args) {
-    const ParsedOptions options = ParseOptions(args, {{"maildir", true}, {"include-read", false}});
+    std::vector<OptionRule> rules = ImapOptionRules();
+    rules.insert(rules.end(), {{"maildir", true}, {"include-read", false}});
+    const ParsedOptions options = ParseOptions(args, rules);
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
     const bool includeRead = options.Has("include-read");
+    if (const auto account = ImapAccountOf(options)) {
+        // The server keeps the read state: only unseen messages arrive.
+        if (includeRead) throw UsageError("--include-read is for a Maildir");
+        return RunImapScan(*account);
+    }
     Runtime runtime({options.Value("maildir"), std::nullopt});
     if (!runtime.Connect()) return kExitConfig;
     if (!runtime.LockForArchiving()) return kExitTempFail;

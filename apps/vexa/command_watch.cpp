@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <poll.h>
 #include <sys/inotify.h>
@@ -27,6 +28,8 @@
 #include "adapters/maildir/maildir_files.h"
 #include "apps/vexa/arrival_group.h"
 #include "apps/vexa/cli.h"
+#include "apps/vexa/imap_account.h"
+#include "apps/vexa/imap_commands.h"
 #include "apps/vexa/environment.h"
 #include "apps/vexa/inbox_arrivals.h"
 #include "apps/vexa/option_parser.h"
@@ -59,9 +62,12 @@ bool IsMessageName(const std::string& name) { return !name.empty() && name[0] !=
 }  // namespace
 
 int RunWatch(const Args& args) {
-    const ParsedOptions options = ParseOptions(args, {{"maildir", true}, {"quiet", false, 'q'}});
+    std::vector<OptionRule> rules = ImapOptionRules();
+    rules.insert(rules.end(), {{"maildir", true}, {"quiet", false, 'q'}});
+    const ParsedOptions options = ParseOptions(args, rules);
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
     const bool quiet = options.Has("quiet");
+    if (const auto account = ImapAccountOf(options)) return RunImapWatch(*account, quiet);
 
     // The signals are taken as events, so a shutdown never interrupts the archive mid-store.
     sigset_t signals;

@@ -35,7 +35,14 @@ std::string ScanTally::Summary() const {
            std::to_string(leftAlone) + " left alone, " + std::to_string(failed) + " failed";
 }
 
-void ArchiveDue(Runtime& runtime, bool includeRead, ScanTally& tally) {
+void ArchiveDue(Runtime& runtime, bool includeRead, ScanTally& tally,
+                const std::function<void(const HandledArrival&)>& committed) {
+    const auto add = [&](const std::vector<HandledArrival>& handled) {
+        tally.Add(handled);
+        if (committed) {
+            for (const HandledArrival& arrival : handled) committed(arrival);
+        }
+    };
     const auto due = std::make_shared<const std::vector<std::filesystem::path>>(runtime.Session().DueArrivals(includeRead));
     const auto& files = *due;
     runtime.Session().ReadAheadOf(due, runtime.AttachFolder());
@@ -49,9 +56,9 @@ void ArchiveDue(Runtime& runtime, bool includeRead, ScanTally& tally) {
                 runtime.Messages().SetProgressLine(true);
             }
             group.Handle(files[i], includeRead);
-            if (group.Due()) tally.Add(group.Commit());
+            if (group.Due()) add(group.Commit());
         }
-        tally.Add(group.Commit());
+        add(group.Commit());
     }
     runtime.Session().EndReadAhead();
     if (progress) std::fputs("\r\033[K", stderr);

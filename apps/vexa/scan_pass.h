@@ -3,6 +3,7 @@
 // tally the scan's summary line gives.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,9 @@ struct ScanTally {
     std::string Summary() const;
 };
 
-// Raises the arrival of every due message of the runtime's Inbox; `includeRead` makes read ones due.
-void ArchiveDue(Runtime& runtime, bool includeRead, ScanTally& tally);
+// Raises the arrival of every due message of the runtime's Inbox; `includeRead` makes read ones
+// due. `committed` hears of each arrival once its group is committed (a watcher's lines).
+void ArchiveDue(Runtime& runtime, bool includeRead, ScanTally& tally,
+                const std::function<void(const HandledArrival&)>& committed = {});
 
 }  // namespace vexa::cli

@@ -1,0 +1,143 @@
+#include "apps/vexa/imap_account.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+
+#include "adapters/posix/ini_settings_store.h"
+#include "host/host_error.h"
+#include "settings/setting_names.h"
+
+extern char** environ;
+
+namespace vexa::cli {
+namespace {
+
+constexpr const char* kMailboxSection = "Mailbox";
+constexpr const char* kPasswordVariable = "VEXA_IMAP_PASSWORD";
+// A password command that has not answered by then (waiting for a passphrase nobody types) fails.
+constexpr auto kCommandTimeout = std::chrono::seconds(60);
+
+std::string Trimmed(std::string text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// The first line the shell command `command` prints. Its standard error goes to ours, so a
+// password manager can ask for its passphrase; what it prints is never repeated.
+std::string FirstLineOf(const std::string& command, const char* what) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw HostError(errno, std::string("Can't run the ") + what + ".");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+    pid_t child = 0;
+    const int spawned = ::posix_spawn(&child, "/bin/sh", &actions, nullptr, const_cast<char* const*>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (spawned != 0) {
+        ::close(fds[0]);
+        throw HostError(spawned, std::string("Can't run the ") + what + ".");
+    }
+    std::string output;
+    const auto deadline = std::chrono::steady_clock::now() + kCommandTimeout;
+    bool timedOut = false;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            timedOut = true;
+            break;
+        }
+        pollfd ready{fds[0], POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        output.append(buffer, static_cast<std::size_t>(n));
+        if (output.find('\n') != std::string::npos || output.size() > 64 * 1024) break;
+    }
+    ::close(fds[0]);
+    if (timedOut) ::kill(child, SIGTERM);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (timedOut) throw HostError(ETIMEDOUT, std::string("The ") + what + " did not answer.");
+    std::string line = output.substr(0, output.find('\n'));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) {
+        const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        throw HostError(EINVAL, std::string("The ") + what + " printed nothing (exit status " + std::to_string(code) + ").");
+    }
+    return line;
+}
+
+}  // namespace
+
+std::vector<OptionRule> ImapOptionRules() {
+    return {{"imap", true}, {"password-command", true}, {"oauth2-token-command", true}, {"ca-file", true}, {"insecure", false}};
+}
+
+std::optional<ImapAccount> ImapAccountOf(const ParsedOptions& options) {
+    if (options.Has("maildir") && options.Has("imap")) throw UsageError("--maildir and --imap exclude each other");
+    ImapAccount account;
+    if (const auto url = options.Value("imap")) {
+        account.url = *url;
+    } else if (!options.Has("maildir")) {
+        posix::IniSettingsStore settings(posix::DefaultSettingsPath());
+        const auto setting = [&](const char* key) {
+            std::string value = Trimmed(settings.GetSetting(settings::kAppName, kMailboxSection, key, ""));
+            return value.empty() ? std::nullopt : std::optional<std::string>(std::move(value));
+        };
+        const auto url = setting("Url");
+        if (!url) return std::nullopt;
+        account.url = *url;
+        account.passwordCommand = setting("PasswordCommand");
+        account.oauth2TokenCommand = setting("OAuth2TokenCommand");
+        account.caFile = setting("CaFile");
+    } else {
+        return std::nullopt;
+    }
+    if (const auto command = options.Value("password-command")) account.passwordCommand = command;
+    if (const auto command = options.Value("oauth2-token-command")) account.oauth2TokenCommand = command;
+    if (const auto file = options.Value("ca-file")) account.caFile = file;
+    account.insecure = options.Has("insecure");
+    return account;
+}
+
+std::string ReadSecret(const ImapAccount& account) {
+    if (account.oauth2TokenCommand) return FirstLineOf(*account.oauth2TokenCommand, "OAuth2 token command");
+    if (account.passwordCommand) return FirstLineOf(*account.passwordCommand, "password command");
+    if (const char* password = std::getenv(kPasswordVariable); password && *password) return password;
+    throw HostError(EINVAL, std::string("No password for ") + account.url + ": set $" + kPasswordVariable +
+                                " or give --password-command.");
+}
+
+std::string AccountKey(const ImapAccount& account) {
+    std::ostringstream key;
+    key << std::hex << std::hash<std::string>{}(account.url);
+    return key.str();
+}
+
+std::filesystem::path MirrorFolder(const ImapAccount& account) {
+    std::filesystem::path cache;
+    if (const char* home = std::getenv("XDG_CACHE_HOME"); home && home[0] == '/') {
+        cache = home;
+    } else if (const char* user = std::getenv("HOME"); user && user[0] == '/') {
+        cache = std::filesystem::path(user) / ".cache";
+    } else {
+        throw HostError(ENOENT, "No home folder for the IMAP mirror: set HOME or XDG_CACHE_HOME.");
+    }
+    return cache / "vexa" / "imap" / AccountKey(account);
+}
+
+}  // namespace vexa::cli

@@ -1,0 +1,39 @@
+// The IMAP account a command archives from: its address (imaps://user@host[:port] or
+// imap://user@host[:port]), how its secret is had (a password from $VEXA_IMAP_PASSWORD or from
+// the first line a command prints, or an OAuth2 token from a command, as mbsync's PassCmd), and
+// how its certificate is checked. Given on the command line or in the settings file's [Mailbox]
+// section. The secret is only ever held in memory: never in an argument list, a message or a log.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "apps/vexa/option_parser.h"
+
+namespace vexa::cli {
+
+struct ImapAccount {
+    std::string url;
+    std::optional<std::string> passwordCommand;
+    std::optional<std::string> oauth2TokenCommand;
+    std::optional<std::string> caFile;
+    bool insecure = false;
+};
+
+// The option rules of the commands that take an IMAP account.
+std::vector<OptionRule> ImapOptionRules();
+// The account named by --imap and its options, else by the settings file's [Mailbox] section
+// (Url=, PasswordCommand=, OAuth2TokenCommand=, CaFile=); nothing when neither names one or
+// --maildir chooses the Maildir.
+std::optional<ImapAccount> ImapAccountOf(const ParsedOptions& options);
+
+// The password or token. Throws HostError saying what is missing or which command failed (never
+// what it printed).
+std::string ReadSecret(const ImapAccount& account);
+
+// This account's mirror Maildir under $XDG_CACHE_HOME/vexa/imap, and its state file's name.
+std::filesystem::path MirrorFolder(const ImapAccount& account);
+std::string AccountKey(const ImapAccount& account);
+
+}  // namespace vexa::cli

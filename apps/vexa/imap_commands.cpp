@@ -1,0 +1,154 @@
+#include "apps/vexa/imap_commands.h"
+
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include "apps/vexa/imap_mirror.h"
+#include "apps/vexa/imap_server.h"
+#include "apps/vexa/runtime.h"
+#include "apps/vexa/scan_pass.h"
+#include "host/host_error.h"
+
+namespace vexa::cli {
+namespace {
+
+// Messages fetched into the mirror for one pass: memory and the mirror stay small on a large Inbox.
+constexpr std::size_t kMessagesPerPass = 200;
+// IDLE is renewed before the 30 minutes after which a server may drop an idle client.
+constexpr int kIdleSeconds = 29 * 60;
+constexpr auto kFirstRetry = std::chrono::seconds(1);
+constexpr auto kLongestRetry = std::chrono::minutes(5);
+
+std::filesystem::path PrepareMirror(const ImapAccount& account) {
+    const std::filesystem::path mirror = MirrorFolder(account);
+    for (const char* place : {"cur", "new", "tmp"}) std::filesystem::create_directories(mirror / place);
+    std::filesystem::permissions(mirror, std::filesystem::perms::owner_all);
+    return mirror;
+}
+
+std::filesystem::path StateFile(Runtime& runtime, const ImapAccount& account) {
+    return std::filesystem::path(runtime.Addin().AppPath()) / "imap" / (AccountKey(account) + ".state");
+}
+
+// Fetches, archives and reconciles passes until the Inbox has no new arrival.
+void ArchiveArrivals(Runtime& runtime, ImapMirror& mirror, ScanTally& tally,
+                     const std::function<void(const HandledArrival&)>& committed = {}) {
+    while (mirror.Fetch(kMessagesPerPass) > 0) {
+        ArchiveDue(runtime, false, tally, committed);
+        for (const std::string& failure : mirror.Reconcile()) runtime.Messages().Show(failure, kAppTitle);
+    }
+}
+
+}  // namespace
+
+int RunImapScan(const ImapAccount& account) {
+    const std::filesystem::path folder = PrepareMirror(account);
+    std::unique_ptr<WatchedImapServer> server;
+    try {
+        server = OpenImapServer(account);
+    } catch (const ImapOpenFailure& failure) {
+        std::fprintf(stderr, "Can't init : %s\n", failure.what());
+        return failure.Temporary() ? kExitTempFail : kExitConfig;
+    }
+    Runtime runtime({folder.string(), std::nullopt});
+    if (!runtime.Connect()) return kExitConfig;
+    if (!runtime.LockForArchiving()) return kExitTempFail;
+    ImapMirror mirror(*server, folder, StateFile(runtime, account));
+    ScanTally tally;
+    int status = kExitOk;
+    try {
+        mirror.Start();
+        ArchiveArrivals(runtime, mirror, tally);
+    } catch (const HostError& e) {
+        // The connection dropped: what was archived is reconciled at the next start.
+        runtime.Messages().Show(e.Description(), kAppTitle);
+        status = kExitTempFail;
+    }
+    runtime.Shutdown();
+    std::printf("%s\n", tally.Summary().c_str());
+    return status != kExitOk ? status : runtime.ExitStatus();
+}
+
+int RunImapWatch(const ImapAccount& account, bool quiet) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGHUP, SIGTERM, SIGINT}) sigaddset(&signals, signal);
+    if (::sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) throw HostError(errno, "Can't take the signals.");
+    const int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
+    if (signalFd < 0) throw HostError(errno, "Can't take the signals.");
+
+    const std::filesystem::path folder = PrepareMirror(account);
+    std::unique_ptr<WatchedImapServer> server;
+    try {
+        server = OpenImapServer(account);
+    } catch (const ImapOpenFailure& failure) {
+        std::fprintf(stderr, "Can't init : %s\n", failure.what());
+        if (!failure.Temporary()) return kExitConfig;
+    }
+    Runtime runtime({folder.string(), std::nullopt});
+    if (!runtime.Connect()) return kExitConfig;
+    if (!runtime.LockForArchiving()) return kExitTempFail;
+    std::printf("Watching %s\n", account.url.c_str());
+    std::fflush(stdout);
+
+    auto retry = kFirstRetry;
+    bool stop = false;
+    const auto takeSignal = [&] {
+        signalfd_siginfo info{};
+        if (::read(signalFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return;
+        if (info.ssi_signo == SIGHUP) {
+            try {
+                runtime.Addin().Options().LoadOptions();
+            } catch (...) {
+                runtime.Messages().Show("Options not reloaded: " + CurrentErrorDescription(), kAppTitle);
+            }
+        } else {
+            stop = true;
+        }
+    };
+    while (!stop) {
+        try {
+            if (!server) server = OpenImapServer(account);
+            ImapMirror mirror(*server, folder, StateFile(runtime, account));
+            mirror.Start();
+            retry = kFirstRetry;
+            while (!stop) {
+                ScanTally tally;
+                ArchiveArrivals(runtime, mirror, tally, [&](const HandledArrival& handled) {
+                    const std::string line = ArrivalLine(handled);
+                    if (quiet || line.empty()) return;
+                    std::printf("%s\n", line.c_str());
+                    std::fflush(stdout);
+                });
+                server->WaitForNews(kIdleSeconds, signalFd);
+                pollfd ready{signalFd, POLLIN, 0};
+                if (::poll(&ready, 1, 0) > 0) takeSignal();
+            }
+        } catch (const ImapOpenFailure& failure) {
+            runtime.Messages().Show(failure.what(), kAppTitle);
+            server.reset();
+        } catch (const HostError& e) {
+            // Dropped: reconnect with a growing pause; what came meanwhile is found at the start.
+            runtime.Messages().Show(e.Description(), kAppTitle);
+            server.reset();
+        }
+        if (stop) break;
+        pollfd ready{signalFd, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(std::chrono::milliseconds(retry).count())) > 0) takeSignal();
+        retry = std::min<std::chrono::seconds>(retry * 2, kLongestRetry);
+    }
+    const int shownBefore = runtime.Messages().Shown();
+    runtime.Shutdown();
+    ::close(signalFd);
+    return runtime.Messages().Shown() == shownBefore ? kExitOk : kExitReported;
+}
+
+}  // namespace vexa::cli

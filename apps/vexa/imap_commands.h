@@ -1,0 +1,12 @@
+// `vexa scan --imap URL` and `vexa watch --imap URL`: the same archiving over an IMAP Inbox,
+// through the account's mirror (see imap_mirror.h).
+#pragma once
+
+#include "apps/vexa/imap_account.h"
+
+namespace vexa::cli {
+
+int RunImapScan(const ImapAccount& account);
+int RunImapWatch(const ImapAccount& account, bool quiet);
+
+}  // namespace vexa::cli

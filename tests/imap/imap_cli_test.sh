@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# vexa scan --imap and vexa watch --imap against the Dovecot servers that run-with-dovecot.sh
+# starts (its IMAP_TEST_* variables): faxes archived with the same rows as from a Maildir, moved
+# into "INBOX.VX2 Messages" (created and subscribed) on the server, other mail left unseen,
+# nothing archived twice, the start-up failures and their exit statuses, a server without MOVE
+# and without TLS, and a watcher that archives a delivery at once.
+#   run-with-dovecot.sh imap_cli_test.sh VEXA_BINARY SAMPLES_DIR
+set -u
+VEXA=$(realpath "$1")
+SAMPLES=$(realpath "$2")
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$HERE/../support/blackbox.sh"
+passed=0 failed=0
+
+IMAPS="imaps://$IMAP_TEST_USER@localhost:$IMAP_TEST_IMAPS_PORT"
+PLAIN="imap://$IMAP_TEST_USER@localhost:$IMAP_TEST_PLAIN_PORT"
+export VEXA_IMAP_PASSWORD=$IMAP_TEST_PASSWORD
+
+run() {  # run ARGS...: sets OUT, ERR and STATUS
+    OUT=$("$VEXA" "$@" 2>"$WORLD/stderr" </dev/null)
+    STATUS=$?
+    ERR=$(cat "$WORLD/stderr")
+}
+
+# server_folders SERVER: "FOLDER: N messages (N unseen)" for INBOX and its children, and the
+# subscribed folders, as a mail reader sees them over IMAP.
+server_folders() {
+    local port=$IMAP_TEST_IMAPS_PORT tls=1
+    [[ $1 == plain ]] && port=$IMAP_TEST_PLAIN_PORT tls=0
+    python3 - "$port" "$tls" <<'PY'
+import imaplib, os, ssl, sys
+port, tls = int(sys.argv[1]), sys.argv[2] == "1"
+if tls:
+    context = ssl.create_default_context(cafile=os.environ["IMAP_TEST_CA"])
+    client = imaplib.IMAP4_SSL("localhost", port, ssl_context=context)
+else:
+    client = imaplib.IMAP4("localhost", port)
+client.login(os.environ["IMAP_TEST_USER"], os.environ["IMAP_TEST_PASSWORD"])
+for folder in ["INBOX", "INBOX.VX2 Messages"]:
+    typ, data = client.status('"%s"' % folder, "(MESSAGES UNSEEN)")
+    print(folder + ": " + (data[0].decode().split("(", 1)[1].rstrip(")") if typ == "OK" else "none"))
+typ, data = client.lsub()
+import re
+names = [re.search(r'("[^"]*"|\S+)$', line.decode()).group(1).strip('"') for line in data if line]
+print("subscribed: " + ", ".join(sorted(names)))
+client.logout()
+PY
+}
+
+deliver() { "$IMAP_TEST_DELIVER" "$1" "$SAMPLES/$2"; }
+
+# Every test starts with empty mailboxes on both servers.
+empty_servers() {
+    local server
+    for server in full plain; do
+        doveadm -c "$IMAP_TEST_WORLD/$server/dovecot.conf" expunge -u "$IMAP_TEST_USER" mailbox '*' all 2>/dev/null
+    done
+}
+
+# The sha256sum line of a mail's first attachment, decoded.
+attachment_sum() {
+    python3 - "$1" <<'PY' | sha256sum
+import email, sys
+message = email.message_from_binary_file(open(sys.argv[1], "rb"))
+part = next(part for part in message.walk() if part.get_filename())
+sys.stdout.buffer.write(part.get_payload(decode=True))
+PY
+}
+
+test_scan_archives_the_faxes_once_and_moves_them_on_the_server() {
+    "$VEXA" init >/dev/null || fail "vexa init"
+    for mail in 01-incoming-tiff.eml 02-incoming-pdf.eml 05-confirmation-success.eml 07-unrelated.eml; do
+        deliver full "$mail"
+    done
+    run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    expect_eq "status" 0 "$STATUS"
+    expect_eq "summary" "2 archived as incoming faxes, 0 as confirmations, 1 confirmations matched no fax, 1 left alone, 0 failed" "$OUT"
+    expect_eq "rows" "1|NY4711-23|R0000001.tif
+2|LA0815-02|R0000002.pdf" "$(sql "SELECT Id, Number, FileId FROM recv ORDER BY Id")"
+    expect_eq "the TIFF's bytes" "$(attachment_sum "$SAMPLES/01-incoming-tiff.eml")" "$(sha256sum <"$INSTALL/Attach/R0000001.tif")"
+    expect_eq "on the server" "INBOX: MESSAGES 1 UNSEEN 1
+INBOX.VX2 Messages: MESSAGES 3 UNSEEN 3
+subscribed: INBOX.VX2 Messages" "$(server_folders full)"
+    run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    expect_eq "a rescan archives nothing" "0 archived as incoming faxes, 0 as confirmations, 0 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
+    deliver full 01-incoming-tiff.eml
+    run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    expect_contains "the next delivery" "1 archived as incoming faxes" "$OUT"
+}
+
+# A crash after the archive's commit and before the move on the server leaves the committed copy
+# in the mirror's store folder: the next start moves the message on the server, and does not
+# archive it a second time.
+test_a_committed_message_left_by_a_crash_is_moved_not_archived_again() {
+    "$VEXA" init >/dev/null || fail "vexa init"
+    deliver full 01-incoming-tiff.eml
+    run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    expect_contains "the first fax" "1 archived as incoming faxes" "$OUT"
+    local validity mirror
+    read -r validity _ <"$(echo "$INSTALL"/imap/*.state)"
+    mirror=$(echo "$HOME"/.cache/vexa/imap/*)
+    deliver full 02-incoming-pdf.eml
+    mkdir -p "$mirror/.VX2 Messages"/{cur,new,tmp}
+    cp "$SAMPLES/02-incoming-pdf.eml" "$mirror/.VX2 Messages/new/0000000002.$validity.imap"
+    run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    expect_contains "not archived again" "0 archived as incoming faxes" "$OUT"
+    expect_eq "one row" 1 "$(sql "SELECT count(*) FROM recv")"
+    expect_eq "moved on the server" "INBOX: MESSAGES 0 UNSEEN 0
+INBOX.VX2 Messages: MESSAGES 2 UNSEEN 2
+subscribed: INBOX.VX2 Messages" "$(server_folders full)"
+}
+
+test_startup_failures_say_why_and_never_show_the_password() {
+    "$VEXA" init >/dev/null || fail "vexa init"
+    VEXA_IMAP_PASSWORD=wrong-secret run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    expect_eq "wrong password" 78 "$STATUS"
+    expect_contains "wrong password says so" "Can't init : " "$ERR"
+    [[ $ERR == *wrong-secret* ]] && fail "the password shown: $ERR"
+    run scan --imap "$IMAPS"
+    expect_eq "certificate not trusted" 78 "$STATUS"
+    run scan --imap "imaps://$IMAP_TEST_USER@127.0.0.1:$IMAP_TEST_CLOSED_PORT"
+    expect_eq "nobody listening: try again later" 75 "$STATUS"
+    run scan --imap "$PLAIN"
+    expect_eq "plain text refused" 78 "$STATUS"
+    VEXA_IMAP_PASSWORD= run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    expect_eq "no password" 78 "$STATUS"
+    run scan --imap "$IMAPS" --maildir "$MAILBOX"
+    expect_eq "both mailboxes" 64 "$STATUS"
+}
+
+test_password_command_and_a_server_without_move_or_tls() {
+    "$VEXA" init >/dev/null || fail "vexa init"
+    deliver plain 01-incoming-tiff.eml
+    deliver plain 07-unrelated.eml
+    VEXA_IMAP_PASSWORD= run scan --imap "$PLAIN" --insecure --password-command "echo '$IMAP_TEST_PASSWORD'"
+    expect_eq "status" 0 "$STATUS"
+    expect_contains "archived" "1 archived as incoming faxes" "$OUT"
+    expect_eq "moved by copy and expunge" "INBOX: MESSAGES 1 UNSEEN 1
+INBOX.VX2 Messages: MESSAGES 1 UNSEEN 1
+subscribed: INBOX.VX2 Messages" "$(server_folders plain)"
+}
+
+test_watch_archives_a_delivery_and_stops_on_sigterm() {
+    "$VEXA" init >/dev/null || fail "vexa init"
+    "$VEXA" watch --imap "$IMAPS" --ca-file "$IMAP_TEST_CA" >"$WORLD/watch.out" 2>"$WORLD/watch.err" &
+    local watcher=$! _
+    for _ in $(seq 100); do grep -q "^Watching" "$WORLD/watch.out" && break; sleep 0.1; done
+    deliver full 02-incoming-pdf.eml
+    for _ in $(seq 100); do grep -q "incoming fax" "$WORLD/watch.out" && break; sleep 0.1; done
+    expect_contains "the watcher's line" "incoming fax R0000001.pdf row 1" "$(cat "$WORLD/watch.out")"
+    kill -TERM "$watcher"
+    wait "$watcher"
+    expect_eq "a clean stop" 0 "$?"
+    expect_eq "nothing reported" "" "$(cat "$WORLD/watch.err")"
+}
+
+tests=("$@")
+[[ ${#tests[@]} -gt 2 ]] && tests=("${tests[@]:2}") || mapfile -t tests < <(declare -F | awk '{print $3}' | grep '^test_')
+for name in "${tests[@]}"; do
+    setup
+    empty_servers
+    echo "[ RUN  ] $name"
+    ( "$name" ) >"$WORLD/log" 2>&1
+    if grep -q "FAIL" "$WORLD/log"; then
+        failed=$((failed + 1))
+        cat "$WORLD/log"
+        echo "[ FAIL ] $name"
+    else
+        passed=$((passed + 1))
+        echo "[  OK  ] $name"
+    fi
+    rm -rf "$WORLD"
+done
+echo
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 ]]
