@@ -79,7 +79,11 @@ std::optional<std::string> Day(const httplib::Request& request, const char* name
     if (value.empty()) return std::nullopt;
     const bool shaped = value.size() == 10 && value[4] == '-' && value[7] == '-' &&
                         value.find_first_not_of("0123456789-") == std::string::npos;
-    if (!shaped) throw std::invalid_argument(std::string(name) + " is a day as YYYY-MM-DD");
+    const bool real = shaped && std::chrono::year_month_day{std::chrono::year(std::stoi(value.substr(0, 4))),
+                                                             std::chrono::month(static_cast<unsigned>(std::stoi(value.substr(5, 2)))),
+                                                             std::chrono::day(static_cast<unsigned>(std::stoi(value.substr(8, 2))))}
+                                    .ok();
+    if (!real) throw std::invalid_argument(std::string(name) + " is a day as YYYY-MM-DD");
     return value;
 }
 
@@ -226,9 +230,12 @@ void ViewerServer::Impl::Routes() {
         } catch (const std::invalid_argument& e) {
             Fail(response, 400, e.what());
         } catch (const HostError& e) {
-            Fail(response, 500, e.Description());
+            // The details (paths among them) go to the log of whoever started the viewer.
+            std::fprintf(stderr, "vexa view: %s\n", e.Description().c_str());
+            Fail(response, 500, "The archive could not be read; see the viewer's output.");
         } catch (const std::exception& e) {
-            Fail(response, 500, e.what());
+            std::fprintf(stderr, "vexa view: %s\n", e.what());
+            Fail(response, 500, "Internal error");
         } catch (...) {
             Fail(response, 500, "Internal error");
         }
@@ -364,10 +371,16 @@ void ViewerServer::Impl::Page(const httplib::Request& request, httplib::Response
     const auto file = StoredFile(settings_.attachFolder, *row, table);
     if (!file) return Fail(response, 404, "This fax has no stored file");
     if (StoredFileKind(FirstBytes(*file)) != "tiff") return Fail(response, 404, "This fax has no pages");
-    TiffDocument document(file->string());
     const int page = std::stoi(request.matches[3]);
-    if (page < 1 || page > document.PageCount()) return Fail(response, 404, "No such page");
-    response.set_content(document.RenderPng(page), "image/png");
+    try {
+        TiffDocument document(file->string());
+        if (page < 1 || page > document.PageCount()) return Fail(response, 404, "No such page");
+        response.set_content(document.RenderPng(page), "image/png");
+    } catch (const HostError& e) {
+        // A damaged fax: the page says so; the file's path stays on this side.
+        std::fprintf(stderr, "vexa view: %s\n", e.Description().c_str());
+        Fail(response, 422, "This page of the fax cannot be shown; download the file instead.");
+    }
 }
 
 ViewerServer::ViewerServer(ArchiveQueries& queries, ViewerSettings settings)

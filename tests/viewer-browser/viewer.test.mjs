@@ -375,14 +375,15 @@ try {
         // The frame holds Chromium's PDF viewer (not a download, not a page blocked by the CSP),
         // and the viewer has read the document's one page.
         const frame = await page.$('#detail iframe').then((element) => element.contentFrame());
-        const viewer = await page.waitForFrame((f) => f.url().startsWith('chrome-extension://') &&
-            f.parentFrame() === frame, { timeout: WAIT });
+        // The viewer's frame may be attached already: look before waiting for it.
+        const isViewer = (f) => f.url().startsWith('chrome-extension://') && f.parentFrame() === frame;
+        const viewer = page.frames().find(isViewer) || await page.waitForFrame(isViewer, { timeout: 2 * WAIT });
         try {
             await viewer.waitForFunction(() => {
                 const pdf = document.querySelector('pdf-viewer');
                 const toolbar = pdf && pdf.shadowRoot && pdf.shadowRoot.querySelector('viewer-toolbar');
                 return Boolean(toolbar) && toolbar.docLength === 1;
-            }, { timeout: WAIT, polling: 100 });
+            }, { timeout: 2 * WAIT, polling: 100 });
         } catch (err) {
             const seen = await viewer.evaluate(() => {
                 const pdf = document.querySelector('pdf-viewer');
