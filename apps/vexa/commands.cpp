@@ -8,8 +8,8 @@ const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
         {"init", "vexa init [--home DIR]",
          "create the installation: archive, Attach folder, help; record where it is", RunInit},
-        {"scan", "vexa scan [--maildir DIR] [--include-read]", "archive the faxes and confirmations now in the Inbox", RunScan},
-        {"watch", "vexa watch [--maildir DIR] [-q]", "archive faxes and confirmations as they arrive", RunWatch},
+        {"scan", "vexa scan [--maildir DIR | --imap URL ...] [--include-read]", "archive the faxes and confirmations now in the Inbox", RunScan},
+        {"watch", "vexa watch [--maildir DIR | --imap URL ...] [-q]", "archive faxes and confirmations as they arrive", RunWatch},
         {"send", "vexa send [--transport CMD] [--description TEXT] [sendmail options] [--] [recipient...]",
          "sendmail for mail readers: archive a fax on its way out, then hand it on", RunSend},
         {"convert", "vexa convert [--description TEXT] FILE|-...",
@@ -31,7 +31,14 @@ std::string CommandHelp(const Command& command) {
         text += "\n  --home DIR   the installation folder (default $XDG_DATA_HOME/vexa)\n"
                 "  An existing archive and its files are kept; only the folder is recorded again.\n";
     } else if (name == "scan" || name == "watch") {
-        text += "\n  --maildir DIR   the mailbox (default $MAILDIR, else ~/Maildir)\n";
+        text += "\n  --maildir DIR   the mailbox (default $MAILDIR, else ~/Maildir)\n"
+                "  --imap URL      an IMAP Inbox instead: imaps://USER@HOST[:PORT], or imap://... with STARTTLS\n"
+                "                  (default: Url= in the [Mailbox] section of ~/.config/vexa/settings.ini)\n"
+                "  --password-command CMD    its first line of output is the password (else\n"
+                "                  $VEXA_IMAP_PASSWORD, else PasswordCommand= in [Mailbox])\n"
+                "  --oauth2-token-command CMD   XOAUTH2 with the token it prints (OAuth2TokenCommand=)\n"
+                "  --ca-file FILE  trust this CA for the server's certificate (CaFile=)\n"
+                "  --insecure      allow a server without STARTTLS to be used in plain text\n";
         if (name == "scan") {
             text += "  --include-read  also archive faxes and confirmations already read (an old mailbox)\n"
                     "  Each message arrives once: a later scan or watch leaves it alone.\n";
