@@ -138,6 +138,14 @@ test_password_command_and_a_server_without_move_or_tls() {
     expect_eq "moved by copy and expunge" "INBOX: MESSAGES 1 UNSEEN 1
 INBOX.VX2 Messages: MESSAGES 1 UNSEEN 1
 subscribed: INBOX.VX2 Messages" "$(server_folders plain)"
+    # The account in the settings file: no arguments needed, as for the systemd unit.
+    printf '[Mailbox]\nUrl=%s\nPasswordCommand=echo %s\nCaFile=%s\n' "$IMAPS" "$IMAP_TEST_PASSWORD" "$IMAP_TEST_CA" \
+        >>"$XDG_CONFIG_HOME/vexa/settings.ini"
+    deliver full 02-incoming-pdf.eml
+    VEXA_IMAP_PASSWORD= run scan
+    expect_eq "from the settings file" "0|1 archived as incoming faxes" "$STATUS|${OUT%%,*}"
+    run scan --maildir "$MAILBOX"
+    expect_eq "--maildir chooses the Maildir" "0|0 archived as incoming faxes" "$STATUS|${OUT%%,*}"
 }
 
 test_watch_archives_a_delivery_and_stops_on_sigterm() {
