@@ -378,9 +378,18 @@ void ImapConnection::RemoveFlags(std::uint32_t uid, const std::vector<std::strin
     StoreFlags(uid, flags, false);
 }
 
-void ImapConnection::Move(std::uint32_t uid, const std::string& target) {
-    SetPtr set(mailimap_set_new_single(uid));
+void ImapConnection::Move(std::uint32_t uid, const std::string& target) { Move(std::vector<std::uint32_t>{uid}, target); }
+
+void ImapConnection::Move(const std::vector<std::uint32_t>& uids, const std::string& target) {
+    if (uids.empty()) return;
+    // One command for all: a pass's moves cost one round trip, not one per message.
+    SetPtr set(mailimap_set_new_empty());
     if (!set) throw ImapError(ImapFailure::Protocol, "Out of memory for a move.");
+    for (const std::uint32_t uid : uids) {
+        if (mailimap_set_add_single(set.get(), uid) != MAILIMAP_NO_ERROR) {
+            throw ImapError(ImapFailure::Protocol, "Out of memory for a move.");
+        }
+    }
     if (Has("MOVE")) {
         Check(mailimap_uid_move(session_.get(), set.get(), target.c_str()), "UID MOVE");
         return;
@@ -390,7 +399,7 @@ void ImapConnection::Move(std::uint32_t uid, const std::string& target) {
         throw ImapError(ImapFailure::Protocol,
                         "The mail server " + host_ + " can move messages neither with MOVE nor with UIDPLUS.");
     Check(mailimap_uid_copy(session_.get(), set.get(), target.c_str()), "UID COPY");
-    StoreFlags(uid, {"\\Deleted"}, true);
+    for (const std::uint32_t uid : uids) StoreFlags(uid, {"\\Deleted"}, true);
     Check(mailimap_uid_expunge(session_.get(), set.get()), "UID EXPUNGE");
 }
 

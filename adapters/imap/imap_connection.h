@@ -68,6 +68,8 @@ public:
     // UID MOVE where the server has MOVE, else UID COPY, \Deleted and UID EXPUNGE of that message
     // alone (UIDPLUS); a server with neither is refused rather than expunging other messages.
     void Move(std::uint32_t uid, const std::string& target);
+    // The same for several messages at once, with one command.
+    void Move(const std::vector<std::uint32_t>& uids, const std::string& target);
     std::vector<FolderEntry> List(const std::string& pattern);  // LIST "" pattern
     void Create(const std::string& folder);
     void Subscribe(const std::string& folder);

@@ -134,18 +134,23 @@ std::vector<std::string> ImapMirror::Reconcile(bool advance) {
     for (const auto& entry : fs::directory_iterator(mirror_)) {
         const std::string folder = entry.path().filename().string();
         if (!entry.is_directory() || !folder.starts_with('.')) continue;
-        for (const fs::path& file : MessagesIn(entry.path())) {
-            const auto uid = UidOf(file.filename().string());
-            if (uid) {
-                if (folder == kTrashFolder) {
-                    act("Can't delete message " + std::to_string(*uid), [&] { server_.MoveToTrash(*uid); });
-                } else {
-                    act("Can't move message " + std::to_string(*uid) + " to " + folder.substr(1),
-                        [&] { server_.MoveToChild(*uid, folder.substr(1)); });
-                }
-            }
-            fs::remove(file);
+        std::vector<std::uint32_t> uids;
+        const std::vector<fs::path> files = MessagesIn(entry.path());
+        for (const fs::path& file : files) {
+            if (const auto uid = UidOf(file.filename().string())) uids.push_back(*uid);
         }
+        std::sort(uids.begin(), uids.end());
+        if (!uids.empty()) {
+            // The local copies go only once the server has moved the messages: a crash in
+            // between finds them at the next start.
+            if (folder == kTrashFolder) {
+                act("Can't delete " + std::to_string(uids.size()) + " messages", [&] { server_.MoveToTrash(uids); });
+            } else {
+                act("Can't move " + std::to_string(uids.size()) + " messages to " + folder.substr(1),
+                    [&] { server_.MoveToChild(uids, folder.substr(1)); });
+            }
+        }
+        for (const fs::path& file : files) fs::remove(file);
     }
     if (advance) {
         state_.highest = std::max(state_.highest, fetched_.back());

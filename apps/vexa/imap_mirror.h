@@ -33,9 +33,9 @@ public:
     virtual void FetchToFile(std::uint32_t uid, int fd) = 0;
     virtual void MarkSeen(std::uint32_t uid) = 0;
     // Into the Inbox's child `name` (created and subscribed when missing).
-    virtual void MoveToChild(std::uint32_t uid, const std::string& name) = 0;
+    virtual void MoveToChild(const std::vector<std::uint32_t>& uids, const std::string& name) = 0;
     // Into the folder with the \Trash special use, else "Trash".
-    virtual void MoveToTrash(std::uint32_t uid) = 0;
+    virtual void MoveToTrash(const std::vector<std::uint32_t>& uids) = 0;
 };
 
 class ImapMirror {

@@ -29,7 +29,7 @@ public:
     void FetchToFile(std::uint32_t uid, int fd) override { connection_->FetchToFile(uid, fd); }
     void MarkSeen(std::uint32_t uid) override { connection_->AddFlags(uid, {"\\Seen"}); }
 
-    void MoveToChild(std::uint32_t uid, const std::string& name) override {
+    void MoveToChild(const std::vector<std::uint32_t>& uids, const std::string& name) override {
         const std::string folder = std::string(kInbox) + connection_->Delimiter() + name;
         if (!known_.contains(folder)) {
             if (connection_->List(folder).empty()) connection_->Create(folder);
@@ -37,10 +37,10 @@ public:
             connection_->Subscribe(folder);
             known_.insert(folder);
         }
-        connection_->Move(uid, folder);
+        connection_->Move(uids, folder);
     }
 
-    void MoveToTrash(std::uint32_t uid) override {
+    void MoveToTrash(const std::vector<std::uint32_t>& uids) override {
         if (trash_.empty()) {
             for (const auto& folder : connection_->List("*")) {
                 if (std::ranges::find(folder.flags, std::string("\\Trash")) != folder.flags.end()) trash_ = folder.name;
@@ -50,7 +50,7 @@ public:
                 if (connection_->List(trash_).empty()) connection_->Create(trash_);
             }
         }
-        connection_->Move(uid, trash_);
+        connection_->Move(uids, trash_);
     }
 
     bool WaitForNews(int seconds, int wakeFd) override {
