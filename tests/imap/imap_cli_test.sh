@@ -36,7 +36,7 @@ if tls:
 else:
     client = imaplib.IMAP4("localhost", port)
 client.login(os.environ["IMAP_TEST_USER"], os.environ["IMAP_TEST_PASSWORD"])
-for folder in ["INBOX", "INBOX.VX2 Messages"]:
+for folder in ["INBOX", "INBOX.VX2 Messages"] + (["Trash"] if os.environ.get("WITH_TRASH") else []):
     typ, data = client.status('"%s"' % folder, "(MESSAGES UNSEEN)")
     print(folder + ": " + (data[0].decode().split("(", 1)[1].rstrip(")") if typ == "OK" else "none"))
 typ, data = client.lsub()
@@ -160,6 +160,75 @@ test_watch_archives_a_delivery_and_stops_on_sigterm() {
     wait "$watcher"
     expect_eq "a clean stop" 0 "$?"
     expect_eq "nothing reported" "" "$(cat "$WORLD/watch.err")"
+}
+
+# In delete mode an archived fax goes to the server's \Trash folder.
+test_delete_mode_moves_archived_mail_to_the_trash() {
+    "$VEXA" init >/dev/null || fail "vexa init"
+    "$VEXA" options --set StoreInMessages=False >/dev/null || fail "options"
+    deliver full 01-incoming-tiff.eml
+    deliver full 07-unrelated.eml
+    run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    expect_contains "archived" "1 archived as incoming faxes" "$OUT"
+    expect_eq "in the trash" "INBOX: MESSAGES 1 UNSEEN 1
+INBOX.VX2 Messages: none
+Trash: MESSAGES 1 UNSEEN 1
+subscribed: " "$(WITH_TRASH=1 server_folders full)"
+}
+
+# The connection drops while watch runs (the server's address stops answering: a proxy in
+# between is stopped) and a fax is delivered meanwhile: watch reconnects with its pause and
+# archives it, and every fax is archived exactly once.
+test_watch_reconnects_and_archives_what_came_meanwhile_once() {
+    "$VEXA" init >/dev/null || fail "vexa init"
+    local port _ proxy
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    start_proxy() {
+        python3 - "$port" "$IMAP_TEST_IMAPS_PORT" <<'PY' &
+import socket, sys, threading
+listen, target = int(sys.argv[1]), int(sys.argv[2])
+server = socket.socket()
+server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+server.bind(("127.0.0.1", listen))
+server.listen(8)
+def pump(a, b):
+    try:
+        while data := a.recv(65536):
+            b.sendall(data)
+    except OSError:
+        pass
+    for s in (a, b):
+        try:
+            s.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+while True:
+    client, _ = server.accept()
+    upstream = socket.create_connection(("127.0.0.1", target))
+    threading.Thread(target=pump, args=(client, upstream), daemon=True).start()
+    threading.Thread(target=pump, args=(upstream, client), daemon=True).start()
+PY
+        proxy=$!
+        for _ in $(seq 50); do python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 1).close()" 2>/dev/null && return; sleep 0.1; done
+    }
+    start_proxy
+    "$VEXA" watch --imap "imaps://$IMAP_TEST_USER@localhost:$port" --ca-file "$IMAP_TEST_CA" >"$WORLD/watch.out" 2>"$WORLD/watch.err" &
+    local watcher=$!
+    for _ in $(seq 100); do grep -q "^Watching" "$WORLD/watch.out" && break; sleep 0.1; done
+    deliver full 01-incoming-tiff.eml
+    for _ in $(seq 100); do grep -q "incoming fax" "$WORLD/watch.out" && break; sleep 0.1; done
+    kill "$proxy"
+    wait "$proxy" 2>/dev/null
+    deliver full 02-incoming-pdf.eml
+    sleep 1
+    start_proxy
+    for _ in $(seq 200); do [[ $(grep -c "incoming fax" "$WORLD/watch.out") -ge 2 ]] && break; sleep 0.1; done
+    kill -TERM "$watcher"
+    wait "$watcher"
+    kill "$proxy"
+    expect_eq "each fax once" "1|NY4711-23
+2|LA0815-02" "$(sql "SELECT Id, Number FROM recv ORDER BY Id")"
+    expect_contains "the drop was reported" "localhost" "$(cat "$WORLD/watch.err")"
 }
 
 tests=("$@")
