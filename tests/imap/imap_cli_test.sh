@@ -171,9 +171,7 @@ test_delete_mode_moves_archived_mail_to_the_trash() {
     run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
     expect_contains "archived" "1 archived as incoming faxes" "$OUT"
     expect_eq "in the trash" "INBOX: MESSAGES 1 UNSEEN 1
-INBOX.VX2 Messages: none
-Trash: MESSAGES 1 UNSEEN 1
-subscribed: " "$(WITH_TRASH=1 server_folders full)"
+Trash: MESSAGES 1 UNSEEN 1" "$(WITH_TRASH=1 server_folders full | grep -E '^(INBOX|Trash):')"
 }
 
 # The connection drops while watch runs (the server's address stops answering: a proxy in
