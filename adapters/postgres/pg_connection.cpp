@@ -1,0 +1,182 @@
+#include "adapters/postgres/pg_connection.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace vexa::postgres {
+namespace {
+
+std::int32_t StateNumber(const std::string& state) {
+    std::int32_t number = 0;
+    for (const char c : state) {
+        const int digit = (c >= '0' && c <= '9') ? c - '0' : (c >= 'A' && c <= 'Z') ? c - 'A' + 10 : 0;
+        number = number * 36 + digit;
+    }
+    return number;
+}
+
+// libpq's messages end in a newline and may span lines; the add-in shows one line.
+std::string OneLine(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    std::ranges::replace(text, '\n', ' ');
+    return text;
+}
+
+PgError ClosedError() { return PgError(kStateMisuse, "The archive connection is closed."); }
+
+}  // namespace
+
+PgError::PgError(std::string sqlState, std::string description)
+    : HostError(StateNumber(sqlState), std::move(description)), sqlState_(std::move(sqlState)) {}
+
+std::string PgResult::Text(int row, int column) const {
+    if (PQgetisnull(result_.get(), row, column)) return {};
+    return std::string(PQgetvalue(result_.get(), row, column),
+                       static_cast<std::size_t>(PQgetlength(result_.get(), row, column)));
+}
+
+std::int32_t PgResult::Changed() const {
+    const std::string_view status = PQcmdStatus(result_.get());
+    for (const char* verb : {"INSERT ", "UPDATE ", "DELETE ", "MERGE "}) {
+        if (status.starts_with(verb)) return static_cast<std::int32_t>(std::stol(PQcmdTuples(result_.get())));
+    }
+    return 0;
+}
+
+std::string NumberPlaceholders(std::string_view sql, int& count) {
+    std::string out;
+    out.reserve(sql.size() + 16);
+    count = 0;
+    std::size_t i = 0;
+    // Copies up to and including the closing `quote`; a doubled quote is one character of the text.
+    const auto copyQuoted = [&](char quote) {
+        out += sql[i++];
+        while (i < sql.size()) {
+            const char c = sql[i++];
+            out += c;
+            if (c == quote) {
+                if (i < sql.size() && sql[i] == quote) {
+                    out += sql[i++];
+                } else {
+                    return;
+                }
+            }
+        }
+    };
+    while (i < sql.size()) {
+        const char c = sql[i];
+        if (c == '\'' || c == '"') {
+            copyQuoted(c);
+        } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+            const std::size_t end = std::min(sql.find('\n', i), sql.size());
+            out.append(sql.substr(i, end - i));
+            i = end;
+        } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+            const std::size_t close = sql.find("*/", i + 2);
+            const std::size_t end = close == std::string_view::npos ? sql.size() : close + 2;
+            out.append(sql.substr(i, end - i));
+            i = end;
+        } else if (c == '?') {
+            out += '$' + std::to_string(++count);
+            ++i;
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> ParameterText(const FieldValue& value) {
+    struct Visitor {
+        std::optional<std::string> operator()(std::monostate) const { return std::nullopt; }
+        std::optional<std::string> operator()(const std::string& text) const { return text; }
+        std::optional<std::string> operator()(std::int64_t number) const { return std::to_string(number); }
+        std::optional<std::string> operator()(bool flag) const { return std::string(flag ? "true" : "false"); }
+        std::optional<std::string> operator()(const LocalDateTime& t) const {
+            char text[40];
+            std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                          t.minute, t.second);
+            return std::string(text);
+        }
+    };
+    return std::visit(Visitor{}, value);
+}
+
+PgConnection::PgConnection(std::string uri) : uri_(std::move(uri)) {
+    conn_.reset(PQconnectdb(uri_.c_str()));
+    if (!conn_) throw PgError(kStateCannotConnect, "Can't connect to the archive server: out of memory");
+    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+        throw PgError(kStateCannotConnect, "Can't connect to the archive server: " + OneLine(PQerrorMessage(conn_.get())));
+    }
+    Prepare();
+}
+
+// The server's notices ("relation exists, skipping") would be stray lines on standard error.
+void PgConnection::Prepare() {
+    PQsetNoticeProcessor(conn_.get(), [](void*, const char*) {}, nullptr);
+    if (PQsetClientEncoding(conn_.get(), "UTF8") != 0) {
+        throw PgError(kStateCannotConnect, "Can't use UTF-8 with the archive server: " + OneLine(PQerrorMessage(conn_.get())));
+    }
+    // Dates are read back in the archive's own form, whatever the server's configuration.
+    Exec("SET DateStyle = 'ISO, YMD'");
+}
+
+PGconn* PgConnection::Get() {
+    if (!conn_) throw ClosedError();
+    return conn_.get();
+}
+
+PgResult PgConnection::Exec(const std::string& sql, const std::vector<FieldValue>& parameters) {
+    PGconn* conn = Get();
+    std::vector<std::optional<std::string>> texts;
+    texts.reserve(parameters.size());
+    for (const FieldValue& value : parameters) texts.push_back(ParameterText(value));
+    std::vector<const char*> values;
+    values.reserve(texts.size());
+    for (const auto& text : texts) values.push_back(text ? text->c_str() : nullptr);
+
+    PgResult result(PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                                 nullptr, 0));
+    const ExecStatusType status = result.Raw() ? PQresultStatus(result.Raw()) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return result;
+    if (status == PGRES_EMPTY_QUERY) throw PgError(kStateSyntax, "the statement is empty");
+    const char* state = result.Raw() ? PQresultErrorField(result.Raw(), PG_DIAG_SQLSTATE) : nullptr;
+    const char* primary = result.Raw() ? PQresultErrorField(result.Raw(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    const std::string message = OneLine(primary ? primary : PQerrorMessage(conn));
+    if (Lost() || !state) throw PgError(kStateLost, "The connection to the archive server was lost: " + message);
+    throw PgError(state, message);
+}
+
+PgResult PgConnection::ExecWithMarks(const std::string& sql, const std::vector<FieldValue>& parameters) {
+    int count = 0;
+    const std::string numbered = NumberPlaceholders(sql, count);
+    if (static_cast<std::size_t>(count) != parameters.size()) {
+        throw PgError(kStateSyntax, "wrong number of parameters: " + std::to_string(count) + " expected, " +
+                                        std::to_string(parameters.size()) + " given");
+    }
+    return Exec(numbered, parameters);
+}
+
+void PgConnection::Reconnect() {
+    PGconn* conn = Get();
+    constexpr int kAttempts = 6;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        Backoff(attempt);
+        PQreset(conn);
+        if (PQstatus(conn) == CONNECTION_OK) {
+            Prepare();
+            return;
+        }
+    }
+    throw PgError(kStateLost, "The archive server cannot be reached: " + OneLine(PQerrorMessage(conn)));
+}
+
+void Backoff(int attempt) {
+    const int milliseconds = std::min(2000, 50 << std::min(attempt, 6));
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+}  // namespace vexa::postgres

@@ -1,0 +1,41 @@
+// The archive's queries on a PostgreSQL server, for the viewer and `vexa list`: a connection of
+// their own, beside the writers of every installation that shares the archive.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "archive/archive_queries.h"
+
+namespace vexa::postgres {
+
+class PgConnection;
+
+class PostgresArchiveQueries final : public ArchiveQueries {
+public:
+    // Connects to the archive at `uri` (a libpq connection string); HostError when it cannot.
+    explicit PostgresArchiveQueries(const std::string& uri);
+    ~PostgresArchiveQueries() override;
+    PostgresArchiveQueries(const PostgresArchiveQueries&) = delete;
+    PostgresArchiveQueries& operator=(const PostgresArchiveQueries&) = delete;
+
+    std::vector<ArchiveRow> List(const ListQuery& query) override;
+    std::int64_t Count(const ListQuery& query) override;
+    std::optional<ArchiveRow> Row(ArchiveTable table, std::int64_t id) override;
+    void ClearNew(std::int64_t id) override;
+    // Counts the change notifications the server delivers once a writer's transaction commits,
+    // from a start taken from the clock so that a restarted viewer never repeats an old number.
+    std::int64_t Version() override;
+
+    // The stored attachment file `fileId`, piece by piece (1 MiB at most each) to `sink`; false
+    // when there is none. For the viewer, where an embedded archive reads the Attach folder.
+    bool ReadStoredFile(const std::string& fileId, const std::function<void(std::string_view)>& sink);
+
+private:
+    struct Handle;
+    std::unique_ptr<Handle> handle_;
+};
+
+}  // namespace vexa::postgres

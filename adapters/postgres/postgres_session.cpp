@@ -1,0 +1,106 @@
+#include "adapters/postgres/postgres_session.h"
+
+namespace vexa::postgres {
+namespace {
+
+// Serialization failures and deadlocks clear up once the other writer is through.
+constexpr int kRetries = 5;
+
+}  // namespace
+
+PgResult Session::RunOnce(const std::string& sql, const std::vector<FieldValue>& parameters, bool withMarks) {
+    return withMarks ? pg_.ExecWithMarks(sql, parameters) : pg_.Exec(sql, parameters);
+}
+
+PgResult Session::Run(const std::string& sql, const std::vector<FieldValue>& parameters, bool withMarks,
+                      bool repeatable) {
+    if (pg_.Closed()) pg_.Get();  // throws the closed connection's error
+    if (!inTransaction_) {
+        for (int attempt = 0;; ++attempt) {
+            if (pg_.Lost()) pg_.Reconnect();
+            try {
+                return RunOnce(sql, parameters, withMarks);
+            } catch (const PgError& e) {
+                const bool again = e.Retryable() || (e.ConnectionLost() && repeatable);
+                if (!again || attempt + 1 >= kRetries) throw;
+                Backoff(attempt);
+            }
+        }
+    }
+    if (pg_.Lost()) throw PgError(kStateLost, "The connection to the archive server was lost; the transaction is gone.");
+    pg_.Exec("SAVEPOINT vexa_statement");
+    for (int attempt = 0;; ++attempt) {
+        try {
+            PgResult result = RunOnce(sql, parameters, withMarks);
+            pg_.Exec("RELEASE SAVEPOINT vexa_statement");
+            return result;
+        } catch (const PgError& e) {
+            if (e.ConnectionLost()) throw;
+            pg_.Exec("ROLLBACK TO SAVEPOINT vexa_statement");
+            if (!e.Retryable() || attempt + 1 >= kRetries) {
+                pg_.Exec("RELEASE SAVEPOINT vexa_statement");
+                throw;
+            }
+            Backoff(attempt);
+        }
+    }
+}
+
+void Session::Begin() {
+    pg_.Get();
+    if (inTransaction_) throw PgError(kStateMisuse, "A transaction is open already.");
+    Run("BEGIN", {}, false, true);
+    inTransaction_ = true;
+    firstInsert_.reset();
+}
+
+void Session::Inserted(const std::string& table, std::int64_t id) {
+    if (inTransaction_ && !firstInsert_) firstInsert_.emplace(table, id);
+}
+
+void Session::Commit() {
+    pg_.Get();
+    if (!inTransaction_) throw PgError(kStateMisuse, "There is no transaction to commit.");
+    inTransaction_ = false;
+    try {
+        pg_.Exec("COMMIT");
+        return;
+    } catch (const PgError& e) {
+        if (!e.ConnectionLost()) throw;
+    }
+    if (!firstInsert_) {
+        throw PgError(kStateLost,
+                      "The connection to the archive server was lost during the commit; whether it was stored is "
+                      "unknown.");
+    }
+    pg_.Reconnect();
+    const auto& [table, id] = *firstInsert_;
+    if (pg_.Exec("SELECT 1 FROM \"" + table + "\" WHERE id = $1", {id}).Rows() > 0) return;
+    throw PgError(kStateLost, "The connection to the archive server was lost before the commit; nothing was stored.");
+}
+
+void Session::Rollback() {
+    pg_.Get();
+    if (!inTransaction_) throw PgError(kStateMisuse, "There is no transaction to roll back.");
+    inTransaction_ = false;
+    if (pg_.Lost()) return;  // the server rolled it back when the connection dropped
+    try {
+        pg_.Exec("ROLLBACK");
+    } catch (const PgError& e) {
+        if (!e.ConnectionLost()) throw;
+    }
+}
+
+void Session::Close() {
+    pg_.Get();
+    if (inTransaction_) {
+        try {
+            Rollback();
+        } catch (const PgError&) {
+            // Ending the connection rolls back on the server all the same.
+        }
+    }
+    pg_.Close();
+}
+
+}  // namespace vexa::postgres
