@@ -1,0 +1,136 @@
+// The viewer's and `vexa list`'s queries on both engines: which rows each filter selects, in
+// which order, one row read, New cleared, and the version that tells a page to reload.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/postgres/engine_under_test.h"
+
+namespace vexa::test {
+namespace {
+
+using namespace std::string_literals;
+
+class ArchiveQueriesContract : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        if (IsSkipped()) return;
+        auto connection = Open();
+        const auto recv = [&](std::int64_t id, LocalDateTime date, std::string number, std::string subject,
+                              FieldValue description, std::string fileName, bool isNew) {
+            connection->Execute(
+                "INSERT INTO recv (Id, Date, Number, Subject, Description, FileName, New) VALUES (?, ?, ?, ?, ?, ?, ?)",
+                {id, date, number, subject, description, fileName, isNew});
+        };
+        recv(1, {2024, 3, 1, 8, 0, 0}, "555", "Invoice March", "paid"s, "a.tif", false);
+        recv(2, {2024, 3, 2, 9, 0, 0}, "666", "Order 100% sure", {}, "b_c.pdf", true);
+        recv(3, {2024, 3, 2, 9, 0, 0}, "777", "INVOICE april", "open"s, "bxc.pdf", true);
+        recv(4, {2024, 2, 28, 23, 59, 59}, "888", "old", "x"s, "d.tif", false);
+        const auto send = [&](std::int64_t id, int day, FieldValue confirm) {
+            connection->Execute("INSERT INTO send (Id, Date, Number, Subject, Confirm) VALUES (?, ?, ?, ?, ?)",
+                                {id, LocalDateTime{2024, 3, day, 10, 0, 0}, std::to_string(id), "s"s, confirm});
+        };
+        send(1, 1, "Successful"s);
+        send(2, 2, "Unsuccessful"s);
+        send(3, 3, {});
+        send(4, 4, ""s);
+        connection->Close();
+    }
+};
+
+ListQuery Recv() { return ListQuery{}; }
+ListQuery Send(std::optional<ConfirmState> state = std::nullopt) {
+    ListQuery query;
+    query.table = ArchiveTable::Send;
+    query.state = state;
+    return query;
+}
+ListQuery With(ListQuery query, auto ListQuery::*member, auto value) {
+    query.*member = value;
+    return query;
+}
+
+TEST_P(ArchiveQueriesContract, ListsTheRowsEachFilterSelectsNewestFirst) {
+    ListQuery paged = Recv();
+    paged.limit = 2;
+    paged.offset = 1;
+    const struct {
+        const char* name;
+        ListQuery query;
+        std::vector<std::int64_t> ids;
+    } cases[] = {
+        {"all, newest first, Id breaks ties", Recv(), {3, 2, 1, 4}},
+        {"only New", With(Recv(), &ListQuery::onlyNew, true), {3, 2}},
+        {"a word in any letter case", With(Recv(), &ListQuery::search, "invoice"s), {3, 1}},
+        {"every word, in any column", With(Recv(), &ListQuery::search, " invoice  OPEN "s), {3}},
+        {"a number", With(Recv(), &ListQuery::search, "66"s), {2}},
+        {"'%' is itself", With(Recv(), &ListQuery::search, "100%"s), {2}},
+        {"'_' is itself", With(Recv(), &ListQuery::search, "b_c"s), {2}},
+        {"'\\' is itself", With(Recv(), &ListQuery::search, "\\"s), {}},
+        {"SQL is only text", With(Recv(), &ListQuery::search, "' OR 1=1 --"s), {}},
+        {"since a day", With(Recv(), &ListQuery::since, std::optional("2024-03-02"s)), {3, 2}},
+        {"until a day, all of it", With(Recv(), &ListQuery::until, std::optional("2024-02-28"s)), {4}},
+        {"paged", paged, {2, 1}},
+        {"sent, newest first", Send(), {4, 3, 2, 1}},
+        {"unconfirmed: empty or NULL", Send(ConfirmState::Unconfirmed), {4, 3}},
+        {"successful", Send(ConfirmState::Successful), {1}},
+        {"unsuccessful", Send(ConfirmState::Unsuccessful), {2}},
+    };
+    const auto queries = engine_->Queries();
+    for (const auto& c : cases) {
+        std::vector<std::int64_t> ids;
+        for (const auto& row : queries->List(c.query)) ids.push_back(row.id);
+        EXPECT_EQ(ids, c.ids) << c.name;
+        EXPECT_EQ(queries->Count(With(c.query, &ListQuery::limit, std::optional<std::int64_t>())),
+                  c.query.limit ? 4 : static_cast<std::int64_t>(c.ids.size()))
+            << c.name;
+    }
+}
+
+TEST_P(ArchiveQueriesContract, ReadsOneRowAndClearsNew) {
+    const auto queries = engine_->Queries();
+    const auto row = queries->Row(ArchiveTable::Recv, 2);
+    ASSERT_TRUE(row.has_value());
+    EXPECT_EQ(row->date, "2024-03-02 09:00:00");
+    EXPECT_EQ(row->subject, "Order 100% sure");
+    EXPECT_EQ(row->description, "");
+    EXPECT_EQ(row->fileName, "b_c.pdf");
+    EXPECT_TRUE(row->isNew);
+    EXPECT_FALSE(queries->Row(ArchiveTable::Recv, 1)->isNew);
+    EXPECT_EQ(queries->Row(ArchiveTable::Send, 2)->confirm, ConfirmState::Unsuccessful);
+    EXPECT_FALSE(queries->Row(ArchiveTable::Recv, 99).has_value());
+
+    queries->ClearNew(2);
+    EXPECT_EQ(ReadRows("SELECT Id FROM recv WHERE CAST(New AS INTEGER) <> 0"), std::vector<std::string>{"3"});
+}
+
+// A writer's commit reaches the viewer's version; the server delivers its notice a moment later,
+// so the version is asked again for a few seconds at most.
+TEST_P(ArchiveQueriesContract, VersionChangesOnceAnotherWriterCommits) {
+    const auto queries = engine_->Queries();
+    const std::int64_t before = queries->Version();
+    auto writer = Open();
+    writer->BeginTrans();
+    writer->Execute("UPDATE send SET Confirm = 'Successful' WHERE Id = 3", {});
+    EXPECT_EQ(queries->Version(), before) << "changed before the commit";
+    writer->CommitTrans();
+    std::int64_t after = queries->Version();
+    for (int attempt = 0; attempt < 100 && after == before; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        after = queries->Version();
+    }
+    EXPECT_NE(after, before);
+    EXPECT_EQ(queries->Row(ArchiveTable::Send, 3)->confirm, ConfirmState::Successful);
+    writer->Close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ArchiveQueriesContract, ::testing::Values("sqlite", "postgres"),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
+}  // namespace vexa::test
