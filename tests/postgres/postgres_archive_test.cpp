@@ -120,6 +120,7 @@ TEST_F(PostgresArchive, AStoredFileLivesAndDiesWithItsRowInFlatMemory) {
 TEST_F(PostgresArchive, WritersAtTheSameMomentNeverShareANumberNorLoseARow) {
     constexpr int kWriters = 3;
     constexpr int kStores = 30;
+    Open()->Execute("INSERT INTO send (Subject) VALUES ('confirmed by every writer')", {});
     std::vector<std::vector<std::int64_t>> ids(kWriters);
     std::vector<std::string> failures(kWriters);
     std::vector<std::thread> writers;
@@ -136,7 +137,7 @@ TEST_F(PostgresArchive, WritersAtTheSameMomentNeverShareANumberNorLoseARow) {
                     recv->SetField("FileId", "R" + std::to_string(recv->Id()) + ".tif");
                     recv->Update();
                     // Every writer confirms the same sent fax, so their locks meet.
-                    connection->Execute("UPDATE send SET Confirm = ? WHERE Id = 1", {"w" + std::to_string(writer)});
+                    EXPECT_EQ(connection->Execute("UPDATE send SET Confirm = ? WHERE Id = 1", {"w" + std::to_string(writer)}), 1);
                     ids[writer].push_back(recv->Id());
                     if (store % 5 != 4) transaction.Commit();  // every fifth store is refused
                 }
