@@ -115,11 +115,11 @@ ListQuery QueryOf(const httplib::Request& request, ArchiveTable table) {
 
 // The stored file of a row, in the Attach folder and nowhere else: the name must be one that
 // the store makes for this very row, so no text of the archive or the request becomes a path.
-std::optional<std::filesystem::path> StoredFile(const std::filesystem::path& attach, const ArchiveRow& row,
-                                                ArchiveTable table) {
+std::optional<std::filesystem::path> StoredFile(const ViewerSettings& settings, const ArchiveRow& row, ArchiveTable table) {
     const auto owner = OwnerOfStoredFile(row.fileId);
     if (!owner || owner->id != row.id || std::string(owner->table) != TableName(table)) return std::nullopt;
-    return attach / row.fileId;
+    if (settings.storedFile) return settings.storedFile(row.fileId);
+    return settings.attachFolder / row.fileId;
 }
 
 std::string FirstBytes(const std::filesystem::path& file) {
@@ -318,7 +318,7 @@ void ViewerServer::Impl::Detail(const httplib::Request& request, httplib::Respon
     Json json;
     json["row"] = RowJson(*row, table, LocalStamp(std::chrono::system_clock::now() - kLongUnconfirmed));
     json["kind"] = "other";
-    if (const auto file = StoredFile(settings_.attachFolder, *row, table)) {
+    if (const auto file = StoredFile(settings_, *row, table)) {
         const std::string kind(StoredFileKind(FirstBytes(*file)));
         json["kind"] = kind;
         if (kind == "tiff") {
@@ -337,7 +337,7 @@ void ViewerServer::Impl::File(const httplib::Request& request, httplib::Response
     const ArchiveTable table = *TableOf(request.matches[1]);
     const auto row = RowOf(table, request.matches[2]);
     if (!row) return Fail(response, 404, "No such fax");
-    const auto file = StoredFile(settings_.attachFolder, *row, table);
+    const auto file = StoredFile(settings_, *row, table);
     if (!file) return Fail(response, 404, "This fax has no stored file");
     const int fd = ::open(file->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return Fail(response, 404, "The stored file is missing: " + row->fileId);
@@ -368,7 +368,7 @@ void ViewerServer::Impl::Page(const httplib::Request& request, httplib::Response
     const ArchiveTable table = *TableOf(request.matches[1]);
     const auto row = RowOf(table, request.matches[2]);
     if (!row) return Fail(response, 404, "No such fax");
-    const auto file = StoredFile(settings_.attachFolder, *row, table);
+    const auto file = StoredFile(settings_, *row, table);
     if (!file) return Fail(response, 404, "This fax has no stored file");
     if (StoredFileKind(FirstBytes(*file)) != "tiff") return Fail(response, 404, "This fax has no pages");
     const int page = std::stoi(request.matches[3]);

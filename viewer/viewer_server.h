@@ -7,6 +7,8 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <memory>
 #include <string>
 
@@ -18,6 +20,10 @@ struct ViewerSettings {
     std::string host = "127.0.0.1";
     int port = 0;  // 0: a free port
     std::filesystem::path attachFolder;
+    // Where a stored file can be read, by its id (already checked to be one the store makes for
+    // the row), when the archive keeps its files elsewhere than in attachFolder; nothing when
+    // there is none.
+    std::function<std::optional<std::filesystem::path>(const std::string& fileId)> storedFile;
     std::string token;  // the secret every request must carry
 };
 

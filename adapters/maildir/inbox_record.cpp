@@ -99,6 +99,21 @@ void InboxRecord::Hold(const std::string& unique) {
     if (names_.insert(unique).second) held_ += Escaped(unique);
 }
 
+void InboxRecord::Forget(const std::string& unique) {
+    if (names_.erase(unique) == 0) return;
+    const std::string line = Escaped(unique);
+    for (std::size_t at = 0; at < held_.size();) {
+        const std::size_t end = held_.find('\n', at) + 1;
+        if (held_.compare(at, end - at, line) == 0) {
+            held_.erase(at, end - at);
+            return;
+        }
+        at = end;
+    }
+    // Written already: the file is written anew without it.
+    Rewrite();
+}
+
 void InboxRecord::WriteHeld() {
     if (held_.empty()) return;
     const std::string lines = std::exchange(held_, {});

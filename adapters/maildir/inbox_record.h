@@ -36,6 +36,9 @@ public:
     void Hold(const std::string& unique);
     // Writes the names held since the last write, with one flush. Throws HostError as Add does.
     void WriteHeld();
+    // Takes `unique` back out: its arrival is to be raised again (its store could not reach the
+    // archive). Throws HostError when a written record cannot be rewritten.
+    void Forget(const std::string& unique);
     std::size_t Size() const noexcept { return names_.size(); }
 
 private:

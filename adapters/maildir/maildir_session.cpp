@@ -264,6 +264,8 @@ void MaildirSession::RaiseArrival(const Arrival& arrival) {
     }
 }
 
+void MaildirSession::ForgetArrival(const std::string& unique) { Record().Forget(unique); }
+
 void MaildirSession::BeginGroup() { group_.emplace(); }
 
 bool MaildirSession::HoldMove(const std::shared_ptr<MaildirMailItem>& item, const std::shared_ptr<MaildirFolder>& target) {

@@ -86,6 +86,9 @@ public:
     // Raises the Inbox items' ItemAdd with the arrival's item, then records the arrival when the
     // message is still in the Inbox. Throws HostError when the record cannot be written.
     void RaiseArrival(const Arrival& arrival);
+    // Takes the arrival of `unique` back: the message is due again (its store could not reach
+    // the archive, so it was not handled).
+    void ForgetArrival(const std::string& unique);
     // The mail item for a file anywhere; a file that is not a mail message, or that cannot be
     // read, gives an item of class 0 instead.
     ItemPtr LoadItem(const std::filesystem::path& file);

@@ -31,6 +31,8 @@ public:
     void Handle(const std::filesystem::path& file, bool includeRead);
     // True when the open group is full or old enough to be committed now.
     bool Due() const;
+    // True when the last arrival could not reach the archive's server: stop for now.
+    bool ArchiveLost() const { return !handled_.empty() && handled_.back().archiveLost; }
     // Commits the open group and returns what became of its arrivals, in order: when the archive
     // or the disk refused the group, its stores count as failed (their messages stay in the Inbox
     // and arrive again) and the reason is shown.

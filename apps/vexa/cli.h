@@ -38,6 +38,8 @@ int RunConvert(const Args& args);
 int RunOptions(const Args& args);
 int RunList(const Args& args);
 int RunView(const Args& args);
+int RunExportFiles(const Args& args);
+int RunMigrate(const Args& args);
 int RunOpen(const Args& args);
 int RunManual(const Args& args);
 

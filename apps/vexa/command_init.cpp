@@ -13,10 +13,12 @@
 #include "adapters/posix/atomic_file.h"
 #include "adapters/posix/posix_error.h"
 #include "adapters/posix/record_registry.h"
+#include "adapters/postgres/postgres_archive.h"
 #include "adapters/sqlite/sqlite_archive.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/environment.h"
 #include "apps/vexa/help_document.h"
+#include "apps/vexa/installation_archive.h"
 #include "apps/vexa/option_parser.h"
 #include "host/host_error.h"
 
@@ -62,14 +64,44 @@ void TightenInstallation(const std::filesystem::path& home, const std::filesyste
     for (const auto& entry : std::filesystem::directory_iterator(home / "Attach")) TightenFile(entry.path());
 }
 
+// A password in the address would stand in the shell's history and in every process list.
+bool HoldsPassword(const std::string& uri) {
+    const std::size_t scheme = uri.find("://");
+    if (scheme == std::string::npos) return uri.find("password=") != std::string::npos;
+    const std::size_t at = uri.find('@', scheme + 3);
+    const std::size_t slash = uri.find('/', scheme + 3);
+    if (at == std::string::npos || (slash != std::string::npos && slash < at)) return uri.find("password=") != std::string::npos;
+    return uri.substr(scheme + 3, at - scheme - 3).find(':') != std::string::npos || uri.find("password=") != std::string::npos;
+}
+
+// An office's installation: the tables are made on the server where missing, and the
+// installation records that it uses them.
+int InitServerArchive(const std::filesystem::path& home, const std::string& uri) {
+    if (HoldsPassword(uri)) {
+        throw UsageError("the address holds a password: put it in ~/.pgpass (or the file $PGPASSFILE names) instead");
+    }
+    postgres::CreatePostgresArchive(uri);
+    postgres::CheckPostgresArchive(uri);
+    if (!home.parent_path().empty()) std::filesystem::create_directories(home.parent_path());
+    MakePrivateFolder(home);
+    MakePrivateFolder(home / "Attach");
+    RecordServerArchive(home, uri);
+    posix::WriteFileAtomically(home / kHelpFileName, HelpDocument(), posix::FileAccess::Private);
+    posix::RecordRegistry record(posix::DefaultRecordPath());
+    record.SetDefaultValue(kHkeyLocalMachine, kAppPathsKey, (home / kModuleFileName).string());
+    std::printf("Vexa uses the archive %s\nVexa is installed in %s\n", uri.c_str(), home.c_str());
+    return kExitOk;
+}
+
 }  // namespace
 
 int RunInit(const Args& args) {
-    const ParsedOptions options = ParseOptions(args, {{"home", true}});
+    const ParsedOptions options = ParseOptions(args, {{"home", true}, {"archive", true}});
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
     const auto given = options.Value("home");
     if (given && given->empty()) throw UsageError("--home needs a folder");
     const std::filesystem::path home = given ? std::filesystem::absolute(*given).lexically_normal() : DefaultHome();
+    if (const auto uri = options.Value("archive")) return InitServerArchive(home, *uri);
     const std::filesystem::path archive = home / kArchiveFileName;
 
     // Checked before anything is made or recorded, so a refusal changes nothing at all.

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "adapters/sqlite/sqlite_queries.h"
 #include "apps/vexa/cli.h"
+#include "apps/vexa/installation_archive.h"
 #include "apps/vexa/option_parser.h"
 #include "apps/vexa/runtime.h"
 #include "archive/archive_names.h"
@@ -95,8 +95,8 @@ int RunList(const Args& args) {
     if (!runtime.Connect()) return kExitConfig;
     const std::filesystem::path archive = std::filesystem::path(runtime.Addin().AppPath()) / kArchiveFileName;
     runtime.Shutdown();
-    sqlite::SqliteArchiveQueries queries(archive.string());
-    const std::string text = FormatRows(queries.List(query), query.table, format);
+    const auto queries = OpenArchiveQueries(archive.parent_path());
+    const std::string text = FormatRows(queries->List(query), query.table, format);
     std::fwrite(text.data(), 1, text.size(), stdout);
     return runtime.ExitStatus();
 }

@@ -33,6 +33,8 @@ int RunScan(const Args& args) {
     ArchiveDue(runtime, includeRead, tally);
     runtime.Shutdown();
     std::printf("%s\n", tally.Summary().c_str());
+    // The archive's server went away: the rest is in the Inbox for the next try.
+    if (tally.archiveLost) return kExitTempFail;
     return runtime.ExitStatus();
 }
 

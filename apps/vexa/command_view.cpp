@@ -5,13 +5,18 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 #include <unistd.h>
 
 #include "adapters/posix/xdg_open_shell.h"
-#include "adapters/sqlite/sqlite_queries.h"
+#include "adapters/postgres/postgres_queries.h"
 #include "apps/vexa/cli.h"
+#include "apps/vexa/installation_archive.h"
 #include "apps/vexa/option_parser.h"
 #include "apps/vexa/runtime.h"
 #include "archive/archive_names.h"
@@ -34,6 +39,45 @@ std::pair<std::string, int> ListenAddress(const std::string& text) {
     }
     return {host, std::stoi(port)};
 }
+
+// The stored files of a server archive, copied on first use into a private folder that goes
+// with the viewer: the pages are drawn from a file, and a file is served by streaming it.
+class ServerFileCache {
+public:
+    explicit ServerFileCache(const std::string& uri) : files_(uri) {
+        std::filesystem::path base = std::filesystem::temp_directory_path();
+        folder_ = base / ("vexa-view-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(folder_);
+        std::filesystem::permissions(folder_, std::filesystem::perms::owner_all);
+    }
+    ~ServerFileCache() {
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+    }
+    ServerFileCache(const ServerFileCache&) = delete;
+    ServerFileCache& operator=(const ServerFileCache&) = delete;
+
+    std::optional<std::filesystem::path> Get(const std::string& fileId) {
+        std::lock_guard lock(mutex_);
+        const std::filesystem::path file = folder_ / fileId;
+        if (std::filesystem::exists(file)) return file;
+        const std::filesystem::path partial = folder_ / (fileId + ".partial");
+        {
+            std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+            const bool found = files_.ReadStoredFile(fileId, [&](std::string_view piece) {
+                out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+            });
+            if (!found || !out) return std::nullopt;
+        }
+        std::filesystem::rename(partial, file);
+        return file;
+    }
+
+private:
+    postgres::PostgresArchiveQueries files_;  // a connection of its own, beside the lists'
+    std::filesystem::path folder_;
+    std::mutex mutex_;
+};
 
 }  // namespace
 
@@ -58,8 +102,13 @@ int RunView(const Args& args) {
     settings.attachFolder = home / kAttachFolder;
     settings.token = viewer::NewToken();
 
-    sqlite::SqliteArchiveQueries queries(archive.string());
-    viewer::ViewerServer server(queries, settings);
+    const auto queries = OpenArchiveQueries(home);
+    std::unique_ptr<ServerFileCache> files;
+    if (const auto uri = ServerArchiveOf(home)) {
+        files = std::make_unique<ServerFileCache>(*uri);
+        settings.storedFile = [&files](const std::string& fileId) { return files->Get(fileId); };
+    }
+    viewer::ViewerServer server(*queries, settings);
     server.Bind();
     const std::string address = server.FirstAddress();
     std::printf("%s\n", address.c_str());

@@ -6,7 +6,7 @@ namespace vexa::cli {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"init", "vexa init [--home DIR]",
+        {"init", "vexa init [--home DIR] [--archive postgresql://...]",
          "create the installation: archive, Attach folder, help; record where it is", RunInit},
         {"scan", "vexa scan [--maildir DIR | --imap URL ...] [--include-read]", "archive the faxes and confirmations now in the Inbox", RunScan},
         {"watch", "vexa watch [--maildir DIR | --imap URL ...] [-q]", "archive faxes and confirmations as they arrive", RunWatch},
@@ -18,6 +18,8 @@ const std::vector<Command>& Commands() {
         {"list", "vexa list recv|send [--new] [--state STATE] [--search TEXT] [--since DATE] [--until DATE] [--format FORMAT]",
          "print the archived faxes as the viewer lists them, newest first", RunList},
         {"view", "vexa view [--listen HOST:PORT] [--no-open]", "show the archive as a web page in the browser", RunView},
+        {"export-files", "vexa export-files DIR", "write the archive's stored files into DIR, as Attach holds them", RunExportFiles},
+        {"migrate", "vexa migrate --to postgresql://...", "copy the archive and its files to an office's PostgreSQL archive, and use it", RunMigrate},
         {"open", "vexa open", "the archive in its viewer (the running `vexa view`, else a new one)", RunOpen},
         {"manual", "vexa manual", "open the help document", RunManual},
     };

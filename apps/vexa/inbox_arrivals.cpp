@@ -35,6 +35,12 @@ HandledArrival HandleArrival(Runtime& runtime, const std::filesystem::path& file
     }
     // The handler stores a fax or a confirmation and nothing else; no report, no store.
     const auto report = runtime.Stores().Take();
+    if (runtime.TakeArchiveLost()) {
+        // Not handled: the message stays due, and the command stops archiving for now.
+        session.ForgetArrival(arrival->unique);
+        handled.archiveLost = true;
+        return handled;
+    }
     if (!report) {
         handled.result = ArrivalResult::LeftAlone;
         return handled;

@@ -25,6 +25,8 @@ struct HandledArrival {
     std::int64_t row = 0;
     std::string detail;  // the stored file's name, or the word a confirmation marked its row with
     std::string subject;
+    // The archive's server could not be reached: the message was left due, to be archived later.
+    bool archiveLost = false;
 };
 
 // Raises the arrival of the Inbox message `file` when it is due; `includeRead` makes read

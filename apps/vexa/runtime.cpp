@@ -32,7 +32,7 @@ Platform Runtime::MakePlatform() {
     if (!module_) module_ = std::make_unique<AddinModule>(factory);
     SafeMailItemFactory& wrappers =
         session_ ? session_->SafeMailItems() : static_cast<SafeMailItemFactory&>(*noMailbox_);
-    return Platform{*module_,  *record_.registry, paths_,   settings_, archive_, files_,
+    return Platform{*module_,  *record_.registry, paths_,   settings_, archive_, archive_,
                     messages_, dialogs_,  wrappers, shell_,    kHelpFileName, &stores_};
 }
 
@@ -75,7 +75,7 @@ bool Runtime::Connect(ApplicationPtr application) {
 }
 
 void Runtime::WithdrawSentFax(std::int64_t id) {
-    cli::WithdrawSentFax(archive_, files_, addin_ ? addin_->AppPath() : std::string(), id);
+    cli::WithdrawSentFax(archive_, archive_, addin_ ? addin_->AppPath() : std::string(), id);
 }
 
 bool Runtime::LockForArchiving() {

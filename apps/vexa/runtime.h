@@ -17,6 +17,7 @@
 #include "addin/connect.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/console_message_box.h"
+#include "apps/vexa/installation_archive.h"
 #include "apps/vexa/installation_record.h"
 #include "apps/vexa/linux_shell.h"
 #include "apps/vexa/process_lock.h"
@@ -67,8 +68,10 @@ public:
     StoreReports& Stores() { return stores_; }
     const LinuxShell& Shell() const { return shell_; }
     // The archive engine and the attachment files, for a command that commits in groups.
-    sqlite::SqliteArchiveEngine& Archive() { return archive_; }
-    posix::PosixFileStore& Files() { return files_; }
+    sqlite::SqliteArchiveEngine& Archive() { return archive_.Embedded(); }
+    posix::PosixFileStore& Files() { return archive_.LocalFiles(); }
+    // True once after a store failed because the archive's server could not be reached.
+    bool TakeArchiveLost() noexcept { return archive_.TakeServerLost(); }
     // The folder of the stored attachment files of the connected installation; unset before.
     std::optional<std::filesystem::path> AttachFolder() const;
     Platform MakePlatform();
@@ -87,8 +90,7 @@ private:
     InstallationRecord record_;
     paths::PosixPathRules paths_;
     posix::IniSettingsStore settings_;
-    sqlite::SqliteArchiveEngine archive_;
-    posix::PosixFileStore files_;
+    InstallationArchive archive_;  // the archive engine and the file store both
     ConsoleMessageBox messages_;
     StoreReports stores_;
     TerminalDialogs dialogs_;

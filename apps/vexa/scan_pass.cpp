@@ -56,6 +56,10 @@ void ArchiveDue(Runtime& runtime, bool includeRead, ScanTally& tally,
                 runtime.Messages().SetProgressLine(true);
             }
             group.Handle(files[i], includeRead);
+            if (group.ArchiveLost()) {
+                tally.archiveLost = true;
+                break;
+            }
             if (group.Due()) add(group.Commit());
         }
         add(group.Commit());

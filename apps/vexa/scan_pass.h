@@ -14,6 +14,8 @@ namespace vexa::cli {
 
 struct ScanTally {
     int incoming = 0, confirmations = 0, unmatched = 0, leftAlone = 0, failed = 0;
+    // The archive's server could not be reached: the pass stopped, the rest is still due.
+    bool archiveLost = false;
     void Add(const std::vector<HandledArrival>& handled);
     // "N archived as incoming faxes, ..., N failed".
     std::string Summary() const;

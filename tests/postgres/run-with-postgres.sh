@@ -61,6 +61,17 @@ admin_sql "CREATE DATABASE $DATABASE OWNER $USER_NAME"
 export PGPASSFILE="$WORLD/pgpass"
 (umask 077 && echo "127.0.0.1:$PORT:$DATABASE:$USER_NAME:$PASSWORD" >"$PGPASSFILE")
 export VEXA_TEST_PG_URI="postgresql://$USER_NAME@127.0.0.1:$PORT/$DATABASE"
+# For fault tests: "$VEXA_TEST_PG_SERVER" stop|start stops the server at once or starts it again.
+cat >"$WORLD/server-control" <<SH
+#!/bin/sh
+case "\$1" in
+    stop) exec ${AS_SERVER[*]} "$PG_BIN/pg_ctl" -D "$DATA" -m immediate -t 20 -w stop ;;
+    start) exec ${AS_SERVER[*]} "$PG_BIN/pg_ctl" -D "$DATA" -l "$SOCKETS/server.log" -t 30 -w \
+        -o "-c listen_addresses=127.0.0.1 -c port=$PORT -c unix_socket_directories=$SOCKETS -c fsync=off" start ;;
+esac
+SH
+chmod 755 "$WORLD/server-control"
+export VEXA_TEST_PG_SERVER="$WORLD/server-control"
 
 status=0
 "$@" || status=$?
