@@ -42,6 +42,9 @@ namespace {
 // Dovecot records a folder's state to the second: a delivery it indexes within a second of a move
 // can hide that move from clients idling on the Inbox until the folder changes again.
 constexpr auto kAnnounceAgainAfter = std::chrono::milliseconds(1500);
+// Waiting for an archive server that cannot be reached: from 5 s, doubling, to 5 minutes.
+constexpr std::chrono::steady_clock::duration kFirstRetry = std::chrono::seconds(5);
+constexpr std::chrono::steady_clock::duration kLongestRetry = std::chrono::minutes(5);
 
 class Descriptor {
 public:
@@ -93,9 +96,20 @@ int RunWatch(const Args& args) {
         }
         std::fflush(stdout);
     };
+    // While the archive's server cannot be reached, nothing is archived: the messages stay due,
+    // and the start's pass runs again after a pause that grows up to kLongestRetry.
+    std::optional<std::chrono::steady_clock::time_point> retryAt;
+    auto retryPause = kFirstRetry;
     auto arrive = [&](const std::filesystem::path& file) {
+        if (retryAt) return;
         announceAt = std::chrono::steady_clock::now() + kAnnounceAgainAfter;
         group.Handle(file, false);
+        if (group.ArchiveLost()) {
+            retryAt = std::chrono::steady_clock::now() + retryPause;
+            retryPause = std::min<std::chrono::steady_clock::duration>(retryPause * 2, kLongestRetry);
+            commit();
+            return;
+        }
         if (group.Due()) commit();
     };
 
@@ -123,9 +137,11 @@ int RunWatch(const Args& args) {
     pollfd fds[] = {{notify.Get(), POLLIN, 0}, {signalFd.Get(), POLLIN, 0}};
     for (;;) {
         int timeout = -1;
-        if (announceAt) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*announceAt - std::chrono::steady_clock::now());
-            timeout = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+        for (const auto& at : {announceAt, retryAt}) {
+            if (!at) continue;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*at - std::chrono::steady_clock::now());
+            const int wait = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+            timeout = timeout < 0 ? wait : std::min(timeout, wait);
         }
         const int ready = ::poll(fds, 2, timeout);
         if (ready < 0) {
@@ -135,6 +151,16 @@ int RunWatch(const Args& args) {
         if (announceAt && std::chrono::steady_clock::now() >= *announceAt) {
             announceAt.reset();
             maildir::AnnounceRemovals(inbox);
+        }
+        if (retryAt && std::chrono::steady_clock::now() >= *retryAt) {
+            retryAt.reset();
+            try {
+                arriveDue();
+            } catch (...) {
+                runtime.Messages().Show(CurrentErrorDescription(), kAppTitle);
+            }
+            if (!retryAt) retryPause = kFirstRetry;  // the archive answered again
+            commit();
         }
         if (fds[1].revents & POLLIN) {
             signalfd_siginfo info{};

@@ -136,6 +136,28 @@ test_a_server_stopped_mid_scan_loses_nothing() {
     expect_eq "every row's file" "0" "$(pg "SELECT count(*) FROM recv r LEFT JOIN stored_files f ON f.file_id = r.fileid WHERE f.file_id IS NULL")"
 }
 
+# watch, while the server is down, leaves a delivered fax due, and archives it once the server is
+# back, once.
+test_watch_waits_for_the_server_and_goes_on() {
+    "$VEXA" init --archive "$VEXA_TEST_PG_URI" >/dev/null || fail "init"
+    "$VEXA" watch --maildir "$MAILBOX" >"$WORLD/watch.out" 2>"$WORLD/watch.err" &
+    local watcher=$! _
+    for _ in $(seq 100); do grep -q "^Watching" "$WORLD/watch.out" && break; sleep 0.1; done
+    cp "$SAMPLES/01-incoming-tiff.eml" "$MAILBOX/tmp/1.w.host" && mv "$MAILBOX/tmp/1.w.host" "$MAILBOX/new/"
+    for _ in $(seq 100); do grep -q "incoming fax" "$WORLD/watch.out" && break; sleep 0.1; done
+    "$VEXA_TEST_PG_SERVER" stop >/dev/null
+    cp "$SAMPLES/02-incoming-pdf.eml" "$MAILBOX/tmp/2.w.host" && mv "$MAILBOX/tmp/2.w.host" "$MAILBOX/new/"
+    for _ in $(seq 100); do [[ -s "$WORLD/watch.err" ]] && break; sleep 0.1; done
+    "$VEXA_TEST_PG_SERVER" start >/dev/null
+    for _ in $(seq 300); do [[ $(grep -c "incoming fax" "$WORLD/watch.out") -ge 2 ]] && break; sleep 0.1; done
+    kill -TERM "$watcher"
+    wait "$watcher"
+    # (Numbers may jump after the server's restart: PostgreSQL logs its sequences ahead.)
+    expect_eq "each fax once" "NY4711-23
+LA0815-02" "$(pg "SELECT number FROM recv ORDER BY id")"
+    expect_eq "the Inbox empty" 0 "$(find "$MAILBOX/new" "$MAILBOX/cur" -type f | wc -l)"
+}
+
 tests=("$@")
 [[ ${#tests[@]} -gt 2 ]] && tests=("${tests[@]:2}") || mapfile -t tests < <(declare -F | awk '{print $3}' | grep '^test_')
 for name in "${tests[@]}"; do
