@@ -4,7 +4,8 @@
 # database and one user with a password. The program finds it through
 #   VEXA_TEST_PG_URI=postgresql://USER@127.0.0.1:PORT/DB   and   PGPASSFILE (the password, 0600).
 # Everything is stopped and removed on the way out. As root the server runs as nobody, since
-# PostgreSQL refuses to run as root. Exits with the program's status.
+# PostgreSQL refuses to run as root. Exits with the program's status. The server does not sync
+# (fsync=off) unless VEXA_TEST_PG_FSYNC=on, as a benchmark wants it.
 set -euo pipefail
 
 if [[ $# -lt 1 ]]; then
@@ -49,7 +50,7 @@ PASSWORD=$(head -c 18 /dev/urandom | base64 | tr -d '/+=')
     --auth-local=trust --auth-host=scram-sha-256 >"$WORLD/initdb.log" 2>&1 ||
     { cat "$WORLD/initdb.log" >&2; exit 1; }
 "${AS_SERVER[@]}" "$PG_BIN/pg_ctl" -D "$DATA" -l "$SOCKETS/server.log" -t 30 -w \
-    -o "-c listen_addresses=127.0.0.1 -c port=$PORT -c unix_socket_directories=$SOCKETS -c fsync=off" \
+    -o "-c listen_addresses=127.0.0.1 -c port=$PORT -c unix_socket_directories=$SOCKETS -c fsync=${VEXA_TEST_PG_FSYNC:-off}" \
     start >/dev/null || { cat "$SOCKETS/server.log" >&2; exit 1; }
 
 admin_sql() {
@@ -67,7 +68,7 @@ cat >"$WORLD/server-control" <<SH
 case "\$1" in
     stop) exec ${AS_SERVER[*]} "$PG_BIN/pg_ctl" -D "$DATA" -m immediate -t 20 -w stop ;;
     start) exec ${AS_SERVER[*]} "$PG_BIN/pg_ctl" -D "$DATA" -l "$SOCKETS/server.log" -t 30 -w \
-        -o "-c listen_addresses=127.0.0.1 -c port=$PORT -c unix_socket_directories=$SOCKETS -c fsync=off" start ;;
+        -o "-c listen_addresses=127.0.0.1 -c port=$PORT -c unix_socket_directories=$SOCKETS -c fsync=${VEXA_TEST_PG_FSYNC:-off}" start ;;
 esac
 SH
 chmod 755 "$WORLD/server-control"
