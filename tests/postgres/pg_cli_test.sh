@@ -70,47 +70,92 @@ S0000001.pdf" "$(pg "SELECT file_id FROM stored_files ORDER BY file_id")"
     expect_eq "its bytes" "$(attachment_sum "$SAMPLES/01-incoming-tiff.eml")" "$(sha256sum <"$WORLD/export/R0000001.tif")"
 }
 
-# Several installations, each with its own Maildir, archive into one server archive at once:
-# every mail once, every number its own, every file its bytes.
-test_writers_at_once_share_one_archive() {
-    local writers=4 per=25 w i
-    for ((w = 1; w <= writers; w++)); do
+# Writers for one archive: WRITERS installations, each with its own Maildir, from which
+# `prepare_writers FAXES CONFIRMATIONS` fills each Maildir; the confirmations of writer w are for
+# sent faxes another writer's rows hold (1,000 rows made beforehand).
+prepare_writers() {
+    local faxes=$1 confirmations=$2 w i row
+    pg "INSERT INTO send (id, date, number, subject, confirm) SELECT i, now(), 'S' || i, '{' || lpad(i::text, 7, '0') || '}', NULL FROM generate_series(1, $((WRITERS * confirmations))) i" >/dev/null
+    pg "SELECT setval(pg_get_serial_sequence('send', 'id'), $((WRITERS * confirmations)))" >/dev/null
+    for ((w = 1; w <= WRITERS; w++)); do
         mkdir -p "$WORLD/w$w/Maildir"/{cur,new,tmp}
-        HOME=$WORLD/w$w XDG_CONFIG_HOME=$WORLD/w$w/.config XDG_DATA_HOME=$WORLD/w$w/.local/share \
-            "$VEXA" init --archive "$VEXA_TEST_PG_URI" >/dev/null || fail "init $w"
-        for ((i = 1; i <= per; i++)); do
-            sed "s/NY4711-23/W$w-$i/" "$SAMPLES/01-incoming-tiff.eml" >"$WORLD/w$w/Maildir/new/$i.w$w.host"
+        as_writer "$w" "$VEXA" init --archive "$VEXA_TEST_PG_URI" >/dev/null || fail "init $w"
+        for ((i = 1; i <= faxes; i++)); do
+            sed "s/NY4711-23/W$w-$i/" "$SAMPLES/01-incoming-tiff.eml" >"$WORLD/w$w/Maildir/new/f$i.w$w.host"
+        done
+        for ((i = 1; i <= confirmations; i++)); do
+            row=$(((w % WRITERS) * confirmations + i))
+            sed "s/{0000001}/{$(printf '%07d' "$row")}/" "$SAMPLES/05-confirmation-success.eml" >"$WORLD/w$w/Maildir/new/c$i.w$w.host"
         done
     done
-    for ((w = 1; w <= writers; w++)); do
-        HOME=$WORLD/w$w XDG_CONFIG_HOME=$WORLD/w$w/.config XDG_DATA_HOME=$WORLD/w$w/.local/share \
-            "$VEXA" scan --maildir "$WORLD/w$w/Maildir" >"$WORLD/w$w.out" 2>&1 &
+}
+as_writer() {  # as_writer W COMMAND...: runs COMMAND as writer W's installation
+    local w=$1
+    shift
+    HOME=$WORLD/w$w XDG_CONFIG_HOME=$WORLD/w$w/.config XDG_DATA_HOME=$WORLD/w$w/.local/share "$@"
+}
+scan_all() {  # every writer's scan at once; their statuses in $WORLD/status.W
+    local w
+    for ((w = 1; w <= WRITERS; w++)); do
+        (as_writer "$w" "$VEXA" scan --maildir "$WORLD/w$w/Maildir" >"$WORLD/w$w.out" 2>&1; echo $? >"$WORLD/status.$w") &
     done
     wait
-    expect_eq "every mail once" "$((writers * per))|$((writers * per))|$((writers * per))" \
-        "$(pg "SELECT count(*), count(DISTINCT number), count(DISTINCT id) FROM recv")"
+}
+# Every fax once with its own number and file, every confirmation marked, no Inbox left.
+expect_all_archived_once() {
+    local faxes=$1 confirmations=$2 total=$((WRITERS * $1))
+    expect_eq "every fax once" "$total|$total|$total" "$(pg "SELECT count(*), count(DISTINCT number), count(DISTINCT id) FROM recv")"
     expect_eq "every row's file" "0" "$(pg "SELECT count(*) FROM recv r LEFT JOIN stored_files f ON f.file_id = r.fileid WHERE f.file_id IS NULL")"
-    expect_eq "the Inboxes empty" "0" "$(cat "$WORLD"/w*/Maildir/new/* 2>/dev/null | wc -l)"
+    expect_eq "every file's bytes" "1" "$(pg "SELECT count(DISTINCT size) FROM stored_files")"
+    expect_eq "every confirmation" "$((WRITERS * confirmations))" "$(pg "SELECT count(*) FROM send WHERE confirm = 'Successful'")"
+    expect_eq "the Inboxes empty" "0" "$(find "$WORLD"/w*/Maildir/new "$WORLD"/w*/Maildir/cur -type f | wc -l)"
+}
+
+test_eight_writers_archive_4000_faxes_and_1000_confirmations_at_once() {
+    WRITERS=8
+    prepare_writers 500 125
+    scan_all
+    expect_eq "each writer's scan" "0 0 0 0 0 0 0 0" "$(cat "$WORLD"/status.* | xargs)"
+    expect_all_archived_once 500 125
+}
+
+test_four_writers_and_the_server_stopped_and_started() {
+    WRITERS=4
+    prepare_writers 150 25
+    scan_all &
+    local scans=$!
+    for _ in $(seq 300); do (($(pg "SELECT count(*) FROM recv") >= 100)) && break; sleep 0.02; done
+    "$VEXA_TEST_PG_SERVER" stop >/dev/null
+    wait "$scans"
+    "$VEXA_TEST_PG_SERVER" start >/dev/null
+    expect_contains "the scans cut short" "75" "$(cat "$WORLD"/status.* | xargs)"
+    scan_all
+    expect_eq "the scans after the restart" "0 0 0 0" "$(cat "$WORLD"/status.* | xargs)"
+    expect_all_archived_once 150 25
 }
 
 # An embedded archive with its files copied to the server, twice: ids and FileIds kept, nothing
 # doubled, and new rows numbered after the copied ones.
 test_migration_keeps_ids_and_files_and_can_run_again() {
     "$VEXA" init >/dev/null || fail "init"
-    cp "$SAMPLES"/0[12]-*.eml "$MAILBOX/new/"
+    local i
+    cp "$SAMPLES/02-incoming-pdf.eml" "$MAILBOX/new/0.x.host"
+    for ((i = 1; i < 1000; i++)); do sed "s/NY4711-23/M-$i/" "$SAMPLES/01-incoming-tiff.eml" >"$MAILBOX/new/$i.x.host"; done
     "$VEXA" scan --maildir "$MAILBOX" >/dev/null 2>&1
     sql "UPDATE recv SET New = 0 WHERE Id = 1"
     run migrate --to "$VEXA_TEST_PG_URI"
     expect_eq "migrate" 0 "$STATUS"
-    expect_contains "says what it copied" "2 rows and 2 files copied" "$OUT"
+    expect_contains "says what it copied" "1000 rows and 1000 files copied" "$OUT"
     run migrate --to "$VEXA_TEST_PG_URI"
     expect_contains "again: nothing doubled" "0 rows and 0 files copied" "$OUT"
-    expect_eq "ids, FileIds and New kept" "1|R0000001.tif|f
-2|R0000002.pdf|t" "$(pg "SELECT id, fileid, new FROM recv ORDER BY id")"
-    expect_eq "the files" "2" "$(pg "SELECT count(*) FROM stored_files")"
-    cp "$SAMPLES/01-incoming-tiff.eml" "$MAILBOX/new/3.x.host"
+    expect_eq "ids, FileIds and New kept" "$(sql "SELECT Id, FileId, CASE New WHEN 0 THEN 'f' ELSE 't' END FROM recv ORDER BY Id" | md5sum)" \
+        "$(pg "SELECT id, fileid, new FROM recv ORDER BY id" | md5sum)"
+    expect_eq "the files" "1000" "$(pg "SELECT count(*) FROM stored_files")"
+    run export-files "$WORLD/export"
+    expect_eq "the files' bytes" "$(cd "$INSTALL/Attach" && sha256sum * | md5sum)" "$(cd "$WORLD/export" && sha256sum * | md5sum)"
+    cp "$SAMPLES/01-incoming-tiff.eml" "$MAILBOX/new/x.x.host"
     run scan --maildir "$MAILBOX"
-    expect_eq "the next fax numbered after them, on the server" "3|R0000003.tif" "$(pg "SELECT id, fileid FROM recv WHERE id > 2")"
+    expect_eq "the next fax numbered after them, on the server" "1001|R0001001.tif" "$(pg "SELECT id, fileid FROM recv WHERE id > 1000")"
 }
 
 # The server stops in the middle of a scan: the scan ends with 75, the mails not archived stay in
