@@ -22,7 +22,6 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include "adapters/maildir/maildir_files.h"
@@ -34,6 +33,7 @@
 #include "apps/vexa/inbox_arrivals.h"
 #include "apps/vexa/option_parser.h"
 #include "apps/vexa/runtime.h"
+#include "apps/vexa/watch_signals.h"
 #include "host/host_error.h"
 
 namespace vexa::cli {
@@ -73,11 +73,7 @@ int RunWatch(const Args& args) {
     if (const auto account = ImapAccountOf(options)) return RunImapWatch(*account, quiet);
 
     // The signals are taken as events, so a shutdown never interrupts the archive mid-store.
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int signal : {SIGHUP, SIGTERM, SIGINT}) sigaddset(&signals, signal);
-    if (::sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) throw HostError(errno, "Can't take the signals.");
-    Descriptor signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
+    WatchSignals signals;
 
     Runtime runtime({options.Value("maildir"), std::nullopt});
     if (!runtime.Connect()) return kExitConfig;
@@ -134,7 +130,7 @@ int RunWatch(const Args& args) {
     std::fflush(stdout);
 
     alignas(inotify_event) char buffer[64 * 1024];
-    pollfd fds[] = {{notify.Get(), POLLIN, 0}, {signalFd.Get(), POLLIN, 0}};
+    pollfd fds[] = {{notify.Get(), POLLIN, 0}, {signals.Fd(), POLLIN, 0}};
     for (;;) {
         int timeout = -1;
         for (const auto& at : {announceAt, retryAt}) {
@@ -162,20 +158,7 @@ int RunWatch(const Args& args) {
             if (!retryAt) retryPause = kFirstRetry;  // the archive answered again
             commit();
         }
-        if (fds[1].revents & POLLIN) {
-            signalfd_siginfo info{};
-            if (::read(signalFd.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-                if (info.ssi_signo == SIGHUP) {
-                    try {
-                        runtime.Addin().Options().LoadOptions();
-                    } catch (...) {
-                        runtime.Messages().Show("Options not reloaded: " + CurrentErrorDescription(), kAppTitle);
-                    }
-                } else {
-                    break;
-                }
-            }
-        }
+        if ((fds[1].revents & POLLIN) && signals.Take(runtime)) break;
         if (fds[0].revents & POLLIN) {
             bool overflowed = false;
             for (;;) {

@@ -1,7 +1,6 @@
 #include "apps/vexa/imap_commands.h"
 
 #include <poll.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +14,7 @@
 #include "apps/vexa/imap_server.h"
 #include "apps/vexa/runtime.h"
 #include "apps/vexa/scan_pass.h"
+#include "apps/vexa/watch_signals.h"
 #include "host/host_error.h"
 
 namespace vexa::cli {
@@ -47,17 +47,25 @@ void ArchiveArrivals(Runtime& runtime, ImapMirror& mirror, ScanTally& tally,
     }
 }
 
+// The account's server at start-up; null (after the "Can't init : " line) when it cannot be
+// opened, `temporary` then saying whether it may open later.
+std::unique_ptr<WatchedImapServer> OpenAtStart(const ImapAccount& account, bool& temporary) {
+    try {
+        return OpenImapServer(account);
+    } catch (const ImapOpenFailure& failure) {
+        std::fprintf(stderr, "Can't init : %s\n", failure.what());
+        temporary = failure.Temporary();
+        return nullptr;
+    }
+}
+
 }  // namespace
 
 int RunImapScan(const ImapAccount& account) {
     const std::filesystem::path folder = PrepareMirror(account);
-    std::unique_ptr<WatchedImapServer> server;
-    try {
-        server = OpenImapServer(account);
-    } catch (const ImapOpenFailure& failure) {
-        std::fprintf(stderr, "Can't init : %s\n", failure.what());
-        return failure.Temporary() ? kExitTempFail : kExitConfig;
-    }
+    bool temporary = false;
+    const auto server = OpenAtStart(account, temporary);
+    if (!server) return temporary ? kExitTempFail : kExitConfig;
     Runtime runtime({folder.string(), std::nullopt});
     if (!runtime.Connect()) return kExitConfig;
     if (!runtime.LockForArchiving()) return kExitTempFail;
@@ -78,21 +86,11 @@ int RunImapScan(const ImapAccount& account) {
 }
 
 int RunImapWatch(const ImapAccount& account, bool quiet) {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int signal : {SIGHUP, SIGTERM, SIGINT}) sigaddset(&signals, signal);
-    if (::sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) throw HostError(errno, "Can't take the signals.");
-    const int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
-    if (signalFd < 0) throw HostError(errno, "Can't take the signals.");
-
+    WatchSignals signals;
     const std::filesystem::path folder = PrepareMirror(account);
-    std::unique_ptr<WatchedImapServer> server;
-    try {
-        server = OpenImapServer(account);
-    } catch (const ImapOpenFailure& failure) {
-        std::fprintf(stderr, "Can't init : %s\n", failure.what());
-        if (!failure.Temporary()) return kExitConfig;
-    }
+    bool temporary = false;
+    std::unique_ptr<WatchedImapServer> server = OpenAtStart(account, temporary);
+    if (!server && !temporary) return kExitConfig;
     Runtime runtime({folder.string(), std::nullopt});
     if (!runtime.Connect()) return kExitConfig;
     if (!runtime.LockForArchiving()) return kExitTempFail;
@@ -102,17 +100,7 @@ int RunImapWatch(const ImapAccount& account, bool quiet) {
     auto retry = kFirstRetry;
     bool stop = false;
     const auto takeSignal = [&] {
-        signalfd_siginfo info{};
-        if (::read(signalFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return;
-        if (info.ssi_signo == SIGHUP) {
-            try {
-                runtime.Addin().Options().LoadOptions();
-            } catch (...) {
-                runtime.Messages().Show("Options not reloaded: " + CurrentErrorDescription(), kAppTitle);
-            }
-        } else {
-            stop = true;
-        }
+        if (signals.Take(runtime)) stop = true;
     };
     while (!stop) {
         try {
@@ -128,8 +116,8 @@ int RunImapWatch(const ImapAccount& account, bool quiet) {
                     std::printf("%s\n", line.c_str());
                     std::fflush(stdout);
                 });
-                server->WaitForNews(kIdleSeconds, signalFd);
-                pollfd ready{signalFd, POLLIN, 0};
+                server->WaitForNews(kIdleSeconds, signals.Fd());
+                pollfd ready{signals.Fd(), POLLIN, 0};
                 if (::poll(&ready, 1, 0) > 0) takeSignal();
             }
         } catch (const ImapOpenFailure& failure) {
@@ -141,13 +129,12 @@ int RunImapWatch(const ImapAccount& account, bool quiet) {
             server.reset();
         }
         if (stop) break;
-        pollfd ready{signalFd, POLLIN, 0};
+        pollfd ready{signals.Fd(), POLLIN, 0};
         if (::poll(&ready, 1, static_cast<int>(std::chrono::milliseconds(retry).count())) > 0) takeSignal();
         retry = std::min<std::chrono::seconds>(retry * 2, kLongestRetry);
     }
     const int shownBefore = runtime.Messages().Shown();
     runtime.Shutdown();
-    ::close(signalFd);
     return runtime.Messages().Shown() == shownBefore ? kExitOk : kExitReported;
 }
 

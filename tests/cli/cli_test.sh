@@ -9,9 +9,6 @@ set -u
 VEXA=$(realpath "$1")
 SAMPLES=$(realpath "$2")
 shift 2
-passed=0
-failed=0
-failures=()
 
 # ---- helpers -------------------------------------------------------------------------------
 
@@ -789,27 +786,4 @@ test_list_refuses_bad_options() {
 
 # ---- runner --------------------------------------------------------------------------------
 
-tests=("$@")
-if [[ ${#tests[@]} -eq 0 ]]; then
-    mapfile -t tests < <(declare -F | awk '{print $3}' | grep '^test_')
-fi
-for name in "${tests[@]}"; do
-    current_failed=0
-    setup
-    echo "[ RUN  ] $name"
-    ( "$name" ) >"$WORLD/log" 2>&1
-    [[ -s "$WORLD/log" ]] && grep -q "FAIL" "$WORLD/log" && current_failed=1
-    if [[ $current_failed -eq 0 ]]; then
-        passed=$((passed + 1))
-        echo "[  OK  ] $name"
-    else
-        failed=$((failed + 1))
-        failures+=("$name")
-        cat "$WORLD/log"
-        echo "[ FAIL ] $name"
-    fi
-    rm -rf "$WORLD"
-done
-echo
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+run_suite "$@"

@@ -10,7 +10,6 @@ VEXA=$(realpath "$1")
 SAMPLES=$(realpath "$2")
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$HERE/../support/blackbox.sh"
-passed=0 failed=0
 
 IMAPS="imaps://$IMAP_TEST_USER@localhost:$IMAP_TEST_IMAPS_PORT"
 PLAIN="imap://$IMAP_TEST_USER@localhost:$IMAP_TEST_PLAIN_PORT"
@@ -50,7 +49,7 @@ PY
 deliver() { "$IMAP_TEST_DELIVER" "$1" "$SAMPLES/$2"; }
 
 # Every test starts with empty mailboxes on both servers.
-empty_servers() {
+before_each() {
     local server
     for server in full plain; do
         doveadm -c "$IMAP_TEST_WORLD/$server/dovecot.conf" expunge -u "$IMAP_TEST_USER" mailbox '*' all 2>/dev/null
@@ -229,23 +228,5 @@ PY
     expect_contains "the drop was reported" "localhost" "$(cat "$WORLD/watch.err")"
 }
 
-tests=("$@")
-[[ ${#tests[@]} -gt 2 ]] && tests=("${tests[@]:2}") || mapfile -t tests < <(declare -F | awk '{print $3}' | grep '^test_')
-for name in "${tests[@]}"; do
-    setup
-    empty_servers
-    echo "[ RUN  ] $name"
-    ( "$name" ) >"$WORLD/log" 2>&1
-    if grep -q "FAIL" "$WORLD/log"; then
-        failed=$((failed + 1))
-        cat "$WORLD/log"
-        echo "[ FAIL ] $name"
-    else
-        passed=$((passed + 1))
-        echo "[  OK  ] $name"
-    fi
-    rm -rf "$WORLD"
-done
-echo
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+shift 2
+run_suite "$@"

@@ -9,7 +9,6 @@ VEXA=$(realpath "$1")
 SAMPLES=$(realpath "$2")
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$HERE/../support/blackbox.sh"
-passed=0 failed=0
 
 run() {  # run ARGS...: sets OUT, ERR and STATUS
     OUT=$("$VEXA" "$@" 2>"$WORLD/stderr" </dev/null)
@@ -203,23 +202,8 @@ LA0815-02" "$(pg "SELECT number FROM recv ORDER BY id")"
     expect_eq "the Inbox empty" 0 "$(find "$MAILBOX/new" "$MAILBOX/cur" -type f | wc -l)"
 }
 
-tests=("$@")
-[[ ${#tests[@]} -gt 2 ]] && tests=("${tests[@]:2}") || mapfile -t tests < <(declare -F | awk '{print $3}' | grep '^test_')
-for name in "${tests[@]}"; do
-    setup
-    pg "TRUNCATE recv, send, stored_files RESTART IDENTITY CASCADE" >/dev/null 2>&1
-    echo "[ RUN  ] $name"
-    ( "$name" ) >"$WORLD/log" 2>&1
-    if grep -q "FAIL" "$WORLD/log"; then
-        failed=$((failed + 1))
-        cat "$WORLD/log"
-        echo "[ FAIL ] $name"
-    else
-        passed=$((passed + 1))
-        echo "[  OK  ] $name"
-    fi
-    rm -rf "$WORLD"
-done
-echo
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+# Every test starts with an empty archive on the server.
+before_each() { pg "TRUNCATE recv, send, stored_files RESTART IDENTITY CASCADE" >/dev/null 2>&1; }
+
+shift 2
+run_suite "$@"

@@ -33,3 +33,29 @@ setup() {
 }
 
 sql() { sqlite3 -separator '|' "$ARCHIVE" "$1"; }
+
+# run_suite TEST...: runs each test function (every function named test_* when none is named)
+# in a fresh world, after the function before_each when the suite defines one; prints a failed
+# test's log, then "N passed, M failed". Returns 0 only when every test passed.
+run_suite() {
+    local names=("$@") name passed=0 failed=0
+    [[ ${#names[@]} -gt 0 ]] || mapfile -t names < <(declare -F | awk '{print $3}' | grep '^test_')
+    for name in "${names[@]}"; do
+        setup
+        declare -F before_each >/dev/null && before_each
+        echo "[ RUN  ] $name"
+        ( "$name" ) >"$WORLD/log" 2>&1
+        if grep -q "FAIL" "$WORLD/log"; then
+            failed=$((failed + 1))
+            cat "$WORLD/log"
+            echo "[ FAIL ] $name"
+        else
+            passed=$((passed + 1))
+            echo "[  OK  ] $name"
+        fi
+        rm -rf "$WORLD"
+    done
+    echo
+    echo "$passed passed, $failed failed"
+    [[ $failed -eq 0 ]]
+}
