@@ -303,56 +303,53 @@ std::vector<std::uint32_t> ImapConnection::UnseenUidsAbove(std::uint32_t uid) {
     return uids;
 }
 
-std::vector<std::string> ImapConnection::FetchToFile(std::uint32_t uid, int fd) {
-    std::vector<std::string> flags;
-    for (std::uint32_t offset = 0;; offset += kFetchChunk) {
-        FetchTypePtr request(mailimap_fetch_type_new_fetch_att_list_empty());
-        SectionPtr whole(mailimap_section_new(nullptr));
-        if (!request || !whole) throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
-        FetchAttPtr body(mailimap_fetch_att_new_body_peek_section_partial(whole.get(), offset, kFetchChunk));
-        if (!body) throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
-        whole.release();
-        std::vector<FetchAttPtr> items;
-        items.emplace_back(mailimap_fetch_att_new_uid());
-        if (offset == 0) items.emplace_back(mailimap_fetch_att_new_flags());
-        items.push_back(std::move(body));
-        for (FetchAttPtr& item : items) {
-            if (!item || mailimap_fetch_type_new_fetch_att_list_add(request.get(), item.get()) != MAILIMAP_NO_ERROR)
-                throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
-            item.release();
-        }
-        SetPtr set(mailimap_set_new_single(uid));
-        clist* raw = nullptr;
-        Check(mailimap_uid_fetch(session_.get(), set.get(), request.get(), &raw), "UID FETCH");
-        FetchResultPtr answer(raw);
-        const FetchedItems fetched = ItemsOf(answer.get(), uid);
-        if (!fetched.found)
-            throw ImapError(ImapFailure::Protocol,
-                            "The message with UID " + std::to_string(uid) + " is no longer on the mail server.");
-        if (offset == 0) flags = fetched.flags;
-        WriteAll(fd, fetched.body, fetched.bodyLength);
-        if (fetched.bodyLength < kFetchChunk) return flags;
-    }
-}
+// The answer to UID FETCH of `items` for the one message `uid`, with what it holds for it; the
+// items' texts point into the answer.
+struct ImapConnection::Fetched {
+    FetchResultPtr answer;
+    FetchedItems items;
+};
 
-std::vector<std::string> ImapConnection::Flags(std::uint32_t uid) {
+ImapConnection::Fetched ImapConnection::FetchOne(std::uint32_t uid, std::vector<mailimap_fetch_att*> raw) {
+    std::vector<FetchAttPtr> items;
+    for (mailimap_fetch_att* item : raw) items.emplace_back(item);
     FetchTypePtr request(mailimap_fetch_type_new_fetch_att_list_empty());
     if (!request) throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
-    for (auto* make : {mailimap_fetch_att_new_uid, mailimap_fetch_att_new_flags}) {
-        FetchAttPtr item(make());
+    for (FetchAttPtr& item : items) {
         if (!item || mailimap_fetch_type_new_fetch_att_list_add(request.get(), item.get()) != MAILIMAP_NO_ERROR)
             throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
         item.release();
     }
     SetPtr set(mailimap_set_new_single(uid));
-    clist* raw = nullptr;
-    Check(mailimap_uid_fetch(session_.get(), set.get(), request.get(), &raw), "UID FETCH");
-    FetchResultPtr answer(raw);
-    const FetchedItems fetched = ItemsOf(answer.get(), uid);
-    if (!fetched.found)
+    clist* answer = nullptr;
+    Check(mailimap_uid_fetch(session_.get(), set.get(), request.get(), &answer), "UID FETCH");
+    Fetched fetched{FetchResultPtr(answer), {}};
+    fetched.items = ItemsOf(fetched.answer.get(), uid);
+    if (!fetched.items.found)
         throw ImapError(ImapFailure::Protocol,
                         "The message with UID " + std::to_string(uid) + " is no longer on the mail server.");
-    return fetched.flags;
+    return fetched;
+}
+
+std::vector<std::string> ImapConnection::FetchToFile(std::uint32_t uid, int fd) {
+    std::vector<std::string> flags;
+    for (std::uint32_t offset = 0;; offset += kFetchChunk) {
+        SectionPtr whole(mailimap_section_new(nullptr));
+        if (!whole) throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
+        FetchAttPtr body(mailimap_fetch_att_new_body_peek_section_partial(whole.get(), offset, kFetchChunk));
+        if (!body) throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
+        whole.release();
+        std::vector<mailimap_fetch_att*> items{mailimap_fetch_att_new_uid(), body.release()};
+        if (offset == 0) items.push_back(mailimap_fetch_att_new_flags());
+        const Fetched fetched = FetchOne(uid, std::move(items));
+        if (offset == 0) flags = fetched.items.flags;
+        WriteAll(fd, fetched.items.body, fetched.items.bodyLength);
+        if (fetched.items.bodyLength < kFetchChunk) return flags;
+    }
+}
+
+std::vector<std::string> ImapConnection::Flags(std::uint32_t uid) {
+    return FetchOne(uid, {mailimap_fetch_att_new_uid(), mailimap_fetch_att_new_flags()}).items.flags;
 }
 
 void ImapConnection::StoreFlags(std::uint32_t uid, const std::vector<std::string>& flags, bool add) {

@@ -14,6 +14,7 @@
 #include "adapters/imap/imap_url.h"
 
 struct mailimap;
+struct mailimap_fetch_att;
 
 namespace vexa::imap {
 
@@ -96,6 +97,10 @@ private:
     void Check(int result, const char* command);  // throws on a libetpan error code
     void LoadCapabilities();
     void StoreFlags(std::uint32_t uid, const std::vector<std::string>& flags, bool add);
+    // UID FETCH of `items` (taken over, freed in any case) for the one message `uid`; fails when
+    // it is gone from the server.
+    struct Fetched;
+    Fetched FetchOne(std::uint32_t uid, std::vector<mailimap_fetch_att*> items);
     bool ServerReportedChange() const noexcept;
 
     struct SessionFree {
