@@ -70,6 +70,7 @@ TEST_P(ArchiveQueriesContract, ListsTheRowsEachFilterSelectsNewestFirst) {
         {"every word, in any column", With(Recv(), &ListQuery::search, " invoice  OPEN "s), {3}},
         {"a number", With(Recv(), &ListQuery::search, "66"s), {2}},
         {"'%' is itself", With(Recv(), &ListQuery::search, "100%"s), {2}},
+        {"'%' alone", With(Recv(), &ListQuery::search, "%"s), {2}},
         {"'_' is itself", With(Recv(), &ListQuery::search, "b_c"s), {2}},
         {"'\\' is itself", With(Recv(), &ListQuery::search, "\\"s), {}},
         {"SQL is only text", With(Recv(), &ListQuery::search, "' OR 1=1 --"s), {}},
