@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "adapters/sqlite/sqlite_archive.h"
+#include "adapters/sqlite/sqlite_queries.h"
 #include "host/host_error.h"
 #include "tests/posix/file_size_limit.h"
 #include "tests/posix/scoped_umask.h"
@@ -56,6 +57,7 @@ TEST_F(SqliteArchive, ExistingArchiveOpensInWalModeAndCloses) {
 
 TEST_F(SqliteArchive, MissingOrForeignFileFailsWithTheEnginesDescription) {
     EXPECT_EQ(OpenFailure(Path("Corvane.mdb")), "unable to open database file: " + Path("Corvane.mdb"));
+    EXPECT_NE(FailureOf([&] { SqliteArchiveQueries(Path("Corvane.mdb")); }), "no error") << "the viewer's queries";
     EXPECT_FALSE(std::filesystem::exists(Path("Corvane.mdb")));
 
     std::ofstream(Path("notes.mdb")) << "this is not an archive, just some text that is long enough";
