@@ -5,67 +5,22 @@
 #include "adapters/postgres/pg_connection.h"
 #include "adapters/postgres/postgres_session.h"
 #include "archive/archive_names.h"
+#include "archive/list_query_sql.h"
 
 namespace vexa::postgres {
 namespace {
 
-const char* TableName(ArchiveTable table) { return table == ArchiveTable::Recv ? kRecvTable : kSendTable; }
-
-std::string SelectColumns(ArchiveTable table) {
-    return std::string("SELECT id, to_char(date, 'YYYY-MM-DD HH24:MI:SS'), number, subject, description, filename, "
-                       "fileid, ") +
-           (table == ArchiveTable::Recv ? "new" : "confirm") + " FROM " + TableName(table);
-}
-
-// A word taken literally in a LIKE pattern: its own '%', '_' and '\' match only themselves.
-std::string LikePattern(const std::string& word) {
-    std::string pattern = "%";
-    for (const char c : word) {
-        if (c == '%' || c == '_' || c == '\\') pattern += '\\';
-        pattern += c;
-    }
-    return pattern + "%";
-}
-
-// The WHERE clause of `query` with "?" for its values, which are appended to `values`. Only
-// fixed SQL text is built here; everything the user typed is a bound value.
-std::string WhereClause(const ListQuery& query, std::vector<FieldValue>& values) {
-    std::vector<std::string> conditions;
-    if (query.table == ArchiveTable::Recv && query.onlyNew) conditions.emplace_back("new");
-    if (query.table == ArchiveTable::Send && query.state) {
-        if (*query.state == ConfirmState::Unconfirmed) {
-            conditions.emplace_back("(confirm IS NULL OR confirm NOT IN ('Successful', 'Unsuccessful'))");
-        } else {
-            conditions.emplace_back("confirm = ?");
-            values.emplace_back(std::string(ConfirmText(*query.state)));
-        }
-    }
-    std::size_t start = 0;
-    while (start < query.search.size()) {
-        const std::size_t begin = query.search.find_first_not_of(" \t\r\n", start);
-        if (begin == std::string::npos) break;
-        std::size_t end = query.search.find_first_of(" \t\r\n", begin);
-        if (end == std::string::npos) end = query.search.size();
-        const std::string pattern = LikePattern(query.search.substr(begin, end - begin));
-        conditions.emplace_back(
-            "(number ILIKE ? ESCAPE '\\' OR subject ILIKE ? ESCAPE '\\' OR description ILIKE ? ESCAPE '\\' "
-            "OR filename ILIKE ? ESCAPE '\\')");
-        for (int column = 0; column < 4; ++column) values.emplace_back(pattern);
-        start = end;
-    }
-    if (query.since) {
-        conditions.emplace_back("date >= ?::date");
-        values.emplace_back(*query.since);
-    }
-    if (query.until) {
-        // The whole day: before the next one begins, so that the index on date serves.
-        conditions.emplace_back("date < ?::date + 1");
-        values.emplace_back(*query.until);
-    }
-    std::string clause;
-    for (const auto& condition : conditions) clause += (clause.empty() ? " WHERE " : " AND ") + condition;
-    return clause;
-}
+// date is a timestamp, read back in the archive's text form; ILIKE ignores the case of every letter.
+const ListSqlDialect kDialect{
+    "to_char(date, 'YYYY-MM-DD HH24:MI:SS')",
+    "new",
+    "ILIKE",
+    "date >= ?::date",
+    // The whole day: before the next one begins, so that the index on date serves.
+    "date < ?::date + 1",
+    // LIMIT NULL is no limit at all.
+    FieldValue(),
+};
 
 ArchiveRow ReadRow(const PgResult& result, int index, ArchiveTable table) {
     ArchiveRow row;
@@ -119,13 +74,7 @@ PostgresArchiveQueries::~PostgresArchiveQueries() = default;
 
 std::vector<ArchiveRow> PostgresArchiveQueries::List(const ListQuery& query) {
     std::vector<FieldValue> values;
-    std::string sql = SelectColumns(query.table) + WhereClause(query, values) + " ORDER BY date DESC, id DESC";
-    if (query.limit || query.offset > 0) {
-        // LIMIT NULL is no limit at all.
-        sql += " LIMIT ? OFFSET ?";
-        values.push_back(query.limit ? FieldValue(*query.limit) : FieldValue());
-        values.emplace_back(query.offset);
-    }
+    const std::string sql = ListRowsSql(kDialect, query, values);
     const PgResult result = handle_->Run(sql, values);
     std::vector<ArchiveRow> rows;
     rows.reserve(static_cast<std::size_t>(result.Rows()));
@@ -135,12 +84,12 @@ std::vector<ArchiveRow> PostgresArchiveQueries::List(const ListQuery& query) {
 
 std::int64_t PostgresArchiveQueries::Count(const ListQuery& query) {
     std::vector<FieldValue> values;
-    const std::string sql = std::string("SELECT count(*) FROM ") + TableName(query.table) + WhereClause(query, values);
+    const std::string sql = ListCountSql(kDialect, query, values);
     return std::stoll(handle_->Run(sql, values).Text(0, 0));
 }
 
 std::optional<ArchiveRow> PostgresArchiveQueries::Row(ArchiveTable table, std::int64_t id) {
-    const PgResult result = handle_->Run(SelectColumns(table) + " WHERE id = ?", {id});
+    const PgResult result = handle_->Run(ListSelectSql(kDialect, table) + " WHERE id = ?", {id});
     if (result.Rows() == 0) return std::nullopt;
     return ReadRow(result, 0, table);
 }

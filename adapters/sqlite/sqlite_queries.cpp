@@ -4,6 +4,7 @@
 
 #include "adapters/sqlite/sqlite_statement.h"
 #include "archive/archive_names.h"
+#include "archive/list_query_sql.h"
 
 namespace vexa::sqlite {
 namespace {
@@ -11,63 +12,17 @@ namespace {
 // As long as the archive engine waits for a viewer, a viewer waits for a writer.
 constexpr int kBusyTimeoutMs = 5000;
 
-// Both tables have the same columns but the last: New in recv, Confirm in send.
-const char* TableName(ArchiveTable table) { return table == ArchiveTable::Recv ? kRecvTable : kSendTable; }
-
-std::string SelectColumns(ArchiveTable table) {
-    return std::string("SELECT Id, Date, Number, Subject, Description, FileName, FileId, ") +
-           (table == ArchiveTable::Recv ? "New" : "Confirm") + " FROM " + TableName(table);
-}
-
-// A word taken literally in a LIKE pattern: its own '%', '_' and '\' match only themselves.
-std::string LikePattern(const std::string& word) {
-    std::string pattern = "%";
-    for (const char c : word) {
-        if (c == '%' || c == '_' || c == '\\') pattern += '\\';
-        pattern += c;
-    }
-    return pattern + "%";
-}
-
-// The WHERE clause of `query` (empty or starting with " WHERE"), its values appended to `values`.
-// Only fixed SQL text is built here; everything the user typed is a bound value.
-std::string WhereClause(const ListQuery& query, std::vector<FieldValue>& values) {
-    std::vector<std::string> conditions;
-    if (query.table == ArchiveTable::Recv && query.onlyNew) conditions.emplace_back("New <> 0");
-    if (query.table == ArchiveTable::Send && query.state) {
-        if (*query.state == ConfirmState::Unconfirmed) {
-            conditions.emplace_back("(Confirm IS NULL OR Confirm NOT IN ('Successful', 'Unsuccessful'))");
-        } else {
-            conditions.emplace_back("Confirm = ?");
-            values.emplace_back(std::string(ConfirmText(*query.state)));
-        }
-    }
-    std::size_t start = 0;
-    while (start < query.search.size()) {
-        const std::size_t begin = query.search.find_first_not_of(" \t\r\n", start);
-        if (begin == std::string::npos) break;
-        std::size_t end = query.search.find_first_of(" \t\r\n", begin);
-        if (end == std::string::npos) end = query.search.size();
-        const std::string pattern = LikePattern(query.search.substr(begin, end - begin));
-        conditions.emplace_back(
-            "(Number LIKE ? ESCAPE '\\' OR Subject LIKE ? ESCAPE '\\' OR Description LIKE ? ESCAPE '\\' "
-            "OR FileName LIKE ? ESCAPE '\\')");
-        for (int column = 0; column < 4; ++column) values.emplace_back(pattern);
-        start = end;
-    }
-    if (query.since) {
-        conditions.emplace_back("Date >= ?");
-        values.emplace_back(*query.since);
-    }
-    if (query.until) {
-        // The whole day: before the next one begins, so that the index on Date serves.
-        conditions.emplace_back("Date < date(?, '+1 day')");
-        values.emplace_back(*query.until);
-    }
-    std::string clause;
-    for (const auto& condition : conditions) clause += (clause.empty() ? " WHERE " : " AND ") + condition;
-    return clause;
-}
+// SQLite's LIKE ignores the case of ASCII letters already; dates are ISO 8601 text.
+const ListSqlDialect kDialect{
+    "Date",
+    "New <> 0",
+    "LIKE",
+    "Date >= ?",
+    // The whole day: before the next one begins, so that the index on Date serves.
+    "Date < date(?, '+1 day')",
+    // LIMIT -1 is no limit at all.
+    std::int64_t{-1},
+};
 
 ArchiveRow ReadRow(const SqliteStatement& statement, ArchiveTable table) {
     ArchiveRow row;
@@ -110,13 +65,7 @@ SqliteArchiveQueries::~SqliteArchiveQueries() = default;
 
 std::vector<ArchiveRow> SqliteArchiveQueries::List(const ListQuery& query) {
     std::vector<FieldValue> values;
-    std::string sql = SelectColumns(query.table) + WhereClause(query, values) + " ORDER BY Date DESC, Id DESC";
-    if (query.limit || query.offset > 0) {
-        sql += " LIMIT ? OFFSET ?";
-        values.emplace_back(query.limit ? *query.limit : std::int64_t{-1});
-        values.emplace_back(query.offset);
-    }
-    SqliteStatement statement(handle_->db.get(), sql);
+    SqliteStatement statement(handle_->db.get(), ListRowsSql(kDialect, query, values));
     statement.BindAll(values);
     std::vector<ArchiveRow> rows;
     while (statement.Step()) rows.push_back(ReadRow(statement, query.table));
@@ -125,14 +74,13 @@ std::vector<ArchiveRow> SqliteArchiveQueries::List(const ListQuery& query) {
 
 std::int64_t SqliteArchiveQueries::Count(const ListQuery& query) {
     std::vector<FieldValue> values;
-    const std::string sql = std::string("SELECT count(*) FROM ") + TableName(query.table) + WhereClause(query, values);
-    SqliteStatement statement(handle_->db.get(), sql);
+    SqliteStatement statement(handle_->db.get(), ListCountSql(kDialect, query, values));
     statement.BindAll(values);
     return statement.Step() ? std::stoll(statement.Text(0)) : 0;
 }
 
 std::optional<ArchiveRow> SqliteArchiveQueries::Row(ArchiveTable table, std::int64_t id) {
-    SqliteStatement statement(handle_->db.get(), SelectColumns(table) + " WHERE Id = ?");
+    SqliteStatement statement(handle_->db.get(), ListSelectSql(kDialect, table) + " WHERE Id = ?");
     statement.BindAll({id});
     if (!statement.Step()) return std::nullopt;
     return ReadRow(statement, table);
