@@ -9,6 +9,8 @@ PROGRAM=$(realpath "$1")
 shift
 WORLD=$(mktemp -d /tmp/vexa-imap-test.XXXXXX)
 PASSWORD=imap-test-secret
+# shellcheck source=../support/dovecot_conf.sh
+source "$(dirname "$(realpath "$0")")/../support/dovecot_conf.sh"
 
 cleanup() {
     local pid
@@ -70,38 +72,7 @@ namespace inbox {
     auto = create
   }
 }
-passdb {
-  driver = passwd-file
-  args = $dir/users
-}
-userdb {
-  driver = passwd-file
-  args = $dir/users
-}
-service imap-login {
-  inet_listener imap {
-    address = 127.0.0.1
-    port = $imap_port
-  }
-  inet_listener imaps {
-    address = 127.0.0.1
-    port = $imaps_port
-  }
-}
-service auth {
-  user = $(id -un)
-}
-service auth-worker {
-  user = $(id -un)
-}
-service stats {
-  unix_listener stats-reader {
-    mode = 0600
-  }
-  unix_listener stats-writer {
-    mode = 0600
-  }
-}
+$(dovecot_users_and_services "$dir/users" "$imap_port" "$imaps_port")
 $extra
 CONF
     dovecot -c "$dir/dovecot.conf" || { echo "dovecot $name did not start: $(tail -5 "$dir/dovecot.log")"; exit 1; }

@@ -2,6 +2,8 @@
 # with dovecot-lda and read back over IMAP, as a user's mail reader sees it. Sourced by run.sh.
 
 DOVECOT_LDA=/usr/lib/dovecot/dovecot-lda
+# shellcheck source=../support/dovecot_conf.sh
+source "$HERE/../support/dovecot_conf.sh"
 IMAP_CLIENT="$HERE/imap_client.py"
 IMAP_PASSWORD=secret
 
@@ -58,38 +60,7 @@ namespace inbox {
   inbox = yes
   separator = .
 }
-passdb {
-  driver = passwd-file
-  args = $dir/users
-}
-userdb {
-  driver = passwd-file
-  args = $dir/users
-}
-service imap-login {
-  inet_listener imap {
-    address = 127.0.0.1
-    port = $IMAP_PORT
-  }
-  inet_listener imaps {
-    port = 0
-  }
-}
-# The user database lies in the test's private directory, which only the user may enter.
-service auth {
-  user = $(id -un)
-}
-service auth-worker {
-  user = $(id -un)
-}
-service stats {
-  unix_listener stats-reader {
-    mode = 0600
-  }
-  unix_listener stats-writer {
-    mode = 0600
-  }
-}
+$(dovecot_users_and_services "$dir/users" "$IMAP_PORT" 0)
 CONF
     if ! dovecot -c "$DOVECOT_CONF"; then
         fail "dovecot did not start: $(tail -5 "$dir/dovecot.log" 2>/dev/null)"
