@@ -1,120 +1,41 @@
 #include "adapters/postgres/postgres_archive.h"
 
-#include <algorithm>
-#include <cctype>
-#include <optional>
+#include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "adapters/postgres/postgres_session.h"
+#include "archive/sql_recordset.h"
 
 namespace vexa::postgres {
 namespace {
 
-bool SameName(const std::string& a, const std::string& b) {
-    return std::ranges::equal(a, b, [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
-}
-
-std::string QuoteIdentifier(const std::string& name) {
-    std::string quoted = "\"";
-    for (char c : name) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + '"';
-}
-
 // The store procedures name columns as the archive's layout spells them ("FileId"); the server
 // folds unquoted names to lower case, so a column matches in any letter case.
-class PostgresRecordset final : public ArchiveRecordset {
+class PostgresRecordset final : public SqlRecordset {
 public:
     PostgresRecordset(std::shared_ptr<Session> session, std::string table, std::vector<std::string> columns)
-        : session_(std::move(session)), table_(std::move(table)), columns_(std::move(columns)) {}
-
-    void AddNew() override {
-        pending_.clear();
-        adding_ = true;
-    }
-
-    void SetField(const std::string& column, const FieldValue& value) override {
-        const auto known = std::ranges::find_if(columns_, [&](const std::string& name) { return SameName(name, column); });
-        if (known == columns_.end()) throw PgError(kStateUndefinedColumn, "no such column: " + column);
-        const auto set = std::ranges::find_if(pending_, [&](const auto& field) { return field.first == *known; });
-        if (set != pending_.end()) {
-            set->second = value;
-        } else {
-            pending_.emplace_back(*known, value);
-        }
-    }
-
-    void Update() override {
-        if (adding_) {
-            Insert();
-        } else if (savedId_) {
-            UpdateSaved();
-        } else {
-            throw PgError(kStateMisuse, "There is no row to update in " + table_ + "; call AddNew first.");
-        }
-    }
-
-    std::int64_t Id() override {
-        if (!savedId_) throw PgError(kStateMisuse, "No row of " + table_ + " has been saved yet.");
-        return *savedId_;
-    }
+        : SqlRecordset(std::move(table), std::move(columns)), session_(std::move(session)) {}
 
 private:
-    // On failure nothing changes here, so the caller may correct a value and call Update again.
-    void Insert() {
-        std::string sql = "INSERT INTO " + QuoteIdentifier(table_);
-        std::vector<FieldValue> values;
-        if (pending_.empty()) {
-            sql += " DEFAULT VALUES";
-        } else {
-            std::string names;
-            std::string placeholders;
-            for (const auto& [column, value] : pending_) {
-                if (!names.empty()) {
-                    names += ',';
-                    placeholders += ',';
-                }
-                names += QuoteIdentifier(column);
-                values.push_back(value);
-                placeholders += '$' + std::to_string(values.size());
-            }
-            sql += " (" + names + ") VALUES (" + placeholders + ")";
-        }
-        const PgResult result = session_->Run(sql + " RETURNING id", values, false);
-        savedId_ = std::stoll(result.Text(0, 0));
-        session_->Inserted(table_, *savedId_);
-        adding_ = false;
-        pending_.clear();
+    std::int64_t RunInsert(const std::string& sql, const std::vector<FieldValue>& values) override {
+        const PgResult result = session_->Run(sql + " RETURNING id", values, true);
+        const std::int64_t id = std::stoll(result.Text(0, 0));
+        session_->Inserted(Table(), id);
+        return id;
     }
 
-    void UpdateSaved() {
-        if (pending_.empty()) return;
-        std::string assignments;
-        std::vector<FieldValue> values;
-        for (const auto& [column, value] : pending_) {
-            if (!assignments.empty()) assignments += ',';
-            values.push_back(value);
-            assignments += QuoteIdentifier(column) + "=$" + std::to_string(values.size());
-        }
-        values.emplace_back(*savedId_);
-        const std::string sql = "UPDATE " + QuoteIdentifier(table_) + " SET " + assignments + " WHERE id=$" +
-                                std::to_string(values.size());
-        // Someone else deleted the row since it was saved; the new values would silently vanish.
-        if (session_->Run(sql, values, false).Changed() == 0) {
-            throw PgError(kStateNoData, "Row " + std::to_string(*savedId_) + " of " + table_ + " no longer exists.");
-        }
-        pending_.clear();
+    std::int64_t RunUpdate(const std::string& sql, const std::vector<FieldValue>& values) override {
+        return session_->Run(sql, values, true).Changed();
+    }
+
+    [[noreturn]] void Fail(Failure failure, const std::string& description) const override {
+        constexpr const char* kStates[] = {kStateUndefinedColumn, kStateMisuse, kStateNoData};
+        throw PgError(kStates[static_cast<int>(failure)], description);
     }
 
     std::shared_ptr<Session> session_;
-    std::string table_;
-    std::vector<std::string> columns_;
-    std::vector<std::pair<std::string, FieldValue>> pending_;
-    bool adding_ = false;
-    std::optional<std::int64_t> savedId_;
 };
 
 class PostgresConnection final : public ArchiveConnection {

@@ -2,12 +2,11 @@
 
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <map>
-#include <optional>
 #include <utility>
 
 #include "adapters/sqlite/sqlite_statement.h"
+#include "archive/sql_recordset.h"
 #include "host/host_error.h"
 
 namespace vexa::sqlite {
@@ -17,15 +16,6 @@ namespace {
 constexpr int kBusyTimeoutMs = 5000;
 
 HostError ConnectionClosed() { return HostError(SQLITE_MISUSE, "The archive connection is closed."); }
-
-std::string QuoteIdentifier(const std::string& name) {
-    std::string quoted = "\"";
-    for (char c : name) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + '"';
-}
 
 // The row counters of the AUTOINCREMENT tables (sqlite_sequence), by table name; empty when no
 // table has one.
@@ -175,109 +165,42 @@ private:
 
 namespace {
 
-class SqliteRecordset final : public ArchiveRecordset {
+// SQLite's own numbers for a recordset's misuse, in the order of SqlRecordset::Failure: an unknown
+// column is an error of the statement, then misuse, then a row not found.
+constexpr int kRecordsetFailureCodes[] = {SQLITE_ERROR, SQLITE_MISUSE, SQLITE_NOTFOUND};
+
+class SqliteRecordset final : public SqlRecordset {
 public:
     SqliteRecordset(std::shared_ptr<Database> database, std::string table, std::vector<std::string> columns)
-        : database_(std::move(database)), table_(std::move(table)), columns_(std::move(columns)) {}
-
-    void AddNew() override {
-        pending_.clear();
-        adding_ = true;
-    }
-
-    void SetField(const std::string& column, const FieldValue& value) override {
-        const auto known = std::ranges::find_if(
-            columns_, [&](const std::string& name) { return sqlite3_stricmp(name.c_str(), column.c_str()) == 0; });
-        if (known == columns_.end()) throw HostError(SQLITE_ERROR, "no such column: " + column);
-        // Keyed by the table's own spelling, so "fileid" then "FileId" is one column set twice.
-        const auto set = std::ranges::find_if(pending_, [&](const auto& field) { return field.first == *known; });
-        if (set != pending_.end()) {
-            set->second = value;
-        } else {
-            pending_.emplace_back(*known, value);
-        }
-    }
-
-    void Update() override {
-        if (adding_) {
-            Insert();
-        } else if (savedId_) {
-            UpdateSaved();
-        } else {
-            throw HostError(SQLITE_MISUSE, "There is no row to update in " + table_ + "; call AddNew first.");
-        }
-    }
-
-    std::int64_t Id() override {
-        if (!savedId_) throw HostError(SQLITE_MISUSE, "No row of " + table_ + " has been saved yet.");
-        return *savedId_;
-    }
+        : SqlRecordset(std::move(table), std::move(columns)), database_(std::move(database)) {}
 
 private:
-    // On failure nothing changes here, so the caller may correct a value and call Update again.
-    void Insert() {
+    // Runs one statement of the recordset and returns the handle, for its Id or count of rows.
+    sqlite3* Run(const std::string& sql, const std::vector<FieldValue>& values) {
         sqlite3* db = database_->Get();
-        std::string sql = "INSERT INTO " + QuoteIdentifier(table_);
-        std::vector<FieldValue> values;
-        if (pending_.empty()) {
-            sql += " DEFAULT VALUES";
-        } else {
-            std::string names;
-            std::string placeholders;
-            for (const auto& [column, value] : pending_) {
-                if (!names.empty()) {
-                    names += ',';
-                    placeholders += ',';
-                }
-                names += QuoteIdentifier(column);
-                placeholders += '?';
-                values.push_back(value);
-            }
-            sql += " (" + names + ") VALUES (" + placeholders + ")";
-        }
         SqliteStatement statement(db, sql);
         statement.BindAll(values);
         statement.Run();
-        savedId_ = sqlite3_last_insert_rowid(db);
-        adding_ = false;
-        pending_.clear();
+        return db;
     }
 
-    void UpdateSaved() {
-        if (pending_.empty()) return;
-        sqlite3* db = database_->Get();
-        std::string assignments;
-        std::vector<FieldValue> values;
-        for (const auto& [column, value] : pending_) {
-            if (!assignments.empty()) assignments += ',';
-            assignments += QuoteIdentifier(column) + "=?";
-            values.push_back(value);
-        }
-        values.emplace_back(*savedId_);
-        SqliteStatement statement(db, "UPDATE " + QuoteIdentifier(table_) + " SET " + assignments + " WHERE \"Id\"=?");
-        statement.BindAll(values);
-        statement.Run();
-        // Someone else deleted the row since it was saved; the new values would silently vanish.
-        if (sqlite3_changes(db) == 0) {
-            throw HostError(SQLITE_NOTFOUND,
-                            "Row " + std::to_string(*savedId_) + " of " + table_ + " no longer exists.");
-        }
-        pending_.clear();
+    std::int64_t RunInsert(const std::string& sql, const std::vector<FieldValue>& values) override {
+        return sqlite3_last_insert_rowid(Run(sql, values));
+    }
+    std::int64_t RunUpdate(const std::string& sql, const std::vector<FieldValue>& values) override {
+        return sqlite3_changes(Run(sql, values));
+    }
+
+    [[noreturn]] void Fail(Failure failure, const std::string& description) const override {
+        throw HostError(kRecordsetFailureCodes[static_cast<int>(failure)], description);
     }
 
     std::shared_ptr<Database> database_;
-    std::string table_;
-    std::vector<std::string> columns_;
-    std::vector<std::pair<std::string, FieldValue>> pending_;
-    bool adding_ = false;
-    std::optional<std::int64_t> savedId_;
 };
 
 class SqliteConnection final : public ArchiveConnection {
 public:
     explicit SqliteConnection(std::shared_ptr<Database> database) : database_(std::move(database)) {}
-
-    void Close() override { database_->Close(); }
 
     std::unique_ptr<ArchiveRecordset> OpenTable(const std::string& table) override {
         sqlite3* db = database_->Get();
@@ -310,6 +233,8 @@ public:
     void BeginTrans() override { database_->Begin(); }
     void CommitTrans() override { database_->Commit(); }
     void RollbackTrans() override { database_->Rollback(); }
+    // Rolls back a transaction still open, then closes the file; the recordsets fail from then on.
+    void Close() override { database_->Close(); }
 
 private:
     std::shared_ptr<Database> database_;
