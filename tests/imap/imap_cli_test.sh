@@ -56,15 +56,6 @@ before_each() {
     done
 }
 
-# The sha256sum line of a mail's first attachment, decoded.
-attachment_sum() {
-    python3 - "$1" <<'PY' | sha256sum
-import email, sys
-message = email.message_from_binary_file(open(sys.argv[1], "rb"))
-part = next(part for part in message.walk() if part.get_filename())
-sys.stdout.buffer.write(part.get_payload(decode=True))
-PY
-}
 
 test_scan_archives_the_faxes_once_and_moves_them_on_the_server() {
     "$VEXA" init >/dev/null || fail "vexa init"

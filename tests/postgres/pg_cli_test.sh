@@ -17,15 +17,6 @@ run() {  # run ARGS...: sets OUT, ERR and STATUS
 }
 pg() { psql -X -q -A -t "$VEXA_TEST_PG_URI" -c "$1"; }
 
-# The sha256sum line of a mail's first attachment, decoded.
-attachment_sum() {
-    python3 - "$1" <<'PY' | sha256sum
-import email, sys
-message = email.message_from_binary_file(open(sys.argv[1], "rb"))
-part = next(part for part in message.walk() if part.get_filename())
-sys.stdout.buffer.write(part.get_payload(decode=True))
-PY
-}
 
 test_the_three_roads_of_a_fax_on_the_server_archive() {
     run init --archive "$VEXA_TEST_PG_URI"

@@ -59,3 +59,13 @@ run_suite() {
     echo "$passed passed, $failed failed"
     [[ $failed -eq 0 ]]
 }
+
+# The sha256sum line of a mail's first attachment, decoded.
+attachment_sum() {
+    python3 - "$1" <<'PY' | sha256sum
+import email, sys
+message = email.message_from_binary_file(open(sys.argv[1], "rb"))
+part = next(part for part in message.walk() if part.get_filename())
+sys.stdout.buffer.write(part.get_payload(decode=True))
+PY
+}
