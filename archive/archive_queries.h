@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vexa {
@@ -72,6 +74,10 @@ public:
     // A number that changes whenever the archive changed, by this object or by any other writer
     // (a watcher archiving a fax): a page polls it to show new rows without being reloaded.
     virtual std::int64_t Version() = 0;
+    // The bytes of the stored attachment file `fileId` (a name the store made, such as
+    // "R0000042.tif"), handed to `sink` piece by piece, so that a file of any size passes through
+    // little memory; false when there is no such file.
+    virtual bool ReadStoredFile(const std::string& fileId, const std::function<void(std::string_view)>& sink) = 0;
 };
 
 }  // namespace vexa

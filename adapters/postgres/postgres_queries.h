@@ -31,7 +31,7 @@ public:
 
     // The stored attachment file `fileId`, piece by piece (1 MiB at most each) to `sink`; false
     // when there is none. For the viewer, where an embedded archive reads the Attach folder.
-    bool ReadStoredFile(const std::string& fileId, const std::function<void(std::string_view)>& sink);
+    bool ReadStoredFile(const std::string& fileId, const std::function<void(std::string_view)>& sink) override;
 
 private:
     struct Handle;

@@ -1,5 +1,11 @@
 #include "adapters/sqlite/sqlite_queries.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
 #include <sqlite3.h>
 
 #include "adapters/sqlite/sqlite_statement.h"
@@ -46,11 +52,13 @@ ArchiveRow ReadRow(const SqliteStatement& statement, ArchiveTable table) {
 
 struct SqliteArchiveQueries::Handle {
     DatabaseHandle db;
+    std::filesystem::path attach;  // the stored files, beside the archive file
     // SQLite's data_version counts the commits of other connections only; this one's own.
     std::int64_t ownChanges = 0;
 };
 
 SqliteArchiveQueries::SqliteArchiveQueries(const std::string& path) : handle_(std::make_unique<Handle>()) {
+    handle_->attach = std::filesystem::path(path).parent_path() / kAttachFolder;
     sqlite3* raw = nullptr;
     const int code = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
     handle_->db.reset(raw);
@@ -97,6 +105,36 @@ std::int64_t SqliteArchiveQueries::Version() {
     SqliteStatement statement(handle_->db.get(), "PRAGMA data_version");
     const std::int64_t others = statement.Step() ? std::stoll(statement.Text(0)) : 0;
     return others + handle_->ownChanges;
+}
+
+bool SqliteArchiveQueries::ReadStoredFile(const std::string& fileId, const std::function<void(std::string_view)>& sink) {
+    // A name, never a path: nothing outside Attach is read.
+    if (fileId.empty() || fileId.find('/') != std::string::npos || fileId == "." || fileId == "..") return false;
+    const std::filesystem::path file = handle_->attach / fileId;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ELOOP) return false;
+        throw HostError(errno, "Can't read " + file.string());
+    }
+    std::vector<char> buffer(1u << 20);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            throw HostError(err, "Can't read " + file.string());
+        }
+        if (n == 0) break;
+        try {
+            sink(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+    }
+    ::close(fd);
+    return true;
 }
 
 }  // namespace vexa::sqlite

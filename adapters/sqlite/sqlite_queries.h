@@ -22,6 +22,8 @@ public:
     std::optional<ArchiveRow> Row(ArchiveTable table, std::int64_t id) override;
     void ClearNew(std::int64_t id) override;
     std::int64_t Version() override;
+    // From the Attach folder beside the archive file.
+    bool ReadStoredFile(const std::string& fileId, const std::function<void(std::string_view)>& sink) override;
 
 private:
     struct Handle;

@@ -9,7 +9,6 @@
 #include <fstream>
 
 #include "adapters/postgres/postgres_archive.h"
-#include "adapters/postgres/postgres_queries.h"
 #include "adapters/sqlite/sqlite_queries.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/installation_archive.h"
@@ -56,29 +55,25 @@ int RunExportFiles(const Args& args) {
     const fs::path home = InstallationFolder(runtime);
     if (home.empty()) return kExitConfig;
     fs::create_directories(target);
-    const auto uri = ServerArchiveOf(home);
     const auto queries = OpenArchiveQueries(home);
     int written = 0, missing = 0;
     for (const auto& [table, row] : AllRows(*queries)) {
         if (!OursFor(row, table)) continue;
         const fs::path file = target / row.fileId;
+        const fs::path partial = target / (row.fileId + ".partial");
         bool found = false;
-        if (uri) {
-            const fs::path partial = target / (row.fileId + ".partial");
+        {
             std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-            found = static_cast<postgres::PostgresArchiveQueries&>(*queries).ReadStoredFile(row.fileId, [&](std::string_view piece) {
+            found = queries->ReadStoredFile(row.fileId, [&](std::string_view piece) {
                 out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
             });
             out.close();
-            if (found && out) {
-                fs::rename(partial, file);
-            } else {
-                fs::remove(partial);
-                found = false;
-            }
-        } else if (fs::exists(home / kAttachFolder / row.fileId)) {
-            fs::copy_file(home / kAttachFolder / row.fileId, file, fs::copy_options::overwrite_existing);
-            found = true;
+            found = found && out.good();
+        }
+        if (found) {
+            fs::rename(partial, file);
+        } else {
+            fs::remove(partial);
         }
         if (found) {
             fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);

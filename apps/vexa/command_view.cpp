@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include "adapters/posix/xdg_open_shell.h"
-#include "adapters/postgres/postgres_queries.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/installation_archive.h"
 #include "apps/vexa/option_parser.h"
@@ -44,7 +43,7 @@ std::pair<std::string, int> ListenAddress(const std::string& text) {
 // with the viewer: the pages are drawn from a file, and a file is served by streaming it.
 class ServerFileCache {
 public:
-    explicit ServerFileCache(const std::string& uri) : files_(uri) {
+    explicit ServerFileCache(const std::filesystem::path& home) : files_(OpenArchiveQueries(home)) {
         std::filesystem::path base = std::filesystem::temp_directory_path();
         folder_ = base / ("vexa-view-" + std::to_string(::getpid()));
         std::filesystem::create_directories(folder_);
@@ -64,7 +63,7 @@ public:
         const std::filesystem::path partial = folder_ / (fileId + ".partial");
         {
             std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-            const bool found = files_.ReadStoredFile(fileId, [&](std::string_view piece) {
+            const bool found = files_->ReadStoredFile(fileId, [&](std::string_view piece) {
                 out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
             });
             if (!found || !out) return std::nullopt;
@@ -74,7 +73,7 @@ public:
     }
 
 private:
-    postgres::PostgresArchiveQueries files_;  // a connection of its own, beside the lists'
+    std::unique_ptr<ArchiveQueries> files_;  // a connection of its own, beside the lists'
     std::filesystem::path folder_;
     std::mutex mutex_;
 };
@@ -104,8 +103,8 @@ int RunView(const Args& args) {
 
     const auto queries = OpenArchiveQueries(home);
     std::unique_ptr<ServerFileCache> files;
-    if (const auto uri = ServerArchiveOf(home)) {
-        files = std::make_unique<ServerFileCache>(*uri);
+    if (ServerArchiveOf(home)) {
+        files = std::make_unique<ServerFileCache>(home);
         settings.storedFile = [&files](const std::string& fileId) { return files->Get(fileId); };
     }
     viewer::ViewerServer server(*queries, settings);

@@ -784,6 +784,22 @@ test_list_refuses_bad_options() {
     expect_contains "says why" "--state is Unconfirmed, Successful or Unsuccessful, not 'Done'" "$(run list send --state Done; echo "$ERR")"
 }
 
+test_export_files_writes_the_stored_files_out() {
+    install_vexa
+    cp "$SAMPLES"/0[12]-*.eml "$MAILBOX/new/"
+    "$VEXA" scan >/dev/null 2>&1
+    # A row naming a file that is no stored name of its own is not followed.
+    sql "INSERT INTO recv (Subject, FileId) VALUES ('stray', '../Corvane.mdb')"
+    run export-files "$WORLD/export"
+    expect_eq "status" 0 "$STATUS"
+    expect_eq "summary" "2 files written to $WORLD/export, 0 missing" "$OUT"
+    expect_eq "the same bytes" "$(cd "$INSTALL/Attach" && sha256sum *)" "$(cd "$WORLD/export" && sha256sum *)"
+    rm "$INSTALL/Attach/R0000002.pdf"
+    run export-files "$WORLD/again"
+    expect_eq "a file missing" "1|1 files written to $WORLD/again, 1 missing" "$STATUS|$OUT"
+    expect_contains "which" "R0000002.pdf of row 2" "$ERR"
+}
+
 # ---- runner --------------------------------------------------------------------------------
 
 run_suite "$@"
