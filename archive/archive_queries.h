@@ -4,6 +4,7 @@
 // Everything read through it came from strangers' mail and is shown as data only.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -33,6 +34,34 @@ inline ConfirmState ConfirmStateOf(const std::string& confirm) {
     if (confirm == "Successful") return ConfirmState::Successful;
     if (confirm == "Unsuccessful") return ConfirmState::Unsuccessful;
     return ConfirmState::Unconfirmed;
+}
+
+// The state's name as lists show it and filters take it: "Unconfirmed", "Successful" or
+// "Unsuccessful"; and the state of such a name, nothing for any other text.
+inline const char* ConfirmStateName(ConfirmState state) {
+    return state == ConfirmState::Unconfirmed ? "Unconfirmed" : ConfirmText(state);
+}
+inline std::optional<ConfirmState> ConfirmStateNamed(std::string_view name) {
+    for (const ConfirmState state : {ConfirmState::Unconfirmed, ConfirmState::Successful, ConfirmState::Unsuccessful}) {
+        if (name == ConfirmStateName(state)) return state;
+    }
+    return std::nullopt;
+}
+
+// True for a day of the calendar written YYYY-MM-DD, as the lists' date range takes it.
+inline bool IsCalendarDay(std::string_view text) {
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+    int parts[3] = {};
+    const std::size_t starts[3] = {0, 5, 8}, lengths[3] = {4, 2, 2};
+    for (int p = 0; p < 3; ++p) {
+        for (std::size_t i = starts[p]; i < starts[p] + lengths[p]; ++i) {
+            if (text[i] < '0' || text[i] > '9') return false;
+            parts[p] = parts[p] * 10 + (text[i] - '0');
+        }
+    }
+    return std::chrono::year_month_day{std::chrono::year(parts[0]), std::chrono::month(static_cast<unsigned>(parts[1])),
+                                       std::chrono::day(static_cast<unsigned>(parts[2]))}
+        .ok();
 }
 
 struct ListQuery {

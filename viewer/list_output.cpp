@@ -71,13 +71,9 @@ std::vector<std::string> Header(ArchiveTable table) {
             table == ArchiveTable::Recv ? "New" : "Confirm"};
 }
 
-const char* StateName(ConfirmState state) {
-    return state == ConfirmState::Unconfirmed ? "Unconfirmed" : ConfirmText(state);
-}
-
 std::vector<std::string> Fields(const ArchiveRow& row, ArchiveTable table) {
     return {std::to_string(row.id), row.date,     row.number, row.subject, row.description, row.fileName,
-            table == ArchiveTable::Recv ? (row.isNew ? "1" : "0") : StateName(row.confirm)};
+            table == ArchiveTable::Recv ? (row.isNew ? "1" : "0") : ConfirmStateName(row.confirm)};
 }
 
 std::string CsvField(const std::string& text) {

@@ -65,8 +65,7 @@ Json RowJson(const ArchiveRow& row, ArchiveTable table, const std::string& atten
     if (table == ArchiveTable::Recv) {
         json["new"] = row.isNew;
     } else {
-        const char* state = row.confirm == ConfirmState::Unconfirmed ? "Unconfirmed" : ConfirmText(row.confirm);
-        json["confirm"] = state;
+        json["confirm"] = ConfirmStateName(row.confirm);
         json["attention"] = row.confirm == ConfirmState::Unsuccessful ||
                             (row.confirm == ConfirmState::Unconfirmed && row.date < attentionBefore);
     }
@@ -77,13 +76,7 @@ std::optional<std::string> Day(const httplib::Request& request, const char* name
     if (!request.has_param(name)) return std::nullopt;
     const std::string value = request.get_param_value(name);
     if (value.empty()) return std::nullopt;
-    const bool shaped = value.size() == 10 && value[4] == '-' && value[7] == '-' &&
-                        value.find_first_not_of("0123456789-") == std::string::npos;
-    const bool real = shaped && std::chrono::year_month_day{std::chrono::year(std::stoi(value.substr(0, 4))),
-                                                             std::chrono::month(static_cast<unsigned>(std::stoi(value.substr(5, 2)))),
-                                                             std::chrono::day(static_cast<unsigned>(std::stoi(value.substr(8, 2))))}
-                                    .ok();
-    if (!real) throw std::invalid_argument(std::string(name) + " is a day as YYYY-MM-DD");
+    if (!IsCalendarDay(value)) throw std::invalid_argument(std::string(name) + " is a day as YYYY-MM-DD");
     return value;
 }
 
@@ -102,9 +95,7 @@ ListQuery QueryOf(const httplib::Request& request, ArchiveTable table) {
     query.onlyNew = table == ArchiveTable::Recv && request.get_param_value("new") == "1";
     if (table == ArchiveTable::Send && request.has_param("state")) {
         const std::string state = request.get_param_value("state");
-        if (state == "Unconfirmed") query.state = ConfirmState::Unconfirmed;
-        if (state == "Successful") query.state = ConfirmState::Successful;
-        if (state == "Unsuccessful") query.state = ConfirmState::Unsuccessful;
+        query.state = ConfirmStateNamed(state);
         if (!state.empty() && !query.state) throw std::invalid_argument("state is Unconfirmed, Successful or Unsuccessful");
     }
     query.search = request.get_param_value("search");

@@ -20,20 +20,7 @@ using viewer::ListFormat;
 
 // A calendar day as YYYY-MM-DD, else a usage error naming the option.
 std::string Day(const std::string& option, const std::string& text) {
-    const auto digits = [&](std::size_t from, std::size_t count) {
-        for (std::size_t i = from; i < from + count; ++i) {
-            if (text[i] < '0' || text[i] > '9') return false;
-        }
-        return true;
-    };
-    const bool shaped = text.size() == 10 && text[4] == '-' && text[7] == '-' && digits(0, 4) && digits(5, 2) &&
-                        digits(8, 2);
-    if (shaped) {
-        const std::chrono::year_month_day day{std::chrono::year(std::stoi(text.substr(0, 4))),
-                                              std::chrono::month(static_cast<unsigned>(std::stoi(text.substr(5, 2)))),
-                                              std::chrono::day(static_cast<unsigned>(std::stoi(text.substr(8, 2))))};
-        if (day.ok()) return text;
-    }
+    if (IsCalendarDay(text)) return text;
     throw UsageError("--" + option + " takes a date as YYYY-MM-DD, not '" + text + "'");
 }
 
@@ -50,13 +37,8 @@ ListQuery ParseQuery(const std::string& list, const ParsedOptions& options) {
     if (query.onlyNew && query.table != ArchiveTable::Recv) throw UsageError("--new is for the received faxes");
     if (const auto state = options.Value("state")) {
         if (query.table != ArchiveTable::Send) throw UsageError("--state is for the sent faxes");
-        if (*state == "Unconfirmed") {
-            query.state = ConfirmState::Unconfirmed;
-        } else if (*state == "Successful") {
-            query.state = ConfirmState::Successful;
-        } else if (*state == "Unsuccessful") {
-            query.state = ConfirmState::Unsuccessful;
-        } else {
+        query.state = ConfirmStateNamed(*state);
+        if (!query.state) {
             throw UsageError("--state is Unconfirmed, Successful or Unsuccessful, not '" + *state + "'");
         }
     }

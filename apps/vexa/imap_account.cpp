@@ -1,7 +1,6 @@
 #include "apps/vexa/imap_account.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +12,8 @@
 #include <sstream>
 
 #include "adapters/posix/ini_settings_store.h"
+#include "apps/vexa/first_line.h"
+#include "apps/vexa/trimmed.h"
 #include "host/host_error.h"
 #include "settings/setting_names.h"
 
@@ -25,12 +26,6 @@ constexpr const char* kMailboxSection = "Mailbox";
 constexpr const char* kPasswordVariable = "VEXA_IMAP_PASSWORD";
 // A password command that has not answered by then (waiting for a passphrase nobody types) fails.
 constexpr auto kCommandTimeout = std::chrono::seconds(60);
-
-std::string Trimmed(std::string text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 // The first line the shell command `command` prints. Its standard error goes to ours, so a
 // password manager can ask for its passphrase; what it prints is never repeated.
@@ -49,31 +44,14 @@ std::string FirstLineOf(const std::string& command, const char* what) {
         ::close(fds[0]);
         throw HostError(spawned, std::string("Can't run the ") + what + ".");
     }
-    std::string output;
-    const auto deadline = std::chrono::steady_clock::now() + kCommandTimeout;
-    bool timedOut = false;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd ready{fds[0], POLLIN, 0};
-        if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
-        char buffer[4096];
-        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        output.append(buffer, static_cast<std::size_t>(n));
-        if (output.find('\n') != std::string::npos || output.size() > 64 * 1024) break;
-    }
+    const std::optional<FirstLine> first = ReadFirstLine(fds[0], kCommandTimeout);
     ::close(fds[0]);
-    if (timedOut) ::kill(child, SIGTERM);
+    if (!first) ::kill(child, SIGTERM);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    if (timedOut) throw HostError(ETIMEDOUT, std::string("The ") + what + " did not answer.");
-    std::string line = output.substr(0, output.find('\n'));
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!first) throw HostError(ETIMEDOUT, std::string("The ") + what + " did not answer.");
+    const std::string& line = first->text;
     if (line.empty()) {
         const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         throw HostError(EINVAL, std::string("The ") + what + " printed nothing (exit status " + std::to_string(code) + ").");

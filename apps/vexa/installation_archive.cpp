@@ -9,17 +9,12 @@
 #include "adapters/postgres/postgres_queries.h"
 #include "adapters/sqlite/sqlite_queries.h"
 #include "archive/archive_names.h"
+#include "apps/vexa/trimmed.h"
 #include "host/host_error.h"
 
 namespace vexa::cli {
 namespace fs = std::filesystem;
 namespace {
-
-std::string Trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 // The stored file's id for the path of its file while it is stored ("R0000042.tif.partial").
 std::string FileIdOf(const std::string& path) {

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "apps/vexa/cli.h"
+#include "apps/vexa/trimmed.h"
 #include "host/host_error.h"
 #include "settings/setting_names.h"
 
@@ -40,12 +41,6 @@ std::string ShellQuote(const std::string& arg) {
 bool IsExecutableFile(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
-
-std::string Trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
 class UniqueFd {

@@ -1,13 +1,13 @@
 #include "apps/vexa/viewer_launch.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <vector>
 
+#include "apps/vexa/first_line.h"
 #include "viewer/viewer_record.h"
 
 extern char** environ;
@@ -64,21 +64,10 @@ std::optional<std::string> StartViewer() {
     pipe.CloseWrite();
     if (spawned != 0) return std::nullopt;
 
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-    while (line.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return std::nullopt;
-        pollfd ready{pipe.Read(), POLLIN, 0};
-        if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
-        char buffer[512];
-        const ssize_t n = ::read(pipe.Read(), buffer, sizeof buffer);
-        if (n <= 0) return std::nullopt;  // it ended without an address
-        line.append(buffer, static_cast<std::size_t>(n));
-    }
-    line.resize(line.find('\n'));
-    if (!line.starts_with("http://")) return std::nullopt;
-    return line;
+    const std::optional<FirstLine> line = ReadFirstLine(pipe.Read(), kStartTimeout);
+    // Nothing in time, or it ended without an address.
+    if (!line || !line->complete || !line->text.starts_with("http://")) return std::nullopt;
+    return line->text;
 }
 
 }  // namespace

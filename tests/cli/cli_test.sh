@@ -25,11 +25,6 @@ deliver() {  # deliver SAMPLE [NAME]: as a mail delivery agent does, through tmp
     mv "$MAILBOX/tmp/$name" "$MAILBOX/new/$name"
 }
 
-run() {  # run ARGS...: sets OUT, ERR and STATUS
-    OUT=$("$VEXA" "$@" 2>"$WORLD/stderr" </dev/null)
-    STATUS=$?
-    ERR=$(cat "$WORLD/stderr")
-}
 
 count_files() { find "$1/cur" "$1/new" -type f 2>/dev/null | wc -l; }  # messages of a Maildir folder
 

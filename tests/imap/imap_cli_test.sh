@@ -15,11 +15,6 @@ IMAPS="imaps://$IMAP_TEST_USER@localhost:$IMAP_TEST_IMAPS_PORT"
 PLAIN="imap://$IMAP_TEST_USER@localhost:$IMAP_TEST_PLAIN_PORT"
 export VEXA_IMAP_PASSWORD=$IMAP_TEST_PASSWORD
 
-run() {  # run ARGS...: sets OUT, ERR and STATUS
-    OUT=$("$VEXA" "$@" 2>"$WORLD/stderr" </dev/null)
-    STATUS=$?
-    ERR=$(cat "$WORLD/stderr")
-}
 
 # server_folders SERVER: "FOLDER: N messages (N unseen)" for INBOX and its children, and the
 # subscribed folders, as a mail reader sees them over IMAP.

@@ -10,11 +10,6 @@ SAMPLES=$(realpath "$2")
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$HERE/../support/blackbox.sh"
 
-run() {  # run ARGS...: sets OUT, ERR and STATUS
-    OUT=$("$VEXA" "$@" 2>"$WORLD/stderr" </dev/null)
-    STATUS=$?
-    ERR=$(cat "$WORLD/stderr")
-}
 pg() { psql -X -q -A -t "$VEXA_TEST_PG_URI" -c "$1"; }
 
 

@@ -17,6 +17,12 @@ expect_contains() {  # expect_contains WHAT NEEDLE HAYSTACK
     fi
 }
 
+run() {  # run ARGS...: runs $VEXA; sets OUT, ERR and STATUS
+    OUT=$("$VEXA" "$@" 2>"$WORLD/stderr" </dev/null)
+    STATUS=$?
+    ERR=$(cat "$WORLD/stderr")
+}
+
 setup() {
     WORLD=$(mktemp -d)
     export HOME="$WORLD/home"
