@@ -87,6 +87,10 @@ public:
     bool Initialized() const noexcept { return bInitialized; }
     const std::string& AppPath() const noexcept { return sAppPath; }
     bool HasArchiveConnection() const noexcept { return static_cast<bool>(oConn); }
+    // For each stored file name (as StoredFileName makes them), whether a committed row names
+    // it: how a host that lost track of a commit (a crash, an error at the commit) reads its
+    // outcome back. Changes nothing. Throws HostError when the archive cannot answer.
+    std::vector<bool> StoredFilesCommitted(const std::vector<std::string>& fileIds);
 
 private:
     // Forwards one button's Click to its handler; each button reference has its own.

@@ -57,6 +57,29 @@ void Connect::DiscardFile(const std::string& path) noexcept {
     }
 }
 
+namespace {
+
+// Whether a committed row names the stored file `fileId`, inside an open transaction: a no-op
+// update counts it (the engines' one way of asking without a query interface).
+bool RowNamesFile(ArchiveConnection& archive, const std::string& fileId) {
+    const auto owner = OwnerOfStoredFile(fileId);
+    if (!owner) return false;
+    return archive.Execute(std::string("UPDATE ") + owner->table + " SET FileId = FileId WHERE Id = ? AND FileId = ?",
+                           {FieldValue(owner->id), FieldValue(fileId)}) == 1;
+}
+
+}  // namespace
+
+std::vector<bool> Connect::StoredFilesCommitted(const std::vector<std::string>& fileIds) {
+    ArchiveConnection& archive = Deref(oConn);
+    // Rolled back when it ends: the check writes nothing.
+    ArchiveTransaction transaction(archive);
+    std::vector<bool> committed;
+    committed.reserve(fileIds.size());
+    for (const std::string& fileId : fileIds) committed.push_back(RowNamesFile(archive, fileId));
+    return committed;
+}
+
 void Connect::RecoverPendingFiles() noexcept {
     try {
         ArchiveConnection& archive = Deref(oConn);
@@ -67,14 +90,10 @@ void Connect::RecoverPendingFiles() noexcept {
         for (const std::string& name : platform_.files.List(folder)) {
             const std::string fileId = WithoutPendingSuffix(name);
             if (fileId == name) continue;
-            const auto owner = OwnerOfStoredFile(fileId);
-            if (!owner) continue;  // not a name we make: not ours to touch
+            if (!OwnerOfStoredFile(fileId)) continue;  // not a name we make: not ours to touch
             const std::string pending = platform_.fileSystem.BuildPath(folder, name);
             const std::string path = platform_.fileSystem.BuildPath(folder, fileId);
-            // A no-op update counts the committed row that names this file.
-            const bool committed =
-                archive.Execute(std::string("UPDATE ") + owner->table + " SET FileId = FileId WHERE Id = ? AND FileId = ?",
-                                {FieldValue(owner->id), FieldValue(fileId)}) == 1;
+            const bool committed = RowNamesFile(archive, fileId);
             if (committed && !platform_.files.Exists(path)) {
                 platform_.files.Rename(pending, path);
             } else if (!committed) {

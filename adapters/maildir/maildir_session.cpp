@@ -21,6 +21,7 @@ namespace {
 
 constexpr const char* kTrashName = "Trash";
 constexpr const char* kRecordName = "vexa-handled";
+constexpr const char* kJournalName = "vexa-journal";
 
 bool IsReadName(const std::string& name) { return SplitMessageName(name).flags.find('S') != std::string::npos; }
 
@@ -134,6 +135,7 @@ std::shared_ptr<MaildirSession> MaildirSession::Open(const fs::path& inbox) {
 
 MaildirSession::MaildirSession(Token, fs::path inbox)
     : inbox_(std::move(inbox)),
+      journal_(inbox_ / kJournalName),
       factory_(std::make_unique<Applications>(*this)),
       safeItems_(std::make_unique<SafeItems>()) {}
 
@@ -165,7 +167,8 @@ std::vector<fs::path> MaildirSession::DueArrivals(bool includeRead) {
         for (const fs::directory_iterator end{}; !ec && it != end; it.increment(ec)) {
             std::string name = it->path().filename().string();
             if (name.starts_with('.')) continue;
-            if (record.Contains(UniqueNamePart(name)) || (!includeRead && IsReadName(name))) continue;
+            if (!includeRead && IsReadName(name)) continue;
+            if (const std::string unique = UniqueNamePart(name); record.Contains(unique) || journaled_.contains(unique)) continue;
             struct stat info {};
             // A message taken by another reader between listing and stat is simply not there.
             if (::stat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
@@ -191,7 +194,7 @@ std::optional<MaildirSession::Arrival> MaildirSession::TakeArrival(const fs::pat
     const fs::path place = file.parent_path().filename();
     if (file.has_parent_path() && place != "new" && place != "cur") return std::nullopt;
     std::string unique = UniqueNamePart(file.filename().string());
-    if (Record().Contains(unique) || IsHeld(unique)) return std::nullopt;
+    if (Record().Contains(unique) || IsHeld(unique) || journaled_.contains(unique)) return std::nullopt;
     if (readAhead && !readAhead->file.empty()) {
         // Read on the second thread; still under that name (not renamed or replaced since)?
         struct stat now {};
@@ -312,15 +315,121 @@ std::vector<std::string> MaildirSession::FinishGroup() {
         }
     }
     if (std::string failure = WriteHeldEntries(); !failure.empty()) failures.push_back(std::move(failure));
+    if (failures.empty()) {
+        // Every message of the group is where its row says: its entries have done their work.
+        if (!group.journaled.empty()) {
+            try {
+                journal_.Rewrite(unresolved_);
+            } catch (...) {
+                // Left in the journal, they are found done by the next replay.
+            }
+        }
+    } else {
+        // The replay before the next pass finishes what is unfinished; until then these messages
+        // are recorded here already and do not arrive again.
+        KeepUnresolved(group.journaled);
+    }
     return failures;
 }
 
 std::vector<std::string> MaildirSession::AbortGroup() {
     std::vector<std::string> failures;
     if (!group_) return failures;
+    const Group group = std::move(*group_);
     group_.reset();
+    if (!group.journaled.empty()) {
+        // Not committed: the entries name rows that do not exist, and their messages are due.
+        try {
+            journal_.Rewrite(unresolved_);
+        } catch (...) {
+            failures.push_back(CurrentErrorDescription());
+            KeepUnresolved(group.journaled);
+        }
+    }
     if (std::string failure = WriteHeldEntries(); !failure.empty()) failures.push_back(std::move(failure));
     return failures;
+}
+
+std::vector<std::string> MaildirSession::LeaveGroup() {
+    std::vector<std::string> failures;
+    if (!group_) return failures;
+    const Group group = std::move(*group_);
+    group_.reset();
+    KeepUnresolved(group.journaled);
+    if (std::string failure = WriteHeldEntries(); !failure.empty()) failures.push_back(std::move(failure));
+    return failures;
+}
+
+void MaildirSession::JournalGroup(const std::vector<StoredArrival>& stored) {
+    if (!group_) return;
+    std::vector<JournalEntry> entries;
+    for (const StoredArrival& arrival : stored) {
+        std::string target;
+        for (const HeldMove& move : group_->moves) {
+            if (move.unique == arrival.unique) target = move.target->Path().filename().string();
+        }
+        entries.push_back({arrival.fileId, arrival.unique, std::move(target)});
+    }
+    journal_.Append(entries);
+    group_->journaled = std::move(entries);
+}
+
+void MaildirSession::KeepUnresolved(const std::vector<JournalEntry>& entries) {
+    for (const JournalEntry& entry : entries) {
+        unresolved_.push_back(entry);
+        journaled_.insert(entry.unique);
+    }
+}
+
+std::vector<std::string> MaildirSession::ReplayJournal(const CommittedQuery& committed) {
+    std::vector<std::string> failures;
+    std::vector<JournalEntry> entries = journal_.Read();
+    // Until the replay has resolved them, none of these messages is due.
+    unresolved_.clear();
+    journaled_.clear();
+    KeepUnresolved(entries);
+    if (entries.empty()) return failures;
+    // An entry whose message left the Inbox has nothing left to do.
+    std::erase_if(entries, [&](const JournalEntry& entry) { return !FindInInbox(entry.unique); });
+    std::vector<std::string> fileIds;
+    for (const JournalEntry& entry : entries) fileIds.push_back(entry.fileId);
+    const std::vector<bool> rows = fileIds.empty() ? std::vector<bool>{} : committed(fileIds);
+    std::vector<JournalEntry> kept;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        // A row never committed: the message was not archived and is due again.
+        if (i >= rows.size() || !rows[i]) continue;
+        const JournalEntry& entry = entries[i];
+        try {
+            const auto target = FolderOfEntry(entry.target);
+            if (!target) {
+                Record().Add(entry.unique);
+                continue;
+            }
+            const auto file = FindInInbox(entry.unique);
+            if (file) MoveHeld({*file, target, entry.unique});
+        } catch (...) {
+            failures.push_back(CurrentErrorDescription());
+            // Archived all the same: kept in the Inbox and recorded, or left for the next replay.
+            try {
+                Record().Add(entry.unique);
+            } catch (...) {
+                kept.push_back(entry);
+            }
+        }
+    }
+    // Before anything is archived the journal must hold exactly what is unresolved: a stale
+    // entry could name a row number that a later commit hands out again.
+    journal_.Rewrite(kept);
+    unresolved_.clear();
+    journaled_.clear();
+    KeepUnresolved(kept);
+    return failures;
+}
+
+std::shared_ptr<MaildirFolder> MaildirSession::FolderOfEntry(const std::string& target) {
+    // Only a folder right under the Maildir root, as the store procedures make them.
+    if (!target.starts_with('.')) return nullptr;
+    return FindSubfolder(target.substr(1));
 }
 
 std::string MaildirSession::WriteHeldEntries() {

@@ -13,12 +13,12 @@
 // use in a run (a name goes only when two listings miss it: a mail reader renaming the file can
 // hide it from one). An arrival is due for a message in new/ or cur/ that is unread (no S flag)
 // and not in the record. The entry is written, and flushed, only after the handler returns, so
-// a fax is never lost unarchived; the price is a window, not covered by the archive: a crash
-// after the handler committed its row and before the message left the Inbox or its entry
-// reached the disk raises that arrival again at the next start, and the fax is archived a
-// second time. A fax kept in the Inbox (no store folder name, a failed clean-up) is exposed for
-// the whole write of its entry. An entry that cannot be written stays in the record for the
-// rest of the run, so only a restart can raise it again. Message files are not renamed for the
+// a fax is never lost unarchived. In a group commit the window between the archive's commit and
+// the messages leaving the Inbox (or their entries reaching the disk) is covered by the group's
+// journal (ArrivalJournal, "vexa-journal"), written before the commit and replayed before the
+// next pass: a message whose row was committed is moved or recorded, never archived again. An
+// entry that cannot be written stays in the record for the rest of the run, and its message's
+// journal entry stays until it can be. Message files are not renamed for the
 // arrival: new/ versus cur/ means nothing here, and mail readers keep showing new mail as new.
 // A file renamed by a mail reader or by Dovecot between the listing and the reading (new/ to
 // cur/, flags changed) is found again by its unique part. With `includeRead` read messages are
@@ -26,12 +26,15 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "adapters/maildir/arrival_journal.h"
 #include "adapters/maildir/inbox_record.h"
 #include "adapters/maildir/maildir_mail.h"
 #include "adapters/maildir/maildir_store.h"
@@ -111,6 +114,26 @@ public:
     // Forgets the held moves (their rows were not committed: those messages are due again) and
     // writes the held entries; returns what failed as FinishGroup does.
     std::vector<std::string> AbortGroup();
+    // The group's journal, written and synced before the archive commits: for each message of
+    // the open group whose row the commit makes, its unique name part and its stored file's
+    // name. Throws HostError when it cannot be written; the group must not be committed then.
+    struct StoredArrival {
+        std::string unique;
+        std::string fileId;
+    };
+    void JournalGroup(const std::vector<StoredArrival>& stored);
+    // The commit's outcome is unknown (it failed with an I/O error, say): the held moves are
+    // forgotten, the group's journal entries stay for the next start's replay, and the group's
+    // messages do not arrive again in this run. Returns what failed as FinishGroup does.
+    std::vector<std::string> LeaveGroup();
+    // Replays the journal an earlier group left (a crash, a failed move or record): the message
+    // of each entry whose row `committed` confirms (it answers for a list of stored file names)
+    // is moved as the group meant to, or recorded as handled; the others are due again. Call it
+    // before the first pass. Returns what failed (those entries stay, and their messages are not
+    // due). Throws HostError when the journal cannot be read or rewritten, or `committed` fails:
+    // then nothing may be archived until a replay succeeds.
+    using CommittedQuery = std::function<std::vector<bool>(const std::vector<std::string>&)>;
+    std::vector<std::string> ReplayJournal(const CommittedQuery& committed);
     // Holds the move of `item` into `target` when a group is open and the item is in the Inbox;
     // false when the move is to happen now.
     bool HoldMove(const std::shared_ptr<MaildirMailItem>& item, const std::shared_ptr<MaildirFolder>& target);
@@ -148,16 +171,26 @@ private:
     void MoveHeld(const HeldMove& move);
     struct Group {
         std::vector<HeldMove> moves;
+        std::vector<JournalEntry> journaled;  // written before the commit
     };
     bool IsHeld(const std::string& unique) const;
     // The item for the message file `file` of status `info`, parsed into `message` (null: no mail).
     ItemPtr ItemOf(const std::filesystem::path& file, const struct stat& info, std::shared_ptr<MimeMessage> message);
     // Writes the record's held entries; the failure's description, or "".
     std::string WriteHeldEntries();
+    // Journal entries whose messages wait for the next replay; not due until then.
+    void KeepUnresolved(const std::vector<JournalEntry>& entries);
+    // The folder a journal entry's message moves to (".Name" under the root); null: it stays.
+    std::shared_ptr<MaildirFolder> FolderOfEntry(const std::string& target);
 
     std::filesystem::path inbox_;
     std::optional<InboxRecord> record_;
     std::optional<Group> group_;
+    ArrivalJournal journal_;
+    // The journal's entries left by earlier groups and not resolved yet, and their messages,
+    // which are not due until they are.
+    std::vector<JournalEntry> unresolved_;
+    std::set<std::string> journaled_;
     std::unique_ptr<ReadAhead> readAhead_;
     EventSource<ApplicationEvents> itemSend_;
     std::map<std::filesystem::path, std::unique_ptr<EventSource<ItemsEvents>>> itemAdd_;

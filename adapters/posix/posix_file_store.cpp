@@ -150,6 +150,8 @@ void PosixFileStore::FinishGroup() noexcept {
     }
 }
 
+void PosixFileStore::LeaveGroup() noexcept { group_.reset(); }
+
 void PosixFileStore::AbortGroup() noexcept {
     if (!group_) return;
     const auto group = std::move(group_);

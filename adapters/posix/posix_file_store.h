@@ -39,6 +39,9 @@ public:
     // A rename that fails leaves the pending name, which the next connection's recovery gives.
     void FinishGroup() noexcept;
     void AbortGroup() noexcept;
+    // The group's commit has an unknown outcome: its files keep their pending names, for the
+    // next connection's recovery to name or remove as their rows say.
+    void LeaveGroup() noexcept;
 
 private:
     struct Group;

@@ -36,7 +36,28 @@ void ArrivalGroup::Begin() {
     openedAt_ = std::chrono::steady_clock::now();
 }
 
+bool ArrivalGroup::Replay() {
+    try {
+        const auto failures = runtime_.Session().ReplayJournal(
+            [this](const std::vector<std::string>& fileIds) { return runtime_.Addin().StoredFilesCommitted(fileIds); });
+        for (const std::string& failure : failures) runtime_.Messages().Show(failure, kAppTitle);
+        replayed_ = true;
+    } catch (...) {
+        runtime_.Messages().Show("Nothing is archived until the journal of the last group is resolved: " +
+                                     CurrentErrorDescription(),
+                                 kAppTitle);
+    }
+    return replayed_;
+}
+
 void ArrivalGroup::Handle(const std::filesystem::path& file, bool includeRead) {
+    if (outcomeUnknown_ || (!replayed_ && !Replay())) {
+        // Not raised: the message stays due, and the command stops archiving for now.
+        HandledArrival later;
+        later.archiveLost = true;
+        handled_.push_back(std::move(later));
+        return;
+    }
     if (!openedAt_) {
         try {
             Begin();
@@ -60,17 +81,50 @@ std::vector<HandledArrival> ArrivalGroup::Commit() {
     if (openedAt_) {
         openedAt_.reset();
         try {
-            // The files first: a committed row never names a file that a crash could lose.
+            // The files first: a committed row never names a file that a crash could lose. Then
+            // the journal, which stands for the moves until they are done.
             runtime_.Files().SyncGroup();
-            runtime_.Archive().CommitGroup();
+            std::vector<maildir::MaildirSession::StoredArrival> stored;
+            for (const HandledArrival& handled : handled_) {
+                if (handled.result == ArrivalResult::Incoming && !handled.detail.empty()) {
+                    stored.push_back({handled.unique, handled.detail});
+                }
+            }
+            runtime_.Session().JournalGroup(stored);
         } catch (...) {
             Abort(CurrentErrorDescription());
+            return std::exchange(handled_, {});
+        }
+        try {
+            runtime_.Archive().CommitGroup();
+        } catch (...) {
+            Leave(CurrentErrorDescription());
             return std::exchange(handled_, {});
         }
         runtime_.Files().FinishGroup();
         for (const std::string& failure : runtime_.Session().FinishGroup()) runtime_.Messages().Show(failure, kAppTitle);
     }
     return std::exchange(handled_, {});
+}
+
+void ArrivalGroup::Leave(const std::string& reason) {
+    outcomeUnknown_ = true;
+    runtime_.Archive().AbortGroup();
+    // The files keep their pending names: the next start names them or removes them, as their
+    // rows say.
+    runtime_.Files().LeaveGroup();
+    const auto failures = runtime_.Session().LeaveGroup();
+    int unknown = 0;
+    for (auto& handled : handled_) {
+        if (!Stored(handled)) continue;
+        handled.result = ArrivalResult::Failed;
+        ++unknown;
+    }
+    runtime_.Messages().Show("The archive did not confirm the last " + std::to_string(unknown) +
+                                 " messages: " + reason +
+                                 ". Nothing more is archived now; the next run checks which of them were archived.",
+                             kAppTitle);
+    for (const std::string& failure : failures) runtime_.Messages().Show(failure, kAppTitle);
 }
 
 void ArrivalGroup::Abort(const std::string& reason) {

@@ -5,6 +5,13 @@
 // leave the Inbox only after it. A crash at any moment loses nothing: what was not committed is
 // still in the Inbox and is archived at the next run. A group ends after a number of messages or
 // a tenth of a second, so a watcher holds a delivered fax back for no longer than that.
+//
+// Between the commit and the moves the Maildir session's journal stands for the group: written
+// before the commit, replayed before the first arrival of the next group after a crash or a
+// failed move, so that a committed fax is never archived again. A commit that fails has an
+// unknown outcome (an I/O error may come after the commit reached the disk): the group's files
+// keep their pending names and its journal entries stay, both resolved from the archive at the
+// next start, and this run archives nothing more.
 #pragma once
 
 #include <chrono>
@@ -26,13 +33,21 @@ public:
     // A group still open is committed.
     ~ArrivalGroup();
 
+    // Replays what an earlier group's journal left, before the Inbox is listed; false (after
+    // saying why) when it cannot, and then nothing is archived. Handle replays first when this
+    // was not called or failed.
+    bool Replay();
     // Raises the arrival of `file` as HandleArrival does, in the open group (one is opened when
     // none is). Its outcome is known once the group is committed.
     void Handle(const std::filesystem::path& file, bool includeRead);
     // True when the open group is full or old enough to be committed now.
     bool Due() const;
-    // True when the last arrival could not reach the archive's server: stop for now.
-    bool ArchiveLost() const { return !handled_.empty() && handled_.back().archiveLost; }
+    // True when the last arrival could not reach the archive's server, or the archive cannot be
+    // trusted to take more in this run: stop for now.
+    bool ArchiveLost() const { return outcomeUnknown_ || (!handled_.empty() && handled_.back().archiveLost); }
+    // True once a commit failed: the archive is checked at the next start, and until then
+    // nothing more is archived.
+    bool OutcomeUnknown() const { return outcomeUnknown_; }
     // Commits the open group and returns what became of its arrivals, in order: when the archive
     // or the disk refused the group, its stores count as failed (their messages stay in the Inbox
     // and arrive again) and the reason is shown.
@@ -41,10 +56,13 @@ public:
 private:
     void Begin();
     void Abort(const std::string& reason);
+    void Leave(const std::string& reason);
 
     Runtime& runtime_;
     std::vector<HandledArrival> handled_;
     std::optional<std::chrono::steady_clock::time_point> openedAt_;
+    bool replayed_ = false;
+    bool outcomeUnknown_ = false;
 };
 
 }  // namespace vexa::cli

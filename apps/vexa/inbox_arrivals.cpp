@@ -22,6 +22,7 @@ HandledArrival HandleArrival(Runtime& runtime, const std::filesystem::path& file
     }
     if (!arrival) return handled;
     if (const auto mail = std::dynamic_pointer_cast<MailItem>(arrival->item)) handled.subject = mail->Subject();
+    handled.unique = arrival->unique;
 
     ConsoleMessageBox::About about(runtime.Messages(), arrival->file.filename().string(), handled.subject);
     runtime.Stores().Take();

@@ -25,6 +25,7 @@ struct HandledArrival {
     std::int64_t row = 0;
     std::string detail;  // the stored file's name, or the word a confirmation marked its row with
     std::string subject;
+    std::string unique;  // the message's unique name part, for the group's journal
     // The archive's server could not be reached: the message was left due, to be archived later.
     bool archiveLost = false;
 };

@@ -43,12 +43,16 @@ void ArchiveDue(Runtime& runtime, bool includeRead, ScanTally& tally,
             for (const HandledArrival& arrival : handled) committed(arrival);
         }
     };
+    ArrivalGroup group(runtime);
+    if (!group.Replay()) {
+        tally.archiveLost = true;
+        return;
+    }
     const auto due = std::make_shared<const std::vector<std::filesystem::path>>(runtime.Session().DueArrivals(includeRead));
     const auto& files = *due;
     runtime.Session().ReadAheadOf(due, runtime.AttachFolder());
     const bool progress = ::isatty(STDERR_FILENO) && files.size() >= kProgressFrom;
     {
-        ArrivalGroup group(runtime);
         for (std::size_t i = 0; i < files.size(); ++i) {
             if (progress) {
                 std::fprintf(stderr, "\rScanning %zu/%zu", i + 1, files.size());
@@ -61,8 +65,13 @@ void ArchiveDue(Runtime& runtime, bool includeRead, ScanTally& tally,
                 break;
             }
             if (group.Due()) add(group.Commit());
+            if (group.OutcomeUnknown()) {
+                tally.archiveLost = true;
+                break;
+            }
         }
         add(group.Commit());
+        if (group.OutcomeUnknown()) tally.archiveLost = true;
     }
     runtime.Session().EndReadAhead();
     if (progress) std::fputs("\r\033[K", stderr);

@@ -377,6 +377,97 @@ TEST(MaildirSessionTest, AGroupsMovesWaitForItsCommitAndAnAbortedGroupsMessagesA
     EXPECT_EQ(test::Names(maildir.Root() / ".Archive" / "new"), (std::vector<std::string>{"1.A.host", "3.C.host"}));
 }
 
+// The group's journal stands for its moves between the archive's commit and the moves: a run
+// that ends in between (a kill, a commit whose outcome is unknown, a move that fails) leaves it,
+// and the next session's replay moves or records each message whose row was committed, never
+// raising it again, while one whose row was not committed is due again.
+TEST(MaildirSessionTest, TheJournalOfAnUnfinishedGroupIsReplayedAsTheArchiveSays) {
+    struct Case {
+        const char* name;
+        bool committed;
+        // How the first run ends: 0 killed before FinishGroup, 1 LeaveGroup (unknown outcome),
+        // 2 FinishGroup whose move fails (the store folder gone) with the record on a full disk.
+        int end;
+        std::vector<std::string> dueAfterReplay, inbox, archived;
+    };
+    const Case cases[] = {
+        {"killed after the commit", true, 0, {}, {}, {"1.A.host"}},
+        {"killed before the commit", false, 0, {"1.A.host"}, {"1.A.host"}, {}},
+        {"unknown outcome, committed", true, 1, {}, {}, {"1.A.host"}},
+        {"unknown outcome, rolled back", false, 1, {"1.A.host"}, {"1.A.host"}, {}},
+        {"move and record failed", true, 2, {}, {"1.A.host"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempMaildir maildir;
+        maildir.Put("new", "1.A.host", kFax);
+        const fs::path record = maildir.Root() / "vexa-handled";
+        {
+            auto session = maildir::MaildirSession::Open(maildir.Root());
+            session->AddSubfolder("Archive");
+            MovingRecorder seen(session);
+            seen.move = true;
+            auto subscription = session->Inbox()->Items()->Advise(seen);
+            session->BeginGroup();
+            ASSERT_EQ(RaiseDue(*session, false), std::vector<std::string>{"1.A.host"});
+            session->JournalGroup({{"1.A.host", "R0000001.tif"}});
+            if (c.end == 1) {
+                EXPECT_EQ(session->LeaveGroup(), std::vector<std::string>{});
+                EXPECT_EQ(RaiseDue(*session, false), std::vector<std::string>{}) << "not again in this run";
+            } else if (c.end == 2) {
+                fs::remove_all(maildir.Root() / ".Archive");
+                fs::create_symlink("/dev/full", record);
+                EXPECT_EQ(session->FinishGroup().size(), 2u) << "the move and the record";
+                EXPECT_EQ(RaiseDue(*session, false), std::vector<std::string>{}) << "not again in this run";
+            }
+        }
+        if (c.end == 2) fs::remove(record);
+        auto next = maildir::MaildirSession::Open(maildir.Root());
+        std::vector<std::string> asked;
+        const auto failures = next->ReplayJournal([&](const std::vector<std::string>& fileIds) {
+            asked = fileIds;
+            return std::vector<bool>(fileIds.size(), c.committed);
+        });
+        EXPECT_EQ(failures, std::vector<std::string>{});
+        EXPECT_EQ(asked, std::vector<std::string>{"R0000001.tif"});
+        EXPECT_EQ(FileNames(next->DueArrivals(false)), c.dueAfterReplay);
+        EXPECT_EQ(test::Names(maildir.Root() / "new"), c.inbox);
+        EXPECT_EQ(test::Names(maildir.Root() / ".Archive" / "new"), c.archived);
+        EXPECT_EQ(ReadBytes(maildir.Root() / "vexa-journal"), "") << "resolved";
+        // Replayed once: a second replay asks nothing.
+        asked.clear();
+        next->ReplayJournal([&](const std::vector<std::string>& fileIds) {
+            asked = fileIds;
+            return std::vector<bool>(fileIds.size(), c.committed);
+        });
+        EXPECT_EQ(asked, std::vector<std::string>{});
+    }
+}
+
+// A journal that cannot be resolved (the archive does not answer) stops the replay before
+// anything changes, and its messages are not due.
+TEST(MaildirSessionTest, AJournalTheArchiveCannotResolveKeepsItsMessagesBack) {
+    TempMaildir maildir;
+    maildir.Put("new", "1.A.host", kFax);
+    maildir.Put("new", "2\\t\tB\nhost", kFax);
+    test::WriteBytes(maildir.Root() / "vexa-journal", "R0000001.tif\t1.A.host\t.Archive\nR0000002.tif\t2\\\\t\\tB\\nhost\t\nR00");
+    auto session = maildir::MaildirSession::Open(maildir.Root());
+    EXPECT_THROW(session->ReplayJournal([](const std::vector<std::string>&) -> std::vector<bool> {
+        throw HostError(5, "The archive is out of reach.");
+    }),
+                 HostError);
+    EXPECT_EQ(test::Names(maildir.Root() / "new").size(), 2u);
+    EXPECT_EQ(FileNames(session->DueArrivals(false)), std::vector<std::string>{});
+    std::vector<std::string> asked;
+    session->ReplayJournal([&](const std::vector<std::string>& fileIds) {
+        asked = fileIds;
+        return std::vector<bool>{false, true};
+    });
+    EXPECT_EQ(asked, (std::vector<std::string>{"R0000001.tif", "R0000002.tif"})) << "the cut line is no entry";
+    EXPECT_EQ(FileNames(session->DueArrivals(false)), std::vector<std::string>{"1.A.host"});
+    EXPECT_EQ(ReadBytes(maildir.Root() / "vexa-handled"), "2\\\\t\tB\\nhost\n") << "no folder to move to: recorded";
+}
+
 // A scan reads the next messages on a second thread: the arrivals come in the same order with
 // the same content, a message renamed since it was read is still found, skipped names are
 // dropped, and an attachment decoded ahead is saved with the same bytes as one decoded at its save.
