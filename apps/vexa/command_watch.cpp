@@ -4,6 +4,9 @@
 // or cur/; the session decides which are due, so a mail reader renaming a message (marking it
 // read) is no arrival. When the kernel drops events (its queue ran over), the start's pass runs
 // again. One line per archived message goes to standard output (-q: none).
+// A Maildir that goes away (deleted, moved, its file system unmounted) leaves nothing to watch:
+// watch says so and exits 75 once what it was doing is committed, and the service manager starts
+// it again; a start without the Maildir exits 75 as well, so the restarts go on until it is back.
 // SIGHUP reloads the options; SIGTERM and SIGINT shut down as the explorer's close and the
 // disconnection do, and a clean shutdown exits 0 whatever was reported while it ran: a service
 // manager must not take a requested stop for a failure.
@@ -12,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -62,6 +66,20 @@ private:
 
 bool IsMessageName(const std::string& name) { return !name.empty() && name[0] != '.'; }
 
+// What the kernel reports when a watched folder stops being the one at its path. IN_IGNORED comes
+// after each of these, and alone when the watch is dropped for any other reason: either way no
+// more arrivals are reported for that folder.
+constexpr std::uint32_t kFolderGone = IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED;
+
+// The status that has the service manager start watch again after its pause.
+int MaildirGone(const std::filesystem::path& inbox) {
+    std::fprintf(stderr,
+                 "vexa watch: the Maildir %s is gone (deleted, moved or unmounted); exiting so that the service starts "
+                 "watch again once it is back\n",
+                 inbox.c_str());
+    return kExitTempFail;
+}
+
 }  // namespace
 
 int RunWatch(const Args& args) {
@@ -75,10 +93,17 @@ int RunWatch(const Args& args) {
     // The signals are taken as events, so a shutdown never interrupts the archive mid-store.
     WatchSignals signals;
 
+    const std::filesystem::path inbox = MaildirPath(options.Value("maildir"));
+    // A missing Maildir is waited for rather than fixed: the first delivery creates it, a file
+    // system mounted late or a mailbox being moved brings it back.
+    if (!maildir::IsMaildir(inbox)) {
+        std::fprintf(stderr, "vexa watch: the Maildir %s is missing; exiting so that the service tries again later\n",
+                     inbox.c_str());
+        return kExitTempFail;
+    }
     Runtime runtime({options.Value("maildir"), std::nullopt});
     if (!runtime.Connect()) return kExitConfig;
     if (!runtime.LockForArchiving()) return kExitTempFail;
-    const std::filesystem::path inbox = MaildirPath(options.Value("maildir"));
 
     // When the last arrival was handled; the Inbox's removals are announced again a moment later.
     std::optional<std::chrono::steady_clock::time_point> announceAt;
@@ -110,13 +135,17 @@ int RunWatch(const Args& args) {
     };
 
     // Watch first, then list: a message delivered in between is seen by one or the other, and
-    // the session raises it once.
+    // the session raises it once. The Maildir itself is watched for its going only: new/ and cur/
+    // keep reporting into a Maildir moved elsewhere, which is no longer the one at this path.
     Descriptor notify(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
     std::map<int, std::filesystem::path> folders;
-    for (const char* sub : {"new", "cur"}) {
-        const int watch = ::inotify_add_watch(notify.Get(), (inbox / sub).c_str(), IN_MOVED_TO | IN_CREATE);
-        if (watch < 0) throw HostError(errno, "Can't watch " + (inbox / sub).string());
-        folders[watch] = inbox / sub;
+    for (const char* sub : {"", "new", "cur"}) {
+        const std::filesystem::path folder = *sub ? inbox / sub : inbox;
+        const std::uint32_t mask = IN_DELETE_SELF | IN_MOVE_SELF | (*sub ? IN_MOVED_TO | IN_CREATE : 0);
+        const int watch = ::inotify_add_watch(notify.Get(), folder.c_str(), mask);
+        if (watch < 0 && (errno == ENOENT || errno == ENOTDIR)) return MaildirGone(inbox);
+        if (watch < 0) throw HostError(errno, "Can't watch " + folder.string());
+        folders[watch] = folder;
     }
     const auto arriveDue = [&] {
         const auto due = std::make_shared<const std::vector<std::filesystem::path>>(runtime.Session().DueArrivals(false));
@@ -129,9 +158,12 @@ int RunWatch(const Args& args) {
     std::printf("Watching %s\n", inbox.c_str());
     std::fflush(stdout);
 
+    bool gone = false;
     alignas(inotify_event) char buffer[64 * 1024];
     pollfd fds[] = {{notify.Get(), POLLIN, 0}, {signals.Fd(), POLLIN, 0}};
-    for (;;) {
+    // A commit whose outcome is unknown ends the watch: the next start reads it back from the
+    // archive before anything is archived again.
+    while (!group.OutcomeUnknown()) {
         int timeout = -1;
         for (const auto& at : {announceAt, retryAt}) {
             if (!at) continue;
@@ -168,7 +200,9 @@ int RunWatch(const Args& args) {
                     const auto* event = reinterpret_cast<const inotify_event*>(at);
                     at += sizeof(inotify_event) + event->len;
                     if (event->mask & IN_Q_OVERFLOW) overflowed = true;
-                    if (event->len == 0 || (event->mask & IN_ISDIR)) continue;
+                    // What arrived after the Maildir went is in a Maildir that is no longer ours.
+                    if (event->mask & kFolderGone) gone = true;
+                    if (gone || event->len == 0 || (event->mask & IN_ISDIR)) continue;
                     const std::string name = event->name;
                     if (IsMessageName(name)) arrive(folders[event->wd] / name);
                 }
@@ -176,7 +210,7 @@ int RunWatch(const Args& args) {
             // The kernel's queue ran over (a burst of deliveries, or a long store) and events were
             // dropped: what came meanwhile is found the way the start finds it, and the record
             // keeps the messages handled already from arriving again.
-            if (overflowed) {
+            if (overflowed && !gone) {
                 try {
                     arriveDue();
                 } catch (...) {
@@ -184,9 +218,19 @@ int RunWatch(const Args& args) {
                 }
             }
             commit();
+            if (gone) break;
         }
     }
     commit();
+    if (gone) {
+        const int status = MaildirGone(inbox);
+        runtime.Shutdown();
+        return status;
+    }
+    if (group.OutcomeUnknown()) {
+        runtime.Shutdown();
+        return kExitTempFail;
+    }
     if (announceAt) maildir::AnnounceRemovals(inbox);
     const int shownBefore = runtime.Messages().Shown();
     runtime.Shutdown();

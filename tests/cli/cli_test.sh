@@ -673,6 +673,42 @@ test_watch_archives_the_backlog_that_reached_cur_while_it_was_down() {
     expect_eq "moved to the store folder" 1 "$(count_files "$MAILBOX/.VX2 Messages")"
 }
 
+test_watch_exits_75_when_its_maildir_goes_away_and_archives_after_a_restart() {
+    install_vexa
+    local unit round=0 removal
+    # The shipped unit starts watch again after a 75, at run time and at start alike.
+    unit="$(dirname "$(realpath "$0")")/../../contrib/vexa-watch.service"
+    expect_eq "the unit restarts" "Restart=on-failure" "$(grep '^Restart=' "$unit")"
+    [[ $(grep '^RestartPreventExitStatus=' "$unit") != *75* ]] || fail "the unit does not restart after 75"
+    for removal in "rm -rf $MAILBOX" "mv $MAILBOX $WORLD/moved" "rm -rf $MAILBOX/cur" "mv $MAILBOX/new $WORLD/new"; do
+        round=$((round + 1))
+        start_watch
+        $removal
+        for _ in $(seq 200); do kill -0 "$WATCH_PID" 2>/dev/null || break; sleep 0.05; done
+        kill -0 "$WATCH_PID" 2>/dev/null && { fail "$removal: watch kept running"; kill -TERM "$WATCH_PID"; }
+        wait "$WATCH_PID"
+        expect_eq "$removal: exit status" 75 "$?"
+        expect_eq "$removal: says why, once" \
+            "vexa watch: the Maildir $MAILBOX is gone (deleted, moved or unmounted); exiting so that the service starts watch again once it is back" \
+            "$(cat "$WORLD/watch-err")"
+        # A restart before the Maildir is back is a pause too, not a setting to fix.
+        [[ -d $MAILBOX/new && -d $MAILBOX/cur ]] || {
+            run watch
+            expect_eq "$removal: started without a Maildir" "75|vexa watch: the Maildir $MAILBOX is missing; exiting so that the service tries again later" "$STATUS|$ERR"
+        }
+        mkdir -m 700 "$MAILBOX" "$MAILBOX"/{cur,new,tmp} 2>/dev/null  # what the removal took
+        deliver 01-incoming-tiff.eml "4000.$round.host"
+        start_watch
+        for _ in $(seq 200); do [[ $(sql "SELECT COUNT(*) FROM recv") == "$round" ]] && break; sleep 0.05; done
+        stop_watch
+        expect_eq "$removal: stopped after the restart" 0 "$WATCH_STATUS"
+        expect_eq "$removal: archived once" "$round|R000000$round.tif" "$(sql "SELECT COUNT(*), max(FileId) FROM recv")"
+        [[ -s $INSTALL/Attach/R000000$round.tif ]] || fail "$removal: no file in Attach"
+        expect_eq "$removal: moved to the store folder" 1 "$(count_files "$MAILBOX/.VX2 Messages")"
+        rm -rf "$MAILBOX/.VX2 Messages"
+    done
+}
+
 test_scan_include_read_backfills_read_faxes() {
     install_vexa
     cp "$SAMPLES/01-incoming-tiff.eml" "$MAILBOX/cur/3200.a.host:2,S"
