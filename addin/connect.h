@@ -128,7 +128,8 @@ private:
     void oApp_ItemSend(const ItemPtr& Item, bool& Cancel);
     void oInboxItems_ItemAdd(const ItemPtr& Item);
 
-    // Runs a statement; a failure is shown and gives nothing.
+    // Runs a statement; a failure is shown and gives nothing, and lastFailureTransient_ says
+    // whether it is worth trying again later.
     std::optional<std::int32_t> ExecuteReported(const std::string& strSQL, const std::vector<FieldValue>& parameters);
     // Saves the attachment, flushed to disk, under the pending form of its stored name `fileId` in
     // the Attach folder; returns that path. Never overwrites a stored file, and leaves no file
@@ -164,6 +165,7 @@ private:
     std::unique_ptr<ArchiveConnection> oConn;
     std::string sAppPath;
     bool bInitialized = false;
+    bool lastFailureTransient_ = false;
 
     // The event-bound references: holding an object subscribes to its events.
     WithEvents<Application> oApp{static_cast<ApplicationEvents&>(*this)};

@@ -13,6 +13,7 @@ std::optional<std::int32_t> Connect::ExecuteReported(const std::string& strSQL,
     try {
         return Deref(oConn).Execute(strSQL, parameters);
     } catch (...) {
+        lastFailureTransient_ = CurrentErrorTransient();
         MsgBox("Error in \"RunBulkOpQuery\": " + CurrentErrorDescription());
         return std::nullopt;
     }

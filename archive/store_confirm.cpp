@@ -25,13 +25,14 @@ StoreOutcome Connect::StoreConfirm(const MailItemPtr& oMailItem, const bool& /*b
         // Nothing taken from the mail is spliced into the statement: both values are bound.
         const auto affected =
             ExecuteReported("UPDATE send SET Confirm = ? WHERE Id = ?", {FieldValue(status), FieldValue(*id)});
-        if (!affected) return Reported({MessageKind::mkConfirmation, StoreOutcome::Failed, 0, {}});
+        if (!affected) return Reported({MessageKind::mkConfirmation, StoreOutcome::Failed, 0, {}, lastFailureTransient_});
         // A tag for a row that does not exist changes nothing, and that is not an error.
         if (*affected == 0) return Reported({MessageKind::mkConfirmation, StoreOutcome::Stored, 0, {}});
         return Reported({MessageKind::mkConfirmation, StoreOutcome::Stored, *id, status});
     } catch (...) {
+        const bool transient = CurrentErrorTransient();
         MsgBox("Error in \"StoreConfirm\": " + CurrentErrorDescription());
-        return Reported({MessageKind::mkConfirmation, StoreOutcome::Failed, 0, {}});
+        return Reported({MessageKind::mkConfirmation, StoreOutcome::Failed, 0, {}, transient});
     }
 }
 

@@ -63,12 +63,13 @@ StoreOutcome Connect::StoreInMessage(const MailItemPtr& oMailItem, const bool& b
         return Reported({MessageKind::mkIncoming, StoreOutcome::Stored, storedRow, storedFile});
     } catch (...) {
         const std::string description = CurrentErrorDescription();
+        const bool transient = CurrentErrorTransient();
         // Once the row is committed the fax is archived: its file keeps its pending name until
         // the next start-up gives it its own, and the mail must not be archived a second time.
         if (!committed) DiscardFile(storedPath);
         MsgBox("Error in \"StoreInMessage\": " + description);
         if (committed) return Reported({MessageKind::mkIncoming, StoreOutcome::Stored, storedRow, storedFile});
-        return Reported({MessageKind::mkIncoming, StoreOutcome::Failed, 0, {}});
+        return Reported({MessageKind::mkIncoming, StoreOutcome::Failed, 0, {}, transient});
     }
 }
 

@@ -23,6 +23,9 @@ struct StoreReport {
     // The stored file's name for a fax ("" for a sent fax without a document); the word the row
     // was marked with for a confirmation.
     std::string detail;
+    // A failure that lies with the machine or the archive's server, not with the mail (a full
+    // disk, an I/O error, a server out of reach): the same mail may be stored later.
+    bool transient = false;
 };
 
 class StoreListener {

@@ -31,4 +31,16 @@ std::string CurrentErrorDescription() noexcept {
     }
 }
 
+bool CurrentErrorTransient() noexcept {
+    try {
+        throw;
+    } catch (const HostError& e) {
+        return e.Transient();
+    } catch (const std::bad_alloc&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 }  // namespace vexa

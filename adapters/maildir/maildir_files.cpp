@@ -18,6 +18,7 @@
 
 #include "adapters/maildir/dovecot_keywords.h"
 #include "adapters/maildir/subscriptions.h"
+#include "adapters/posix/posix_error.h"
 
 namespace vexa::maildir {
 namespace fs = std::filesystem;
@@ -161,9 +162,7 @@ void AnnounceRemovals(const fs::path& folder) noexcept {
     ::unlink(marker.c_str());
 }
 
-HostError ErrnoError(const std::string& context, int err) {
-    return HostError(err, context + ": " + std::generic_category().message(err));
-}
+HostError ErrnoError(const std::string& context, int err) { return posix::PosixError(context, err); }
 
 bool IsMaildir(const fs::path& folder) {
     std::error_code ec;

@@ -13,4 +13,9 @@ namespace vexa::posix {
 // EACCES from ENOSPC without parsing the text.
 HostError PosixError(const std::string& context, int err);
 
+// The errno values that say the machine, not the request, is at fault right now: no space, an
+// I/O error, too many open files, memory, a busy or read-only file system (remounted after
+// errors). The request may succeed later.
+bool TransientErrno(int err) noexcept;
+
 }  // namespace vexa::posix

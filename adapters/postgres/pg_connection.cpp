@@ -24,12 +24,21 @@ std::string OneLine(std::string text) {
     return text;
 }
 
+// The server is out of reach, out of room or shutting down, or gave way to another writer: the
+// same statement may succeed later.
+bool TransientState(const std::string& state) {
+    for (const char* prefix : {"08", "53", "58", "57P0", "40001", "40P01", "55P03"}) {
+        if (state.starts_with(prefix)) return true;
+    }
+    return false;
+}
+
 PgError ClosedError() { return PgError(kStateMisuse, "The archive connection is closed."); }
 
 }  // namespace
 
 PgError::PgError(std::string sqlState, std::string description)
-    : HostError(StateNumber(sqlState), std::move(description)), sqlState_(std::move(sqlState)) {}
+    : HostError(StateNumber(sqlState), std::move(description), TransientState(sqlState)), sqlState_(std::move(sqlState)) {}
 
 std::string PgResult::Text(int row, int column) const {
     if (PQgetisnull(result_.get(), row, column)) return {};

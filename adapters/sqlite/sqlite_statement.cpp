@@ -31,13 +31,33 @@ bool IsOnlyFiller(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// A busy or locked archive, a full disk, an I/O error, memory: the machine's state, not the
+// statement, made it fail.
+bool Transient(int code) {
+    switch (code & 0xff) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+        case SQLITE_NOMEM:
+        case SQLITE_IOERR:
+        case SQLITE_FULL:
+        case SQLITE_PROTOCOL:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
 HostError SqliteError(sqlite3* db, int code) {
-    return HostError(code, db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
+    return HostError(code, db ? sqlite3_errmsg(db) : sqlite3_errstr(code), Transient(code));
 }
 
 HostError SqliteFileError(sqlite3* db, int code, const std::string& path) {
     const char* message = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-    return HostError(code, std::string(message) + ": " + path);
+    return HostError(code, std::string(message) + ": " + path, Transient(code));
 }
 
 std::string FormatArchiveDate(const LocalDateTime& value) {

@@ -50,6 +50,16 @@ HandledArrival HandleArrival(Runtime& runtime, const std::filesystem::path& file
     handled.detail = report->detail;
     if (report->outcome == StoreOutcome::Failed) {
         handled.result = ArrivalResult::Failed;
+        if (report->transient) {
+            // The machine or the archive failed, not the mail: the message stays due and the
+            // command stops archiving for now, to try again later.
+            handled.archiveLost = true;
+            try {
+                session.ForgetArrival(arrival->unique);
+            } catch (...) {
+                runtime.Messages().Show(CurrentErrorDescription(), kAppTitle);
+            }
+        }
     } else if (report->kind == MessageKind::mkIncoming) {
         handled.result = report->outcome == StoreOutcome::Stored ? ArrivalResult::Incoming : ArrivalResult::LeftAlone;
     } else {

@@ -26,7 +26,9 @@ struct HandledArrival {
     std::string detail;  // the stored file's name, or the word a confirmation marked its row with
     std::string subject;
     std::string unique;  // the message's unique name part, for the group's journal
-    // The archive's server could not be reached: the message was left due, to be archived later.
+    // The archive's server could not be reached, or the store failed for a reason that may pass
+    // (no space, an I/O error): the message was left due, to be archived later, and the command
+    // stops archiving for now.
     bool archiveLost = false;
 };
 
