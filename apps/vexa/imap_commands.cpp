@@ -8,17 +8,21 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <set>
 #include <thread>
 
-#include "apps/vexa/imap_mirror.h"
+#include "apps/vexa/arrival_group.h"
 #include "apps/vexa/imap_server.h"
 #include "apps/vexa/runtime.h"
 #include "apps/vexa/scan_pass.h"
 #include "apps/vexa/watch_signals.h"
+#include "linux/imap_mirror.h"
 #include "host/host_error.h"
 
 namespace vexa::cli {
 namespace {
+
+using linuxhost::ImapMirror;
 
 // Messages fetched into the mirror for one pass: memory and the mirror stay small on a large Inbox.
 constexpr std::size_t kMessagesPerPass = 200;
@@ -38,13 +42,25 @@ std::filesystem::path StateFile(Runtime& runtime, const ImapAccount& account) {
     return std::filesystem::path(runtime.Addin().AppPath()) / "imap" / (AccountKey(account) + ".state");
 }
 
-// Fetches, archives and reconciles passes until the Inbox has no new arrival.
+// Fetches, archives and reconciles passes until the Inbox has no new arrival, or the archive
+// cannot take more for now (tally.archiveLost): the messages left due stay above the highest
+// UID handled, for the next try.
 void ArchiveArrivals(Runtime& runtime, ImapMirror& mirror, ScanTally& tally,
                      const std::function<void(const HandledArrival&)>& committed = {}) {
-    while (mirror.Fetch(kMessagesPerPass) > 0) {
+    while (!tally.archiveLost && mirror.Fetch(kMessagesPerPass) > 0) {
         ArchiveDue(runtime, false, tally, committed);
-        for (const std::string& failure : mirror.Reconcile()) runtime.Messages().Show(failure, kAppTitle);
+        std::set<std::string> stillDue;
+        for (const auto& file : runtime.Session().DueArrivals(false)) stillDue.insert(file.filename().string());
+        for (const std::string& failure : mirror.Reconcile(stillDue)) runtime.Messages().Show(failure, kAppTitle);
     }
+}
+
+// Before the mirror's start empties its Inbox: a group whose moves a crash cut short is finished
+// from its journal, so its committed messages reach their folders (and the server's) instead of
+// being fetched and archived again. False when the archive could not say.
+bool FinishLastGroup(Runtime& runtime) {
+    ArrivalGroup group(runtime);
+    return group.Replay();
 }
 
 // The account's server at start-up; null (after the "Can't init : " line) when it cannot be
@@ -73,8 +89,14 @@ int RunImapScan(const ImapAccount& account) {
     ScanTally tally;
     int status = kExitOk;
     try {
-        mirror.Start();
-        ArchiveArrivals(runtime, mirror, tally);
+        if (!FinishLastGroup(runtime)) {
+            tally.archiveLost = true;
+        } else {
+            mirror.Start();
+            ArchiveArrivals(runtime, mirror, tally);
+        }
+        // The archive cannot take more now: the rest stays unseen on the server for the next try.
+        if (tally.archiveLost) status = kExitTempFail;
     } catch (const HostError& e) {
         // The connection dropped: what was archived is reconciled at the next start.
         runtime.Messages().Show(e.Description(), kAppTitle);
@@ -106,6 +128,7 @@ int RunImapWatch(const ImapAccount& account, bool quiet) {
         try {
             if (!server) server = OpenImapServer(account);
             ImapMirror mirror(*server, folder, StateFile(runtime, account));
+            if (!FinishLastGroup(runtime)) throw HostError(0, "The archive cannot be reached; trying again later.", true);
             mirror.Start();
             retry = kFirstRetry;
             while (!stop) {
@@ -116,6 +139,13 @@ int RunImapWatch(const ImapAccount& account, bool quiet) {
                     std::printf("%s\n", line.c_str());
                     std::fflush(stdout);
                 });
+                if (tally.outcomeUnknown) {
+                    // The next start reads the last commit's outcome back from the archive.
+                    runtime.Shutdown();
+                    return kExitTempFail;
+                }
+                // The archive cannot take more now: the pause below, then a new start.
+                if (tally.archiveLost) break;
                 server->WaitForNews(kIdleSeconds, signals.Fd());
                 pollfd ready{signals.Fd(), POLLIN, 0};
                 if (::poll(&ready, 1, 0) > 0) takeSignal();

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "apps/vexa/imap_account.h"
-#include "apps/vexa/imap_mirror.h"
+#include "linux/imap_mirror.h"
 
 namespace vexa::cli {
 
@@ -25,7 +25,7 @@ private:
 };
 
 // A server that can also wait for news: IDLE where the server has it, else a NOOP poll.
-class WatchedImapServer : public ImapServer {
+class WatchedImapServer : public linuxhost::ImapServer {
 public:
     // Waits up to `seconds` for the Inbox to change, or for `wakeFd` to become readable (a
     // signal); true when the Inbox may have changed. Throws HostError when the connection drops.

@@ -65,13 +65,10 @@ void ArchiveDue(Runtime& runtime, bool includeRead, ScanTally& tally,
                 break;
             }
             if (group.Due()) add(group.Commit());
-            if (group.OutcomeUnknown()) {
-                tally.archiveLost = true;
-                break;
-            }
+            if (group.OutcomeUnknown()) break;
         }
         add(group.Commit());
-        if (group.OutcomeUnknown()) tally.archiveLost = true;
+        if (group.OutcomeUnknown()) tally.archiveLost = tally.outcomeUnknown = true;
     }
     runtime.Session().EndReadAhead();
     if (progress) std::fputs("\r\033[K", stderr);

@@ -14,8 +14,12 @@ namespace vexa::cli {
 
 struct ScanTally {
     int incoming = 0, confirmations = 0, unmatched = 0, leftAlone = 0, failed = 0;
-    // The archive's server could not be reached: the pass stopped, the rest is still due.
+    // The archive's server could not be reached, or a store failed for a passing reason: the pass
+    // stopped, the rest is still due.
     bool archiveLost = false;
+    // A commit failed and its outcome is read back at the next start: nothing more is archived
+    // in this run.
+    bool outcomeUnknown = false;
     void Add(const std::vector<HandledArrival>& handled);
     // "N archived as incoming faxes, ..., N failed".
     std::string Summary() const;

@@ -1,4 +1,4 @@
-#include "apps/vexa/imap_mirror.h"
+#include "linux/imap_mirror.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include "adapters/posix/atomic_file.h"
 #include "host/host_error.h"
 
-namespace vexa::cli {
+namespace vexa::linuxhost {
 namespace fs = std::filesystem;
 namespace {
 
@@ -86,7 +86,7 @@ void ImapMirror::Start() {
     // (a store that had failed is tried again; one left alone is left alone again).
     for (const fs::path& file : MessagesIn(mirror_)) fs::remove(file);
     fetched_.clear();
-    Reconcile(false);
+    Reconcile(false, {});
 }
 
 std::size_t ImapMirror::Fetch(std::size_t most) {
@@ -111,21 +111,29 @@ std::size_t ImapMirror::Fetch(std::size_t most) {
     return fetched_.size();
 }
 
-std::vector<std::string> ImapMirror::Reconcile() { return Reconcile(true); }
+std::vector<std::string> ImapMirror::Reconcile(const std::set<std::string>& stillDue) { return Reconcile(true, stillDue); }
 
-std::vector<std::string> ImapMirror::Reconcile(bool advance) {
+std::vector<std::string> ImapMirror::Reconcile(bool advance, const std::set<std::string>& stillDue) {
     std::vector<std::string> failures;
-    if (advance && fetched_.empty()) return failures;
     const auto act = [&](const std::string& what, auto&& action) {
         try {
             action();
+            return true;
         } catch (...) {
             failures.push_back(what + ": " + CurrentErrorDescription());
+            return false;
         }
     };
-    // Local Inbox: marked read there (a clean-up that failed) is marked seen on the server.
+    // Local Inbox: marked read there (a clean-up that failed) is marked seen on the server. A
+    // message still due goes too: it stays unseen on the server, above the highest UID handled.
+    std::optional<std::uint32_t> firstDue;
     for (const fs::path& file : MessagesIn(mirror_)) {
         const auto uid = UidOf(file.filename().string());
+        if (uid && stillDue.contains(file.filename().string())) {
+            firstDue = std::min(firstDue.value_or(*uid), *uid);
+            fs::remove(file);
+            continue;
+        }
         if (uid && maildir::SplitMessageName(file.filename().string()).flags.find('S') != std::string::npos) {
             act("Can't mark message " + std::to_string(*uid) + " read", [&] { server_.MarkSeen(*uid); });
         }
@@ -140,24 +148,27 @@ std::vector<std::string> ImapMirror::Reconcile(bool advance) {
             if (const auto uid = UidOf(file.filename().string())) uids.push_back(*uid);
         }
         std::sort(uids.begin(), uids.end());
+        bool moved = true;
         if (!uids.empty()) {
-            // The local copies go only once the server has moved the messages: a crash in
-            // between finds them at the next start.
+            // The local copies go only once the server has moved the messages: a crash, or a
+            // server that refuses, leaves them for the next reconcile or start.
             if (folder == kTrashFolder) {
-                act("Can't delete " + std::to_string(uids.size()) + " messages", [&] { server_.MoveToTrash(uids); });
+                moved = act("Can't delete " + std::to_string(uids.size()) + " messages", [&] { server_.MoveToTrash(uids); });
             } else {
-                act("Can't move " + std::to_string(uids.size()) + " messages to " + folder.substr(1),
-                    [&] { server_.MoveToChild(uids, folder.substr(1)); });
+                moved = act("Can't move " + std::to_string(uids.size()) + " messages to " + folder.substr(1),
+                            [&] { server_.MoveToChild(uids, folder.substr(1)); });
             }
         }
+        if (!moved) continue;
         for (const fs::path& file : files) fs::remove(file);
     }
-    if (advance) {
-        state_.highest = std::max(state_.highest, fetched_.back());
+    if (advance && !fetched_.empty()) {
+        const std::uint32_t handled = firstDue ? *firstDue - 1 : fetched_.back();
+        state_.highest = std::max(state_.highest, handled);
         WriteState();
     }
     fetched_.clear();
     return failures;
 }
 
-}  // namespace vexa::cli
+}  // namespace vexa::linuxhost

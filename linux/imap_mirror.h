@@ -5,18 +5,22 @@
 // done to the message on the server. The mirror holds only the messages of the pass under way.
 //
 // Once: the highest UID handled, per UIDVALIDITY, is kept in the installation, so restarts and
-// reconnects never raise a message twice nor skip one. A message moves locally only after its row
-// is committed, so a copy left in a local folder by a crash is a committed one: the next start
-// finishes its move on the server instead of archiving it again.
+// reconnects never raise a message twice nor skip one. It never passes a message still due (a
+// store that failed for a passing reason, a pass stopped because the archive was out of reach):
+// that one is fetched again by the next pass. A message moves locally only after its row is
+// committed (the mirror's journal covers the moment in between), so a copy in a local folder is a
+// committed one: its move is done on the server, and a move the server refused stays there and
+// is tried again at every reconcile and start, instead of the fax being archived again.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
-namespace vexa::cli {
+namespace vexa::linuxhost {
 
 // What the mirror needs of the server (the IMAP connection implements it).
 class ImapServer {
@@ -48,9 +52,10 @@ public:
     // Fetches up to `most` new arrivals into the mirror's new/; how many it fetched.
     std::size_t Fetch(std::size_t most);
     // Does on the server what the add-in did in the mirror, records the highest UID handled and
-    // empties the mirror. Returns what failed, one description each (those messages stay where
-    // they are on the server, and are not raised again).
-    std::vector<std::string> Reconcile();
+    // empties the mirror but for the moves the server refused. `stillDue` names the mirror Inbox's
+    // files whose arrival is still due (not raised, or left for later): the highest UID handled
+    // stays below the first of them. Returns what failed, one description each.
+    std::vector<std::string> Reconcile(const std::set<std::string>& stillDue = {});
 
 private:
     struct State {
@@ -58,7 +63,7 @@ private:
         std::uint32_t highest = 0;
     };
     // Reconcile; `advance` false leaves the highest UID handled as it is (a crash's leftovers).
-    std::vector<std::string> Reconcile(bool advance);
+    std::vector<std::string> Reconcile(bool advance, const std::set<std::string>& stillDue);
     State ReadState() const;
     void WriteState() const;
     std::filesystem::path MirrorFileName(std::uint32_t uid) const;
@@ -72,4 +77,4 @@ private:
     std::vector<std::uint32_t> fetched_;  // this pass's UIDs, ascending
 };
 
-}  // namespace vexa::cli
+}  // namespace vexa::linuxhost
