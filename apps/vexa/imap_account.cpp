@@ -14,7 +14,9 @@
 #include "adapters/posix/ini_settings_store.h"
 #include "apps/vexa/first_line.h"
 #include "apps/vexa/trimmed.h"
+#include "adapters/imap/imap_url.h"
 #include "host/host_error.h"
+#include "linux/imap_account_key.h"
 #include "settings/setting_names.h"
 
 extern char** environ;
@@ -100,10 +102,37 @@ std::string ReadSecret(const ImapAccount& account) {
                                 " or give --password-command.");
 }
 
-std::string AccountKey(const ImapAccount& account) {
+namespace {
+
+// The name earlier versions gave an account: a hash of the address as written.
+std::string LegacyAccountKey(const ImapAccount& account) {
     std::ostringstream key;
     key << std::hex << std::hash<std::string>{}(account.url);
     return key.str();
+}
+
+}  // namespace
+
+std::string AccountKey(const ImapAccount& account) {
+    try {
+        return linuxhost::ImapAccountKey(imap::ParseImapUrl(account.url));
+    } catch (...) {
+        // An address that does not parse opens no server either; its name matters little.
+        return LegacyAccountKey(account);
+    }
+}
+
+std::filesystem::path KeptUnderAccountKey(const std::filesystem::path& folder, const ImapAccount& account,
+                                          const std::string& suffix) {
+    std::filesystem::path path = folder / (AccountKey(account) + suffix);
+    const std::filesystem::path legacy = folder / (LegacyAccountKey(account) + suffix);
+    std::error_code ec;
+    // What an earlier version kept under the old name is taken over once, so that its highest UID
+    // handled and its mirror's journal still count.
+    if (legacy != path && !std::filesystem::exists(path, ec) && std::filesystem::exists(legacy, ec)) {
+        std::filesystem::rename(legacy, path, ec);
+    }
+    return path;
 }
 
 std::filesystem::path MirrorFolder(const ImapAccount& account) {
@@ -115,7 +144,7 @@ std::filesystem::path MirrorFolder(const ImapAccount& account) {
     } else {
         throw HostError(ENOENT, "No home folder for the IMAP mirror: set HOME or XDG_CACHE_HOME.");
     }
-    return cache / "vexa" / "imap" / AccountKey(account);
+    return KeptUnderAccountKey(cache / "vexa" / "imap", account, "");
 }
 
 }  // namespace vexa::cli

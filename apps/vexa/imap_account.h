@@ -35,5 +35,9 @@ std::string ReadSecret(const ImapAccount& account);
 // This account's mirror Maildir under $XDG_CACHE_HOME/vexa/imap, and its state file's name.
 std::filesystem::path MirrorFolder(const ImapAccount& account);
 std::string AccountKey(const ImapAccount& account);
+// `folder`/KEY`suffix`, the account's file or folder there; one kept under the name an earlier
+// version gave the account is renamed to it first.
+std::filesystem::path KeptUnderAccountKey(const std::filesystem::path& folder, const ImapAccount& account,
+                                          const std::string& suffix);
 
 }  // namespace vexa::cli

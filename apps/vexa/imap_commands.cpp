@@ -39,7 +39,7 @@ std::filesystem::path PrepareMirror(const ImapAccount& account) {
 }
 
 std::filesystem::path StateFile(Runtime& runtime, const ImapAccount& account) {
-    return std::filesystem::path(runtime.Addin().AppPath()) / "imap" / (AccountKey(account) + ".state");
+    return KeptUnderAccountKey(std::filesystem::path(runtime.Addin().AppPath()) / "imap", account, ".state");
 }
 
 // Fetches, archives and reconciles passes until the Inbox has no new arrival, or the archive
