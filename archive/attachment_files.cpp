@@ -15,6 +15,15 @@ std::string WithoutPendingSuffix(const std::string& path) {
     return path.ends_with(suffix) ? path.substr(0, path.size() - suffix.size()) : path;
 }
 
+// Whether a committed row names the stored file `fileId`, inside an open transaction: a no-op
+// update counts it (the engines' one way of asking without a query interface).
+bool RowNamesFile(ArchiveConnection& archive, const std::string& fileId) {
+    const auto owner = OwnerOfStoredFile(fileId);
+    if (!owner) return false;
+    return archive.Execute(std::string("UPDATE ") + owner->table + " SET FileId = FileId WHERE Id = ? AND FileId = ?",
+                           {FieldValue(owner->id), FieldValue(fileId)}) == 1;
+}
+
 }  // namespace
 
 std::string Connect::SaveAttachment(Attachment& attachment, const std::string& fileId) {
@@ -56,19 +65,6 @@ void Connect::DiscardFile(const std::string& path) noexcept {
     } catch (...) {
     }
 }
-
-namespace {
-
-// Whether a committed row names the stored file `fileId`, inside an open transaction: a no-op
-// update counts it (the engines' one way of asking without a query interface).
-bool RowNamesFile(ArchiveConnection& archive, const std::string& fileId) {
-    const auto owner = OwnerOfStoredFile(fileId);
-    if (!owner) return false;
-    return archive.Execute(std::string("UPDATE ") + owner->table + " SET FileId = FileId WHERE Id = ? AND FileId = ?",
-                           {FieldValue(owner->id), FieldValue(fileId)}) == 1;
-}
-
-}  // namespace
 
 std::vector<bool> Connect::StoredFilesCommitted(const std::vector<std::string>& fileIds) {
     ArchiveConnection& archive = Deref(oConn);
