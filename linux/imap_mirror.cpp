@@ -89,9 +89,9 @@ void ImapMirror::Start() {
     Reconcile(false, {});
 }
 
-std::size_t ImapMirror::Fetch(std::size_t most) {
+std::size_t ImapMirror::Fetch(std::size_t most, bool includeRead) {
     fetched_.clear();
-    for (const std::uint32_t uid : server_.UnseenUidsAbove(state_.highest)) {
+    for (const std::uint32_t uid : server_.UidsAbove(state_.highest, includeRead)) {
         if (fetched_.size() >= most) break;
         const fs::path name = MirrorFileName(uid);
         const fs::path partial = mirror_ / "tmp" / name;

@@ -31,8 +31,9 @@ public:
         std::uint32_t uidNext = 0;
     };
     virtual Inbox SelectInbox() = 0;
-    // UIDs of the unseen messages of the Inbox above `uid`, ascending.
-    virtual std::vector<std::uint32_t> UnseenUidsAbove(std::uint32_t uid) = 0;
+    // UIDs of the unseen messages of the Inbox above `uid` (with `includeSeen`, of all of them),
+    // ascending.
+    virtual std::vector<std::uint32_t> UidsAbove(std::uint32_t uid, bool includeSeen) = 0;
     // The whole message, into the open file `fd`; the message stays unseen.
     virtual void FetchToFile(std::uint32_t uid, int fd) = 0;
     virtual void MarkSeen(std::uint32_t uid) = 0;
@@ -49,8 +50,10 @@ public:
 
     // Selects the Inbox and finishes what a crash left in the mirror. Throws HostError.
     void Start();
-    // Fetches up to `most` new arrivals into the mirror's new/; how many it fetched.
-    std::size_t Fetch(std::size_t most);
+    // Fetches up to `most` new arrivals into the mirror's new/; how many it fetched. With
+    // `includeRead` the messages read on another device arrive too (a mailbox whose faxes were
+    // read before vexa handled them); on the first run that is the whole Inbox.
+    std::size_t Fetch(std::size_t most, bool includeRead = false);
     // Does on the server what the add-in did in the mirror, records the highest UID handled and
     // empties the mirror but for the moves the server refused. `stillDue` names the mirror Inbox's
     // files whose arrival is still due (not raised, or left for later): the highest UID handled

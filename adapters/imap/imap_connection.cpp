@@ -275,17 +275,19 @@ MailboxStatus ImapConnection::Select(const std::string& folder) {
     return {info->sel_uidvalidity, info->sel_uidnext, info->sel_exists};
 }
 
-std::vector<std::uint32_t> ImapConnection::UnseenUidsAbove(std::uint32_t uid) {
+std::vector<std::uint32_t> ImapConnection::UnseenUidsAbove(std::uint32_t uid, bool includeSeen) {
     SearchKeyPtr key(mailimap_search_key_new_multiple_empty());
-    SearchKeyPtr unseen(UnseenKey());
     SetPtr range(mailimap_set_new_interval(uid + 1, 0));  // 0 is *
-    if (!key || !unseen || !range) throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
+    if (!key || !range) throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
     SearchKeyPtr above(mailimap_search_key_new_uid(range.get()));
     if (!above) throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
     range.release();
-    if (mailimap_search_key_multiple_add(key.get(), unseen.get()) != MAILIMAP_NO_ERROR)
-        throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
-    unseen.release();
+    if (!includeSeen) {
+        SearchKeyPtr unseen(UnseenKey());
+        if (!unseen || mailimap_search_key_multiple_add(key.get(), unseen.get()) != MAILIMAP_NO_ERROR)
+            throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
+        unseen.release();
+    }
     if (mailimap_search_key_multiple_add(key.get(), above.get()) != MAILIMAP_NO_ERROR)
         throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
     above.release();

@@ -57,8 +57,9 @@ public:
 
     char Delimiter();  // INBOX's hierarchy delimiter ('\0' when the server has none)
     MailboxStatus Select(const std::string& folder);
-    // UID SEARCH UNSEEN UID uid+1:*, ascending, every one above `uid`.
-    std::vector<std::uint32_t> UnseenUidsAbove(std::uint32_t uid);
+    // UID SEARCH UNSEEN UID uid+1:*, ascending, every one above `uid`; with `includeSeen`, the
+    // seen messages too (UID SEARCH UID uid+1:*).
+    std::vector<std::uint32_t> UnseenUidsAbove(std::uint32_t uid, bool includeSeen = false);
     // Writes the whole message, byte for byte, to `fd` with BODY.PEEK[] in chunks (it stays unseen
     // and is never held whole in memory); returns its flags. Throws Protocol when it is gone.
     std::vector<std::string> FetchToFile(std::uint32_t uid, int fd);

@@ -20,11 +20,7 @@ int RunScan(const Args& args) {
     const ParsedOptions options = ParseOptions(args, rules);
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
     const bool includeRead = options.Has("include-read");
-    if (const auto account = ImapAccountOf(options)) {
-        // The server keeps the read state: only unseen messages arrive.
-        if (includeRead) throw UsageError("--include-read is for a Maildir");
-        return RunImapScan(*account);
-    }
+    if (const auto account = ImapAccountOf(options)) return RunImapScan(*account, includeRead);
     Runtime runtime({options.Value("maildir"), std::nullopt});
     if (!runtime.Connect()) return kExitConfig;
     if (!runtime.LockForArchiving()) return kExitTempFail;

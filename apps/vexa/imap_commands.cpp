@@ -45,9 +45,10 @@ std::filesystem::path StateFile(Runtime& runtime, const ImapAccount& account) {
 // Fetches, archives and reconciles passes until the Inbox has no new arrival, or the archive
 // cannot take more for now (tally.archiveLost): the messages left due stay above the highest
 // UID handled, for the next try.
-void ArchiveArrivals(Runtime& runtime, ImapMirror& mirror, ScanTally& tally,
+void ArchiveArrivals(Runtime& runtime, ImapMirror& mirror, ScanTally& tally, bool includeRead = false,
                      const std::function<void(const HandledArrival&)>& committed = {}) {
-    while (!tally.archiveLost && mirror.Fetch(kMessagesPerPass) > 0) {
+    // The mirror holds only what was fetched: its copies carry no read state, so each is due.
+    while (!tally.archiveLost && mirror.Fetch(kMessagesPerPass, includeRead) > 0) {
         ArchiveDue(runtime, false, tally, committed);
         std::set<std::string> stillDue;
         for (const auto& file : runtime.Session().DueArrivals(false)) stillDue.insert(file.filename().string());
@@ -77,7 +78,7 @@ std::unique_ptr<WatchedImapServer> OpenAtStart(const ImapAccount& account, bool&
 
 }  // namespace
 
-int RunImapScan(const ImapAccount& account) {
+int RunImapScan(const ImapAccount& account, bool includeRead) {
     const std::filesystem::path folder = PrepareMirror(account);
     bool temporary = false;
     const auto server = OpenAtStart(account, temporary);
@@ -93,7 +94,7 @@ int RunImapScan(const ImapAccount& account) {
             tally.archiveLost = true;
         } else {
             mirror.Start();
-            ArchiveArrivals(runtime, mirror, tally);
+            ArchiveArrivals(runtime, mirror, tally, includeRead);
         }
         // The archive cannot take more now: the rest stays unseen on the server for the next try.
         if (tally.archiveLost) status = kExitTempFail;
@@ -133,7 +134,7 @@ int RunImapWatch(const ImapAccount& account, bool quiet) {
             retry = kFirstRetry;
             while (!stop) {
                 ScanTally tally;
-                ArchiveArrivals(runtime, mirror, tally, [&](const HandledArrival& handled) {
+                ArchiveArrivals(runtime, mirror, tally, false, [&](const HandledArrival& handled) {
                     const std::string line = ArrivalLine(handled);
                     if (quiet || line.empty()) return;
                     std::printf("%s\n", line.c_str());

@@ -6,7 +6,7 @@
 
 namespace vexa::cli {
 
-int RunImapScan(const ImapAccount& account);
+int RunImapScan(const ImapAccount& account, bool includeRead);
 int RunImapWatch(const ImapAccount& account, bool quiet);
 
 }  // namespace vexa::cli

@@ -25,7 +25,9 @@ public:
         const imap::MailboxStatus status = connection_->Select(kInbox);
         return {status.uidValidity, status.uidNext};
     }
-    std::vector<std::uint32_t> UnseenUidsAbove(std::uint32_t uid) override { return connection_->UnseenUidsAbove(uid); }
+    std::vector<std::uint32_t> UidsAbove(std::uint32_t uid, bool includeSeen) override {
+        return connection_->UnseenUidsAbove(uid, includeSeen);
+    }
     void FetchToFile(std::uint32_t uid, int fd) override { connection_->FetchToFile(uid, fd); }
     void MarkSeen(std::uint32_t uid) override { connection_->AddFlags(uid, {"\\Seen"}); }
 

@@ -95,6 +95,25 @@ INBOX.VX2 Messages: MESSAGES 2 UNSEEN 2
 subscribed: INBOX.VX2 Messages" "$(server_folders full)"
 }
 
+# A fax read on another device first arrives with --include-read; kept in the Inbox (no store
+# folder), it is archived once however the account's address is spelled.
+test_read_faxes_arrive_with_include_read_once_under_any_spelling() {
+    "$VEXA" init >/dev/null || fail "vexa init"
+    "$VEXA" options --set StoreFolderName= >/dev/null || fail "vexa options"
+    deliver full 01-incoming-tiff.eml
+    doveadm -c "$IMAP_TEST_WORLD/full/dovecot.conf" flags add -u "$IMAP_TEST_USER" '\Seen' mailbox INBOX all ||
+        fail "doveadm flags"
+    run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    expect_contains "a read fax waits for --include-read" "0 archived as incoming faxes" "$OUT"
+    local spelling
+    for spelling in "$IMAPS" "${IMAPS/localhost/LOCALHOST}/" "$IMAPS/"; do
+        run scan --imap "$spelling" --ca-file "$IMAP_TEST_CA" --include-read
+        expect_eq "$spelling: status" 0 "$STATUS"
+    done
+    expect_eq "one row" "1|NY4711-23" "$(sql "SELECT Id, Number FROM recv")"
+    expect_eq "kept on the server, read" "INBOX: MESSAGES 1 UNSEEN 0" "$(server_folders full | head -n 1)"
+}
+
 test_startup_failures_say_why_and_never_show_the_password() {
     "$VEXA" init >/dev/null || fail "vexa init"
     VEXA_IMAP_PASSWORD=wrong-secret run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"

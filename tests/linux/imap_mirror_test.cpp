@@ -31,10 +31,10 @@ public:
     int refuseMoves = 0;  // how many moves fail, one after another
 
     Inbox SelectInbox() override { return {7, 100}; }
-    std::vector<std::uint32_t> UnseenUidsAbove(std::uint32_t uid) override {
+    std::vector<std::uint32_t> UidsAbove(std::uint32_t uid, bool includeSeen) override {
         std::vector<std::uint32_t> uids;
         for (const auto& [id, message] : messages) {
-            if (id > uid && message.folder == "INBOX" && !message.seen) uids.push_back(id);
+            if (id > uid && message.folder == "INBOX" && (includeSeen || !message.seen)) uids.push_back(id);
         }
         return uids;
     }
@@ -118,6 +118,21 @@ TEST_F(ImapMirrorTest, MessagesLeftDueAreFetchedAgainByTheNextPass) {
     EXPECT_EQ(State(), "7 5");
     EXPECT_EQ(server.In("VX2 Messages"), (std::vector<std::uint32_t>{1, 2, 3, 4, 5}));
     EXPECT_EQ(next.Fetch(10), 0u);
+}
+
+// Faxes read on another device before vexa saw them arrive with --include-read only: on a first
+// run that is the whole Inbox, later everything above the highest UID handled.
+TEST_F(ImapMirrorTest, ReadMessagesArriveWhenAskedFor) {
+    server.messages[2].seen = server.messages[4].seen = true;
+    for (const bool includeRead : {false, true}) {
+        SCOPED_TRACE(includeRead ? "with --include-read" : "without");
+        fs::remove_all(root);
+        linuxhost::ImapMirror mirrorNow(server, mirror, root / "state");
+        mirrorNow.Start();
+        EXPECT_EQ(mirrorNow.Fetch(10, includeRead), includeRead ? 5u : 3u);
+        EXPECT_EQ(mirrorNow.Reconcile(), std::vector<std::string>{});
+        EXPECT_EQ(State(), "7 5");
+    }
 }
 
 // A move the server refuses (the connection cut at UID MOVE) keeps the local copies: the next
