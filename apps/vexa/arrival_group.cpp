@@ -113,33 +113,25 @@ void ArrivalGroup::Leave(const std::string& reason) {
     // The files keep their pending names: the next start names them or removes them, as their
     // rows say.
     runtime_.Files().LeaveGroup();
-    const auto failures = runtime_.Session().LeaveGroup();
-    int unknown = 0;
-    for (auto& handled : handled_) {
-        if (!Stored(handled)) continue;
-        handled.result = ArrivalResult::Failed;
-        ++unknown;
-    }
-    runtime_.Messages().Show("The archive did not confirm the last " + std::to_string(unknown) +
-                                 " messages: " + reason +
-                                 ". Nothing more is archived now; the next run checks which of them were archived.",
-                             kAppTitle);
-    for (const std::string& failure : failures) runtime_.Messages().Show(failure, kAppTitle);
+    Report(runtime_.Session().LeaveGroup(), "The archive did not confirm the last ",
+           " messages: " + reason + ". Nothing more is archived now; the next run checks which of them were archived.");
 }
 
 void ArrivalGroup::Abort(const std::string& reason) {
     runtime_.Archive().AbortGroup();
     runtime_.Files().AbortGroup();
-    const auto failures = runtime_.Session().AbortGroup();
-    int taken = 0;
+    Report(runtime_.Session().AbortGroup(), "The archive did not take the last ",
+           " messages, which stay in the Inbox: " + reason);
+}
+
+void ArrivalGroup::Report(const std::vector<std::string>& failures, const std::string& before, const std::string& after) {
+    int stored = 0;
     for (auto& handled : handled_) {
         if (!Stored(handled)) continue;
         handled.result = ArrivalResult::Failed;
-        ++taken;
+        ++stored;
     }
-    runtime_.Messages().Show("The archive did not take the last " + std::to_string(taken) +
-                                 " messages, which stay in the Inbox: " + reason,
-                             kAppTitle);
+    runtime_.Messages().Show(before + std::to_string(stored) + after, kAppTitle);
     for (const std::string& failure : failures) runtime_.Messages().Show(failure, kAppTitle);
 }
 

@@ -57,6 +57,8 @@ private:
     void Begin();
     void Abort(const std::string& reason);
     void Leave(const std::string& reason);
+    // The group's stores count as failed: "`before`N`after`" and the session's `failures` shown.
+    void Report(const std::vector<std::string>& failures, const std::string& before, const std::string& after);
 
     Runtime& runtime_;
     std::vector<HandledArrival> handled_;
