@@ -15,7 +15,8 @@ namespace vexa {
 StoreOutcome Connect::StoreInMessage(const MailItemPtr& oMailItem, const bool& bAutomatic) {
     std::string storedPath;
     bool committed = false;
-    // What a committed store wrote, for the report also when publishing the file then fails.
+    // What a committed store wrote, for the report also when publishing the file then fails (or
+    // when the commit's outcome is unknown).
     std::int64_t storedRow = 0;
     std::string storedFile;
     try {
@@ -55,20 +56,22 @@ StoreOutcome Connect::StoreInMessage(const MailItemPtr& oMailItem, const bool& b
         storedPath = SaveAttachment(*attachment, fileId);
         row->SetField("FileId", fileId);
         row->Update();
-        transaction.Commit();
-        committed = true;
         storedRow = row->Id();
         storedFile = fileId;
+        transaction.Commit();
+        committed = true;
         PublishFile(storedPath);
         return Reported({MessageKind::mkIncoming, StoreOutcome::Stored, storedRow, storedFile});
     } catch (...) {
         const std::string description = CurrentErrorDescription();
         const bool transient = CurrentErrorTransient();
+        const bool unknown = !committed && CurrentErrorOutcomeUnknown();
         // Once the row is committed the fax is archived: its file keeps its pending name until
         // the next start-up gives it its own, and the mail must not be archived a second time.
         if (!committed) DiscardFile(storedPath);
         MsgBox("Error in \"StoreInMessage\": " + description);
         if (committed) return Reported({MessageKind::mkIncoming, StoreOutcome::Stored, storedRow, storedFile});
+        if (unknown) return Reported({MessageKind::mkIncoming, StoreOutcome::Failed, storedRow, storedFile, true, true});
         return Reported({MessageKind::mkIncoming, StoreOutcome::Failed, 0, {}, transient});
     }
 }

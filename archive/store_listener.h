@@ -26,6 +26,9 @@ struct StoreReport {
     // A failure that lies with the machine or the archive's server, not with the mail (a full
     // disk, an I/O error, a server out of reach): the same mail may be stored later.
     bool transient = false;
+    // The commit failed without saying whether it took effect: `row` and `detail` name the row
+    // and the stored file it would have made, for the host to read the outcome back later.
+    bool outcomeUnknown = false;
 };
 
 class StoreListener {

@@ -31,6 +31,16 @@ std::string CurrentErrorDescription() noexcept {
     }
 }
 
+bool CurrentErrorOutcomeUnknown() noexcept {
+    try {
+        throw;
+    } catch (const HostError& e) {
+        return e.OutcomeUnknown();
+    } catch (...) {
+        return false;
+    }
+}
+
 bool CurrentErrorTransient() noexcept {
     try {
         throw;

@@ -374,6 +374,12 @@ void MaildirSession::JournalGroup(const std::vector<StoredArrival>& stored) {
     group_->journaled = std::move(entries);
 }
 
+void MaildirSession::JournalArrival(const StoredArrival& arrival, const std::string& target) {
+    const JournalEntry entry{arrival.fileId, arrival.unique, target};
+    journal_.Append({entry});
+    KeepUnresolved({entry});
+}
+
 void MaildirSession::KeepUnresolved(const std::vector<JournalEntry>& entries) {
     for (const JournalEntry& entry : entries) {
         unresolved_.push_back(entry);
@@ -396,9 +402,18 @@ std::vector<std::string> MaildirSession::ReplayJournal(const CommittedQuery& com
     const std::vector<bool> rows = fileIds.empty() ? std::vector<bool>{} : committed(fileIds);
     std::vector<JournalEntry> kept;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        // A row never committed: the message was not archived and is due again.
-        if (i >= rows.size() || !rows[i]) continue;
         const JournalEntry& entry = entries[i];
+        if (i >= rows.size() || !rows[i]) {
+            // A row never committed: the message was not archived and is due again, also when
+            // its arrival was recorded meanwhile.
+            try {
+                Record().Forget(entry.unique);
+            } catch (...) {
+                failures.push_back(CurrentErrorDescription());
+                kept.push_back(entry);
+            }
+            continue;
+        }
         try {
             const auto target = FolderOfEntry(entry.target);
             if (!target) {

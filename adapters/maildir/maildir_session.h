@@ -122,6 +122,10 @@ public:
         std::string fileId;
     };
     void JournalGroup(const std::vector<StoredArrival>& stored);
+    // One message's entry, written and synced at once: its store's commit has an unknown outcome
+    // (an archive server lost during it). Its message is not due until a replay resolves it;
+    // `target` is the folder (".Name") its clean-up would have moved it to. Throws HostError.
+    void JournalArrival(const StoredArrival& arrival, const std::string& target);
     // The commit's outcome is unknown (it failed with an I/O error, say): the held moves are
     // forgotten, the group's journal entries stay for the next start's replay, and the group's
     // messages do not arrive again in this run. Returns what failed as FinishGroup does.

@@ -38,7 +38,8 @@ PgError ClosedError() { return PgError(kStateMisuse, "The archive connection is 
 }  // namespace
 
 PgError::PgError(std::string sqlState, std::string description)
-    : HostError(StateNumber(sqlState), std::move(description), TransientState(sqlState)), sqlState_(std::move(sqlState)) {}
+    : HostError(StateNumber(sqlState), std::move(description), TransientState(sqlState), sqlState == kStateUnknownOutcome),
+      sqlState_(std::move(sqlState)) {}
 
 std::string PgResult::Text(int row, int column) const {
     if (PQgetisnull(result_.get(), row, column)) return {};

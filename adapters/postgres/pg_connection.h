@@ -35,6 +35,7 @@ private:
 // SQLSTATE for failures found on this side, before the server saw anything.
 inline constexpr const char* kStateLost = "08006";          // connection_failure
 inline constexpr const char* kStateCannotConnect = "08001"; // sqlclient_unable_to_establish_sqlconnection
+inline constexpr const char* kStateUnknownOutcome = "08007"; // transaction_resolution_unknown
 inline constexpr const char* kStateMisuse = "55000";        // object_not_in_prerequisite_state
 inline constexpr const char* kStateSyntax = "42601";        // syntax_error
 inline constexpr const char* kStateUndefinedTable = "42P01";

@@ -68,14 +68,19 @@ void Session::Commit() {
     } catch (const PgError& e) {
         if (!e.ConnectionLost()) throw;
     }
-    if (!firstInsert_) {
-        throw PgError(kStateLost,
-                      "The connection to the archive server was lost during the commit; whether it was stored is "
-                      "unknown.");
-    }
-    pg_.Reconnect();
+    constexpr const char* kUnknown =
+        "The connection to the archive server was lost during the commit; whether it was stored is unknown.";
+    if (!firstInsert_) throw PgError(kStateUnknownOutcome, kUnknown);
     const auto& [table, id] = *firstInsert_;
-    if (pg_.Exec("SELECT 1 FROM \"" + table + "\" WHERE id = $1", {id}).Rows() > 0) return;
+    bool stored = false;
+    try {
+        pg_.Reconnect();
+        stored = pg_.Exec("SELECT 1 FROM \"" + table + "\" WHERE id = $1", {id}).Rows() > 0;
+    } catch (const PgError&) {
+        // The server is still out of reach: the row decides later, when it can be read.
+        throw PgError(kStateUnknownOutcome, kUnknown);
+    }
+    if (stored) return;
     throw PgError(kStateLost, "The connection to the archive server was lost before the commit; nothing was stored.");
 }
 

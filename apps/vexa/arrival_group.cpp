@@ -66,11 +66,11 @@ void ArrivalGroup::Handle(const std::filesystem::path& file, bool includeRead) {
             runtime_.Archive().AbortGroup();
             runtime_.Files().AbortGroup();
             runtime_.Session().AbortGroup();
-            handled_.push_back(HandleArrival(runtime_, file, includeRead));
-            return;
         }
     }
     handled_.push_back(HandleArrival(runtime_, file, includeRead));
+    // Its row is read back before anything more is archived.
+    if (handled_.back().outcomeUnknown) replayed_ = false;
 }
 
 bool ArrivalGroup::Due() const {
@@ -120,6 +120,15 @@ void ArrivalGroup::Leave(const std::string& reason) {
 void ArrivalGroup::Abort(const std::string& reason) {
     runtime_.Archive().AbortGroup();
     runtime_.Files().AbortGroup();
+    // Rolled back: a stored message kept in the Inbox must not stay recorded as handled.
+    for (const HandledArrival& handled : handled_) {
+        if (!Stored(handled)) continue;
+        try {
+            runtime_.Session().ForgetArrival(handled.unique);
+        } catch (...) {
+            runtime_.Messages().Show(CurrentErrorDescription(), kAppTitle);
+        }
+    }
     Report(runtime_.Session().AbortGroup(), "The archive did not take the last ",
            " messages, which stay in the Inbox: " + reason);
 }

@@ -2,9 +2,21 @@
 
 #include <optional>
 
+#include "dialogs/frm_options.h"
 #include "host/mail_item.h"
 
 namespace vexa::cli {
+namespace {
+
+// Where the add-in's clean-up moves an archived message: the store folder, the trash in delete
+// mode, or nowhere ("").
+std::string CleanUpFolder(Runtime& runtime) {
+    frmOptions& options = runtime.Addin().Options();
+    if (!options.rbStore.Value) return ".Trash";
+    return options.tFolder.Text.empty() ? "" : "." + options.tFolder.Text;
+}
+
+}  // namespace
 
 HandledArrival HandleArrival(Runtime& runtime, const std::filesystem::path& file, bool includeRead) {
     auto& session = runtime.Session();
@@ -50,6 +62,17 @@ HandledArrival HandleArrival(Runtime& runtime, const std::filesystem::path& file
     handled.detail = report->detail;
     if (report->outcome == StoreOutcome::Failed) {
         handled.result = ArrivalResult::Failed;
+        if (report->outcomeUnknown && !report->detail.empty()) {
+            handled.archiveLost = handled.outcomeUnknown = true;
+            try {
+                session.JournalArrival({arrival->unique, report->detail}, CleanUpFolder(runtime));
+                return handled;
+            } catch (...) {
+                // Without its entry the message must be due again: archived twice at worst,
+                // never lost.
+                runtime.Messages().Show(CurrentErrorDescription(), kAppTitle);
+            }
+        }
         if (report->transient) {
             // The machine or the archive failed, not the mail: the message stays due and the
             // command stops archiving for now, to try again later.

@@ -30,6 +30,9 @@ struct HandledArrival {
     // (no space, an I/O error): the message was left due, to be archived later, and the command
     // stops archiving for now.
     bool archiveLost = false;
+    // Its store's commit has an unknown outcome: the message waits in the journal until the
+    // archive says whether its row is there.
+    bool outcomeUnknown = false;
 };
 
 // Raises the arrival of the Inbox message `file` when it is due; `includeRead` makes read

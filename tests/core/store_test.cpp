@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -478,7 +480,7 @@ public:
         static const char* const outcomes[] = {"stored", "unchanged", "cancelled", "failed"};
         heard.push_back(std::string(kinds[static_cast<int>(report.kind)]) + " " +
                         outcomes[static_cast<int>(report.outcome)] + " row " + std::to_string(report.row) + " " +
-                        report.detail);
+                        report.detail + (report.outcomeUnknown ? " unknown" : report.transient ? " transient" : ""));
     }
     std::vector<std::string> heard;
 };
@@ -557,6 +559,42 @@ TEST_F(Reports, EveryStoreTellsTheListenerWhatItDid) {
     ASSERT_EQ(h.Rows("send").size(), 1u);
     EXPECT_EQ(h.Rows("send")[0].at("Confirm"), "Successful");
     EXPECT_EQ(h.AttachFiles(), (std::vector<std::string>{"R0000001.tif", "S0000001.doc"}));
+}
+
+// A failed commit tells the host whether the mail or the machine was at fault: a commit that
+// failed for want of space is worth trying again later, and one whose outcome is unknown names
+// the row and file it would have made, for the host to read back before archiving that mail again.
+TEST(FailedCommits, TellTheHostWhatToDoWithTheMail) {
+    const struct {
+        const char* fault;
+        HostError failure;
+        std::string heard;
+    } cases[] = {
+        {"no space", HostError(28, "No space left on device", true), "incoming failed row 0  transient"},
+        {"outcome unknown", HostError(1, "connection lost", false, true), "incoming failed row 1 R0000001.tif unknown"},
+        {"refused", HostError(5, "constraint failed"), "incoming failed row 0 "},
+    };
+    // The memory host's stored files are real files named by a Windows path, relative to the
+    // current folder: a folder of the test's own.
+    const auto here = std::filesystem::current_path();
+    const auto folder = std::filesystem::temp_directory_path() / ("vexa-failed-commits-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        HeardStores listener;
+        Harness h;
+        Platform platform = h.MakePlatform();
+        platform.storeListener = &listener;
+        h.addin = std::make_unique<Connect>(platform);
+        h.Reconnect();
+        h.archive.Faults().Fail(HostOp::ArchiveCommitTrans, 1, c.failure);
+        h.session->Deliver(IncomingFax());
+        EXPECT_EQ(listener.heard, std::vector<std::string>{c.heard});
+        EXPECT_EQ(h.addin->StoredFilesCommitted({"R0000001.tif"}), std::vector<bool>{false}) << "rolled back";
+    }
+    std::filesystem::current_path(here);
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

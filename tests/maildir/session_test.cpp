@@ -389,6 +389,7 @@ TEST(MaildirSessionTest, TheJournalOfAnUnfinishedGroupIsReplayedAsTheArchiveSays
         // 2 FinishGroup whose move fails (the store folder gone) with the record on a full disk.
         int end;
         std::vector<std::string> dueAfterReplay, inbox, archived;
+        bool keptInInbox = false;  // no store folder: the arrival is recorded, not moved
     };
     const Case cases[] = {
         {"killed after the commit", true, 0, {}, {}, {"1.A.host"}},
@@ -396,6 +397,8 @@ TEST(MaildirSessionTest, TheJournalOfAnUnfinishedGroupIsReplayedAsTheArchiveSays
         {"unknown outcome, committed", true, 1, {}, {}, {"1.A.host"}},
         {"unknown outcome, rolled back", false, 1, {"1.A.host"}, {"1.A.host"}, {}},
         {"move and record failed", true, 2, {}, {"1.A.host"}, {}},
+        {"kept in the Inbox, unknown outcome, rolled back", false, 1, {"1.A.host"}, {"1.A.host"}, {}, true},
+        {"kept in the Inbox, unknown outcome, committed", true, 1, {}, {"1.A.host"}, {}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -406,7 +409,7 @@ TEST(MaildirSessionTest, TheJournalOfAnUnfinishedGroupIsReplayedAsTheArchiveSays
             auto session = maildir::MaildirSession::Open(maildir.Root());
             session->AddSubfolder("Archive");
             MovingRecorder seen(session);
-            seen.move = true;
+            seen.move = !c.keptInInbox;
             auto subscription = session->Inbox()->Items()->Advise(seen);
             session->BeginGroup();
             ASSERT_EQ(RaiseDue(*session, false), std::vector<std::string>{"1.A.host"});
