@@ -233,10 +233,12 @@ expect_no_new_files() {  # expect_no_new_files BEFORE
         "$(diff <(echo "$1") <(listing) | grep '^[<>]')"
 }
 
-# A Maildir holds nothing but messages in new/, cur/ and tmp/ of its folders, and their markers.
+# A Maildir holds nothing but messages in new/, cur/ and tmp/ of its folders, their markers, and
+# vexa's own files in its root (the lock, the record of handled messages, the group journal).
 expect_only_mail() {  # expect_only_mail MAILDIR
     expect_eq "other files in the Maildir" "" "$(find "$1" -type f ! -regex '.*/\(new\|cur\|tmp\)/[^/]*' \
-        ! -path '*/maildirfolder' ! -path "$1/vexa.lock" ! -path "$1/vexa-handled" ! -path "$1/subscriptions" -printf '%P\n')"
+        ! -path '*/maildirfolder' ! -path "$1/vexa.lock" ! -path "$1/vexa-handled" ! -path "$1/vexa-journal" \
+        ! -path "$1/subscriptions" -printf '%P\n')"
 }
 
 # Outside BASE: the places an absolute or climbing name would reach.
