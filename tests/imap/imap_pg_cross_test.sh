@@ -210,16 +210,23 @@ PY
     fail "the proxy does not answer"
 }
 
+# cut_scan WHEN PREFIX: 12 faxes, then a scan through the proxy, which cuts the connection at the
+# move (WHEN: before the server moved them, or after); the account through the proxy in $account.
+cut_scan() {
+    mailbox append "$2" 12
+    start_proxy "$1"
+    account="imaps://$IMAP_TEST_USER@localhost:$PROXY_PORT"
+    run scan --imap "$account" --ca-file "$IMAP_TEST_CA"
+    expect_eq "the proxy cut at the move" "$1" "$(cat "$WORLD/cut" 2>/dev/null)"
+    expect_eq "the cut scan's status" 75 "$STATUS"
+    expect_contains "the cut scan's summary" "12 archived as incoming faxes" "$OUT"
+}
+
 # The connection drops just before the server moves the archived faxes: they are archived, so the
 # next scan moves them on the server instead of archiving them again.
 test_a_connection_cut_before_the_move_leaves_the_faxes_archived_once() {
-    mailbox append B 12
-    start_proxy before
-    local account="imaps://$IMAP_TEST_USER@localhost:$PROXY_PORT"
-    run scan --imap "$account" --ca-file "$IMAP_TEST_CA"
-    expect_eq "the proxy cut at the move" "before" "$(cat "$WORLD/cut" 2>/dev/null)"
-    expect_eq "the cut scan's status" 75 "$STATUS"
-    expect_contains "the cut scan's summary" "12 archived as incoming faxes" "$OUT"
+    local account
+    cut_scan before B
     expect_contains "the cut scan says what failed" "Can't move 12 messages to VX2 Messages" "$ERR"
     expect_eq "archived, once" "12|12" "$(pg "SELECT count(*), count(DISTINCT number) FROM recv")"
     expect_eq "not yet moved on the server" "INBOX: 12 faxes, 12 distinct, 12 unseen
@@ -236,13 +243,8 @@ $STORE: 0 faxes, 0 distinct, 0 unseen" "$(mailbox folders)"
 # The server moved the faxes but the connection dropped before vexa heard so: the next scan finds
 # them gone from the Inbox, says nothing, and archives nothing again.
 test_a_connection_cut_after_the_server_moved_leaves_the_faxes_archived_once() {
-    mailbox append A 12
-    start_proxy after
-    local account="imaps://$IMAP_TEST_USER@localhost:$PROXY_PORT"
-    run scan --imap "$account" --ca-file "$IMAP_TEST_CA"
-    expect_eq "the proxy cut at the move" "after" "$(cat "$WORLD/cut" 2>/dev/null)"
-    expect_eq "the cut scan's status" 75 "$STATUS"
-    expect_contains "the cut scan's summary" "12 archived as incoming faxes" "$OUT"
+    local account
+    cut_scan after A
     expect_eq "moved on the server" "INBOX: 0 faxes, 0 distinct, 0 unseen
 $STORE: 12 faxes, 12 distinct, 12 unseen" "$(mailbox folders)"
     # A fax that came meanwhile goes the whole way with the clean scan.
