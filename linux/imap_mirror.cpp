@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <random>
 #include <sstream>
 
 #include "adapters/maildir/maildir_names.h"
@@ -19,6 +21,27 @@ namespace {
 
 constexpr const char* kSuffix = ".imap";
 constexpr const char* kTrashFolder = ".Trash";
+constexpr const char* kClaimPrefix = "$VexaClaim.";
+// Claiming, fetching and archiving a pass takes seconds; a claim this old was left by a crash.
+constexpr std::int64_t kStaleClaimSeconds = 30 * 60;
+
+std::int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// Eight hex digits, unlikely to be another installation's.
+std::string NewClaimant() {
+    std::random_device random;
+    char id[16];
+    std::snprintf(id, sizeof id, "%08x", static_cast<unsigned>(random()));
+    return id;
+}
+
+bool Has(const std::vector<std::string>& flags, const std::string& wanted) {
+    return std::find(flags.begin(), flags.end(), wanted) != flags.end();
+}
+
+std::string BaseOf(const std::string& name) { return maildir::SplitMessageName(name).base; }
 
 // A Maildir folder's message files, in new/ and cur/.
 std::vector<fs::path> MessagesIn(const fs::path& folder) {
@@ -37,19 +60,34 @@ std::vector<fs::path> MessagesIn(const fs::path& folder) {
 ImapMirror::ImapMirror(ImapServer& server, fs::path mirror, fs::path stateFile)
     : server_(server), mirror_(std::move(mirror)), stateFile_(std::move(stateFile)) {}
 
+// "VALIDITY HIGHEST CLAIMANT", then a line "claim UID KEYWORD SINCE" per foreign claim watched.
 ImapMirror::State ImapMirror::ReadState() const {
     State state;
     if (const auto bytes = posix::ReadFileIfPresent(stateFile_)) {
         std::istringstream in(*bytes);
-        in >> state.uidValidity >> state.highest;
-        if (!in) state = {};
+        std::string first;
+        std::getline(in, first);
+        std::istringstream head(first);
+        head >> state.uidValidity >> state.highest;
+        if (!head) state = {};
+        head >> state.claimant;
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream claim(line);
+            std::string word;
+            std::uint32_t uid = 0;
+            ForeignClaim foreign;
+            if (claim >> word >> uid >> foreign.keyword >> foreign.since && word == "claim") state.foreign[uid] = foreign;
+        }
     }
+    if (state.claimant.empty()) state.claimant = NewClaimant();
     return state;
 }
 
 void ImapMirror::WriteState() const {
-    posix::WriteFileAtomically(stateFile_, std::to_string(state_.uidValidity) + " " + std::to_string(state_.highest) + "\n",
-                               posix::FileAccess::Private);
+    std::string text = std::to_string(state_.uidValidity) + " " + std::to_string(state_.highest) + " " + state_.claimant + "\n";
+    for (const auto& [uid, claim] : state_.foreign)
+        text += "claim " + std::to_string(uid) + " " + claim.keyword + " " + std::to_string(claim.since) + "\n";
+    posix::WriteFileAtomically(stateFile_, text, posix::FileAccess::Private);
 }
 
 fs::path ImapMirror::MirrorFileName(std::uint32_t uid) const {
@@ -73,47 +111,113 @@ std::optional<std::uint32_t> ImapMirror::UidOf(const std::string& fileName) cons
 void ImapMirror::Start() {
     for (const char* place : {"new", "cur", "tmp"}) fs::create_directories(mirror_ / place);
     const ImapServer::Inbox inbox = server_.SelectInbox();
+    keywords_ = inbox.keywords;
     state_ = ReadState();
     if (state_.uidValidity != inbox.uidValidity) {
         // The server renumbered its Inbox: the old UIDs mean nothing, and every unseen message
-        // is an arrival again (the ones archived before have left the Inbox).
-        state_ = {inbox.uidValidity, 0};
-        WriteState();
+        // is an arrival again but for those with the keyword (the ones moved before have left).
+        state_ = {inbox.uidValidity, 0, state_.claimant, {}};
     }
-    // What a crash left: the copies in local folders were committed, so their moves are done on
-    // the server now. A message still in the local Inbox may or may not have been handled: it
-    // stays unseen on the server above the highest UID handled, and is fetched and raised again
-    // (a store that had failed is tried again; one left alone is left alone again).
-    for (const fs::path& file : MessagesIn(mirror_)) fs::remove(file);
+    WriteState();
+    // What a crash left: the copies in local folders, and those marked read in the local Inbox,
+    // were committed, so what the add-in did to them is done on the server now. Any other message
+    // in the local Inbox may or may not have been handled: it stays unseen on the server above the
+    // highest UID handled, and is fetched again (the mirror's record of handled arrivals knows
+    // one that was archived; a store that had failed is tried again).
+    for (const fs::path& file : MessagesIn(mirror_)) {
+        if (maildir::SplitMessageName(file.filename().string()).flags.find('S') == std::string::npos) fs::remove(file);
+    }
     fetched_.clear();
-    Reconcile(false, {});
+    cursor_ = state_.highest;
+    unresolved_ = 0;
+    Reconcile(false, {}, {});
+}
+
+std::vector<std::uint32_t> ImapMirror::Claim(const std::vector<std::uint32_t>& uids) {
+    if (!keywords_ || uids.empty()) return uids;
+    const std::string mine = ClaimKeyword();
+    server_.AddFlags(uids, {mine});
+    const auto flags = server_.FlagsOf(uids);
+    std::vector<std::uint32_t> taken, letGo;
+    const std::int64_t now = Now();
+    bool watched = false;
+    for (const std::uint32_t uid : uids) {
+        const auto found = flags.find(uid);
+        if (found == flags.end()) continue;  // gone meanwhile
+        if (Has(found->second, kArchivedKeyword)) {
+            letGo.push_back(uid);
+            continue;
+        }
+        std::vector<std::string> others;
+        for (const std::string& flag : found->second) {
+            if (flag.starts_with(kClaimPrefix) && flag != mine) others.push_back(flag);
+        }
+        const auto seen = state_.foreign.find(uid);
+        const bool stale = others.size() == 1 && seen != state_.foreign.end() && seen->second.keyword == others[0] &&
+                           now - seen->second.since >= kStaleClaimSeconds;
+        if (others.empty() || stale) {
+            if (stale) server_.RemoveFlags({uid}, others);
+            if (seen != state_.foreign.end()) {
+                state_.foreign.erase(seen);
+                watched = true;
+            }
+            taken.push_back(uid);
+            continue;
+        }
+        letGo.push_back(uid);
+        unresolved_ = unresolved_ ? std::min(unresolved_, uid) : uid;
+        if (seen == state_.foreign.end() || seen->second.keyword != others[0]) {
+            state_.foreign[uid] = {others[0], now};
+            watched = true;
+        }
+    }
+    server_.RemoveFlags(letGo, {mine});
+    if (watched) WriteState();
+    return taken;
 }
 
 std::size_t ImapMirror::Fetch(std::size_t most, bool includeRead) {
     fetched_.clear();
-    for (const std::uint32_t uid : server_.UidsAbove(state_.highest, includeRead)) {
-        if (fetched_.size() >= most) break;
-        const fs::path name = MirrorFileName(uid);
-        const fs::path partial = mirror_ / "tmp" / name;
-        const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd < 0) throw HostError(errno, "Can't write " + partial.string());
-        try {
-            server_.FetchToFile(uid, fd);
-        } catch (...) {
-            ::close(fd);
-            ::unlink(partial.c_str());
-            throw;
+    const std::vector<std::uint32_t> candidates =
+        server_.UidsAbove(cursor_, includeRead, keywords_ ? kArchivedKeyword : "");
+    std::size_t next = 0;
+    while (fetched_.size() < most && next < candidates.size()) {
+        const std::size_t count = std::min(most - fetched_.size(), candidates.size() - next);
+        const std::vector<std::uint32_t> chunk(candidates.begin() + static_cast<std::ptrdiff_t>(next),
+                                               candidates.begin() + static_cast<std::ptrdiff_t>(next + count));
+        next += count;
+        cursor_ = chunk.back();
+        for (const std::uint32_t uid : Claim(chunk)) {
+            const fs::path name = MirrorFileName(uid);
+            const fs::path partial = mirror_ / "tmp" / name;
+            const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            if (fd < 0) throw HostError(errno, "Can't write " + partial.string());
+            try {
+                server_.FetchToFile(uid, fd);
+            } catch (...) {
+                ::close(fd);
+                ::unlink(partial.c_str());
+                throw;
+            }
+            if (::close(fd) != 0) throw HostError(errno, "Can't write " + partial.string());
+            fs::rename(partial, mirror_ / "new" / name);
+            fetched_.push_back(uid);
         }
-        if (::close(fd) != 0) throw HostError(errno, "Can't write " + partial.string());
-        fs::rename(partial, mirror_ / "new" / name);
-        fetched_.push_back(uid);
+    }
+    if (fetched_.empty()) {
+        // The end of this run: the next one looks again at what it left.
+        cursor_ = state_.highest;
+        unresolved_ = 0;
     }
     return fetched_.size();
 }
 
-std::vector<std::string> ImapMirror::Reconcile(const std::set<std::string>& stillDue) { return Reconcile(true, stillDue); }
+std::vector<std::string> ImapMirror::Reconcile(const std::set<std::string>& stillDue, const std::set<std::string>& archived) {
+    return Reconcile(true, stillDue, archived);
+}
 
-std::vector<std::string> ImapMirror::Reconcile(bool advance, const std::set<std::string>& stillDue) {
+std::vector<std::string> ImapMirror::Reconcile(bool advance, const std::set<std::string>& stillDue,
+                                               const std::set<std::string>& archived) {
     std::vector<std::string> failures;
     const auto act = [&](const std::string& what, auto&& action) {
         try {
@@ -124,46 +228,79 @@ std::vector<std::string> ImapMirror::Reconcile(bool advance, const std::set<std:
             return false;
         }
     };
-    // Local Inbox: marked read there (a clean-up that failed) is marked seen on the server. A
-    // message still due goes too: it stays unseen on the server, above the highest UID handled.
+    std::set<std::string> due, kept;
+    for (const std::string& name : stillDue) due.insert(BaseOf(name));
+    for (const std::string& name : archived) kept.insert(BaseOf(name));
+
+    // Local Inbox: marked read there (a clean-up that failed, or a crash's leftover) is marked
+    // seen on the server; archived and kept there gets the keyword. A message still due goes too:
+    // it stays unseen on the server, above the highest UID handled.
     std::optional<std::uint32_t> firstDue;
+    std::vector<std::uint32_t> seen, done, claimed;
     for (const fs::path& file : MessagesIn(mirror_)) {
-        const auto uid = UidOf(file.filename().string());
-        if (uid && stillDue.contains(file.filename().string())) {
-            firstDue = std::min(firstDue.value_or(*uid), *uid);
-            fs::remove(file);
-            continue;
+        const std::string name = file.filename().string();
+        if (const auto uid = UidOf(name)) {
+            claimed.push_back(*uid);
+            if (due.contains(BaseOf(name))) {
+                firstDue = std::min(firstDue.value_or(*uid), *uid);
+            } else {
+                const bool read = maildir::SplitMessageName(name).flags.find('S') != std::string::npos;
+                if (read) seen.push_back(*uid);
+                if (read || kept.contains(BaseOf(name))) done.push_back(*uid);
+            }
         }
-        if (uid && maildir::SplitMessageName(file.filename().string()).flags.find('S') != std::string::npos) {
-            act("Can't mark message " + std::to_string(*uid) + " read", [&] { server_.MarkSeen(*uid); });
-        }
-        fs::remove(file);
     }
+    claimed.insert(claimed.end(), fetched_.begin(), fetched_.end());
+    struct LocalFolder {
+        std::string name;
+        std::vector<fs::path> files;
+        std::vector<std::uint32_t> uids;
+    };
+    std::vector<LocalFolder> folders;
     for (const auto& entry : fs::directory_iterator(mirror_)) {
         const std::string folder = entry.path().filename().string();
         if (!entry.is_directory() || !folder.starts_with('.')) continue;
-        std::vector<std::uint32_t> uids;
-        const std::vector<fs::path> files = MessagesIn(entry.path());
-        for (const fs::path& file : files) {
-            if (const auto uid = UidOf(file.filename().string())) uids.push_back(*uid);
+        LocalFolder local{folder, MessagesIn(entry.path()), {}};
+        for (const fs::path& file : local.files) {
+            if (const auto uid = UidOf(file.filename().string())) local.uids.push_back(*uid);
         }
-        std::sort(uids.begin(), uids.end());
-        bool moved = true;
-        if (!uids.empty()) {
+        std::sort(local.uids.begin(), local.uids.end());
+        done.insert(done.end(), local.uids.begin(), local.uids.end());
+        claimed.insert(claimed.end(), local.uids.begin(), local.uids.end());
+        folders.push_back(std::move(local));
+    }
+    // The keyword first: once it is there, no installation archives the message again, whatever
+    // becomes of the move; the claim goes while the message is still in the Inbox.
+    bool recorded = true;
+    if (keywords_) {
+        recorded = act("Can't mark " + std::to_string(done.size()) + " messages archived",
+                       [&] { server_.AddFlags(done, {kArchivedKeyword}); });
+        act("Can't let go of " + std::to_string(claimed.size()) + " messages",
+            [&] { server_.RemoveFlags(claimed, {ClaimKeyword()}); });
+    }
+    if (!seen.empty()) {
+        act("Can't mark " + std::to_string(seen.size()) + " messages read", [&] { server_.AddFlags(seen, {"\\Seen"}); });
+    }
+    for (const fs::path& file : MessagesIn(mirror_)) fs::remove(file);
+    for (const LocalFolder& local : folders) {
+        bool moved = recorded;
+        if (moved && !local.uids.empty()) {
             // The local copies go only once the server has moved the messages: a crash, or a
             // server that refuses, leaves them for the next reconcile or start.
-            if (folder == kTrashFolder) {
-                moved = act("Can't delete " + std::to_string(uids.size()) + " messages", [&] { server_.MoveToTrash(uids); });
+            if (local.name == kTrashFolder) {
+                moved = act("Can't delete " + std::to_string(local.uids.size()) + " messages",
+                            [&] { server_.MoveToTrash(local.uids); });
             } else {
-                moved = act("Can't move " + std::to_string(uids.size()) + " messages to " + folder.substr(1),
-                            [&] { server_.MoveToChild(uids, folder.substr(1)); });
+                moved = act("Can't move " + std::to_string(local.uids.size()) + " messages to " + local.name.substr(1),
+                            [&] { server_.MoveToChild(local.uids, local.name.substr(1)); });
             }
         }
         if (!moved) continue;
-        for (const fs::path& file : files) fs::remove(file);
+        for (const fs::path& file : local.files) fs::remove(file);
     }
+    if (firstDue) unresolved_ = unresolved_ ? std::min(unresolved_, *firstDue) : *firstDue;
     if (advance && !fetched_.empty()) {
-        const std::uint32_t handled = firstDue ? *firstDue - 1 : fetched_.back();
+        const std::uint32_t handled = unresolved_ ? std::min(unresolved_ - 1, fetched_.back()) : fetched_.back();
         state_.highest = std::max(state_.highest, handled);
         WriteState();
     }

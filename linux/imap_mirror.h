@@ -4,17 +4,32 @@
 // to each message there (moved it into a folder, deleted it into the trash, marked it read) is
 // done to the message on the server. The mirror holds only the messages of the pass under way.
 //
-// Once: the highest UID handled, per UIDVALIDITY, is kept in the installation, so restarts and
-// reconnects never raise a message twice nor skip one. It never passes a message still due (a
-// store that failed for a passing reason, a pass stopped because the archive was out of reach):
-// that one is fetched again by the next pass. A message moves locally only after its row is
-// committed (the mirror's journal covers the moment in between), so a copy in a local folder is a
-// committed one: its move is done on the server, and a move the server refused stays there and
-// is tried again at every reconcile and start, instead of the fax being archived again.
+// Once: what was archived is recorded on the server, so that it holds for every installation
+// that reads the mailbox and survives a renumbered Inbox (a new UIDVALIDITY). Where the server keeps
+// keywords, a message whose row is committed gets the keyword $VexaArchived before it is moved or
+// left in the Inbox, and messages carrying it are never fetched again. Locally, the highest UID
+// handled, per UIDVALIDITY, is a shortcut: it never passes a message still due (a store that failed
+// for a passing reason, a pass stopped because the archive was out of reach, a message another
+// installation holds), which the next pass fetches again. A message moves locally only after its
+// row is committed (the mirror's journal covers the moment in between), so a copy in a local
+// folder, or one marked read in the local Inbox, is a committed one: its keyword, read state and
+// move are done on the server, and what the server refused stays and is tried again at every
+// reconcile and start, instead of the fax being archived again.
+//
+// Claims: two installations on one mailbox (an office's fax account) must not both archive a
+// message. Before fetching, an installation sets its own claim keyword ($VexaClaim.<id>, the id
+// random and kept with the highest UID handled) on the messages, then reads their flags back: it
+// takes a message only when no other installation's claim is there. Whoever claimed second sees the
+// first's claim, so at most one takes it; when both claimed at once both see two claims, let go,
+// and the message is tried again by a later pass. A claim is taken off once the message is archived
+// or left due. A claim that stays for 30 minutes, as this installation sees it, on a message nobody
+// archived belongs to an installation that died with the message in hand: it is removed and the
+// message claimed anew. A server without keywords gets neither claims nor the keyword.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -29,19 +44,27 @@ public:
     struct Inbox {
         std::uint32_t uidValidity = 0;
         std::uint32_t uidNext = 0;
+        bool keywords = false;  // new keywords can be set on its messages
     };
     virtual Inbox SelectInbox() = 0;
     // UIDs of the unseen messages of the Inbox above `uid` (with `includeSeen`, of all of them),
-    // ascending.
-    virtual std::vector<std::uint32_t> UidsAbove(std::uint32_t uid, bool includeSeen) = 0;
+    // but for those carrying `withoutKeyword` when it is not empty; ascending.
+    virtual std::vector<std::uint32_t> UidsAbove(std::uint32_t uid, bool includeSeen,
+                                                 const std::string& withoutKeyword) = 0;
     // The whole message, into the open file `fd`; the message stays unseen.
     virtual void FetchToFile(std::uint32_t uid, int fd) = 0;
-    virtual void MarkSeen(std::uint32_t uid) = 0;
+    // The flags and keywords of each message; one gone from the Inbox is missing.
+    virtual std::map<std::uint32_t, std::vector<std::string>> FlagsOf(const std::vector<std::uint32_t>& uids) = 0;
+    virtual void AddFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags) = 0;
+    virtual void RemoveFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags) = 0;
     // Into the Inbox's child `name` (created and subscribed when missing).
     virtual void MoveToChild(const std::vector<std::uint32_t>& uids, const std::string& name) = 0;
     // Into the folder with the \Trash special use, else "Trash".
     virtual void MoveToTrash(const std::vector<std::uint32_t>& uids) = 0;
 };
+
+// The keyword of a message whose row is committed.
+inline constexpr const char* kArchivedKeyword = "$VexaArchived";
 
 class ImapMirror {
 public:
@@ -52,21 +75,39 @@ public:
     void Start();
     // Fetches up to `most` new arrivals into the mirror's new/; how many it fetched. With
     // `includeRead` the messages read on another device arrive too (a mailbox whose faxes were
-    // read before vexa handled them); on the first run that is the whole Inbox.
+    // read before vexa handled them); on the first run that is the whole Inbox. Each call goes on
+    // above the messages the one before looked at; once it finds nothing (0), the next call starts
+    // over above the highest UID handled, so that what was left due or held by another
+    // installation is looked at again by the next run, not by every pass of this one.
     std::size_t Fetch(std::size_t most, bool includeRead = false);
     // Does on the server what the add-in did in the mirror, records the highest UID handled and
-    // empties the mirror but for the moves the server refused. `stillDue` names the mirror Inbox's
-    // files whose arrival is still due (not raised, or left for later): the highest UID handled
-    // stays below the first of them. Returns what failed, one description each.
-    std::vector<std::string> Reconcile(const std::set<std::string>& stillDue = {});
+    // empties the mirror but for what the server refused. Names are the mirror files' names (or
+    // their unique part). `stillDue` are the mirror Inbox's files whose arrival is still due (not
+    // raised, or left for later): the highest UID handled stays below the first of them.
+    // `archived` are the mirror Inbox's files archived and left in the Inbox (no store folder):
+    // they get the keyword. Returns what failed, one description each.
+    std::vector<std::string> Reconcile(const std::set<std::string>& stillDue = {},
+                                       const std::set<std::string>& archived = {});
 
 private:
+    // Another installation's claim on a message, and when this one first saw it (seconds since
+    // the epoch).
+    struct ForeignClaim {
+        std::string keyword;
+        std::int64_t since = 0;
+    };
     struct State {
         std::uint32_t uidValidity = 0;
         std::uint32_t highest = 0;
+        std::string claimant;  // this installation's id in its claim keyword
+        std::map<std::uint32_t, ForeignClaim> foreign;
     };
     // Reconcile; `advance` false leaves the highest UID handled as it is (a crash's leftovers).
-    std::vector<std::string> Reconcile(bool advance, const std::set<std::string>& stillDue);
+    std::vector<std::string> Reconcile(bool advance, const std::set<std::string>& stillDue,
+                                       const std::set<std::string>& archived);
+    // Of `uids`, the ones this installation may archive: claimed, and nobody else's claim there.
+    std::vector<std::uint32_t> Claim(const std::vector<std::uint32_t>& uids);
+    std::string ClaimKeyword() const { return "$VexaClaim." + state_.claimant; }
     State ReadState() const;
     void WriteState() const;
     std::filesystem::path MirrorFileName(std::uint32_t uid) const;
@@ -77,7 +118,11 @@ private:
     std::filesystem::path mirror_;
     std::filesystem::path stateFile_;
     State state_;
+    bool keywords_ = false;
     std::vector<std::uint32_t> fetched_;  // this pass's UIDs, ascending
+    std::uint32_t cursor_ = 0;            // the run looked at every message up to this UID
+    // The lowest UID this run left unresolved (due, or another installation's); 0 when none.
+    std::uint32_t unresolved_ = 0;
 };
 
 }  // namespace vexa::linuxhost

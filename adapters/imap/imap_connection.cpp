@@ -126,6 +126,24 @@ FetchedItems ItemsOf(clist* responses, std::uint32_t uid) {
     return {};
 }
 
+// A UID set of the given messages, for one command over all of them.
+SetPtr UidSet(const std::vector<std::uint32_t>& uids) {
+    SetPtr set(mailimap_set_new_empty());
+    if (!set) throw ImapError(ImapFailure::Protocol, "Out of memory for a UID set.");
+    for (const std::uint32_t uid : uids) {
+        if (mailimap_set_add_single(set.get(), uid) != MAILIMAP_NO_ERROR)
+            throw ImapError(ImapFailure::Protocol, "Out of memory for a UID set.");
+    }
+    return set;
+}
+
+bool KeepsNewKeywords(const mailimap_selection_info& info) {
+    for (clistiter* it = clist_begin(info.sel_perm_flags); it != nullptr; it = clist_next(it)) {
+        if (static_cast<const mailimap_flag_perm*>(clist_content(it))->fl_type == MAILIMAP_FLAG_PERM_ALL) return true;
+    }
+    return false;
+}
+
 void WriteAll(int fd, const char* data, std::size_t length) {
     while (length > 0) {
         const ssize_t written = ::write(fd, data, length);
@@ -272,10 +290,11 @@ MailboxStatus ImapConnection::Select(const std::string& folder) {
     Check(mailimap_select(session_.get(), folder.c_str()), "SELECT");
     const mailimap_selection_info* info = session_->imap_selection_info;
     if (info == nullptr) throw ImapError(ImapFailure::Protocol, "The mail server " + host_ + " selected nothing.");
-    return {info->sel_uidvalidity, info->sel_uidnext, info->sel_exists};
+    return {info->sel_uidvalidity, info->sel_uidnext, info->sel_exists, info->sel_perm_flags != nullptr && KeepsNewKeywords(*info)};
 }
 
-std::vector<std::uint32_t> ImapConnection::UnseenUidsAbove(std::uint32_t uid, bool includeSeen) {
+std::vector<std::uint32_t> ImapConnection::UnseenUidsAbove(std::uint32_t uid, bool includeSeen,
+                                                           const std::string& withoutKeyword) {
     SearchKeyPtr key(mailimap_search_key_new_multiple_empty());
     SetPtr range(mailimap_set_new_interval(uid + 1, 0));  // 0 is *
     if (!key || !range) throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
@@ -287,6 +306,12 @@ std::vector<std::uint32_t> ImapConnection::UnseenUidsAbove(std::uint32_t uid, bo
         if (!unseen || mailimap_search_key_multiple_add(key.get(), unseen.get()) != MAILIMAP_NO_ERROR)
             throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
         unseen.release();
+    }
+    if (!withoutKeyword.empty()) {
+        SearchKeyPtr unmarked(mailimap_search_key_new_unkeyword(strdup(withoutKeyword.c_str())));
+        if (!unmarked || mailimap_search_key_multiple_add(key.get(), unmarked.get()) != MAILIMAP_NO_ERROR)
+            throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
+        unmarked.release();
     }
     if (mailimap_search_key_multiple_add(key.get(), above.get()) != MAILIMAP_NO_ERROR)
         throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
@@ -354,7 +379,30 @@ std::vector<std::string> ImapConnection::Flags(std::uint32_t uid) {
     return FetchOne(uid, {mailimap_fetch_att_new_uid(), mailimap_fetch_att_new_flags()}).items.flags;
 }
 
-void ImapConnection::StoreFlags(std::uint32_t uid, const std::vector<std::string>& flags, bool add) {
+std::map<std::uint32_t, std::vector<std::string>> ImapConnection::Flags(const std::vector<std::uint32_t>& uids) {
+    std::map<std::uint32_t, std::vector<std::string>> flags;
+    if (uids.empty()) return flags;
+    FetchTypePtr request(mailimap_fetch_type_new_fetch_att_list_empty());
+    if (!request) throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
+    for (mailimap_fetch_att* raw : {mailimap_fetch_att_new_uid(), mailimap_fetch_att_new_flags()}) {
+        FetchAttPtr item(raw);
+        if (!item || mailimap_fetch_type_new_fetch_att_list_add(request.get(), item.get()) != MAILIMAP_NO_ERROR)
+            throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
+        item.release();
+    }
+    const SetPtr set = UidSet(uids);
+    clist* raw = nullptr;
+    Check(mailimap_uid_fetch(session_.get(), set.get(), request.get(), &raw), "UID FETCH");
+    const FetchResultPtr answer(raw);
+    for (const std::uint32_t uid : uids) {
+        FetchedItems items = ItemsOf(answer.get(), uid);
+        if (items.found && items.hasFlags) flags[uid] = std::move(items.flags);
+    }
+    return flags;
+}
+
+void ImapConnection::StoreFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags, bool add) {
+    if (uids.empty()) return;
     FlagListPtr list(mailimap_flag_list_new_empty());
     if (!list) throw ImapError(ImapFailure::Protocol, "Out of memory for flags.");
     for (const std::string& name : flags) {
@@ -367,14 +415,22 @@ void ImapConnection::StoreFlags(std::uint32_t uid, const std::vector<std::string
                             : mailimap_store_att_flags_new_remove_flags_silent(list.get()));
     if (!store) throw ImapError(ImapFailure::Protocol, "Out of memory for flags.");
     list.release();
-    SetPtr set(mailimap_set_new_single(uid));
+    const SetPtr set = UidSet(uids);
     Check(mailimap_uid_store(session_.get(), set.get(), store.get()), "UID STORE");
 }
 
-void ImapConnection::AddFlags(std::uint32_t uid, const std::vector<std::string>& flags) { StoreFlags(uid, flags, true); }
+void ImapConnection::AddFlags(std::uint32_t uid, const std::vector<std::string>& flags) { StoreFlags({uid}, flags, true); }
 
 void ImapConnection::RemoveFlags(std::uint32_t uid, const std::vector<std::string>& flags) {
-    StoreFlags(uid, flags, false);
+    StoreFlags({uid}, flags, false);
+}
+
+void ImapConnection::AddFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags) {
+    StoreFlags(uids, flags, true);
+}
+
+void ImapConnection::RemoveFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags) {
+    StoreFlags(uids, flags, false);
 }
 
 void ImapConnection::Move(std::uint32_t uid, const std::string& target) { Move(std::vector<std::uint32_t>{uid}, target); }
@@ -382,13 +438,7 @@ void ImapConnection::Move(std::uint32_t uid, const std::string& target) { Move(s
 void ImapConnection::Move(const std::vector<std::uint32_t>& uids, const std::string& target) {
     if (uids.empty()) return;
     // One command for all: a pass's moves cost one round trip, not one per message.
-    SetPtr set(mailimap_set_new_empty());
-    if (!set) throw ImapError(ImapFailure::Protocol, "Out of memory for a move.");
-    for (const std::uint32_t uid : uids) {
-        if (mailimap_set_add_single(set.get(), uid) != MAILIMAP_NO_ERROR) {
-            throw ImapError(ImapFailure::Protocol, "Out of memory for a move.");
-        }
-    }
+    const SetPtr set = UidSet(uids);
     if (Has("MOVE")) {
         Check(mailimap_uid_move(session_.get(), set.get(), target.c_str()), "UID MOVE");
         return;
@@ -398,7 +448,7 @@ void ImapConnection::Move(const std::vector<std::uint32_t>& uids, const std::str
         throw ImapError(ImapFailure::Protocol,
                         "The mail server " + host_ + " can move messages neither with MOVE nor with UIDPLUS.");
     Check(mailimap_uid_copy(session_.get(), set.get(), target.c_str()), "UID COPY");
-    for (const std::uint32_t uid : uids) StoreFlags(uid, {"\\Deleted"}, true);
+    StoreFlags(uids, {"\\Deleted"}, true);
     Check(mailimap_uid_expunge(session_.get(), set.get()), "UID EXPUNGE");
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,6 +35,8 @@ struct MailboxStatus {
     std::uint32_t uidValidity = 0;
     std::uint32_t uidNext = 0;
     std::uint32_t exists = 0;
+    // New keywords can be set on its messages (PERMANENTFLAGS holds \*).
+    bool keywords = false;
 };
 
 struct FolderEntry {
@@ -58,15 +61,22 @@ public:
     char Delimiter();  // INBOX's hierarchy delimiter ('\0' when the server has none)
     MailboxStatus Select(const std::string& folder);
     // UID SEARCH UNSEEN UID uid+1:*, ascending, every one above `uid`; with `includeSeen`, the
-    // seen messages too (UID SEARCH UID uid+1:*).
-    std::vector<std::uint32_t> UnseenUidsAbove(std::uint32_t uid, bool includeSeen = false);
+    // seen messages too (UID SEARCH UID uid+1:*). With `withoutKeyword`, the messages that carry
+    // that keyword are left out (UNKEYWORD).
+    std::vector<std::uint32_t> UnseenUidsAbove(std::uint32_t uid, bool includeSeen = false,
+                                               const std::string& withoutKeyword = {});
     // Writes the whole message, byte for byte, to `fd` with BODY.PEEK[] in chunks (it stays unseen
     // and is never held whole in memory); returns its flags. Throws Protocol when it is gone.
     std::vector<std::string> FetchToFile(std::uint32_t uid, int fd);
     std::vector<std::string> Flags(std::uint32_t uid);
+    // The flags of several messages with one command; a message gone from the server is missing.
+    std::map<std::uint32_t, std::vector<std::string>> Flags(const std::vector<std::uint32_t>& uids);
     // Flags are "\Seen", "\Deleted", ... or keywords ("$Label1", "Work").
     void AddFlags(std::uint32_t uid, const std::vector<std::string>& flags);
     void RemoveFlags(std::uint32_t uid, const std::vector<std::string>& flags);
+    // The same for several messages at once, with one command.
+    void AddFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags);
+    void RemoveFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags);
     // UID MOVE where the server has MOVE, else UID COPY, \Deleted and UID EXPUNGE of that message
     // alone (UIDPLUS); a server with neither is refused rather than expunging other messages.
     void Move(std::uint32_t uid, const std::string& target);
@@ -97,7 +107,7 @@ public:
 private:
     void Check(int result, const char* command);  // throws on a libetpan error code
     void LoadCapabilities();
-    void StoreFlags(std::uint32_t uid, const std::vector<std::string>& flags, bool add);
+    void StoreFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags, bool add);
     // UID FETCH of `items` (taken over, freed in any case) for the one message `uid`; fails when
     // it is gone from the server.
     struct Fetched;

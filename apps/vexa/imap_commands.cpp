@@ -49,10 +49,15 @@ void ArchiveArrivals(Runtime& runtime, ImapMirror& mirror, ScanTally& tally, boo
                      const std::function<void(const HandledArrival&)>& committed = {}) {
     // The mirror holds only what was fetched: its copies carry no read state, so each is due.
     while (!tally.archiveLost && mirror.Fetch(kMessagesPerPass, includeRead) > 0) {
-        ArchiveDue(runtime, false, tally, committed);
+        std::set<std::string> archived;
+        ArchiveDue(runtime, false, tally, [&](const HandledArrival& handled) {
+            if (handled.result == ArrivalResult::Incoming || handled.result == ArrivalResult::Confirmation)
+                archived.insert(handled.unique);
+            if (committed) committed(handled);
+        });
         std::set<std::string> stillDue;
         for (const auto& file : runtime.Session().DueArrivals(false)) stillDue.insert(file.filename().string());
-        for (const std::string& failure : mirror.Reconcile(stillDue)) runtime.Messages().Show(failure, kAppTitle);
+        for (const std::string& failure : mirror.Reconcile(stillDue, archived)) runtime.Messages().Show(failure, kAppTitle);
     }
 }
 

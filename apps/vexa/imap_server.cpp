@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <set>
 
 #include "adapters/imap/imap_connection.h"
@@ -23,13 +24,21 @@ public:
 
     Inbox SelectInbox() override {
         const imap::MailboxStatus status = connection_->Select(kInbox);
-        return {status.uidValidity, status.uidNext};
+        return {status.uidValidity, status.uidNext, status.keywords};
     }
-    std::vector<std::uint32_t> UidsAbove(std::uint32_t uid, bool includeSeen) override {
-        return connection_->UnseenUidsAbove(uid, includeSeen);
+    std::vector<std::uint32_t> UidsAbove(std::uint32_t uid, bool includeSeen, const std::string& withoutKeyword) override {
+        return connection_->UnseenUidsAbove(uid, includeSeen, withoutKeyword);
     }
     void FetchToFile(std::uint32_t uid, int fd) override { connection_->FetchToFile(uid, fd); }
-    void MarkSeen(std::uint32_t uid) override { connection_->AddFlags(uid, {"\\Seen"}); }
+    std::map<std::uint32_t, std::vector<std::string>> FlagsOf(const std::vector<std::uint32_t>& uids) override {
+        return connection_->Flags(uids);
+    }
+    void AddFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags) override {
+        connection_->AddFlags(uids, flags);
+    }
+    void RemoveFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags) override {
+        connection_->RemoveFlags(uids, flags);
+    }
 
     void MoveToChild(const std::vector<std::uint32_t>& uids, const std::string& name) override {
         const std::string folder = std::string(kInbox) + connection_->Delimiter() + name;

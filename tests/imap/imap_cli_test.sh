@@ -233,5 +233,48 @@ PY
     expect_contains "the drop was reported" "localhost" "$(cat "$WORLD/watch.err")"
 }
 
+# What was archived is recorded on the server: faxes kept in the Inbox (no store folder) are not
+# archived again when the server renumbers the Inbox (a new UIDVALIDITY), nor by a second
+# installation on the same account; two installations scanning at once archive each fax once.
+test_the_server_records_what_was_archived_for_every_installation() {
+    "$VEXA" init >/dev/null || fail "vexa init"
+    "$VEXA" options --set StoreFolderName= >/dev/null || fail "vexa options"
+    deliver full 01-incoming-tiff.eml
+    deliver full 02-incoming-pdf.eml
+    run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    expect_contains "first scan" "2 archived as incoming faxes" "$OUT"
+    doveadm -c "$IMAP_TEST_WORLD/full/dovecot.conf" mailbox update -u "$IMAP_TEST_USER" --uid-validity 4242 INBOX ||
+        fail "doveadm mailbox update"
+    run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    expect_eq "renumbered: nothing again" "0|0 archived as incoming faxes" "$STATUS|${OUT%%,*}"
+    # second OUTPUT ARGS...: vexa as another installation on the same account.
+    second() {
+        HOME="$WORLD/second" XDG_CONFIG_HOME="$WORLD/second/.config" XDG_DATA_HOME="$WORLD/second/.local/share" \
+            "$VEXA" "$@" </dev/null
+    }
+    mkdir -p "$WORLD/second"
+    second init >/dev/null || fail "second init"
+    second options --set StoreFolderName= >/dev/null || fail "second options"
+    expect_eq "the other installation: nothing again" "0 archived as incoming faxes" \
+        "$(second scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA" | cut -d, -f1)"
+    expect_eq "one row each" "2" "$(sql "SELECT count(*) FROM recv")"
+
+    # Both installations move faxes into the store folder, scanning at the same moment.
+    "$VEXA" options --set "StoreFolderName=VX2 Messages" >/dev/null || fail "vexa options"
+    second options --set "StoreFolderName=VX2 Messages" >/dev/null || fail "second options"
+    local i
+    for i in $(seq 30); do deliver full 01-incoming-tiff.eml; done
+    "$VEXA" scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA" >"$WORLD/first.out" 2>&1 </dev/null &
+    local first=$!
+    second scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA" >"$WORLD/second.out" 2>&1
+    wait "$first"
+    local mine theirs
+    mine=$(sql "SELECT count(*) FROM recv")
+    theirs=$(sqlite3 "$WORLD/second/.local/share/vexa/Corvane.mdb" "SELECT count(*) FROM recv")
+    expect_eq "each fax in one archive ($mine + $theirs)" 32 "$((mine + theirs))"
+    expect_eq "all in the store folder" "INBOX: MESSAGES 2 UNSEEN 2
+INBOX.VX2 Messages: MESSAGES 30 UNSEEN 30" "$(server_folders full | sed -n 1,2p)"
+}
+
 shift 2
 run_suite "$@"

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,15 +27,20 @@ public:
     struct Message {
         std::string folder = "INBOX";
         bool seen = false;
+        std::set<std::string> keywords;
     };
     std::map<std::uint32_t, Message> messages;
+    std::uint32_t uidValidity = 7;
+    bool keywords = true;
     int refuseMoves = 0;  // how many moves fail, one after another
 
-    Inbox SelectInbox() override { return {7, 100}; }
-    std::vector<std::uint32_t> UidsAbove(std::uint32_t uid, bool includeSeen) override {
+    Inbox SelectInbox() override { return {uidValidity, 100, keywords}; }
+    std::vector<std::uint32_t> UidsAbove(std::uint32_t uid, bool includeSeen, const std::string& without) override {
         std::vector<std::uint32_t> uids;
         for (const auto& [id, message] : messages) {
-            if (id > uid && message.folder == "INBOX" && (includeSeen || !message.seen)) uids.push_back(id);
+            if (id > uid && message.folder == "INBOX" && (includeSeen || !message.seen) &&
+                (without.empty() || !message.keywords.contains(without)))
+                uids.push_back(id);
         }
         return uids;
     }
@@ -42,7 +48,29 @@ public:
         const std::string bytes = "Subject: message " + std::to_string(uid) + "\n\n";
         ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
-    void MarkSeen(std::uint32_t uid) override { messages.at(uid).seen = true; }
+    std::map<std::uint32_t, std::vector<std::string>> FlagsOf(const std::vector<std::uint32_t>& uids) override {
+        std::map<std::uint32_t, std::vector<std::string>> flags;
+        for (const auto uid : uids) {
+            const auto found = messages.find(uid);
+            if (found == messages.end() || found->second.folder != "INBOX") continue;
+            flags[uid] = {found->second.keywords.begin(), found->second.keywords.end()};
+            if (found->second.seen) flags[uid].push_back("\\Seen");
+        }
+        return flags;
+    }
+    void AddFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags) override {
+        for (const auto uid : uids) {
+            for (const auto& flag : flags) {
+                if (flag == "\\Seen") messages.at(uid).seen = true;
+                else if (keywords) messages.at(uid).keywords.insert(flag);
+            }
+        }
+    }
+    void RemoveFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags) override {
+        for (const auto uid : uids) {
+            for (const auto& flag : flags) messages.at(uid).keywords.erase(flag);
+        }
+    }
     void MoveToChild(const std::vector<std::uint32_t>& uids, const std::string& name) override {
         if (refuseMoves > 0) {
             --refuseMoves;
@@ -57,6 +85,19 @@ public:
         std::vector<std::uint32_t> uids;
         for (const auto& [id, message] : messages) {
             if (message.folder == folder) uids.push_back(id);
+        }
+        return uids;
+    }
+    // The messages carrying `keyword`, or a keyword starting with it.
+    std::vector<std::uint32_t> With(const std::string& keyword) const {
+        std::vector<std::uint32_t> uids;
+        for (const auto& [id, message] : messages) {
+            for (const auto& k : message.keywords) {
+                if (k.starts_with(keyword)) {
+                    uids.push_back(id);
+                    break;
+                }
+            }
         }
         return uids;
     }
@@ -85,11 +126,12 @@ protected:
         for (const char* place : {"new", "cur", "tmp"}) fs::create_directories(folder / place);
         fs::rename(mirror / "new" / name, folder / "new" / name);
     }
+    // "UIDVALIDITY HIGHEST" as kept.
     std::string State() const {
         std::ifstream in(root / "state");
-        std::string text;
-        std::getline(in, text);
-        return text;
+        std::string validity, highest;
+        in >> validity >> highest;
+        return validity + " " + highest;
     }
 
     FakeServer server;
@@ -162,6 +204,71 @@ TEST_F(ImapMirrorTest, AMoveTheServerRefusedIsTriedAgainNotArchivedAgain) {
         EXPECT_EQ(server.In("VX2 Messages"), (std::vector<std::uint32_t>{1, 2}));
         EXPECT_EQ(server.In("INBOX"), std::vector<std::uint32_t>{});
     }
+}
+
+// Faxes kept in the Inbox (no store folder) carry the keyword once archived: a renumbered Inbox
+// (new UIDVALIDITY), or another installation, fetches only what was never archived. A copy a crash
+// left marked read in the mirror's Inbox was committed: the next start marks it on the server.
+TEST_F(ImapMirrorTest, ArchivedMessagesCarryTheKeywordAndAreNeverFetchedAgain) {
+    linuxhost::ImapMirror first(server, mirror, root / "state");
+    first.Start();
+    ASSERT_EQ(first.Fetch(10), 5u);
+    const auto names = Fetched();
+    // 1 and 2 archived and kept, 3 left alone (not a fax), 4 crashed after its commit, marked read.
+    fs::rename(mirror / "new" / names[3], mirror / "cur" / (names[3] + ":2,S"));
+    fs::remove(mirror / "new" / names[4]);
+    first.Reconcile({}, {names[0], names[1]});
+    server.messages[4].seen = false;
+    server.messages[5].folder = "elsewhere";
+    linuxhost::ImapMirror crashed(server, mirror, root / "state");
+    for (const auto& name : Fetched()) fs::remove(mirror / "new" / name);
+    fs::create_directories(mirror / "cur");
+    std::ofstream(mirror / "cur" / (names[3] + ":2,S")) << "Subject: message 4\n\n";
+    crashed.Start();
+    EXPECT_EQ(server.With(linuxhost::kArchivedKeyword), (std::vector<std::uint32_t>{1, 2, 4}));
+    EXPECT_TRUE(server.messages[4].seen);
+    EXPECT_EQ(server.With("$VexaClaim."), std::vector<std::uint32_t>{}) << "no claim stays behind";
+
+    server.uidValidity = 8;
+    linuxhost::ImapMirror renumbered(server, mirror, root / "state");
+    renumbered.Start();
+    EXPECT_EQ(renumbered.Fetch(10), 1u) << "only the message never archived";
+    EXPECT_EQ(Fetched(), std::vector<std::string>{"0000000003.8.imap"});
+}
+
+// Two installations on one mailbox: a message one of them holds is not taken by the other, and the
+// watermark of the other stays below it; a claim left by an installation that died with the
+// message in hand is taken over once it is old.
+TEST_F(ImapMirrorTest, TwoInstallationsNeverBothTakeAMessage) {
+    const fs::path otherMirror = root / "other";
+    linuxhost::ImapMirror mine(server, mirror, root / "state");
+    linuxhost::ImapMirror other(server, otherMirror, root / "other-state");
+    mine.Start();
+    other.Start();
+    ASSERT_EQ(mine.Fetch(3), 3u);
+    EXPECT_EQ(other.Fetch(10), 2u) << "the two nobody holds";
+    EXPECT_EQ(other.Reconcile(), std::vector<std::string>{});
+    EXPECT_EQ(other.Fetch(10), 0u);
+    for (const auto& name : Fetched()) Archive(name);
+    EXPECT_EQ(mine.Reconcile(), std::vector<std::string>{});
+    EXPECT_EQ(server.In("VX2 Messages"), (std::vector<std::uint32_t>{1, 2, 3}));
+    EXPECT_EQ(server.In("INBOX"), (std::vector<std::uint32_t>{4, 5})) << "left alone by the other, unarchived";
+
+    // Mine dies holding message 6 (and 4 and 5, new to it): the other waits, then takes them over.
+    server.messages[6] = {};
+    ASSERT_EQ(mine.Fetch(10), 3u);
+    EXPECT_EQ(other.Fetch(10), 0u);
+    std::string state;
+    {
+        std::ifstream in(root / "other-state");
+        std::getline(in, state, '\0');
+    }
+    ASSERT_NE(state.find("claim 6 $VexaClaim."), std::string::npos) << state;
+    std::ofstream(root / "other-state") << std::regex_replace(state, std::regex("(claim \\S+ \\S+) [0-9]+"), "$1 0");  // seen long ago
+    linuxhost::ImapMirror restarted(server, otherMirror, root / "other-state");
+    restarted.Start();
+    EXPECT_EQ(restarted.Fetch(10), 3u) << "6, and 4 and 5 to be left alone again";
+    EXPECT_EQ(server.messages[6].keywords.size(), 1u) << "only the new claim";
 }
 
 }  // namespace
