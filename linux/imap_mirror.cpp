@@ -128,7 +128,7 @@ void ImapMirror::Start() {
         if (maildir::SplitMessageName(file.filename().string()).flags.find('S') == std::string::npos) fs::remove(file);
     }
     fetched_.clear();
-    cursor_ = state_.highest;
+    running_ = false;
     unresolved_ = 0;
     Reconcile(false, {}, {});
 }
@@ -178,6 +178,11 @@ std::vector<std::uint32_t> ImapMirror::Claim(const std::vector<std::uint32_t>& u
 
 std::size_t ImapMirror::Fetch(std::size_t most, bool includeRead) {
     fetched_.clear();
+    if (!running_) {
+        // A backfill looks at the whole Inbox where the keyword tells what was archived already.
+        running_ = true;
+        cursor_ = includeRead && keywords_ ? 0 : state_.highest;
+    }
     const std::vector<std::uint32_t> candidates =
         server_.UidsAbove(cursor_, includeRead, keywords_ ? kArchivedKeyword : "");
     std::size_t next = 0;
@@ -206,7 +211,7 @@ std::size_t ImapMirror::Fetch(std::size_t most, bool includeRead) {
     }
     if (fetched_.empty()) {
         // The end of this run: the next one looks again at what it left.
-        cursor_ = state_.highest;
+        running_ = false;
         unresolved_ = 0;
     }
     return fetched_.size();

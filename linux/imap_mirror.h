@@ -75,7 +75,8 @@ public:
     void Start();
     // Fetches up to `most` new arrivals into the mirror's new/; how many it fetched. With
     // `includeRead` the messages read on another device arrive too (a mailbox whose faxes were
-    // read before vexa handled them); on the first run that is the whole Inbox. Each call goes on
+    // read before vexa handled them): where the server keeps keywords, the whole Inbox but for what
+    // carries the keyword, else what is above the highest UID handled. Each call goes on
     // above the messages the one before looked at; once it finds nothing (0), the next call starts
     // over above the highest UID handled, so that what was left due or held by another
     // installation is looked at again by the next run, not by every pass of this one.
@@ -120,6 +121,7 @@ private:
     State state_;
     bool keywords_ = false;
     std::vector<std::uint32_t> fetched_;  // this pass's UIDs, ascending
+    bool running_ = false;                // a run is under way (a Fetch found something)
     std::uint32_t cursor_ = 0;            // the run looked at every message up to this UID
     // The lowest UID this run left unresolved (due, or another installation's); 0 when none.
     std::uint32_t unresolved_ = 0;

@@ -162,16 +162,23 @@ TEST_F(ImapMirrorTest, MessagesLeftDueAreFetchedAgainByTheNextPass) {
     EXPECT_EQ(next.Fetch(10), 0u);
 }
 
-// Faxes read on another device before vexa saw them arrive with --include-read only: on a first
-// run that is the whole Inbox, later everything above the highest UID handled.
+// Faxes read on another device before vexa saw them arrive with --include-read only: the whole
+// Inbox but for what carries the keyword, below the highest UID handled too; without keywords,
+// everything above it (on a first run, the whole Inbox).
 TEST_F(ImapMirrorTest, ReadMessagesArriveWhenAskedFor) {
     server.messages[2].seen = server.messages[4].seen = true;
-    for (const bool includeRead : {false, true}) {
-        SCOPED_TRACE(includeRead ? "with --include-read" : "without");
+    for (const bool keywords : {true, false}) {
+        SCOPED_TRACE(keywords ? "a server with keywords" : "a server without");
         fs::remove_all(root);
+        server.keywords = keywords;
+        for (auto& [uid, message] : server.messages) message.keywords.clear();
         linuxhost::ImapMirror mirrorNow(server, mirror, root / "state");
         mirrorNow.Start();
-        EXPECT_EQ(mirrorNow.Fetch(10, includeRead), includeRead ? 5u : 3u);
+        EXPECT_EQ(mirrorNow.Fetch(10), 3u);
+        EXPECT_EQ(mirrorNow.Reconcile({}, {Fetched()[0], Fetched()[1], Fetched()[2]}), std::vector<std::string>{});
+        EXPECT_EQ(mirrorNow.Fetch(10), 0u);
+        EXPECT_EQ(State(), "7 5");
+        EXPECT_EQ(mirrorNow.Fetch(10, true), keywords ? 2u : 0u);
         EXPECT_EQ(mirrorNow.Reconcile(), std::vector<std::string>{});
         EXPECT_EQ(State(), "7 5");
     }
