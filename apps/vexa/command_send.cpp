@@ -29,7 +29,7 @@ struct SendArgs {
     std::vector<std::string> passOn;
 };
 
-// Our own options may stand anywhere before "--"; everything else belongs to the transport.
+// Our own options come first; everything from the first other argument on belongs to the transport.
 SendArgs ParseSendArgs(const Args& args) {
     const ParsedOptions options =
         ParseOwnOptions(args, {{"transport", true}, {"description", true}, {"maildir", true}});

@@ -81,10 +81,13 @@ ParsedOptions ParseOwnOptions(const Args& args, const std::vector<OptionRule>& r
             others.insert(others.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
             break;
         }
-        const OptionRule* rule = OwnOption(arg, rules);
+        // Ours only before the first argument that is not: a recipient, even one spelled like an
+        // option (an address may be "--transport=cmd|x@example.org"), goes to the other program.
+        // An argument with '@' is an address, never ours, wherever it stands.
+        const OptionRule* rule = arg.find('@') == std::string::npos ? OwnOption(arg, rules) : nullptr;
         if (!rule) {
-            others.push_back(arg);
-            continue;
+            others.insert(others.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+            break;
         }
         own.push_back(arg);
         // "--name VALUE": the next argument is the value, whatever it looks like.

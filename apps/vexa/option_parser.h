@@ -37,10 +37,11 @@ private:
 ParsedOptions ParseOptions(const Args& args, const std::vector<OptionRule>& rules);
 
 // For a command that hands its arguments on to another program (send, to the real sendmail):
-// its own options, in their long form and named in full, are taken wherever they stand before
-// "--"; every other argument, and "--" with everything after it, is an operand, in its order.
-// So `-oi -f addr -t` and the recipients reach the other program as they were given. Throws
-// UsageError for an own option without its value.
+// its own options, in their long form and named in full, are taken only as the leading
+// arguments, and never an argument that holds '@' (an address); from the first other argument on
+// everything is an operand, in its order, so `-oi -f addr -t` and the recipients reach the other
+// program as they were given and no recipient can become an option. Throws UsageError for an own
+// option without its value.
 ParsedOptions ParseOwnOptions(const Args& args, const std::vector<OptionRule>& rules);
 
 }  // namespace vexa::cli

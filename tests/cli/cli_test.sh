@@ -108,6 +108,22 @@ test_scan_archives_faxes_and_leaves_the_rest() {
     expect_eq "rescan" "0 archived as incoming faxes, 0 as confirmations, 0 confirmations matched no fax, 0 left alone, 0 failed" "$OUT"
 }
 
+# A recipient is never taken for one of send's own options, however it is spelled: the mail
+# reader passes the addresses a stranger's Reply-To: chose, often without "--".
+test_send_never_takes_a_recipient_for_an_option() {
+    install_vexa
+    make_transport
+    local evil='--transport=touch${IFS}'"$WORLD"'/pwned|true@evil.com' args
+    for args in "-oi#$evil#--description=x@evil.com#--maildir=/tmp/x@evil.com" "$evil#-oi" "-f#ann@example.org#--transport#/bin/false"; do
+        IFS='#' read -r -a argv <<<"$args"
+        rm -f "$WORLD/transport-args"
+        VEXA_TRANSPORT=$TRANSPORT "$VEXA" send "${argv[@]}" <"$SAMPLES/07-unrelated.eml" >/dev/null 2>"$WORLD/stderr"
+        expect_eq "$args: status" 0 "$?"
+        expect_eq "$args: every argument to the transport" "$(printf '%s\n' "${argv[@]}")" "$(cat "$WORLD/transport-args")"
+    done
+    [[ -e "$WORLD/pwned" ]] && fail "a recipient ran a command"
+}
+
 test_send_tags_records_and_hands_on() {
     install_vexa
     make_transport
