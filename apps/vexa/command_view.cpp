@@ -2,10 +2,10 @@
 // SIGTERM. Prints the page's first address (it carries the secret every request needs) as one
 // line, records it for `vexa open`, and opens it in the browser unless --no-open.
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include "adapters/posix/private_folder.h"
 #include "adapters/posix/xdg_open_shell.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/installation_archive.h"
@@ -43,38 +44,37 @@ std::pair<std::string, int> ListenAddress(const std::string& text) {
 // with the viewer: the pages are drawn from a file, and a file is served by streaming it.
 class ServerFileCache {
 public:
-    explicit ServerFileCache(const std::filesystem::path& home) : files_(OpenArchiveQueries(home)) {
-        std::filesystem::path base = std::filesystem::temp_directory_path();
-        folder_ = base / ("vexa-view-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(folder_);
-        std::filesystem::permissions(folder_, std::filesystem::perms::owner_all);
-    }
-    ~ServerFileCache() {
-        std::error_code ec;
-        std::filesystem::remove_all(folder_, ec);
-    }
-    ServerFileCache(const ServerFileCache&) = delete;
-    ServerFileCache& operator=(const ServerFileCache&) = delete;
+    explicit ServerFileCache(const std::filesystem::path& home) : files_(OpenArchiveQueries(home)), folder_("vexa-view.") {}
 
     std::optional<std::filesystem::path> Get(const std::string& fileId) {
         std::lock_guard lock(mutex_);
-        const std::filesystem::path file = folder_ / fileId;
-        if (std::filesystem::exists(file)) return file;
-        const std::filesystem::path partial = folder_ / (fileId + ".partial");
+        if (folder_.Exists(fileId)) return folder_.Path() / fileId;
+        const std::string partial = fileId + ".partial";
+        folder_.Remove(partial);
+        bool written = true;
         {
-            std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+            const int fd = folder_.CreateFile(partial);
             const bool found = files_->ReadStoredFile(fileId, [&](std::string_view piece) {
-                out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+                while (written && !piece.empty()) {
+                    const ssize_t n = ::write(fd, piece.data(), piece.size());
+                    if (n < 0 && errno == EINTR) continue;
+                    if (n <= 0) written = false;
+                    else piece.remove_prefix(static_cast<std::size_t>(n));
+                }
             });
-            if (!found || !out) return std::nullopt;
+            written = ::close(fd) == 0 && written && found;
         }
-        std::filesystem::rename(partial, file);
-        return file;
+        if (!written) {
+            folder_.Remove(partial);
+            return std::nullopt;
+        }
+        folder_.Rename(partial, fileId);
+        return folder_.Path() / fileId;
     }
 
 private:
     std::unique_ptr<ArchiveQueries> files_;  // a connection of its own, beside the lists'
-    std::filesystem::path folder_;
+    posix::PrivateFolder folder_;
     std::mutex mutex_;
 };
 

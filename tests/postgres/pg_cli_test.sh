@@ -38,7 +38,29 @@ S0000001.pdf" "$(pg "SELECT file_id FROM stored_files ORDER BY file_id")"
     expect_eq "nothing left in Attach" "" "$(ls "$INSTALL/Attach")"
     run list recv --format csv
     expect_contains "vexa list reads the server" "NY4711-23" "$OUT"
-    # The viewer serves a file from the database with its bytes.
+    # The viewer serves a file from the database with its bytes, and writes its copies nowhere
+    # another local user prepared: folders named as a viewer's cache would be, each with a link
+    # where the copy goes, planted for the next process numbers.
+    python3 - "$WORLD" <<'PY'
+import os, pwd, sys
+world = sys.argv[1]
+nobody = pwd.getpwnam("nobody")
+with open("/proc/sys/kernel/ns_last_pid") as f:
+    last = int(f.read())
+with open(world + "/plants", "w") as plants:
+    for pid in range(last + 1, last + 100):
+        folder = "/tmp/vexa-view-%d" % pid
+        try:
+            os.mkdir(folder)
+        except FileExistsError:
+            continue
+        os.chmod(folder, 0o777)
+        os.symlink(world + "/planted", folder + "/R0000001.tif.partial")
+        if os.getuid() == 0:
+            os.lchown(folder + "/R0000001.tif.partial", nobody.pw_uid, nobody.pw_gid)
+            os.chown(folder, nobody.pw_uid, nobody.pw_gid)
+        plants.write(folder + "\n")
+PY
     "$VEXA" view --no-open >"$WORLD/address" 2>"$WORLD/view.err" &
     local viewer=$! _
     for _ in $(seq 100); do [[ -s $WORLD/address ]] && break; sleep 0.1; done
@@ -49,6 +71,8 @@ S0000001.pdf" "$(pg "SELECT file_id FROM stored_files ORDER BY file_id")"
     expect_eq "a page drawn" "200" "$(curl -s -o /dev/null -w '%{http_code}' -H "Cookie: vexa_token=$token" "$base/page/recv/1/1.png")"
     kill "$viewer"
     wait "$viewer" 2>/dev/null
+    xargs -r rm -rf <"$WORLD/plants"
+    [[ -e $WORLD/planted ]] && fail "the viewer wrote through a planted link"
     run export-files "$WORLD/export"
     expect_eq "export" 0 "$STATUS"
     expect_eq "exported as Attach holds them" "R0000001.tif R0000002.pdf S0000001.pdf" "$(ls "$WORLD/export" | xargs)"
