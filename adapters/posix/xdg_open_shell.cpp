@@ -1,6 +1,7 @@
 #include "adapters/posix/xdg_open_shell.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
 #include <vector>
@@ -17,6 +18,36 @@ namespace vexa::posix {
 namespace {
 
 constexpr std::int32_t kStarted = 42;
+constexpr const char* kLaunchPrefix = "open-";
+constexpr const char* kLaunchSuffix = ".html";
+// Long enough for a browser that is slow to start to read its launch file.
+constexpr auto kLaunchFileLife = std::chrono::minutes(10);
+
+std::string HtmlEscaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '"': out += "&quot;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+void RemoveOldLaunchFiles(const std::filesystem::path& folder) {
+    std::error_code ec;
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(kLaunchPrefix) || !name.ends_with(kLaunchSuffix)) continue;
+        std::error_code timeError;
+        const auto written = std::filesystem::last_write_time(it->path(), timeError);
+        if (!timeError && now - written > kLaunchFileLife) std::filesystem::remove(it->path(), timeError);
+    }
+}
 
 // The opener's full path: as given when it holds a "/", else the first executable on PATH.
 std::string FindProgram(const std::string& name) {
@@ -64,6 +95,24 @@ std::int32_t XdgOpenShell::OpenAddress(const std::string& path) {
         if (errno != EINTR) return kShellNoAssociation;
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? kStarted : kShellNoAssociation;
+}
+
+std::int32_t XdgOpenShell::OpenSecretAddress(const std::string& address, const std::filesystem::path& folder) {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return kShellNoAssociation;
+    RemoveOldLaunchFiles(folder);
+    std::string name = (folder / (std::string(kLaunchPrefix) + "XXXXXX" + kLaunchSuffix)).string();
+    // mkstemps: a new file, 0600, under a name nobody could have prepared.
+    const int fd = ::mkstemps(name.data(), static_cast<int>(std::string(kLaunchSuffix).size()));
+    if (fd < 0) return kShellNoAssociation;
+    const std::string target = HtmlEscaped(address);
+    const std::string page = "<!DOCTYPE html>\n<meta charset=\"utf-8\">\n<meta http-equiv=\"refresh\" content=\"0;url=" +
+                             target + "\">\n<title>Vexa</title>\n<a href=\"" + target + "\">Vexa</a>\n";
+    const bool written = ::write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size());
+    if (::close(fd) != 0 || !written) {
+        ::unlink(name.c_str());
+        return kShellNoAssociation;
+    }
+    return OpenAddress(name);
 }
 
 }  // namespace vexa::posix

@@ -120,7 +120,7 @@ int RunView(const Args& args) {
     }
 
     std::thread serving([&server] { server.Run(); });
-    if (!options.Has("no-open") && posix::XdgOpenShell().OpenAddress(address) <= kShellNoAssociation) {
+    if (!options.Has("no-open") && posix::XdgOpenShell().OpenSecretAddress(address, record.parent_path()) <= kShellNoAssociation) {
         std::fprintf(stderr, "vexa view: no browser could be started; open the address above.\n");
     }
     int signal = 0;

@@ -4,6 +4,7 @@
 
 #include "apps/vexa/environment.h"
 #include "apps/vexa/viewer_launch.h"
+#include "viewer/viewer_record.h"
 
 namespace vexa::cli {
 
@@ -13,7 +14,7 @@ std::int32_t LinuxShell::Open(const std::string& path) {
         // never the program the desktop associates with ".mdb".
         const auto address = RunningViewer(path);
         if (!address) return kShellNoAssociation;
-        return desktop_.OpenAddress(*address);
+        return desktop_.OpenSecretAddress(*address, viewer::ViewerRecordFile(path).parent_path());
     }
     return desktop_.Open(path);
 }

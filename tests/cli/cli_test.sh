@@ -620,18 +620,23 @@ test_open_starts_the_viewer_and_reuses_it() {
     chmod +x "$WORLD/bin/xdg-open"
     PATH="$WORLD/bin:$PATH" run open
     expect_eq "status" 0 "$STATUS"
-    local first record pid
-    first=$(sed -n 1p "$WORLD/opened")
+    # The browser gets a private file that sends it on to the viewer: the secret is never in a
+    # command line, which every local user can read.
+    local first record pid launch
+    launch=$(sed -n 1p "$WORLD/opened")
+    [[ $launch == "$XDG_RUNTIME_DIR"/vexa/open-*.html ]] || fail "the browser was given $launch"
+    expect_eq "the launch file is private" 600 "$(stat -c %a "$launch")"
+    first=$(grep -o 'url=[^"]*' "$launch" | cut -c5-)
     [[ $first =~ ^http://127\.0\.0\.1:[0-9]+/\?token=[0-9a-f]{64}$ ]] || fail "the browser was not sent to the viewer: $first"
     PATH="$WORLD/bin:$PATH" run open
-    expect_eq "the running viewer reused" "$first" "$(sed -n 2p "$WORLD/opened")"
+    expect_eq "the running viewer reused" "$first" "$(grep -o 'url=[^"]*' "$(sed -n 2p "$WORLD/opened")" | cut -c5-)"
     record=$(cat "$XDG_RUNTIME_DIR"/vexa/viewer-*.url)
     expect_eq "the viewer's record" "$first" "$(sed -n 1p <<<"$record")"
     pid=$(sed -n 2p <<<"$record")
     kill "$pid"
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill -0 "$pid" 2>/dev/null && fail "the viewer did not stop on SIGTERM"
-    expect_eq "its record removed" "" "$(ls "$XDG_RUNTIME_DIR/vexa")"
+    expect_eq "its record removed" "" "$(ls "$XDG_RUNTIME_DIR/vexa" | grep -v '^open-')"
     PATH="$WORLD/bin:$PATH" run manual
     expect_eq "manual without a Maildir" 0 "$STATUS"
 }
