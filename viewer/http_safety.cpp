@@ -32,7 +32,32 @@ bool AddressedToUs(std::string_view hostHeader, std::string_view listenHost, int
     return loopback && (host == "127.0.0.1" || host == "localhost" || host == "[::1]");
 }
 
-std::string ContentDisposition(bool attachment, std::string_view fileName) {
+namespace {
+
+// `name` without the marks that turn the direction of text around (U+200E, U+200F,
+// U+202A-U+202E, U+2066-U+2069, three bytes each in UTF-8): "x<U+202E>fdp.exe" would be offered
+// for saving as "xexe.pdf".
+std::string WithoutBidiControls(std::string_view name) {
+    std::string out;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (i + 2 < name.size() && static_cast<unsigned char>(name[i]) == 0xE2) {
+            const auto second = static_cast<unsigned char>(name[i + 1]);
+            const auto third = static_cast<unsigned char>(name[i + 2]);
+            if ((second == 0x80 && (third == 0x8E || third == 0x8F || (third >= 0xAA && third <= 0xAE))) ||
+                (second == 0x81 && third >= 0xA6 && third <= 0xA9)) {
+                i += 2;
+                continue;
+            }
+        }
+        out += name[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string ContentDisposition(bool attachment, std::string_view original) {
+    const std::string fileName = WithoutBidiControls(original);
     std::string plain;
     std::string encoded;
     for (const char c : fileName) {

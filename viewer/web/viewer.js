@@ -226,8 +226,9 @@
         ui.head.replaceChildren(...head);
     }
 
+    // Bidirectional controls go: a stranger's "x<U+202E>fdp.exe" would show as "xexe.pdf".
     function text(value) {
-        return value === null || value === undefined ? '' : String(value);
+        return value === null || value === undefined ? '' : String(value).replace(/[\u200e\u200f\u202a-\u202e\u2066-\u2069]/g, '');
     }
 
     function badge(label, className) {
