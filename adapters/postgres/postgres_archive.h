@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,13 @@ public:
 private:
     std::string uri_;
 };
+
+// Why `uri` cannot name an archive: libpq cannot read it, or it holds a password, which would
+// stand in the shell's history, in every process list and in the installation's record (it
+// belongs in ~/.pgpass or the file $PGPASSFILE names). Nothing when it can. Read by libpq's own
+// parser, so that every form libpq takes (URI, its query parameters, "key = value" words) is
+// checked as libpq will read it.
+std::optional<std::string> ArchiveAddressProblem(const std::string& uri);
 
 // Creates what is missing of the archive on the server at `uri`: the tables recv, send and
 // stored_files, their indexes, and the notification a viewer waits for. An archive already there

@@ -93,6 +93,7 @@ int RunMigrate(const Args& args) {
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
     const auto uri = options.Value("to");
     if (!uri) throw UsageError("name the server archive with --to postgresql://...");
+    if (const auto problem = postgres::ArchiveAddressProblem(*uri)) throw UsageError(*problem);
     Runtime runtime({std::nullopt, std::nullopt, true});
     const fs::path home = InstallationFolder(runtime);
     if (home.empty()) return kExitConfig;

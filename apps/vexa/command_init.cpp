@@ -64,22 +64,10 @@ void TightenInstallation(const std::filesystem::path& home, const std::filesyste
     for (const auto& entry : std::filesystem::directory_iterator(home / "Attach")) TightenFile(entry.path());
 }
 
-// A password in the address would stand in the shell's history and in every process list.
-bool HoldsPassword(const std::string& uri) {
-    const std::size_t scheme = uri.find("://");
-    if (scheme == std::string::npos) return uri.find("password=") != std::string::npos;
-    const std::size_t at = uri.find('@', scheme + 3);
-    const std::size_t slash = uri.find('/', scheme + 3);
-    if (at == std::string::npos || (slash != std::string::npos && slash < at)) return uri.find("password=") != std::string::npos;
-    return uri.substr(scheme + 3, at - scheme - 3).find(':') != std::string::npos || uri.find("password=") != std::string::npos;
-}
-
 // An office's installation: the tables are made on the server where missing, and the
 // installation records that it uses them.
 int InitServerArchive(const std::filesystem::path& home, const std::string& uri) {
-    if (HoldsPassword(uri)) {
-        throw UsageError("the address holds a password: put it in ~/.pgpass (or the file $PGPASSFILE names) instead");
-    }
+    if (const auto problem = postgres::ArchiveAddressProblem(uri)) throw UsageError(*problem);
     postgres::CreatePostgresArchive(uri);
     postgres::CheckPostgresArchive(uri);
     if (!home.parent_path().empty()) std::filesystem::create_directories(home.parent_path());
