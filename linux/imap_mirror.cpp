@@ -13,6 +13,7 @@
 
 #include "adapters/maildir/maildir_names.h"
 #include "adapters/posix/atomic_file.h"
+#include "adapters/posix/private_folder.h"
 #include "host/host_error.h"
 
 namespace vexa::linuxhost {
@@ -109,7 +110,7 @@ std::optional<std::uint32_t> ImapMirror::UidOf(const std::string& fileName) cons
 }
 
 void ImapMirror::Start() {
-    for (const char* place : {"new", "cur", "tmp"}) fs::create_directories(mirror_ / place);
+    for (const char* place : {"new", "cur", "tmp"}) posix::MakePrivateFolders(mirror_ / place);
     const ImapServer::Inbox inbox = server_.SelectInbox();
     keywords_ = inbox.keywords;
     state_ = ReadState();

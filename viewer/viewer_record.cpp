@@ -9,6 +9,7 @@
 #include <httplib.h>
 
 #include "adapters/posix/atomic_file.h"
+#include "adapters/posix/private_folder.h"
 #include "adapters/posix/xdg.h"
 
 namespace vexa::viewer {
@@ -31,7 +32,7 @@ fs::path ViewerRecordFile(const fs::path& archive) {
 
 void WriteViewerRecord(const fs::path& file, const ViewerRecord& record) {
     std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
+    posix::MakePrivateFolders(file.parent_path());
     fs::permissions(file.parent_path(), fs::perms::owner_all, ec);
     posix::WriteFileAtomically(file, record.address + "\n" + std::to_string(record.pid) + "\n",
                                posix::FileAccess::Private);

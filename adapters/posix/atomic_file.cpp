@@ -1,4 +1,5 @@
 #include "adapters/posix/atomic_file.h"
+#include "adapters/posix/private_folder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -88,7 +89,8 @@ std::pair<UniqueFd, std::filesystem::path> CreateTempFile(const std::filesystem:
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = "." + target.filename().string() + ".tmp-" + std::to_string(pick(entropy));
         std::filesystem::path candidate = target.parent_path() / name;
-        int fd = OpenRetrying(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Never writable by others, whatever the umask (under umask 000, 0666 would be).
+        int fd = OpenRetrying(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
             return {UniqueFd(fd), std::move(candidate)};
         }
@@ -134,11 +136,7 @@ void WriteFileAtomically(const std::filesystem::path& target, std::string_view c
     if (folder.empty()) {
         folder = ".";
     }
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) {
-        throw PosixError(context, ec.value());
-    }
+    MakePrivateFolders(folder);
 
     auto [fd, tempPath] = CreateTempFile(folder / target.filename(), context);
     TempFileGuard guard(tempPath);

@@ -28,6 +28,19 @@ void CheckName(const std::string& name) {
 
 }  // namespace
 
+void MakePrivateFolders(const std::filesystem::path& folder) {
+    if (folder.empty()) return;
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) return;
+        throw PosixError("Can't create the folder " + folder.string(), ENOTDIR);
+    }
+    if (folder.has_parent_path() && folder.parent_path() != folder) MakePrivateFolders(folder.parent_path());
+    // mkdir takes away what the umask says, never adds: 0700 stays 0700 or less.
+    if (::mkdir(folder.c_str(), S_IRWXU) != 0 && errno != EEXIST)
+        throw PosixError("Can't create the folder " + folder.string(), errno);
+}
+
 PrivateFolder::PrivateFolder(const std::string& prefix) {
     std::string pattern = (Base() / (prefix + "XXXXXX")).string();
     // mkdtemp makes the folder 0700 under a name nobody could have made before.

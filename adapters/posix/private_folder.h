@@ -9,6 +9,11 @@
 
 namespace vexa::posix {
 
+// Makes `folder` and the folders on the way to it that are missing, each with mode 0700 whatever
+// the umask (under umask 000 create_directories would make them writable for everyone); the
+// ones there already are left as they are. Throws HostError.
+void MakePrivateFolders(const std::filesystem::path& folder);
+
 class PrivateFolder {
 public:
     // Under $XDG_RUNTIME_DIR when set, else $TMPDIR, else /tmp; `prefix` starts its name.

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "adapters/posix/private_folder.h"
 #include "adapters/postgres/postgres_archive.h"
 #include "adapters/sqlite/sqlite_queries.h"
 #include "apps/vexa/cli.h"
@@ -54,7 +55,7 @@ int RunExportFiles(const Args& args) {
     Runtime runtime({std::nullopt, std::nullopt, true});
     const fs::path home = InstallationFolder(runtime);
     if (home.empty()) return kExitConfig;
-    fs::create_directories(target);
+    posix::MakePrivateFolders(target);
     const auto queries = OpenArchiveQueries(home);
     int written = 0, missing = 0;
     for (const auto& [table, row] : AllRows(*queries)) {

@@ -13,6 +13,7 @@
 #include "adapters/posix/atomic_file.h"
 #include "adapters/posix/posix_error.h"
 #include "adapters/posix/record_registry.h"
+#include "adapters/posix/private_folder.h"
 #include "adapters/postgres/postgres_archive.h"
 #include "adapters/sqlite/sqlite_archive.h"
 #include "apps/vexa/cli.h"
@@ -70,7 +71,7 @@ int InitServerArchive(const std::filesystem::path& home, const std::string& uri)
     if (const auto problem = postgres::ArchiveAddressProblem(uri)) throw UsageError(*problem);
     postgres::CreatePostgresArchive(uri);
     postgres::CheckPostgresArchive(uri);
-    if (!home.parent_path().empty()) std::filesystem::create_directories(home.parent_path());
+    posix::MakePrivateFolders(home.parent_path());
     MakePrivateFolder(home);
     MakePrivateFolder(home / "Attach");
     RecordServerArchive(home, uri);
@@ -103,7 +104,7 @@ int RunInit(const Args& args) {
         }
     }
 
-    if (!home.parent_path().empty()) std::filesystem::create_directories(home.parent_path());
+    posix::MakePrivateFolders(home.parent_path());
     MakePrivateFolder(home);
     MakePrivateFolder(home / "Attach");
     if (exists) {

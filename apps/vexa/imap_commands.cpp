@@ -11,6 +11,7 @@
 #include <set>
 #include <thread>
 
+#include "adapters/posix/private_folder.h"
 #include "apps/vexa/arrival_group.h"
 #include "apps/vexa/imap_server.h"
 #include "apps/vexa/runtime.h"
@@ -33,7 +34,7 @@ constexpr auto kLongestRetry = std::chrono::minutes(5);
 
 std::filesystem::path PrepareMirror(const ImapAccount& account) {
     const std::filesystem::path mirror = MirrorFolder(account);
-    for (const char* place : {"cur", "new", "tmp"}) std::filesystem::create_directories(mirror / place);
+    for (const char* place : {"cur", "new", "tmp"}) posix::MakePrivateFolders(mirror / place);
     std::filesystem::permissions(mirror, std::filesystem::perms::owner_all);
     return mirror;
 }

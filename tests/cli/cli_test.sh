@@ -612,6 +612,23 @@ vexa convert: in $SAMPLES/07-unrelated.eml" "$(cat "$WORLD/stderr")"
     expect_eq "standard input twice" 64 "$STATUS"
 }
 
+# Under umask 000 nothing vexa makes is open to other users: the installation, its settings,
+# the store folder, the viewer's record and launch file, an export.
+test_nothing_vexa_makes_is_open_to_others_under_umask_000() {
+    rm -rf "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
+    deliver 01-incoming-tiff.eml
+    mkdir -p "$WORLD/bin"
+    printf '#!/bin/sh\nexit 0\n' >"$WORLD/bin/xdg-open" && chmod 755 "$WORLD/bin/xdg-open"
+    (
+        umask 000
+        "$VEXA" init >/dev/null && "$VEXA" scan >/dev/null &&
+            PATH="$WORLD/bin:$PATH" "$VEXA" open >/dev/null && "$VEXA" export-files "$WORLD/home/export/faxes" >/dev/null
+    ) || fail "a command failed under umask 000"
+    kill "$(sed -n 2p "$XDG_RUNTIME_DIR"/vexa/viewer-*.url)" 2>/dev/null
+    expect_eq "open to others" "" "$(find "$HOME" "$XDG_RUNTIME_DIR" -newer "$SAMPLES/01-incoming-tiff.eml" -perm /o+w ! -type l)"
+    expect_eq "archived" 1 "$(sql "SELECT count(*) FROM recv")"
+}
+
 test_open_starts_the_viewer_and_reuses_it() {
     install_vexa
     rm -r "$MAILBOX"

@@ -57,7 +57,10 @@ test_scan_archives_the_faxes_once_and_moves_them_on_the_server() {
     for mail in 01-incoming-tiff.eml 02-incoming-pdf.eml 05-confirmation-success.eml 07-unrelated.eml; do
         deliver full "$mail"
     done
+    umask 000  # the mirror and the account's record are still private
     run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    umask 022
+    expect_eq "open to others" "" "$(find "$HOME" -perm /o+w ! -type l)"
     expect_eq "status" 0 "$STATUS"
     expect_eq "summary" "2 archived as incoming faxes, 0 as confirmations, 1 confirmations matched no fax, 1 left alone, 0 failed" "$OUT"
     expect_eq "rows" "1|NY4711-23|R0000001.tif
