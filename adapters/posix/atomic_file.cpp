@@ -136,7 +136,11 @@ void WriteFileAtomically(const std::filesystem::path& target, std::string_view c
     if (folder.empty()) {
         folder = ".";
     }
-    MakePrivateFolders(folder);
+    try {
+        MakePrivateFolders(folder);
+    } catch (const HostError& e) {
+        throw PosixError(context, e.Number());
+    }
 
     auto [fd, tempPath] = CreateTempFile(folder / target.filename(), context);
     TempFileGuard guard(tempPath);
