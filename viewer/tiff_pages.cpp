@@ -1,5 +1,8 @@
 #include "viewer/tiff_pages.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <tiffio.h>
 
 #include <algorithm>
@@ -98,7 +101,9 @@ bool IsGray(std::uint16_t photometric, std::uint16_t samples) {
 
 void TiffDocument::Closer::operator()(tiff* file) const noexcept { TIFFClose(file); }
 
-TiffDocument::TiffDocument(const std::filesystem::path& path)
+TiffDocument::TiffDocument(const std::filesystem::path& path) : TiffDocument(-1, path) {}
+
+TiffDocument::TiffDocument(int fd, const std::filesystem::path& path)
     : path_(path), messages_(std::make_unique<TiffMessages>()) {
     messages_->namePrefix = path.string() + ": ";
     std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
@@ -107,7 +112,16 @@ TiffDocument::TiffDocument(const std::filesystem::path& path)
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, messages_.get());
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxLibtiffAllocation);
     // "m": read, not map: a file cut short while mapped would end the server with SIGBUS.
-    file_.reset(TIFFOpenExt(path.c_str(), "rm", options.get()));
+    if (fd < 0) {
+        file_.reset(TIFFOpenExt(path.c_str(), "rm", options.get()));
+    } else {
+        // libtiff closes the descriptor it is given: it gets a copy of the caller's.
+        const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (copy < 0) throw HostError(errno, "Can't open " + path.string());
+        ::lseek(copy, 0, SEEK_SET);
+        file_.reset(TIFFFdOpenExt(copy, path.c_str(), "rm", options.get()));
+        if (!file_) ::close(copy);
+    }
     if (!file_) {
         throw HostError(EINVAL, "Can't open the TIFF file " + path.string() + ": " +
                                     messages_->Or("not a readable TIFF file"));

@@ -26,6 +26,9 @@ public:
     // Opens the file and reads its first page's header. Throws HostError when the file cannot
     // be opened or is no TIFF file.
     explicit TiffDocument(const std::filesystem::path& path);
+    // The same for the file already open on `fd` (which stays the caller's); `path` names it in
+    // messages.
+    TiffDocument(int fd, const std::filesystem::path& path);
     ~TiffDocument();
     TiffDocument(const TiffDocument&) = delete;
     TiffDocument& operator=(const TiffDocument&) = delete;

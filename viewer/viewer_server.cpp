@@ -10,7 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
+#include <optional>
+#include <utility>
 #include <mutex>
 
 #include <httplib.h>
@@ -113,13 +114,41 @@ std::optional<std::filesystem::path> StoredFile(const ViewerSettings& settings, 
     return settings.attachFolder / row.fileId;
 }
 
-std::string FirstBytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::string bytes(16, '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-    return bytes;
-}
+// A stored file open for reading, closed when it goes. Opened once and read through its
+// descriptor: a link (even one planted in Attach) is never followed, and anything but a regular
+// file is refused (a FIFO would hold a worker for ever).
+class StoredFileHandle {
+public:
+    static std::optional<StoredFileHandle> Open(const std::filesystem::path& file) {
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) return std::nullopt;
+        StoredFileHandle handle(fd);
+        struct stat info {};
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+        handle.size_ = static_cast<std::size_t>(info.st_size);
+        return handle;
+    }
+    StoredFileHandle(StoredFileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
+    StoredFileHandle& operator=(StoredFileHandle&&) = delete;
+    ~StoredFileHandle() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int Fd() const noexcept { return fd_; }
+    std::size_t Size() const noexcept { return size_; }
+    // Handed over to whoever closes it.
+    int Release() noexcept { return std::exchange(fd_, -1); }
+    std::string FirstBytes() const {
+        std::string bytes(16, '\0');
+        const ssize_t n = ::pread(fd_, bytes.data(), bytes.size(), 0);
+        bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        return bytes;
+    }
+
+private:
+    explicit StoredFileHandle(int fd) : fd_(fd) {}
+    int fd_;
+    std::size_t size_ = 0;
+};
 
 const char* ContentTypeOf(std::string_view kind, std::string_view firstBytes) {
     if (kind == "tiff") return "image/tiff";
@@ -309,12 +338,13 @@ void ViewerServer::Impl::Detail(const httplib::Request& request, httplib::Respon
     Json json;
     json["row"] = RowJson(*row, table, LocalStamp(std::chrono::system_clock::now() - kLongUnconfirmed));
     json["kind"] = "other";
-    if (const auto file = StoredFile(settings_, *row, table)) {
-        const std::string kind(StoredFileKind(FirstBytes(*file)));
+    const auto file = StoredFile(settings_, *row, table);
+    if (const auto opened = file ? StoredFileHandle::Open(*file) : std::nullopt) {
+        const std::string kind(StoredFileKind(opened->FirstBytes()));
         json["kind"] = kind;
         if (kind == "tiff") {
             try {
-                json["pages"] = TiffDocument(file->string()).PageCount();
+                json["pages"] = TiffDocument(opened->Fd(), *file).PageCount();
             } catch (const HostError&) {
                 // A damaged TIFF is offered for download only.
                 json["kind"] = "other";
@@ -330,21 +360,16 @@ void ViewerServer::Impl::File(const httplib::Request& request, httplib::Response
     if (!row) return Fail(response, 404, "No such fax");
     const auto file = StoredFile(settings_, *row, table);
     if (!file) return Fail(response, 404, "This fax has no stored file");
-    const int fd = ::open(file->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return Fail(response, 404, "The stored file is missing: " + row->fileId);
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return Fail(response, 404, "The stored file is missing: " + row->fileId);
-    }
-    const std::string first = FirstBytes(*file);
+    auto opened = StoredFileHandle::Open(*file);
+    if (!opened) return Fail(response, 404, "The stored file is missing: " + row->fileId);
+    const std::string first = opened->FirstBytes();
     const std::string kind(StoredFileKind(first));
     const bool inlined = request.get_param_value("inline") == "1" && (kind == "pdf" || kind == "audio");
     response.set_header("Content-Disposition", ContentDisposition(!inlined, row->fileName.empty() ? row->fileId : row->fileName));
     // Streamed from the open file: a large attachment never sits in memory whole.
-    auto shared = std::make_shared<int>(fd);
+    auto shared = std::make_shared<int>(opened->Release());
     response.set_content_provider(
-        static_cast<std::size_t>(info.st_size), ContentTypeOf(kind, first),
+        opened->Size(), ContentTypeOf(kind, first),
         [shared](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
             char buffer[64 * 1024];
             const ssize_t n = ::pread(*shared, buffer, std::min(length, sizeof buffer), static_cast<off_t>(offset));
@@ -361,10 +386,11 @@ void ViewerServer::Impl::Page(const httplib::Request& request, httplib::Response
     if (!row) return Fail(response, 404, "No such fax");
     const auto file = StoredFile(settings_, *row, table);
     if (!file) return Fail(response, 404, "This fax has no stored file");
-    if (StoredFileKind(FirstBytes(*file)) != "tiff") return Fail(response, 404, "This fax has no pages");
+    const auto opened = StoredFileHandle::Open(*file);
+    if (!opened || StoredFileKind(opened->FirstBytes()) != "tiff") return Fail(response, 404, "This fax has no pages");
     const int page = std::stoi(request.matches[3]);
     try {
-        TiffDocument document(file->string());
+        TiffDocument document(opened->Fd(), *file);
         if (page < 1 || page > document.PageCount()) return Fail(response, 404, "No such page");
         response.set_content(document.RenderPng(page), "image/png");
     } catch (const HostError& e) {

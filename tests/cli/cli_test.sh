@@ -629,6 +629,36 @@ test_nothing_vexa_makes_is_open_to_others_under_umask_000() {
     expect_eq "archived" 1 "$(sql "SELECT count(*) FROM recv")"
 }
 
+# The viewer reads a stored file only when it is a regular file in Attach: a link planted there
+# is not followed (not even for the pages), and a FIFO never holds a request.
+test_the_viewer_follows_no_link_and_waits_on_no_fifo_in_attach() {
+    install_vexa
+    deliver 01-incoming-tiff.eml
+    deliver 02-incoming-pdf.eml
+    run scan
+    cp "$INSTALL/Attach/R0000001.tif" "$WORLD/outside.tif"
+    ln -sf "$WORLD/outside.tif" "$INSTALL/Attach/R0000001.tif"
+    rm "$INSTALL/Attach/R0000002.pdf" && mkfifo "$INSTALL/Attach/R0000002.pdf"
+    "$VEXA" view --no-open >"$WORLD/address" 2>/dev/null &
+    local viewer=$! _ address base token id what
+    for _ in $(seq 100); do [[ -s $WORLD/address ]] && break; sleep 0.1; done
+    address=$(head -1 "$WORLD/address") base=${address%%/\?*} token=${address##*token=}
+    for id in 1 2; do
+        for what in "api/recv/$id" "page/recv/$id/1.png" "file/recv/$id"; do
+            curl -s -m 5 -o "$WORLD/body" -w '%{http_code}' -H "Cookie: vexa_token=$token" "$base/$what" >"$WORLD/code"
+            if [[ $what == api/* ]]; then
+                expect_contains "/$what: no pages" '"kind":"other"' "$(cat "$WORLD/body")"
+            else
+                expect_eq "/$what" 404 "$(cat "$WORLD/code")"
+            fi
+        done
+    done
+    kill "$viewer"
+    for _ in $(seq 50); do kill -0 "$viewer" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$viewer" 2>/dev/null && { kill -9 "$viewer"; fail "the viewer hung"; }
+    wait "$viewer" 2>/dev/null
+}
+
 test_open_starts_the_viewer_and_reuses_it() {
     install_vexa
     rm -r "$MAILBOX"
