@@ -9,6 +9,7 @@
 
 namespace vexa::viewer {
 
+// The token cookie's name is this, "_" and the viewer's port.
 inline constexpr const char* kTokenCookie = "vexa_token";
 
 // The value of cookie `name` in a Cookie header, if present.

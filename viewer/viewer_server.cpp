@@ -205,6 +205,10 @@ private:
     httplib::Server server_;
     std::mutex mutex_;  // one archive connection for all the server's threads
     int port_ = 0;
+
+    // Cookies are kept per host, not per port: a name of this port's own keeps two viewers (two
+    // archives) in one browser from overwriting each other's secret.
+    std::string CookieName() const { return std::string(kTokenCookie) + "_" + std::to_string(port_); }
 };
 
 bool ViewerServer::Impl::Allowed(const httplib::Request& request, httplib::Response& response) {
@@ -212,7 +216,7 @@ bool ViewerServer::Impl::Allowed(const httplib::Request& request, httplib::Respo
         Fail(response, 403, "Forbidden");
         return false;
     }
-    const auto cookie = CookieValue(request.get_header_value("Cookie"), kTokenCookie);
+    const auto cookie = CookieValue(request.get_header_value("Cookie"), CookieName());
     const bool token = (cookie && SameSecret(*cookie, settings_.token)) ||
                        (request.has_param("token") && SameSecret(request.get_param_value("token"), settings_.token));
     if (!token) {
@@ -264,7 +268,7 @@ void ViewerServer::Impl::Routes() {
     server_.Get("/", [this](const httplib::Request& request, httplib::Response& response) {
         if (request.has_param("token")) {
             // The secret moves into a cookie the page's scripts cannot read, and out of the address.
-            response.set_header("Set-Cookie", std::string(kTokenCookie) + "=" + settings_.token +
+            response.set_header("Set-Cookie", CookieName() + "=" + settings_.token +
                                                   "; HttpOnly; SameSite=Strict; Path=/");
             response.set_redirect("/", 303);
             return;

@@ -645,7 +645,7 @@ test_the_viewer_follows_no_link_and_waits_on_no_fifo_in_attach() {
     address=$(head -1 "$WORLD/address") base=${address%%/\?*} token=${address##*token=}
     for id in 1 2; do
         for what in "api/recv/$id" "page/recv/$id/1.png" "file/recv/$id"; do
-            curl -s -m 5 -o "$WORLD/body" -w '%{http_code}' -H "Cookie: vexa_token=$token" "$base/$what" >"$WORLD/code"
+            curl -s -m 5 -o "$WORLD/body" -w '%{http_code}' -H "Cookie: vexa_token_${base##*:}=$token" "$base/$what" >"$WORLD/code"
             if [[ $what == api/* ]]; then
                 expect_contains "/$what: no pages" '"kind":"other"' "$(cat "$WORLD/body")"
             else

@@ -76,8 +76,8 @@ PY
     local address base token
     address=$(head -1 "$WORLD/address") base=${address%%/\?*} token=${address##*token=}
     expect_eq "the TIFF from the viewer" "$(attachment_sum "$SAMPLES/01-incoming-tiff.eml")" \
-        "$(curl -s -H "Cookie: vexa_token=$token" "$base/file/recv/1" | sha256sum)"
-    expect_eq "a page drawn" "200" "$(curl -s -o /dev/null -w '%{http_code}' -H "Cookie: vexa_token=$token" "$base/page/recv/1/1.png")"
+        "$(curl -s -H "Cookie: vexa_token_${base##*:}=$token" "$base/file/recv/1" | sha256sum)"
+    expect_eq "a page drawn" "200" "$(curl -s -o /dev/null -w '%{http_code}' -H "Cookie: vexa_token_${base##*:}=$token" "$base/page/recv/1/1.png")"
     kill "$viewer"
     wait "$viewer" 2>/dev/null
     xargs -r rm -rf <"$WORLD/plants"

@@ -18,7 +18,7 @@ const [address, shots] = process.argv.slice(2);
 const first = new URL(address);
 const origin = first.origin;
 const token = first.searchParams.get('token');
-const cookie = 'vexa_token=' + token;
+const cookie = 'vexa_token_' + first.port + '=' + token;
 const files = process.env.VIEWER_FILES;
 
 const CSP = "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; media-src 'self'; " +
@@ -158,7 +158,9 @@ await check('the first visit trades the token for an HttpOnly, SameSite=Strict c
 
 await check('requests without the token, or with another one, get 403 and no data', async () => {
     for (const [pathText, headers] of [['/api/recv', {}], ['/', {}], ['/file/recv/1', {}], ['/api/version', {}],
-                                       ['/api/recv', { Cookie: 'vexa_token=' + '0'.repeat(token.length) }],
+                                       ['/api/recv', { Cookie: 'vexa_token_' + first.port + '=' + '0'.repeat(token.length) }],
+                                       // the secret as another viewer's (another port's) cookie
+                                       ['/api/recv', { Cookie: 'vexa_token_' + (Number(first.port) + 1) + '=' + token }],
                                        ['/api/recv?token=nope', {}],
                                        // a page of another site whose name was pointed at 127.0.0.1
                                        ['/api/recv', { Cookie: cookie, Host: 'evil.example:' + first.port }]]) {
