@@ -39,9 +39,10 @@ namespace {
 
 // libtiff allocates at most this much at once for a file (a strip, a tile, a page's directory):
 // above it the file is refused instead of exhausting memory.
-constexpr tmsize_t kMaxLibtiffAllocation = tmsize_t{256} << 20;
+// A colour A4 page at 300 dpi stored in one strip needs 26 MB.
+constexpr tmsize_t kMaxLibtiffAllocation = tmsize_t{64} << 20;
 // Pixels decoded at once in colour: bands of rows keep the memory for a large page small.
-constexpr std::uint64_t kMaxBandPixels = std::uint64_t{64} << 20;
+constexpr std::uint64_t kMaxBandPixels = std::uint64_t{16} << 20;
 constexpr std::uint32_t kMinBandRows = 64;
 
 void Keep(std::string& message, const TiffMessages& messages, const char* module, const char* format,
@@ -169,6 +170,11 @@ std::string TiffDocument::RenderPng(int page) {
                                     std::to_string(height) + " pixels, larger than the " +
                                     std::to_string(kMaxPageWidth) + " x " + std::to_string(kMaxPageHeight) +
                                     " the viewer shows.");
+    }
+    if (std::uint64_t{width} * height > kMaxPagePixels) {
+        throw HostError(EINVAL, "The " + Describe(page) + " is " + std::to_string(width) + " x " +
+                                    std::to_string(height) + " pixels, more than the " +
+                                    std::to_string(kMaxPagePixels / 1'000'000) + " million the viewer shows.");
     }
     const int repeat = IsHalfHeightResolution(file) ? 2 : 1;
     const std::uint16_t photometric = Field16(file, TIFFTAG_PHOTOMETRIC);

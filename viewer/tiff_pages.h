@@ -21,6 +21,9 @@ public:
     // and about 2300 high, and a few kilobytes of hostile compressed data could declare far more.
     static constexpr std::uint32_t kMaxPageWidth = 10000;
     static constexpr std::uint32_t kMaxPageHeight = 20000;
+    // And in all: an A4 page scanned at 600 dpi has 35 million. The page's picture is held whole
+    // while it is sent, so this bounds the memory one page takes.
+    static constexpr std::uint64_t kMaxPagePixels = 36'000'000;
     static constexpr int kMaxPages = 1000;
 
     // Opens the file and reads its first page's header. Throws HostError when the file cannot

@@ -13,6 +13,7 @@
 #include <optional>
 #include <utility>
 #include <mutex>
+#include <semaphore>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -114,6 +115,18 @@ std::optional<std::filesystem::path> StoredFile(const ViewerSettings& settings, 
     return settings.attachFolder / row.fileId;
 }
 
+// One of the few pages drawn at a time, held while it lasts.
+class RenderTurn {
+public:
+    explicit RenderTurn(std::counting_semaphore<2>& turns) : turns_(turns) { turns_.acquire(); }
+    ~RenderTurn() { turns_.release(); }
+    RenderTurn(const RenderTurn&) = delete;
+    RenderTurn& operator=(const RenderTurn&) = delete;
+
+private:
+    std::counting_semaphore<2>& turns_;
+};
+
 // A stored file open for reading, closed when it goes. Opened once and read through its
 // descriptor: a link (even one planted in Attach) is never followed, and anything but a regular
 // file is refused (a FIFO would hold a worker for ever).
@@ -205,6 +218,7 @@ private:
     httplib::Server server_;
     std::mutex mutex_;  // one archive connection for all the server's threads
     int port_ = 0;
+    std::counting_semaphore<2> renders_{2};  // pages drawn at once
 
     // Cookies are kept per host, not per port: a name of this port's own keeps two viewers (two
     // archives) in one browser from overwriting each other's secret.
@@ -396,7 +410,13 @@ void ViewerServer::Impl::Page(const httplib::Request& request, httplib::Response
     try {
         TiffDocument document(opened->Fd(), *file);
         if (page < 1 || page > document.PageCount()) return Fail(response, 404, "No such page");
-        response.set_content(document.RenderPng(page), "image/png");
+        // Drawing a large page takes memory and a core: a few at a time, the rest wait their turn.
+        std::string png;
+        {
+            const RenderTurn turn(renders_);
+            png = document.RenderPng(page);
+        }
+        response.set_content(std::move(png), "image/png");
     } catch (const HostError& e) {
         // A damaged fax: the page says so; the file's path stays on this side.
         std::fprintf(stderr, "vexa view: %s\n", e.Description().c_str());

@@ -164,6 +164,8 @@ TEST(TiffPagesTest, DamagedHugeAndMissingPagesAreRefusedWithAMessageAndLibtiffPr
          " is 10001 x 1 pixels, larger than the 10000 x 20000 the viewer shows."},
         {"too high", {TiffPage{.width = 1, .height = 20001}}, keep, 1, "The page 1 of the TIFF file ",
          " is 1 x 20001 pixels"},
+        {"too many pixels in all", {TiffPage{.width = 10000, .height = 6710}}, keep, 1, "The page 1 of the TIFF file ",
+         " is 10000 x 6710 pixels, more than the 36 million the viewer shows."},
         {"too many pages", std::vector<TiffPage>(1001, tinyPage), keep, 1, "The TIFF file ",
          " has 1001 pages, more than the 1000 the viewer shows."},
     };
