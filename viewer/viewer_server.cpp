@@ -182,11 +182,21 @@ void Fail(httplib::Response& response, int status, const std::string& why) {
 }  // namespace
 
 class ViewerServer::Impl {
+    static constexpr std::size_t kWorkers = 96;
+    static constexpr time_t kReadTimeoutSeconds = 3;
+
 public:
     Impl(ArchiveQueries& queries, ViewerSettings settings) : queries_(queries), settings_(std::move(settings)) {}
 
     int Bind() {
         Routes();
+        // A worker serves one connection for as long as it lasts, and a client that sends its
+        // request a byte at a time holds one: enough workers that a few dozen such connections
+        // (any local user can open them, no secret needed) leave the page usable, and a short
+        // wait for each read. httplib takes ownership of the queue it is handed.
+        server_.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+        server_.set_read_timeout(kReadTimeoutSeconds, 0);
+        server_.set_keep_alive_timeout(kReadTimeoutSeconds);
         const int port = settings_.port == 0 ? server_.bind_to_any_port(settings_.host)
                                              : (server_.bind_to_port(settings_.host, settings_.port) ? settings_.port : -1);
         if (port <= 0) {

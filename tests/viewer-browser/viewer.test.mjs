@@ -11,6 +11,7 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
+import net from 'node:net';
 import path from 'node:path';
 import puppeteer from 'puppeteer-core';
 
@@ -250,6 +251,29 @@ await check('the three TIFF pages are three different pictures', async () => {
     assert.equal((await get(`/page/recv/${idOf.TIFF3}/4.png`)).status, 404);
     // A fax that is no TIFF has no pages: asking for one is a missing page, not a server error.
     assert.equal((await get(`/page/recv/${idOf.PDF1}/1.png`)).status, 404);
+});
+
+await check('fifty connections that send their request a byte every 3 s leave the viewer usable', async () => {
+    const slow = [];
+    for (let i = 0; i < 50; i++) {
+        const socket = net.connect(Number(first.port), first.hostname);
+        socket.on('error', () => {});
+        socket.write('G');
+        slow.push({ socket, timer: setInterval(() => socket.write('E'), 3000) });
+    }
+    try {
+        await new Promise((resolve) => setTimeout(resolve, 1000));
+        const started = Date.now();
+        for (const pathText of ['/', '/viewer.js', '/api/recv', '/api/version', `/page/recv/${idOf.TIFF3}/1.png`]) {
+            assert.equal((await get(pathText)).status, 200, pathText);
+        }
+        assert.ok(Date.now() - started < 5000, 'the page took ' + (Date.now() - started) + ' ms');
+    } finally {
+        for (const { socket, timer } of slow) {
+            clearInterval(timer);
+            socket.destroy();
+        }
+    }
 });
 
 // ---- the page in Chromium ------------------------------------------------------------------------
