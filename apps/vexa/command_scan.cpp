@@ -6,13 +6,16 @@
 #include <vector>
 
 #include "apps/vexa/cli.h"
-#include "apps/vexa/imap_account.h"
+#include "apps/vexa/imap_options.h"
 #include "apps/vexa/imap_commands.h"
 #include "apps/vexa/option_parser.h"
-#include "apps/vexa/runtime.h"
-#include "apps/vexa/scan_pass.h"
+#include "apps/vexa/command_runtime.h"
+#include "linux/scan_pass.h"
 
 namespace vexa::cli {
+
+using linuxhost::ArchiveDue;
+using linuxhost::ScanTally;
 
 int RunScan(const Args& args) {
     std::vector<OptionRule> rules = ImapOptionRules();
@@ -21,7 +24,7 @@ int RunScan(const Args& args) {
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
     const bool includeRead = options.Has("include-read");
     if (const auto account = ImapAccountOf(options)) return RunImapScan(*account, includeRead);
-    Runtime runtime({options.Value("maildir"), std::nullopt});
+    CommandRuntime runtime({options.Value("maildir"), std::nullopt});
     if (!runtime.Connect()) return kExitConfig;
     if (!runtime.LockForArchiving()) return kExitTempFail;
 

@@ -29,18 +29,24 @@
 #include <unistd.h>
 
 #include "adapters/maildir/maildir_files.h"
-#include "apps/vexa/arrival_group.h"
+#include "linux/arrival_group.h"
 #include "apps/vexa/cli.h"
-#include "apps/vexa/imap_account.h"
+#include "apps/vexa/imap_options.h"
 #include "apps/vexa/imap_commands.h"
-#include "apps/vexa/environment.h"
-#include "apps/vexa/inbox_arrivals.h"
+#include "linux/environment.h"
+#include "linux/inbox_arrivals.h"
 #include "apps/vexa/option_parser.h"
-#include "apps/vexa/runtime.h"
-#include "apps/vexa/watch_signals.h"
+#include "apps/vexa/command_runtime.h"
+#include "linux/watch_signals.h"
 #include "host/host_error.h"
 
 namespace vexa::cli {
+
+using linuxhost::ArrivalGroup;
+using linuxhost::ArrivalLine;
+using linuxhost::HandledArrival;
+using linuxhost::MaildirPath;
+using linuxhost::WatchSignals;
 namespace {
 
 // Dovecot records a folder's state to the second: a delivery it indexes within a second of a move
@@ -101,7 +107,7 @@ int RunWatch(const Args& args) {
                      inbox.c_str());
         return kExitTempFail;
     }
-    Runtime runtime({options.Value("maildir"), std::nullopt});
+    CommandRuntime runtime({options.Value("maildir"), std::nullopt});
     if (!runtime.Connect()) return kExitConfig;
     if (!runtime.LockForArchiving()) return kExitTempFail;
 

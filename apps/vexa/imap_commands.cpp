@@ -11,15 +11,29 @@
 #include <set>
 #include <thread>
 
-#include "apps/vexa/arrival_group.h"
-#include "apps/vexa/imap_server.h"
-#include "apps/vexa/runtime.h"
-#include "apps/vexa/scan_pass.h"
-#include "apps/vexa/watch_signals.h"
+#include "linux/arrival_group.h"
+#include "linux/imap_server.h"
+#include "apps/vexa/command_runtime.h"
+#include "linux/scan_pass.h"
+#include "linux/watch_signals.h"
 #include "linux/imap_mirror.h"
 #include "host/host_error.h"
 
 namespace vexa::cli {
+
+using linuxhost::ArchiveDue;
+using linuxhost::ArrivalGroup;
+using linuxhost::ArrivalLine;
+using linuxhost::HandledArrival;
+using linuxhost::ImapAccount;
+using linuxhost::ImapOpenFailure;
+using linuxhost::KeptUnderAccountKey;
+using linuxhost::MirrorFolder;
+using linuxhost::OpenImapServer;
+using linuxhost::Runtime;
+using linuxhost::ScanTally;
+using linuxhost::WatchSignals;
+using linuxhost::WatchedImapServer;
 namespace {
 
 using linuxhost::ImapMirror;
@@ -83,7 +97,7 @@ int RunImapScan(const ImapAccount& account, bool includeRead) {
     bool temporary = false;
     const auto server = OpenAtStart(account, temporary);
     if (!server) return temporary ? kExitTempFail : kExitConfig;
-    Runtime runtime({folder.string(), std::nullopt});
+    CommandRuntime runtime({folder.string(), std::nullopt});
     if (!runtime.Connect()) return kExitConfig;
     if (!runtime.LockForArchiving()) return kExitTempFail;
     ImapMirror mirror(*server, folder, StateFile(runtime, account));
@@ -114,7 +128,7 @@ int RunImapWatch(const ImapAccount& account, bool quiet) {
     bool temporary = false;
     std::unique_ptr<WatchedImapServer> server = OpenAtStart(account, temporary);
     if (!server && !temporary) return kExitConfig;
-    Runtime runtime({folder.string(), std::nullopt});
+    CommandRuntime runtime({folder.string(), std::nullopt});
     if (!runtime.Connect()) return kExitConfig;
     if (!runtime.LockForArchiving()) return kExitTempFail;
     std::printf("Watching %s\n", account.url.c_str());

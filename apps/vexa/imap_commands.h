@@ -2,9 +2,11 @@
 // through the account's mirror (see imap_mirror.h).
 #pragma once
 
-#include "apps/vexa/imap_account.h"
+#include "linux/imap_account.h"
 
 namespace vexa::cli {
+
+using linuxhost::ImapAccount;
 
 int RunImapScan(const ImapAccount& account, bool includeRead);
 int RunImapWatch(const ImapAccount& account, bool quiet);
