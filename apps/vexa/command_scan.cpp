@@ -10,7 +10,7 @@
 #include "apps/vexa/imap_commands.h"
 #include "apps/vexa/option_parser.h"
 #include "apps/vexa/command_runtime.h"
-#include "linux/scan_pass.h"
+#include "linux/archiving_loop.h"
 
 namespace vexa::cli {
 

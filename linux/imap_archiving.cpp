@@ -14,7 +14,7 @@
 #include "linux/arrival_group.h"
 #include "linux/imap_server.h"
 #include "apps/vexa/command_runtime.h"
-#include "linux/scan_pass.h"
+#include "linux/archiving_loop.h"
 #include "linux/watch_signals.h"
 #include "linux/imap_mirror.h"
 #include "host/host_error.h"

@@ -1,4 +1,4 @@
-#include "linux/scan_pass.h"
+#include "linux/archiving_loop.h"
 
 #include <cstdio>
 #include <filesystem>
