@@ -1,12 +1,12 @@
 #include "linux/archiving_loop.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
+#include <utility>
 
 #include <unistd.h>
 
-#include "linux/arrival_group.h"
+#include "host/host_error.h"
 
 namespace vexa::linuxhost {
 namespace {
@@ -14,65 +14,90 @@ namespace {
 // A progress line is worth its noise only on a terminal and for a long scan.
 constexpr std::size_t kProgressFrom = 20;
 
+// The pauses while the archive or the mailbox's server cannot be reached, doubling up to five
+// minutes. A lost IMAP server is dialled again after a second (a dropped connection mostly comes
+// back at once); a watched Maildir waits five, since what is lost then is the archive's server.
+RetrySchedule ScheduleFor(MailboxKind kind) {
+    const auto first = kind == MailboxKind::Imap ? std::chrono::seconds(1) : std::chrono::seconds(5);
+    return RetrySchedule(first, std::chrono::minutes(5));
+}
+
 }  // namespace
 
-void ScanTally::Add(const std::vector<HandledArrival>& handled) {
-    for (const HandledArrival& arrival : handled) {
-        switch (arrival.result) {
-            case ArrivalResult::Incoming: ++incoming; break;
-            case ArrivalResult::Confirmation: ++confirmations; break;
-            case ArrivalResult::Unmatched: ++unmatched; break;
-            case ArrivalResult::LeftAlone: ++leftAlone; break;
-            case ArrivalResult::Failed: ++failed; break;
-            case ArrivalResult::NotDue: break;
+ArchivingLoop::ArchivingLoop(Runtime& runtime, MailboxKind kind, Committed committed)
+    : runtime_(runtime), committed_(std::move(committed)), group_(runtime), retry_(ScheduleFor(kind)) {}
+
+bool ArchivingLoop::Replay() {
+    if (group_.Replay()) return true;
+    StopForNow();
+    return false;
+}
+
+bool ArchivingLoop::Pass(bool includeRead) {
+    if (!Replay()) return false;
+    RaiseDue(includeRead, true);
+    return !Stopped();
+}
+
+bool ArchivingLoop::ArriveDue() { return RaiseDue(false, false) > 0; }
+
+std::size_t ArchivingLoop::RaiseDue(bool includeRead, bool mayShowProgress) {
+    const auto due = std::make_shared<const std::vector<std::filesystem::path>>(runtime_.Session().DueArrivals(includeRead));
+    runtime_.Session().ReadAheadOf(due, runtime_.AttachFolder());
+    const bool progress = mayShowProgress && ::isatty(STDERR_FILENO) && due->size() >= kProgressFrom;
+    const std::size_t raised = ArriveAll(*due, includeRead, progress);
+    Commit();
+    runtime_.Session().EndReadAhead();
+    if (progress) std::fputs("\r\033[K", stderr);
+    runtime_.Messages().SetProgressLine(false);
+    return raised;
+}
+
+std::size_t ArchivingLoop::ArriveAll(const std::vector<std::filesystem::path>& files, bool includeRead, bool progress) {
+    std::size_t i = 0;
+    for (; i < files.size() && !Stopped(); ++i) {
+        if (progress) {
+            std::fprintf(stderr, "\rScanning %zu/%zu", i + 1, files.size());
+            std::fflush(stderr);
+            runtime_.Messages().SetProgressLine(true);
         }
+        Arrive(files[i], includeRead);
     }
+    return i;
 }
 
-std::string ScanTally::Summary() const {
-    return std::to_string(incoming) + " archived as incoming faxes, " + std::to_string(confirmations) +
-           " as confirmations, " + std::to_string(unmatched) + " confirmations matched no fax, " +
-           std::to_string(leftAlone) + " left alone, " + std::to_string(failed) + " failed";
-}
-
-void ArchiveDue(Runtime& runtime, bool includeRead, ScanTally& tally,
-                const std::function<void(const HandledArrival&)>& committed) {
-    const auto add = [&](const std::vector<HandledArrival>& handled) {
-        tally.Add(handled);
-        if (committed) {
-            for (const HandledArrival& arrival : handled) committed(arrival);
-        }
-    };
-    ArrivalGroup group(runtime);
-    if (!group.Replay()) {
-        tally.archiveLost = true;
+void ArchivingLoop::Arrive(const std::filesystem::path& file, bool includeRead) {
+    if (ArchiveLost()) return;
+    if (group_.Handle(file, includeRead).archiveLost) {
+        // The message stays due; what the group holds is committed before the pause.
+        StopForNow();
+        Commit();
         return;
     }
-    const auto due = std::make_shared<const std::vector<std::filesystem::path>>(runtime.Session().DueArrivals(includeRead));
-    const auto& files = *due;
-    runtime.Session().ReadAheadOf(due, runtime.AttachFolder());
-    const bool progress = ::isatty(STDERR_FILENO) && files.size() >= kProgressFrom;
-    {
-        for (std::size_t i = 0; i < files.size(); ++i) {
-            if (progress) {
-                std::fprintf(stderr, "\rScanning %zu/%zu", i + 1, files.size());
-                std::fflush(stderr);
-                runtime.Messages().SetProgressLine(true);
-            }
-            group.Handle(files[i], includeRead);
-            if (group.ArchiveLost()) {
-                tally.archiveLost = true;
-                break;
-            }
-            if (group.Due()) add(group.Commit());
-            if (group.OutcomeUnknown()) break;
-        }
-        add(group.Commit());
-        if (group.OutcomeUnknown()) tally.archiveLost = tally.outcomeUnknown = true;
-    }
-    runtime.Session().EndReadAhead();
-    if (progress) std::fputs("\r\033[K", stderr);
-    runtime.Messages().SetProgressLine(false);
+    if (group_.Due()) Commit();
+}
+
+void ArchivingLoop::Commit() {
+    const std::vector<HandledArrival> handled = group_.Commit();
+    tally_.Add(handled);
+    if (!committed_) return;
+    for (const HandledArrival& arrival : handled) committed_(arrival);
+}
+
+void ArchivingLoop::Failed() {
+    runtime_.Messages().Show(CurrentErrorDescription(), kAppTitle);
+    if (CurrentErrorOutcomeUnknown()) outcomeUnknown_ = true;
+    if (CurrentErrorTransient()) StopForNow();
+}
+
+void ArchivingLoop::StopForNow() {
+    if (!retryAt_) retryAt_ = Clock::now() + retry_.Next();
+}
+
+bool ArchivingLoop::RetryDue() {
+    if (!retryAt_ || Clock::now() < *retryAt_) return false;
+    Resume();
+    return true;
 }
 
 }  // namespace vexa::linuxhost

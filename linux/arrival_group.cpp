@@ -50,13 +50,12 @@ bool ArrivalGroup::Replay() {
     return replayed_;
 }
 
-void ArrivalGroup::Handle(const std::filesystem::path& file, bool includeRead) {
+const HandledArrival& ArrivalGroup::Handle(const std::filesystem::path& file, bool includeRead) {
     if (outcomeUnknown_ || (!replayed_ && !Replay())) {
         // Not raised: the message stays due, and the command stops archiving for now.
         HandledArrival later;
         later.archiveLost = true;
-        handled_.push_back(std::move(later));
-        return;
+        return handled_.emplace_back(std::move(later));
     }
     if (!openedAt_) {
         try {
@@ -68,9 +67,10 @@ void ArrivalGroup::Handle(const std::filesystem::path& file, bool includeRead) {
             runtime_.Session().AbortGroup();
         }
     }
-    handled_.push_back(HandleArrival(runtime_, file, includeRead));
+    const HandledArrival& handled = handled_.emplace_back(HandleArrival(runtime_, file, includeRead));
     // Its row is read back before anything more is archived.
-    if (handled_.back().outcomeUnknown) replayed_ = false;
+    if (handled.outcomeUnknown) replayed_ = false;
+    return handled;
 }
 
 bool ArrivalGroup::Due() const {

@@ -38,13 +38,11 @@ public:
     // was not called or failed.
     bool Replay();
     // Raises the arrival of `file` as HandleArrival does, in the open group (one is opened when
-    // none is). Its outcome is known once the group is committed.
-    void Handle(const std::filesystem::path& file, bool includeRead);
+    // none is). Its outcome is known once the group is committed; what it says now is whether the
+    // archive could take it (archiveLost).
+    const HandledArrival& Handle(const std::filesystem::path& file, bool includeRead);
     // True when the open group is full or old enough to be committed now.
     bool Due() const;
-    // True when the last arrival could not reach the archive's server, or the archive cannot be
-    // trusted to take more in this run: stop for now.
-    bool ArchiveLost() const { return outcomeUnknown_ || (!handled_.empty() && handled_.back().archiveLost); }
     // True once a commit failed: the archive is checked at the next start, and until then
     // nothing more is archived.
     bool OutcomeUnknown() const { return outcomeUnknown_; }

@@ -1,49 +1,47 @@
-#include "apps/vexa/imap_commands.h"
+#include "linux/imap_archiving.h"
 
 #include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <set>
-#include <thread>
+#include <string>
 
-#include "linux/arrival_group.h"
-#include "linux/imap_server.h"
-#include "apps/vexa/command_runtime.h"
-#include "linux/archiving_loop.h"
-#include "linux/watch_signals.h"
-#include "linux/imap_mirror.h"
 #include "host/host_error.h"
+#include "linux/imap_mirror.h"
 
-namespace vexa::cli {
-
-using linuxhost::ArchiveDue;
-using linuxhost::ArrivalGroup;
-using linuxhost::ArrivalLine;
-using linuxhost::HandledArrival;
-using linuxhost::ImapAccount;
-using linuxhost::ImapOpenFailure;
-using linuxhost::KeptUnderAccountKey;
-using linuxhost::MirrorFolder;
-using linuxhost::OpenImapServer;
-using linuxhost::Runtime;
-using linuxhost::ScanTally;
-using linuxhost::WatchSignals;
-using linuxhost::WatchedImapServer;
+namespace vexa::linuxhost {
 namespace {
-
-using linuxhost::ImapMirror;
 
 // Messages fetched into the mirror for one pass: memory and the mirror stay small on a large Inbox.
 constexpr std::size_t kMessagesPerPass = 200;
 // IDLE is renewed before the 30 minutes after which a server may drop an idle client.
 constexpr int kIdleSeconds = 29 * 60;
-constexpr auto kFirstRetry = std::chrono::seconds(1);
-constexpr auto kLongestRetry = std::chrono::minutes(5);
+
+std::filesystem::path StateFile(Runtime& runtime, const ImapAccount& account) {
+    return KeptUnderAccountKey(std::filesystem::path(runtime.Addin().AppPath()) / "imap", account, ".state");
+}
+
+// Fetches, archives and reconciles passes until the Inbox has no new arrival, or archiving
+// stopped: the messages left due stay above the highest UID handled, for the next try.
+void ArchiveArrivals(ArchivingLoop& loop, Runtime& runtime, ImapMirror& mirror, bool includeRead) {
+    // The mirror holds only what was fetched: its copies carry no read state, so each is due.
+    while (!loop.Stopped() && mirror.Fetch(kMessagesPerPass, includeRead) > 0) {
+        loop.Pass(false);
+        std::set<std::string> stillDue;
+        for (const auto& file : runtime.Session().DueArrivals(false)) stillDue.insert(file.filename().string());
+        for (const std::string& failure : mirror.Reconcile(stillDue)) runtime.Messages().Show(failure, kAppTitle);
+    }
+}
+
+// True when the signal that came asks the watch to stop.
+bool StopAsked(WatchSignals& signals, Runtime& runtime, int timeoutMilliseconds) {
+    pollfd ready{signals.Fd(), POLLIN, 0};
+    return ::poll(&ready, 1, timeoutMilliseconds) > 0 && signals.Take(runtime);
+}
+
+}  // namespace
 
 std::filesystem::path PrepareMirror(const ImapAccount& account) {
     const std::filesystem::path mirror = MirrorFolder(account);
@@ -52,35 +50,7 @@ std::filesystem::path PrepareMirror(const ImapAccount& account) {
     return mirror;
 }
 
-std::filesystem::path StateFile(Runtime& runtime, const ImapAccount& account) {
-    return KeptUnderAccountKey(std::filesystem::path(runtime.Addin().AppPath()) / "imap", account, ".state");
-}
-
-// Fetches, archives and reconciles passes until the Inbox has no new arrival, or the archive
-// cannot take more for now (tally.archiveLost): the messages left due stay above the highest
-// UID handled, for the next try.
-void ArchiveArrivals(Runtime& runtime, ImapMirror& mirror, ScanTally& tally, bool includeRead = false,
-                     const std::function<void(const HandledArrival&)>& committed = {}) {
-    // The mirror holds only what was fetched: its copies carry no read state, so each is due.
-    while (!tally.archiveLost && mirror.Fetch(kMessagesPerPass, includeRead) > 0) {
-        ArchiveDue(runtime, false, tally, committed);
-        std::set<std::string> stillDue;
-        for (const auto& file : runtime.Session().DueArrivals(false)) stillDue.insert(file.filename().string());
-        for (const std::string& failure : mirror.Reconcile(stillDue)) runtime.Messages().Show(failure, kAppTitle);
-    }
-}
-
-// Before the mirror's start empties its Inbox: a group whose moves a crash cut short is finished
-// from its journal, so its committed messages reach their folders (and the server's) instead of
-// being fetched and archived again. False when the archive could not say.
-bool FinishLastGroup(Runtime& runtime) {
-    ArrivalGroup group(runtime);
-    return group.Replay();
-}
-
-// The account's server at start-up; null (after the "Can't init : " line) when it cannot be
-// opened, `temporary` then saying whether it may open later.
-std::unique_ptr<WatchedImapServer> OpenAtStart(const ImapAccount& account, bool& temporary) {
+std::unique_ptr<WatchedImapServer> OpenImapAtStart(const ImapAccount& account, bool& temporary) {
     try {
         return OpenImapServer(account);
     } catch (const ImapOpenFailure& failure) {
@@ -90,97 +60,60 @@ std::unique_ptr<WatchedImapServer> OpenAtStart(const ImapAccount& account, bool&
     }
 }
 
-}  // namespace
-
-int RunImapScan(const ImapAccount& account, bool includeRead) {
-    const std::filesystem::path folder = PrepareMirror(account);
-    bool temporary = false;
-    const auto server = OpenAtStart(account, temporary);
-    if (!server) return temporary ? kExitTempFail : kExitConfig;
-    CommandRuntime runtime({folder.string(), std::nullopt});
-    if (!runtime.Connect()) return kExitConfig;
-    if (!runtime.LockForArchiving()) return kExitTempFail;
-    ImapMirror mirror(*server, folder, StateFile(runtime, account));
-    ScanTally tally;
-    int status = kExitOk;
+ScanResult ScanImap(Runtime& runtime, ImapServer& server, const ImapAccount& account, bool includeRead) {
+    ArchivingLoop loop(runtime, MailboxKind::Imap);
+    ImapMirror mirror(server, MirrorFolder(account), StateFile(runtime, account));
+    bool dropped = false;
     try {
-        if (!FinishLastGroup(runtime)) {
-            tally.archiveLost = true;
-        } else {
+        // Before the mirror's start empties its Inbox: a group whose moves a crash cut short is
+        // finished from its journal, so its committed messages reach their folders (and the
+        // server's) instead of being fetched and archived again.
+        if (loop.Replay()) {
             mirror.Start();
-            ArchiveArrivals(runtime, mirror, tally, includeRead);
+            ArchiveArrivals(loop, runtime, mirror, includeRead);
         }
-        // The archive cannot take more now: the rest stays unseen on the server for the next try.
-        if (tally.archiveLost) status = kExitTempFail;
-    } catch (const HostError& e) {
-        // The connection dropped: what was archived is reconciled at the next start.
-        runtime.Messages().Show(e.Description(), kAppTitle);
-        status = kExitTempFail;
+    } catch (const HostError&) {
+        loop.Failed();
+        dropped = true;
     }
-    runtime.Shutdown();
-    std::printf("%s\n", tally.Summary().c_str());
-    return status != kExitOk ? status : runtime.ExitStatus();
+    return {loop.Tally(), dropped || loop.Stopped()};
 }
 
-int RunImapWatch(const ImapAccount& account, bool quiet) {
-    WatchSignals signals;
-    const std::filesystem::path folder = PrepareMirror(account);
-    bool temporary = false;
-    std::unique_ptr<WatchedImapServer> server = OpenAtStart(account, temporary);
-    if (!server && !temporary) return kExitConfig;
-    CommandRuntime runtime({folder.string(), std::nullopt});
-    if (!runtime.Connect()) return kExitConfig;
-    if (!runtime.LockForArchiving()) return kExitTempFail;
-    std::printf("Watching %s\n", account.url.c_str());
-    std::fflush(stdout);
-
-    auto retry = kFirstRetry;
+WatchEnd WatchImap(Runtime& runtime, const ImapAccount& account, std::unique_ptr<WatchedImapServer> server,
+                   WatchSignals& signals, const ArchivingLoop::Committed& committed) {
+    ArchivingLoop loop(runtime, MailboxKind::Imap, committed);
+    const std::filesystem::path folder = MirrorFolder(account);
     bool stop = false;
-    const auto takeSignal = [&] {
-        if (signals.Take(runtime)) stop = true;
-    };
     while (!stop) {
         try {
             if (!server) server = OpenImapServer(account);
             ImapMirror mirror(*server, folder, StateFile(runtime, account));
-            if (!FinishLastGroup(runtime)) throw HostError(0, "The archive cannot be reached; trying again later.", true);
+            if (!loop.Replay()) throw HostError(0, "The archive cannot be reached; trying again later.", true);
             mirror.Start();
-            retry = kFirstRetry;
+            loop.Answered();
             while (!stop) {
-                ScanTally tally;
-                ArchiveArrivals(runtime, mirror, tally, false, [&](const HandledArrival& handled) {
-                    const std::string line = ArrivalLine(handled);
-                    if (quiet || line.empty()) return;
-                    std::printf("%s\n", line.c_str());
-                    std::fflush(stdout);
-                });
-                if (tally.outcomeUnknown) {
-                    // The next start reads the last commit's outcome back from the archive.
-                    runtime.Shutdown();
-                    return kExitTempFail;
-                }
+                ArchiveArrivals(loop, runtime, mirror, false);
+                if (loop.OutcomeUnknown()) return WatchEnd::OutcomeUnknown;
                 // The archive cannot take more now: the pause below, then a new start.
-                if (tally.archiveLost) break;
+                if (loop.ArchiveLost()) break;
                 server->WaitForNews(kIdleSeconds, signals.Fd());
-                pollfd ready{signals.Fd(), POLLIN, 0};
-                if (::poll(&ready, 1, 0) > 0) takeSignal();
+                stop = StopAsked(signals, runtime, 0);
             }
-        } catch (const ImapOpenFailure& failure) {
-            runtime.Messages().Show(failure.what(), kAppTitle);
+        } catch (const ImapOpenFailure&) {
+            loop.Failed();
             server.reset();
-        } catch (const HostError& e) {
+        } catch (const HostError&) {
             // Dropped: reconnect with a growing pause; what came meanwhile is found at the start.
-            runtime.Messages().Show(e.Description(), kAppTitle);
+            loop.Failed();
             server.reset();
         }
-        if (stop) break;
-        pollfd ready{signals.Fd(), POLLIN, 0};
-        if (::poll(&ready, 1, static_cast<int>(std::chrono::milliseconds(retry).count())) > 0) takeSignal();
-        retry = std::min<std::chrono::seconds>(retry * 2, kLongestRetry);
+        if (stop || loop.OutcomeUnknown()) break;
+        loop.StopForNow();
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*loop.RetryAt() - ArchivingLoop::Clock::now());
+        stop = StopAsked(signals, runtime, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+        loop.Resume();
     }
-    const int shownBefore = runtime.Messages().Shown();
-    runtime.Shutdown();
-    return runtime.Messages().Shown() == shownBefore ? kExitOk : kExitReported;
+    return loop.OutcomeUnknown() ? WatchEnd::OutcomeUnknown : WatchEnd::Stopped;
 }
 
-}  // namespace vexa::cli
+}  // namespace vexa::linuxhost

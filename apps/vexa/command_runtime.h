@@ -33,6 +33,13 @@ public:
 
     // Answers the description prompts of this run with `text`, as --description does.
     void AnswerDescription(std::string text) { dialogs = TerminalDialogs(std::move(text)); }
+    // For scan and watch: connects, and takes the mailbox and the installation for this process;
+    // the exit status when it cannot (after saying why).
+    std::optional<int> StartArchiving() {
+        if (!Connect()) return kExitConfig;
+        if (!LockForArchiving()) return kExitTempFail;
+        return std::nullopt;
+    }
     // 0 when nothing was reported, 1 when any message was shown.
     int ExitStatus() const { return Reported() ? kExitReported : kExitOk; }
 };
