@@ -3,7 +3,6 @@
 // next try growing to its cap) against one that will not (the mail recorded as failed), and the
 // group journal a crash left, replayed so that a committed fax is never archived twice.
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -22,6 +21,7 @@
 #include "host/retry_schedule.h"
 #include "linux/archiving_loop.h"
 #include "linux/environment.h"
+#include "tests/linux/test_folder.h"
 
 namespace vexa {
 namespace {
@@ -74,9 +74,7 @@ Hold BlockTheAttachFolder(const fs::path& home) {
 class ArchivingLoopTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = fs::temp_directory_path() / ("vexa-loop-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
+        root = test::FreshTestFolder("vexa-loop-");
         for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
             ::setenv(variable, (root / variable).c_str(), 1);
         }
