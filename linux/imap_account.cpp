@@ -11,12 +11,12 @@
 #include <functional>
 #include <sstream>
 
-#include "adapters/posix/ini_settings_store.h"
-#include "linux/first_line.h"
-#include "linux/trimmed.h"
 #include "adapters/imap/imap_url.h"
+#include "adapters/posix/ini_settings_store.h"
 #include "host/host_error.h"
+#include "linux/first_line.h"
 #include "linux/imap_account_key.h"
+#include "linux/trimmed.h"
 #include "settings/setting_names.h"
 
 extern char** environ;

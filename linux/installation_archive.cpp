@@ -9,8 +9,8 @@
 #include "adapters/postgres/postgres_queries.h"
 #include "adapters/sqlite/sqlite_queries.h"
 #include "archive/archive_names.h"
-#include "linux/trimmed.h"
 #include "host/host_error.h"
+#include "linux/trimmed.h"
 
 namespace vexa::linuxhost {
 namespace fs = std::filesystem;

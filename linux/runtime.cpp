@@ -2,12 +2,12 @@
 
 #include <cstdio>
 
-#include "linux/environment.h"
-#include "linux/sent_fax_withdrawal.h"
 #include "adapters/maildir/maildir_files.h"
 #include "adapters/posix/legacy_registry_file.h"
 #include "adapters/posix/record_registry.h"
 #include "archive/archive_names.h"
+#include "linux/environment.h"
+#include "linux/sent_fax_withdrawal.h"
 
 namespace vexa::linuxhost {
 

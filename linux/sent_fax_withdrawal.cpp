@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "linux/environment.h"
 #include "archive/archive_names.h"
+#include "linux/environment.h"
 
 namespace vexa::linuxhost {
 

@@ -11,11 +11,11 @@
 #include "adapters/postgres/postgres_archive.h"
 #include "adapters/sqlite/sqlite_queries.h"
 #include "apps/vexa/cli.h"
-#include "linux/installation_archive.h"
-#include "apps/vexa/option_parser.h"
 #include "apps/vexa/command_runtime.h"
+#include "apps/vexa/option_parser.h"
 #include "archive/archive_names.h"
 #include "host/host_error.h"
+#include "linux/installation_archive.h"
 
 namespace vexa::cli {
 

@@ -9,8 +9,8 @@
 
 #include "adapters/maildir/maildir_mail.h"
 #include "apps/vexa/cli.h"
-#include "apps/vexa/option_parser.h"
 #include "apps/vexa/command_runtime.h"
+#include "apps/vexa/option_parser.h"
 #include "apps/vexa/selection_application.h"
 
 namespace vexa::cli {

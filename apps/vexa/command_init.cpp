@@ -16,11 +16,11 @@
 #include "adapters/postgres/postgres_archive.h"
 #include "adapters/sqlite/sqlite_archive.h"
 #include "apps/vexa/cli.h"
-#include "linux/environment.h"
 #include "apps/vexa/help_document.h"
-#include "linux/installation_archive.h"
 #include "apps/vexa/option_parser.h"
 #include "host/host_error.h"
+#include "linux/environment.h"
+#include "linux/installation_archive.h"
 
 namespace vexa::cli {
 

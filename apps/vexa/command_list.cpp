@@ -6,10 +6,10 @@
 #include <filesystem>
 
 #include "apps/vexa/cli.h"
-#include "linux/installation_archive.h"
-#include "apps/vexa/option_parser.h"
 #include "apps/vexa/command_runtime.h"
+#include "apps/vexa/option_parser.h"
 #include "archive/archive_names.h"
+#include "linux/installation_archive.h"
 #include "viewer/list_output.h"
 
 namespace vexa::cli {

@@ -5,9 +5,9 @@
 #include <map>
 
 #include "apps/vexa/cli.h"
+#include "apps/vexa/command_runtime.h"
 #include "apps/vexa/option_assignment.h"
 #include "apps/vexa/option_parser.h"
-#include "apps/vexa/command_runtime.h"
 #include "host/host_error.h"
 #include "settings/setting_names.h"
 

@@ -13,9 +13,9 @@
 
 #include "adapters/maildir/maildir_mail.h"
 #include "apps/vexa/cli.h"
+#include "apps/vexa/command_runtime.h"
 #include "apps/vexa/header_field.h"
 #include "apps/vexa/option_parser.h"
-#include "apps/vexa/command_runtime.h"
 #include "apps/vexa/transport.h"
 #include "archive/archive_names.h"
 #include "host/host_error.h"

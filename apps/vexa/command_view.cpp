@@ -15,11 +15,11 @@
 
 #include "adapters/posix/xdg_open_shell.h"
 #include "apps/vexa/cli.h"
-#include "linux/installation_archive.h"
-#include "apps/vexa/option_parser.h"
 #include "apps/vexa/command_runtime.h"
+#include "apps/vexa/option_parser.h"
 #include "archive/archive_names.h"
 #include "host/host_error.h"
+#include "linux/installation_archive.h"
 #include "viewer/viewer_record.h"
 #include "viewer/viewer_server.h"
 

@@ -16,8 +16,8 @@
 #include <unistd.h>
 
 #include "apps/vexa/cli.h"
-#include "linux/trimmed.h"
 #include "host/host_error.h"
+#include "linux/trimmed.h"
 #include "settings/setting_names.h"
 
 extern char** environ;
