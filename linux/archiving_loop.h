@@ -22,7 +22,7 @@ namespace vexa::linuxhost {
 // Where the messages come from, which sets how soon a lost archive or server is tried again.
 enum class MailboxKind { Maildir, Imap };
 
-// What a scan leaves: its tally, and whether it stopped with messages still due (exit status 75).
+// What a scan leaves: its tally, and whether it stopped with messages still due for a later try.
 struct ScanResult {
     ScanTally tally;
     bool stopped = false;

@@ -141,7 +141,6 @@ TEST(RetryScheduleTest, PausesDoubleToTheLongestAndStartOverOnceATryWentThrough)
         std::vector<std::chrono::milliseconds> pauses;
     };
     const std::vector<Row> rows = {
-        {"a watched Maildir", RetrySchedule(5s, 5min), {5s, 10s, 20s, 40s, 80s, 160s, 300s, 300s}},
         {"an IMAP server", RetrySchedule(1s, 5min), {1s, 2s, 4s, 8s, 16s, 32s, 64s, 128s, 256s, 300s}},
         {"a busy archive server", RetrySchedule(50ms, 2s), {50ms, 100ms, 200ms, 400ms, 800ms, 1600ms, 2s, 2s}},
     };
@@ -188,6 +187,7 @@ TEST_F(ArchivingLoopTest, FaxesArriveInOrderAndOnlyAPassingFailureLeavesThemDue)
     }
 }
 
+// The loop's own schedule, a watched Maildir's.
 TEST_F(ArchivingLoopTest, EachStopWaitsLongerUntilTheArchiveAnswersAgain) {
     Scan([](ArchivingLoop& loop) {
         const auto pause = [&] {
