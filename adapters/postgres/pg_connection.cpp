@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "host/retry_schedule.h"
+
 namespace vexa::postgres {
 namespace {
 
@@ -185,8 +187,9 @@ void PgConnection::Reconnect() {
 }
 
 void Backoff(int attempt) {
-    const int milliseconds = std::min(2000, 50 << std::min(attempt, 6));
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    // A busy transaction is tried again quickly: it is one store's, and the writer waits for it.
+    constexpr RetrySchedule kBusyRetry(std::chrono::milliseconds(50), std::chrono::seconds(2));
+    std::this_thread::sleep_for(kBusyRetry.PauseAfter(attempt));
 }
 
 }  // namespace vexa::postgres

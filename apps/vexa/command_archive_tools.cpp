@@ -12,18 +12,21 @@
 #include "adapters/postgres/postgres_archive.h"
 #include "adapters/sqlite/sqlite_queries.h"
 #include "apps/vexa/cli.h"
-#include "apps/vexa/installation_archive.h"
+#include "apps/vexa/command_runtime.h"
 #include "apps/vexa/option_parser.h"
-#include "apps/vexa/runtime.h"
 #include "archive/archive_names.h"
 #include "host/host_error.h"
+#include "linux/installation_archive.h"
 
 namespace vexa::cli {
+
+using linuxhost::OpenArchiveQueries;
+using linuxhost::RecordServerArchive;
 namespace fs = std::filesystem;
 namespace {
 
 // The installation's folder, found as start-up finds it.
-fs::path InstallationFolder(Runtime& runtime) {
+fs::path InstallationFolder(linuxhost::Runtime& runtime) {
     if (!runtime.Connect()) return {};
     fs::path home(runtime.Addin().AppPath());
     runtime.Shutdown();
@@ -52,7 +55,7 @@ int RunExportFiles(const Args& args) {
     const ParsedOptions options = ParseOptions(args, {});
     if (options.Operands().size() != 1) throw UsageError("name the folder to write the files into");
     const fs::path target = options.Operands()[0];
-    Runtime runtime({std::nullopt, std::nullopt, true});
+    CommandRuntime runtime({std::nullopt, std::nullopt, true});
     const fs::path home = InstallationFolder(runtime);
     if (home.empty()) return kExitConfig;
     posix::MakePrivateFolders(target);
@@ -95,7 +98,7 @@ int RunMigrate(const Args& args) {
     const auto uri = options.Value("to");
     if (!uri) throw UsageError("name the server archive with --to postgresql://...");
     if (const auto problem = postgres::ArchiveAddressProblem(*uri)) throw UsageError(*problem);
-    Runtime runtime({std::nullopt, std::nullopt, true});
+    CommandRuntime runtime({std::nullopt, std::nullopt, true});
     const fs::path home = InstallationFolder(runtime);
     if (home.empty()) return kExitConfig;
     // Run again after a migration (the installation uses the server by then), it copies what is

@@ -9,8 +9,8 @@
 
 #include "adapters/maildir/maildir_mail.h"
 #include "apps/vexa/cli.h"
+#include "apps/vexa/command_runtime.h"
 #include "apps/vexa/option_parser.h"
-#include "apps/vexa/runtime.h"
 #include "apps/vexa/selection_application.h"
 
 namespace vexa::cli {
@@ -23,7 +23,7 @@ constexpr const char* kStandardInput = "-";
 int RunToolbarCommand(const Args& args, ToolbarCommand command) {
     const ParsedOptions options = ParseOptions(args, {{"maildir", true}});
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
-    Runtime runtime({options.Value("maildir"), std::nullopt, true});
+    CommandRuntime runtime({options.Value("maildir"), std::nullopt, true});
     if (!runtime.Connect()) return kExitConfig;
     bool cancelDefault = false;
     (runtime.Addin().*command)(nullptr, cancelDefault);
@@ -33,7 +33,7 @@ int RunToolbarCommand(const Args& args, ToolbarCommand command) {
 
 // The message of an operand: a file, or "-" for the message on standard input (a procmail or
 // maildrop pipe). Anything that is no mail message becomes an item the command turns away.
-ItemPtr LoadMessage(Runtime& runtime, const std::string& operand) {
+ItemPtr LoadMessage(linuxhost::Runtime& runtime, const std::string& operand) {
     if (operand != kStandardInput) return runtime.Session().LoadItem(operand);
     const std::string bytes((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
     try {
@@ -56,7 +56,7 @@ int RunConvert(const Args& args) {
             throw UsageError("'" + operand + "' is not a file");
         }
     }
-    Runtime runtime({options.Value("maildir"), options.Value("description"), true});
+    CommandRuntime runtime({options.Value("maildir"), options.Value("description"), true});
     if (!runtime.OpenMailbox()) return kExitConfig;
     auto application = std::make_shared<SelectionApplication>(runtime.Session().NewApplication(), std::vector<ItemPtr>{});
     if (!runtime.Connect(application)) return kExitConfig;

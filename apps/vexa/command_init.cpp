@@ -17,13 +17,19 @@
 #include "adapters/postgres/postgres_archive.h"
 #include "adapters/sqlite/sqlite_archive.h"
 #include "apps/vexa/cli.h"
-#include "apps/vexa/environment.h"
 #include "apps/vexa/help_document.h"
-#include "apps/vexa/installation_archive.h"
 #include "apps/vexa/option_parser.h"
 #include "host/host_error.h"
+#include "linux/environment.h"
+#include "linux/installation_archive.h"
 
 namespace vexa::cli {
+
+using linuxhost::DefaultHome;
+using linuxhost::RecordServerArchive;
+using linuxhost::kAppPathsKey;
+using linuxhost::kHelpFileName;
+using linuxhost::kModuleFileName;
 namespace {
 
 constexpr mode_t kGroupAndOthers = S_IRWXG | S_IRWXO;

@@ -6,13 +6,15 @@
 #include <filesystem>
 
 #include "apps/vexa/cli.h"
-#include "apps/vexa/installation_archive.h"
+#include "apps/vexa/command_runtime.h"
 #include "apps/vexa/option_parser.h"
-#include "apps/vexa/runtime.h"
 #include "archive/archive_names.h"
+#include "linux/installation_archive.h"
 #include "viewer/list_output.h"
 
 namespace vexa::cli {
+
+using linuxhost::OpenArchiveQueries;
 namespace {
 
 using viewer::FormatRows;
@@ -73,7 +75,7 @@ int RunList(const Args& args) {
     const ListFormat format = ParseFormat(options);
     // The installation is found as the add-in finds it at start-up, over a mailbox of its own
     // when there is none: listing never touches mail.
-    Runtime runtime({std::nullopt, std::nullopt, true});
+    CommandRuntime runtime({std::nullopt, std::nullopt, true});
     if (!runtime.Connect()) return kExitConfig;
     const std::filesystem::path archive = std::filesystem::path(runtime.Addin().AppPath()) / kArchiveFileName;
     runtime.Shutdown();

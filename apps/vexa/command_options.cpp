@@ -5,9 +5,9 @@
 #include <map>
 
 #include "apps/vexa/cli.h"
+#include "apps/vexa/command_runtime.h"
 #include "apps/vexa/option_assignment.h"
 #include "apps/vexa/option_parser.h"
-#include "apps/vexa/runtime.h"
 #include "host/host_error.h"
 #include "settings/setting_names.h"
 
@@ -16,7 +16,7 @@ namespace vexa::cli {
 int RunOptions(const Args& args) {
     const ParsedOptions options = ParseOptions(args, {{"show", false}, {"set", true}});
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
-    Runtime runtime({std::nullopt, std::nullopt});
+    CommandRuntime runtime({std::nullopt, std::nullopt});
     vexa::Connect& addin = runtime.UnconnectedAddin();
 
     if (!options.Has("show") && !options.Has("set")) {

@@ -13,9 +13,9 @@
 
 #include "adapters/maildir/maildir_mail.h"
 #include "apps/vexa/cli.h"
+#include "apps/vexa/command_runtime.h"
 #include "apps/vexa/header_field.h"
 #include "apps/vexa/option_parser.h"
-#include "apps/vexa/runtime.h"
 #include "apps/vexa/transport.h"
 #include "archive/archive_names.h"
 #include "host/host_error.h"
@@ -25,7 +25,7 @@ namespace {
 
 struct SendArgs {
     std::optional<std::string> transport;
-    Runtime::Options runtime;
+    CommandRuntime::Options runtime;
     std::vector<std::string> passOn;
 };
 
@@ -88,7 +88,7 @@ int RunSend(const Args& args) {
     const std::string& message = described.message;
     const bool fromField = !parsed.runtime.description && described.value && !described.value->empty();
 
-    Runtime runtime(parsed.runtime);
+    CommandRuntime runtime(parsed.runtime);
     const bool initialized = runtime.Connect();
     if (!initialized) {
         // As the send hook does while the add-in is not initialised: say so, and let the mail go

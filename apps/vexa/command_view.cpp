@@ -16,15 +16,18 @@
 #include "adapters/posix/private_folder.h"
 #include "adapters/posix/xdg_open_shell.h"
 #include "apps/vexa/cli.h"
-#include "apps/vexa/installation_archive.h"
+#include "apps/vexa/command_runtime.h"
 #include "apps/vexa/option_parser.h"
-#include "apps/vexa/runtime.h"
 #include "archive/archive_names.h"
 #include "host/host_error.h"
+#include "linux/installation_archive.h"
 #include "viewer/viewer_record.h"
 #include "viewer/viewer_server.h"
 
 namespace vexa::cli {
+
+using linuxhost::OpenArchiveQueries;
+using linuxhost::ServerArchiveOf;
 namespace {
 
 // "HOST:PORT" or "[IPv6]:PORT".
@@ -93,7 +96,7 @@ int RunView(const Args& args) {
     ::pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    Runtime runtime({std::nullopt, std::nullopt, true});
+    CommandRuntime runtime({std::nullopt, std::nullopt, true});
     if (!runtime.Connect()) return kExitConfig;
     const std::filesystem::path home(runtime.Addin().AppPath());
     runtime.Shutdown();

@@ -16,13 +16,15 @@
 #include <unistd.h>
 
 #include "apps/vexa/cli.h"
-#include "apps/vexa/trimmed.h"
 #include "host/host_error.h"
+#include "linux/trimmed.h"
 #include "settings/setting_names.h"
 
 extern char** environ;
 
 namespace vexa::cli {
+
+using linuxhost::Trimmed;
 namespace {
 
 // One argument for /bin/sh: single-quoted, with embedded quotes closed, escaped and reopened.

@@ -16,6 +16,7 @@
 
 #include "host/host_error.h"
 #include "linux/imap_mirror.h"
+#include "tests/linux/test_folder.h"
 
 namespace vexa {
 namespace {
@@ -106,9 +107,7 @@ public:
 class ImapMirrorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = fs::temp_directory_path() / ("vexa-mirror-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
+        root = test::FreshTestFolder("vexa-mirror-");
         mirror = root / "mirror";
         for (int uid = 1; uid <= 5; ++uid) server.messages[static_cast<std::uint32_t>(uid)] = {};
     }

@@ -1,0 +1,19 @@
+// The command-line options of scan and watch that name an IMAP account instead of the Maildir.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "apps/vexa/option_parser.h"
+#include "linux/imap_account.h"
+
+namespace vexa::cli {
+
+// The option rules of the commands that take an IMAP account.
+std::vector<OptionRule> ImapOptionRules();
+// The account named by --imap and its options, else by the settings file's [Mailbox] section
+// (Url=, PasswordCommand=, OAuth2TokenCommand=, CaFile=); nothing when neither names one or
+// --maildir chooses the Maildir.
+std::optional<linuxhost::ImapAccount> ImapAccountOf(const ParsedOptions& options);
+
+}  // namespace vexa::cli
