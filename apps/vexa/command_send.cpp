@@ -60,6 +60,15 @@ int HandOn(const std::string& command, const std::string& message) {
     return delivery.status;
 }
 
+// Whether `message` is a fax for the service's gateway, by the options alone.
+bool IsOutgoingFax(CommandRuntime& runtime, const std::string& message) {
+    try {
+        return runtime.Addin().TestJ2Message(runtime.Session().ParseMessage(message), false, true) == MessageKind::mkOutgoing;
+    } catch (...) {
+        return false;  // not a mail message at all: no fax
+    }
+}
+
 }  // namespace
 
 int RunSend(const Args& args) {
@@ -91,8 +100,16 @@ int RunSend(const Args& args) {
     CommandRuntime runtime(parsed.runtime);
     const bool initialized = runtime.Connect();
     if (!initialized) {
+        // Installed, but the archive could not be opened (its server out of reach): the settings
+        // alone tell a fax, which is not sent unrecorded (its confirmation would find no row);
+        // the mail reader keeps it for later.
+        if (!runtime.Addin().AppPath().empty() && IsOutgoingFax(runtime, message)) {
+            runtime.Shutdown();
+            std::fprintf(stderr, "vexa send: not sent: the fax could not be recorded (the archive cannot be reached)\n");
+            return kExitTempFail;
+        }
         // As the send hook does while the add-in is not initialised: say so, and let the mail go
-        // unrecorded. Mail must never be held up by the archive.
+        // unrecorded. Ordinary mail must never be held up by the archive.
         runtime.Messages().Show("Application is not initialized!", kAppTitle);
         runtime.Shutdown();
         return HandOn(command, message);

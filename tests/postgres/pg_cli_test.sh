@@ -178,6 +178,25 @@ test_migration_keeps_ids_and_files_and_can_run_again() {
 
 # The server stops in the middle of a scan: the scan ends with 75, the mails not archived stay in
 # the Inbox, nothing is half-written; the next scan after the restart archives the rest once.
+# With the archive's server out of reach a fax is not sent unrecorded: the mail reader keeps it
+# (75) and the transport never sees it; ordinary mail is handed on as always.
+test_a_fax_is_not_sent_while_the_server_is_out_of_reach() {
+    "$VEXA" init --archive "$VEXA_TEST_PG_URI" >/dev/null || fail "init"
+    printf '#!/bin/sh\ncat >>"%s/sent.eml"\n' "$WORLD" >"$WORLD/transport" && chmod +x "$WORLD/transport"
+    "$VEXA_TEST_PG_SERVER" stop >/dev/null
+    "$VEXA" send --transport "$WORLD/transport" --description x <"$SAMPLES/04-outgoing-fax.eml" >/dev/null 2>"$WORLD/err"
+    local fax=$?
+    "$VEXA" send --transport "$WORLD/transport" <"$SAMPLES/07-unrelated.eml" >/dev/null 2>&1
+    local ordinary=$?
+    "$VEXA_TEST_PG_SERVER" start >/dev/null
+    expect_eq "the fax kept by the mail reader" 75 "$fax"
+    expect_contains "why" "not sent: the fax could not be recorded" "$(cat "$WORLD/err")"
+    expect_eq "ordinary mail handed on" 0 "$ordinary"
+    expect_eq "only the ordinary mail reached the transport" "$(grep -c '^Subject:' "$SAMPLES/07-unrelated.eml")" \
+        "$(grep -c '^Subject:' "$WORLD/sent.eml")"
+    expect_eq "no row" 0 "$(pg "SELECT count(*) FROM send")"
+}
+
 test_a_server_stopped_mid_scan_loses_nothing() {
     "$VEXA" init --archive "$VEXA_TEST_PG_URI" >/dev/null || fail "init"
     local i
