@@ -85,6 +85,9 @@ public:
 
     // Read-only views of the state, for the host adapters and the tests.
     bool Initialized() const noexcept { return bInitialized; }
+    // Why it is not: the start failed for a reason that may pass (the archive's server out of
+    // reach), so trying again later may succeed.
+    bool StartFailureMayPass() const noexcept { return startFailureMayPass_; }
     const std::string& AppPath() const noexcept { return sAppPath; }
     bool HasArchiveConnection() const noexcept { return static_cast<bool>(oConn); }
     // For each stored file name (as StoredFileName makes them), whether a committed row names
@@ -166,6 +169,7 @@ private:
     std::string sAppPath;
     bool bInitialized = false;
     bool lastFailureTransient_ = false;
+    bool startFailureMayPass_ = false;
 
     // The event-bound references: holding an object subscribes to its events.
     WithEvents<Application> oApp{static_cast<ApplicationEvents&>(*this)};

@@ -28,9 +28,11 @@ void Connect::AddinInstance_OnConnection(const ObjectPtr& Application, ConnectMo
                                          const ObjectPtr& /*addInInst*/, CustomArgs& /*custom*/) {
     // A failure before the archive is open leaves the add-in uninitialised, with whatever it had
     // bound so far still bound: its handlers then refuse to work.
+    startFailureMayPass_ = false;
     try {
         ConnectPhase1(Application);
     } catch (...) {
+        startFailureMayPass_ = CurrentErrorTransient();
         MsgBox("Can't init : " + CurrentErrorDescription());
         return;
     }

@@ -47,6 +47,8 @@ public:
     // start-up failed. `application` replaces the session's own application object (the convert
     // command hands in one with a selection).
     bool Connect(ApplicationPtr application = nullptr);
+    // After Connect failed: it may succeed later (the archive's server was out of reach).
+    bool StartFailureMayPass() const { return addin_ && addin_->StartFailureMayPass(); }
     // Opens the mailbox without connecting; false (after the "Can't init : " line) when it cannot.
     bool OpenMailbox();
     // Shuts down as the explorer's close and the disconnection do.

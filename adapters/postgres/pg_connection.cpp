@@ -35,6 +35,17 @@ bool TransientState(const std::string& state) {
     return false;
 }
 
+// A server that answered and refused (a wrong or missing password, an unknown user or database)
+// is for the user to mend; anything else (nobody listening, a timeout, a server starting up or
+// shutting down) may pass. libpq gives no SQLSTATE for a failed connection: its text tells.
+std::string RefusalState(PGconn* conn, const std::string& message) {
+    if (PQconnectionNeedsPassword(conn)) return "28P01";
+    for (const char* refusal : {"authentication failed", "no pg_hba.conf entry", "does not exist", "no password supplied"}) {
+        if (message.find(refusal) != std::string::npos) return "28000";
+    }
+    return kStateCannotConnect;
+}
+
 PgError ClosedError() { return PgError(kStateMisuse, "The archive connection is closed."); }
 
 }  // namespace
@@ -121,7 +132,8 @@ PgConnection::PgConnection(std::string uri) : uri_(std::move(uri)) {
     conn_.reset(PQconnectdb(uri_.c_str()));
     if (!conn_) throw PgError(kStateCannotConnect, "Can't connect to the archive server: out of memory");
     if (PQstatus(conn_.get()) != CONNECTION_OK) {
-        throw PgError(kStateCannotConnect, "Can't connect to the archive server: " + OneLine(PQerrorMessage(conn_.get())));
+        const std::string message = OneLine(PQerrorMessage(conn_.get()));
+        throw PgError(RefusalState(conn_.get(), message), "Can't connect to the archive server: " + message);
     }
     Prepare();
 }

@@ -34,9 +34,10 @@ public:
     // Answers the description prompts of this run with `text`, as --description does.
     void AnswerDescription(std::string text) { dialogs = TerminalDialogs(std::move(text)); }
     // For scan and watch: connects, and takes the mailbox and the installation for this process;
-    // the exit status when it cannot (after saying why).
+    // the exit status when it cannot (after saying why): 75 when the archive's server is out of
+    // reach, so that a later run (the service's restart) archives what waits.
     std::optional<int> StartArchiving() {
-        if (!Connect()) return kExitConfig;
+        if (!Connect()) return StartFailureMayPass() ? kExitTempFail : kExitConfig;
         if (!LockForArchiving()) return kExitTempFail;
         return std::nullopt;
     }

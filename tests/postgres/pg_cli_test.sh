@@ -179,7 +179,8 @@ test_migration_keeps_ids_and_files_and_can_run_again() {
 # The server stops in the middle of a scan: the scan ends with 75, the mails not archived stay in
 # the Inbox, nothing is half-written; the next scan after the restart archives the rest once.
 # With the archive's server out of reach a fax is not sent unrecorded: the mail reader keeps it
-# (75) and the transport never sees it; ordinary mail is handed on as always.
+# (75) and the transport never sees it; ordinary mail is handed on as always. scan and watch
+# started meanwhile exit 75 (try again later, as the service does), not 78.
 test_a_fax_is_not_sent_while_the_server_is_out_of_reach() {
     "$VEXA" init --archive "$VEXA_TEST_PG_URI" >/dev/null || fail "init"
     printf '#!/bin/sh\ncat >>"%s/sent.eml"\n' "$WORLD" >"$WORLD/transport" && chmod +x "$WORLD/transport"
@@ -188,7 +189,15 @@ test_a_fax_is_not_sent_while_the_server_is_out_of_reach() {
     local fax=$?
     "$VEXA" send --transport "$WORLD/transport" <"$SAMPLES/07-unrelated.eml" >/dev/null 2>&1
     local ordinary=$?
+    cp "$SAMPLES/01-incoming-tiff.eml" "$MAILBOX/new/1.a.host"
+    run scan --maildir "$MAILBOX"
+    local scan=$STATUS
+    run watch --maildir "$MAILBOX"
+    local watch=$STATUS
     "$VEXA_TEST_PG_SERVER" start >/dev/null
+    expect_eq "scan and watch: later" "75 75" "$scan $watch"
+    run scan --maildir "$MAILBOX"
+    expect_eq "the fax after the restart" "0|1" "$STATUS|$(pg "SELECT count(*) FROM recv")"
     expect_eq "the fax kept by the mail reader" 75 "$fax"
     expect_contains "why" "not sent: the fax could not be recorded" "$(cat "$WORLD/err")"
     expect_eq "ordinary mail handed on" 0 "$ordinary"
