@@ -20,6 +20,9 @@ struct MessageFree {
 }  // namespace
 
 std::optional<std::string> ArchiveAddressProblem(const std::string& uri) {
+    const std::size_t scheme = uri.find("://");
+    if (scheme != std::string::npos && uri.compare(0, scheme, "postgresql") != 0 && uri.compare(0, scheme, "postgres") != 0)
+        return "the shared archive is a PostgreSQL database: give its address as postgresql://USER@HOST[:PORT]/DATABASE";
     char* rawMessage = nullptr;
     const std::unique_ptr<PQconninfoOption, OptionsFree> options(PQconninfoParse(uri.c_str(), &rawMessage));
     const std::unique_ptr<char, MessageFree> message(rawMessage);

@@ -75,8 +75,14 @@ void TightenInstallation(const std::filesystem::path& home, const std::filesyste
 // installation records that it uses them.
 int InitServerArchive(const std::filesystem::path& home, const std::string& uri) {
     if (const auto problem = postgres::ArchiveAddressProblem(uri)) throw UsageError(*problem);
-    postgres::CreatePostgresArchive(uri);
-    postgres::CheckPostgresArchive(uri);
+    try {
+        postgres::CreatePostgresArchive(uri);
+        postgres::CheckPostgresArchive(uri);
+    } catch (const HostError& e) {
+        // Nothing is made or recorded: a start-up failure, for the user to mend.
+        std::fprintf(stderr, "vexa init: %s\n", e.Description().c_str());
+        return kExitConfig;
+    }
     posix::MakePrivateFolders(home.parent_path());
     MakePrivateFolder(home);
     MakePrivateFolder(home / "Attach");

@@ -1,8 +1,10 @@
 // vexa list: the rows of the received or sent faxes as the viewer lists them, newest first, for
 // a terminal or a script. Reads the archive of the installation only; no mailbox is needed.
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "apps/vexa/cli.h"
@@ -81,7 +83,11 @@ int RunList(const Args& args) {
     runtime.Shutdown();
     const auto queries = OpenArchiveQueries(archive.parent_path());
     const std::string text = FormatRows(queries->List(query), query.table, format);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    // A list cut short (a full disk, a closed pipe) must not pass for the whole archive.
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "vexa list: can't write the list: %s\n", std::strerror(errno));
+        return kExitIoError;
+    }
     return runtime.ExitStatus();
 }
 

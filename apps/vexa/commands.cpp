@@ -30,7 +30,10 @@ std::string CommandHelp(const Command& command) {
     std::string text = std::string("Usage: ") + command.synopsis + "\n  " + command.summary + "\n";
     const std::string name = command.name;
     if (name == "init") {
-        text += "\n  --home DIR   the installation folder (default $XDG_DATA_HOME/vexa)\n"
+        text += "\n  --home DIR       the installation folder (default $XDG_DATA_HOME/vexa)\n"
+                "  --archive URI    an office's shared archive on a PostgreSQL server instead of the\n"
+                "                   embedded one, e.g. postgresql://vexa@db.example.org/faxes; the password\n"
+                "                   goes in ~/.pgpass, never in the address. The tables are made if missing.\n"
                 "  An existing archive and its files are kept; only the folder is recorded again.\n";
     } else if (name == "scan" || name == "watch") {
         text += "\n  --maildir DIR   the mailbox (default $MAILDIR, else ~/Maildir)\n"

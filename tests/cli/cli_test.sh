@@ -877,6 +877,8 @@ line2"$'\e'"[31m\",,f.pdf,1" "$(sed -n '2,3p' <<<"$OUT" | tr -d '\r')"
     [[ "$OUT" != *$'\e'* ]] || fail "the table passed an escape character"
     run list send --state Unconfirmed --format csv
     expect_eq "unconfirmed" "2,2024-01-03 00:00:00,2,open,,,Unconfirmed" "$(sed -n 2p <<<"$OUT" | tr -d '\r')"
+    "$VEXA" list recv >/dev/full 2>"$WORLD/stderr"
+    expect_eq "a list that cannot be written" 74 "$?"
     run list send --state Successful --since 2024-01-01 --until 2024-01-01 --format csv
     expect_eq "successful that day" "1,2024-01-01 00:00:00,1,ok,,,Successful" "$(sed -n '2,$p' <<<"$OUT" | tr -d '\r')"
 }

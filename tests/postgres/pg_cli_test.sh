@@ -29,6 +29,12 @@ test_the_three_roads_of_a_fax_on_the_server_archive() {
         [[ $OUT$ERR == *PgSecret* ]] && fail "the password shown: $OUT$ERR"
     done
     expect_eq "the recorded address" "$VEXA_TEST_PG_URI" "$(cat "$INSTALL/archive.uri")"
+    run init --archive "mysql://u@127.0.0.1/x"
+    expect_eq "another database kind" "64" "$STATUS"
+    expect_contains "says what it takes" "postgresql://USER@HOST" "$ERR"
+    run init --archive "postgresql://u@127.0.0.1:1/x"
+    expect_eq "no server there: a start-up failure" "78" "$STATUS"
+    expect_contains "init --help explains --archive" "--archive URI" "$("$VEXA" init --help)"
     # Sent: the fax goes out through vexa send, tagged with its row.
     printf '#!/bin/sh\ncat >"%s/sent.eml"\n' "$WORLD" >"$WORLD/transport" && chmod +x "$WORLD/transport"
     "$VEXA" send --transport "$WORLD/transport" --description "offer" <"$SAMPLES/04-outgoing-fax.eml" >/dev/null 2>&1
