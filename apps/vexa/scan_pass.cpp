@@ -43,7 +43,8 @@ void ArchiveDue(Runtime& runtime, bool includeRead, ScanTally& tally,
             for (const HandledArrival& arrival : handled) committed(arrival);
         }
     };
-    ArrivalGroup group(runtime);
+    // Lines printed per arrival are a watcher's: its faxes are not held back for a full group.
+    ArrivalGroup group(runtime, committed ? ArrivalGroup::Pace::Watched : ArrivalGroup::Pace::Scan);
     if (!group.Replay()) {
         tally.archiveLost = true;
         return;
