@@ -1,6 +1,7 @@
 #include "adapters/maildir/read_ahead.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "adapters/maildir/mime_message.h"
 #include "adapters/maildir/staged_content.h"
@@ -44,7 +45,15 @@ void ReadAhead::Run(std::stop_token stop) {
             std::unique_lock lock(mutex_);
             // Never more than depth_ messages ahead of the one being archived.
             const auto room = [&] { return next < taken_ + depth_ && (ready_.empty() || bytesReady_ < kBytesAhead); };
-            if (!changed_.wait(lock, stop, room)) return;
+            for (;;) {
+                if (!changed_.wait(lock, stop, [&] { return room() || !retired_.empty(); })) return;
+                if (retired_.empty()) break;
+                // Freed outside the lock, so the first thread never waits for it.
+                auto retired = std::exchange(retired_, {});
+                lock.unlock();
+                retired.clear();
+                lock.lock();
+            }
             if (next < taken_) continue;  // skipped meanwhile
         }
         Read read;
@@ -78,6 +87,16 @@ void ReadAhead::Run(std::stop_token stop) {
         }
         changed_.notify_all();
     }
+}
+
+void ReadAhead::Retire(std::shared_ptr<MimeMessage> message) noexcept {
+    try {
+        std::lock_guard lock(mutex_);
+        retired_.push_back(std::move(message));
+    } catch (...) {
+        return;  // freed here instead
+    }
+    changed_.notify_all();
 }
 
 std::optional<ReadAhead::Read> ReadAhead::Take(const fs::path& name) {
