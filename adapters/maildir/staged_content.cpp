@@ -29,9 +29,6 @@ std::shared_ptr<StagedContent> StageFirstAttachment(const MimeMessage& message, 
         // Damaged: the save finds that out again and says so.
         return nullptr;
     }
-    // Its writing to disk starts here, on this thread: the group's sync then mostly finds it done,
-    // and the save's own start of writing (one submission per file) finds nothing left to submit.
-    ::sync_file_range(staged->fd.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     return staged;
 }
 
