@@ -46,9 +46,9 @@ public:
     // What was read for `name`, when `name` is the next of the list (the ones before it are
     // skipped); nothing when it is not in the rest of the list.
     std::optional<Read> Take(const std::filesystem::path& name);
-    // Hands a message the first thread is done with to the reading thread to be freed: freeing a
-    // parsed message's parts was a good part of the first thread's work for each fax, while the
-    // reading thread mostly waits for room ahead.
+    // Hands a message the first thread is done with to the reading thread to be freed while it
+    // waits for room ahead: freeing a parsed message's parts was a good part of the first
+    // thread's work for each fax. When a few wait to be freed already, it is freed here.
     void Retire(std::shared_ptr<MimeMessage> message) noexcept;
 
 private:
