@@ -37,7 +37,7 @@ using StatementHandle = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
 
 // The statements a connection runs again and again, kept prepared between runs: a scan runs the
 // same few for every fax (the savepoint, the INSERT, the UPDATE), and parsing them each time cost
-// more than running them. Must be cleared before its database is closed.
+// about as much as running them. Must be cleared before its database is closed.
 class StatementCache {
 public:
     explicit StatementCache(sqlite3* db) : db_(db) {}
@@ -88,8 +88,8 @@ private:
 // because it concerns the archive file as a whole.
 void ExecuteOnFile(sqlite3* db, const char* sql, const std::string& path);
 
-// Adds the indexes that list both tables, and the received faxes still New, newest first, when missing (an archive made
-// before them works without, only slower); an archive that cannot take them now is left as it is.
+// Adds the indexes that list both tables, and the received faxes still New, newest first, when missing (an archive made before them
+// works without, only slower); an archive that cannot take them now is left as it is.
 void EnsureListIndexes(sqlite3* db) noexcept;
 
 }  // namespace vexa::sqlite
