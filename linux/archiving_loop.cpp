@@ -25,7 +25,11 @@ RetrySchedule ScheduleFor(MailboxKind kind) {
 }  // namespace
 
 ArchivingLoop::ArchivingLoop(Runtime& runtime, MailboxKind kind, Committed committed)
-    : runtime_(runtime), committed_(std::move(committed)), group_(runtime), retry_(ScheduleFor(kind)) {}
+    // Lines printed per arrival are a watcher's: its faxes are not held back for a scan's long group.
+    : runtime_(runtime),
+      committed_(std::move(committed)),
+      group_(runtime, committed_ ? ArrivalGroup::Pace::Watched : ArrivalGroup::Pace::Scan),
+      retry_(ScheduleFor(kind)) {}
 
 bool ArchivingLoop::Replay() {
     if (group_.Replay()) return true;

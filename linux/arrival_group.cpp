@@ -12,7 +12,10 @@ namespace {
 // process may hold, and one sync per this many faxes is most of what there is to gain.
 constexpr std::size_t kMostArrivals = 200;
 // A fax delivered while `vexa watch` runs waits for the group's commit at most about this long.
-constexpr auto kLongest = std::chrono::milliseconds(100);
+constexpr auto kLongestWatched = std::chrono::milliseconds(100);
+// A scan's group holds the archive's write lock this long at most: well within what a viewer
+// waits for it (the archive's busy timeout).
+constexpr auto kLongestScan = std::chrono::seconds(1);
 
 bool Stored(const HandledArrival& handled) {
     return handled.result == ArrivalResult::Incoming || handled.result == ArrivalResult::Confirmation ||
@@ -74,7 +77,8 @@ const HandledArrival& ArrivalGroup::Handle(const std::filesystem::path& file, bo
 }
 
 bool ArrivalGroup::Due() const {
-    return openedAt_ && (handled_.size() >= kMostArrivals || std::chrono::steady_clock::now() - *openedAt_ >= kLongest);
+    const std::chrono::steady_clock::duration longest = pace_ == Pace::Scan ? kLongestScan : kLongestWatched;
+    return openedAt_ && (handled_.size() >= kMostArrivals || std::chrono::steady_clock::now() - *openedAt_ >= longest);
 }
 
 std::vector<HandledArrival> ArrivalGroup::Commit() {

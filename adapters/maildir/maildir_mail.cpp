@@ -125,7 +125,9 @@ MaildirMailItem::MaildirMailItem(std::shared_ptr<MaildirSession> session, std::s
       originalSubject_(message_->Subject()),
       subject_(originalSubject_) {}
 
-MaildirMailItem::~MaildirMailItem() = default;
+MaildirMailItem::~MaildirMailItem() {
+    if (session_) session_->Retire(std::move(message_));
+}
 
 std::int32_t MaildirMailItem::Class() { return kOlMail; }
 

@@ -504,6 +504,10 @@ void MaildirSession::ReadAheadOf(std::shared_ptr<const std::vector<fs::path>> na
 
 void MaildirSession::EndReadAhead() noexcept { readAhead_.reset(); }
 
+void MaildirSession::Retire(std::shared_ptr<MimeMessage> message) noexcept {
+    if (readAhead_) readAhead_->Retire(std::move(message));
+}
+
 std::shared_ptr<MaildirMailItem> MaildirSession::ParseMessage(std::string bytes) {
     auto message = MimeMessage::Parse(MimeMessage::FromBytes(bytes));
     if (!message) {

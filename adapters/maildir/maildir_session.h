@@ -86,6 +86,8 @@ public:
     void ReadAheadOf(std::shared_ptr<const std::vector<std::filesystem::path>> names,
                      std::optional<std::filesystem::path> stagingFolder);
     void EndReadAhead() noexcept;
+    // A message an item is done with, freed by the thread that reads ahead while there is one.
+    void Retire(std::shared_ptr<MimeMessage> message) noexcept;
     // Raises the Inbox items' ItemAdd with the arrival's item, then records the arrival when the
     // message is still in the Inbox. Throws HostError when the record cannot be written.
     void RaiseArrival(const Arrival& arrival);

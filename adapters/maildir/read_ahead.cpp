@@ -1,6 +1,7 @@
 #include "adapters/maildir/read_ahead.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "adapters/maildir/mime_message.h"
 #include "adapters/maildir/staged_content.h"
@@ -17,6 +18,10 @@ constexpr std::size_t kLargestStaged = 32u << 20;
 // A message is held in memory while it waits (a large one only in part, as it is streamed from
 // its file); the next one is read only while those waiting take less than this.
 constexpr std::size_t kBytesAhead = 4u << 20;
+// Messages handed over to be freed wait only while the reading thread has nothing to read. When
+// it is the busier thread, this few are soon waiting, and the first thread frees the next ones
+// itself: each thread then does what the other has no time for, and the waiting ones stay few.
+constexpr std::size_t kMostRetired = 2;
 
 std::size_t SizeOf(const ReadAhead::Read& read) { return static_cast<std::size_t>(std::max<off_t>(read.info.st_size, 0)); }
 
@@ -44,7 +49,15 @@ void ReadAhead::Run(std::stop_token stop) {
             std::unique_lock lock(mutex_);
             // Never more than depth_ messages ahead of the one being archived.
             const auto room = [&] { return next < taken_ + depth_ && (ready_.empty() || bytesReady_ < kBytesAhead); };
-            if (!changed_.wait(lock, stop, room)) return;
+            for (;;) {
+                if (!changed_.wait(lock, stop, [&] { return room() || !retired_.empty(); })) return;
+                if (room()) break;
+                // Nothing to read yet: the wait goes to freeing, outside the lock.
+                auto retired = std::exchange(retired_, {});
+                lock.unlock();
+                retired.clear();
+                lock.lock();
+            }
             if (next < taken_) continue;  // skipped meanwhile
         }
         Read read;
@@ -78,6 +91,17 @@ void ReadAhead::Run(std::stop_token stop) {
         }
         changed_.notify_all();
     }
+}
+
+void ReadAhead::Retire(std::shared_ptr<MimeMessage> message) noexcept {
+    try {
+        std::lock_guard lock(mutex_);
+        if (retired_.size() >= kMostRetired) return;  // freed here instead
+        retired_.push_back(std::move(message));
+    } catch (...) {
+        return;  // freed here instead
+    }
+    changed_.notify_all();
 }
 
 std::optional<ReadAhead::Read> ReadAhead::Take(const fs::path& name) {

@@ -46,6 +46,10 @@ public:
     // What was read for `name`, when `name` is the next of the list (the ones before it are
     // skipped); nothing when it is not in the rest of the list.
     std::optional<Read> Take(const std::filesystem::path& name);
+    // Hands a message the first thread is done with to the reading thread to be freed while it
+    // waits for room ahead: freeing a parsed message's parts was a good part of the first
+    // thread's work for each fax. When a few wait to be freed already, it is freed here.
+    void Retire(std::shared_ptr<MimeMessage> message) noexcept;
 
 private:
     void Run(std::stop_token stop);
@@ -60,6 +64,7 @@ private:
     std::deque<Read> ready_;   // names_[taken_ ...] as far as read
     std::size_t bytesReady_ = 0;  // the sizes of the messages in ready_
     std::size_t taken_ = 0;    // names handed out or skipped
+    std::vector<std::shared_ptr<MimeMessage>> retired_;  // to be freed by the reading thread
     std::jthread thread_;      // last: started once everything it uses is in place
 };
 

@@ -21,11 +21,11 @@ HostError ConnectionClosed() { return HostError(SQLITE_MISUSE, "The archive conn
 // table has one.
 using Counters = std::map<std::string, std::int64_t>;
 
-Counters ReadCounters(sqlite3* db) {
+Counters ReadCounters(StatementCache& statements) {
     Counters counters;
-    SqliteStatement exists(db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'sqlite_sequence'");
+    SqliteStatement exists(statements, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'sqlite_sequence'");
     if (!exists.Step()) return counters;
-    SqliteStatement read(db, "SELECT name, coalesce(seq, 0) FROM sqlite_sequence");
+    SqliteStatement read(statements, "SELECT name, coalesce(seq, 0) FROM sqlite_sequence");
     while (read.Step()) counters[read.Text(0)] = std::stoll(read.Text(1));
     return counters;
 }
@@ -62,22 +62,27 @@ void RaiseCounters(sqlite3* db, const Counters& counters) {
 // used after Close fails instead of reaching a closed handle.
 class Database {
 public:
-    Database(DatabaseHandle db, std::string path) : db_(std::move(db)), path_(std::move(path)) {}
+    Database(DatabaseHandle db, std::string path)
+        : db_(std::move(db)), path_(std::move(path)), statements_(db_.get()) {}
 
     sqlite3* Get() const {
         if (!db_) throw ConnectionClosed();
         return db_.get();
+    }
+    StatementCache& Statements() {
+        Get();
+        return statements_;
     }
 
     // IMMEDIATE takes the write lock at once, so a store fails at its start rather than half-way
     // when another process is writing. Inside a group a store's transaction is a savepoint of
     // the group's: its rollback takes back that store alone, its commit waits for the group's.
     void Begin() {
-        sqlite3* db = Get();
+        StatementCache& statements = Statements();
         if (grouped_ && inTransaction_) throw HostError(SQLITE_MISUSE, "A transaction is open already.");
-        SqliteStatement(db, grouped_ ? "SAVEPOINT store" : "BEGIN IMMEDIATE").Run();
+        SqliteStatement(statements, grouped_ ? "SAVEPOINT store" : "BEGIN IMMEDIATE").Run();
         try {
-            countersAtBegin_ = ReadCounters(db);
+            countersAtBegin_ = ReadCounters(statements);
         } catch (...) {
             EndStore();
             throw;
@@ -87,7 +92,7 @@ public:
 
     void Commit() {
         if (grouped_ && !inTransaction_) throw HostError(SQLITE_MISUSE, "There is no transaction to commit.");
-        SqliteStatement(Get(), grouped_ ? "RELEASE store" : "COMMIT").Run();
+        SqliteStatement(Statements(), grouped_ ? "RELEASE store" : "COMMIT").Run();
         inTransaction_ = false;
     }
 
@@ -120,7 +125,7 @@ public:
         sqlite3* db = Get();
         Counters raised;
         if (!sqlite3_get_autocommit(db)) {
-            for (const auto& [table, seq] : ReadCounters(db)) {
+            for (const auto& [table, seq] : ReadCounters(statements_)) {
                 const auto before = countersAtBegin_.find(table);
                 if (before == countersAtBegin_.end() || before->second < seq) raised[table] = seq;
             }
@@ -142,6 +147,8 @@ public:
         sqlite3* db = Get();
         if (grouped_) AbortGroup();
         if (!sqlite3_get_autocommit(db)) Rollback();
+        // sqlite3_close refuses a database with statements still prepared.
+        statements_.Clear();
         const int code = sqlite3_close(db);
         if (code != SQLITE_OK) throw SqliteFileError(db, code, path_);
         // sqlite3_close has already freed the handle; only ownership is left to drop.
@@ -158,6 +165,7 @@ private:
 
     DatabaseHandle db_;
     std::string path_;
+    StatementCache statements_;  // after db_: finalized before it is closed
     Counters countersAtBegin_;
     bool grouped_ = false;
     bool inTransaction_ = false;
@@ -177,11 +185,10 @@ public:
 private:
     // Runs one statement of the recordset and returns the handle, for its Id or count of rows.
     sqlite3* Run(const std::string& sql, const std::vector<FieldValue>& values) {
-        sqlite3* db = database_->Get();
-        SqliteStatement statement(db, sql);
+        SqliteStatement statement(database_->Statements(), sql);
         statement.BindAll(values);
         statement.Run();
-        return db;
+        return database_->Get();
     }
 
     std::int64_t RunInsert(const std::string& sql, const std::vector<FieldValue>& values) override {
@@ -203,14 +210,14 @@ public:
     explicit SqliteConnection(std::shared_ptr<Database> database) : database_(std::move(database)) {}
 
     std::unique_ptr<ArchiveRecordset> OpenTable(const std::string& table) override {
-        sqlite3* db = database_->Get();
         // SQLite matches table names regardless of case; the recordset keeps the schema's spelling.
-        SqliteStatement lookup(db, "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ? COLLATE NOCASE");
+        SqliteStatement lookup(database_->Statements(),
+                               "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ? COLLATE NOCASE");
         lookup.BindAll({table});
         if (!lookup.Step()) throw HostError(SQLITE_ERROR, "no such table: " + table);
         std::string name = lookup.Text(0);
 
-        SqliteStatement info(db, "SELECT name FROM pragma_table_info(?)");
+        SqliteStatement info(database_->Statements(), "SELECT name FROM pragma_table_info(?)");
         info.BindAll({name});
         std::vector<std::string> columns;
         while (info.Step()) columns.push_back(info.Text(0));
@@ -219,7 +226,7 @@ public:
 
     std::int32_t Execute(const std::string& statement, const std::vector<FieldValue>& parameters) override {
         sqlite3* db = database_->Get();
-        SqliteStatement prepared(db, statement);
+        SqliteStatement prepared(database_->Statements(), statement);
         prepared.BindAll(parameters);
         const sqlite3_int64 before = sqlite3_total_changes64(db);
         prepared.Run();

@@ -68,6 +68,13 @@ std::string FormatArchiveDate(const LocalDateTime& value) {
     return text;
 }
 
+namespace {
+
+// More than a connection runs over and over; text made up on the fly must not grow it without end.
+constexpr std::size_t kMostKept = 32;
+
+}  // namespace
+
 SqliteStatement::SqliteStatement(sqlite3* db, std::string_view sql) : db_(db) {
     if (sql.size() > static_cast<std::size_t>(INT_MAX)) throw HostError(SQLITE_TOOBIG, "string or blob too big");
     sqlite3_stmt* raw = nullptr;
@@ -78,6 +85,29 @@ SqliteStatement::SqliteStatement(sqlite3* db, std::string_view sql) : db_(db) {
     if (!statement_) throw HostError(SQLITE_MISUSE, "the statement is empty");
     const auto used = static_cast<std::size_t>(tail - sql.data());
     if (!IsOnlyFiller(sql.substr(used))) throw HostError(SQLITE_ERROR, "only one statement can be run at a time");
+}
+
+SqliteStatement::SqliteStatement(StatementCache& cache, std::string_view sql)
+    : db_(cache.db_), cache_(&cache), sql_(sql) {
+    if (const auto kept = cache.kept_.find(sql_); kept != cache.kept_.end()) {
+        statement_ = std::move(kept->second);
+        cache.kept_.erase(kept);
+        return;
+    }
+    statement_ = std::move(SqliteStatement(db_, sql).statement_);
+}
+
+SqliteStatement::~SqliteStatement() {
+    if (cache_ == nullptr || !statement_) return;
+    // A statement that failed reports its failure again from reset: it has been reported already.
+    sqlite3_reset(statement_.get());
+    sqlite3_clear_bindings(statement_.get());
+    if (cache_->kept_.size() >= kMostKept) return;
+    try {
+        cache_->kept_.emplace(std::move(sql_), std::move(statement_));
+    } catch (...) {
+        // Not kept: it is prepared again next time.
+    }
 }
 
 void SqliteStatement::BindAll(const std::vector<FieldValue>& values) {

@@ -5,9 +5,11 @@
 
 #include <sqlite3.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/archive_engine.h"
@@ -28,12 +30,41 @@ HostError SqliteFileError(sqlite3* db, int code, const std::string& path);
 // How the archive stores a date: ISO 8601 local time text, which sorts and compares as dates do.
 std::string FormatArchiveDate(const LocalDateTime& value);
 
-// One prepared statement, finalized when it goes out of scope.
+struct FinalizeStatement {
+    void operator()(sqlite3_stmt* statement) const noexcept { sqlite3_finalize(statement); }
+};
+using StatementHandle = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
+
+// The statements a connection runs again and again, kept prepared between runs: a scan runs the
+// same few for every fax (the savepoint, the INSERT, the UPDATE), and parsing them each time cost
+// about as much as running them. Must be cleared before its database is closed.
+class StatementCache {
+public:
+    explicit StatementCache(sqlite3* db) : db_(db) {}
+    StatementCache(const StatementCache&) = delete;
+    StatementCache& operator=(const StatementCache&) = delete;
+
+    void Clear() noexcept { kept_.clear(); }
+
+private:
+    friend class SqliteStatement;
+    sqlite3* db_;
+    std::unordered_map<std::string, StatementHandle> kept_;
+};
+
+// One prepared statement, finalized when it goes out of scope (or, when it came from a cache,
+// reset and handed back to it).
 class SqliteStatement {
 public:
     // Prepares the single statement in `sql`. Anything after it other than blanks, comments and
     // semicolons fails, so no second statement can ride along behind a ';'.
     SqliteStatement(sqlite3* db, std::string_view sql);
+    // The same, taken from `cache` when it holds `sql` prepared; it goes back there afterwards.
+    // A statement in use is out of the cache, so the same text may be run again meanwhile.
+    SqliteStatement(StatementCache& cache, std::string_view sql);
+    ~SqliteStatement();
+    SqliteStatement(const SqliteStatement&) = delete;
+    SqliteStatement& operator=(const SqliteStatement&) = delete;
 
     // Binds `values` to the "?" placeholders in order; the counts must match.
     void BindAll(const std::vector<FieldValue>& values);
@@ -47,12 +78,10 @@ public:
     std::string Text(int column) const;
 
 private:
-    struct Finalize {
-        void operator()(sqlite3_stmt* statement) const noexcept { sqlite3_finalize(statement); }
-    };
-
     sqlite3* db_;
-    std::unique_ptr<sqlite3_stmt, Finalize> statement_;
+    StatementHandle statement_;
+    StatementCache* cache_ = nullptr;
+    std::string sql_;  // the cache's key, for a statement from a cache
 };
 
 // Runs the adapter's own fixed SQL while opening or creating an archive; a failure names `path`,
