@@ -13,6 +13,8 @@ namespace {
 
 // A progress line is worth its noise only on a terminal and for a long scan.
 constexpr std::size_t kProgressFrom = 20;
+// The due messages are listed and read ahead this many at a time.
+constexpr std::size_t kPieceSize = 4096;
 
 // The pauses while the archive or the mailbox's server cannot be reached, doubling up to five
 // minutes. A lost IMAP server is dialled again after a second (a dropped connection mostly comes
@@ -29,7 +31,8 @@ ArchivingLoop::ArchivingLoop(Runtime& runtime, MailboxKind kind, Committed commi
     : runtime_(runtime),
       committed_(std::move(committed)),
       group_(runtime, committed_ ? ArrivalGroup::Pace::Watched : ArrivalGroup::Pace::Scan),
-      retry_(ScheduleFor(kind)) {}
+      retry_(ScheduleFor(kind)),
+      keepArchived_(kind == MailboxKind::Imap) {}
 
 bool ArchivingLoop::Replay() {
     if (group_.Replay()) return true;
@@ -46,22 +49,35 @@ bool ArchivingLoop::Pass(bool includeRead) {
 bool ArchivingLoop::ArriveDue() { return RaiseDue(false, false) > 0; }
 
 std::size_t ArchivingLoop::RaiseDue(bool includeRead, bool mayShowProgress) {
-    const auto due = std::make_shared<const std::vector<std::filesystem::path>>(runtime_.Session().DueArrivals(includeRead));
-    runtime_.Session().ReadAheadOf(due, runtime_.AttachFolder());
-    const bool progress = mayShowProgress && ::isatty(STDERR_FILENO) && due->size() >= kProgressFrom;
-    const std::size_t raised = ArriveAll(*due, includeRead, progress);
-    Commit();
-    runtime_.Session().EndReadAhead();
+    maildir::MaildirSession& session = runtime_.Session();
+    std::optional<maildir::MaildirSession::DuePlace> after;
+    std::size_t raised = 0;
+    bool progress = false;
+    // The Inbox is listed again for each piece: a message delivered meanwhile is raised in this
+    // pass when it is newer than the piece before.
+    while (!Stopped()) {
+        auto piece = session.DueArrivals(includeRead, after, kPieceSize);
+        if (piece.names.empty()) break;
+        if (raised == 0) progress = mayShowProgress && ::isatty(STDERR_FILENO) && piece.remaining >= kProgressFrom;
+        after = std::move(piece.last);
+        const auto names = std::make_shared<const std::vector<std::filesystem::path>>(std::move(piece.names));
+        session.ReadAheadOf(names, runtime_.AttachFolder());
+        raised += ArriveAll(*names, includeRead, progress ? raised + piece.remaining : 0, raised);
+        Commit();
+        session.EndReadAhead();
+        if (names->size() < kPieceSize) break;
+    }
     if (progress) std::fputs("\r\033[K", stderr);
     runtime_.Messages().SetProgressLine(false);
     return raised;
 }
 
-std::size_t ArchivingLoop::ArriveAll(const std::vector<std::filesystem::path>& files, bool includeRead, bool progress) {
+std::size_t ArchivingLoop::ArriveAll(const std::vector<std::filesystem::path>& files, bool includeRead, std::size_t total,
+                                     std::size_t before) {
     std::size_t i = 0;
     for (; i < files.size() && !Stopped(); ++i) {
-        if (progress) {
-            std::fprintf(stderr, "\rScanning %zu/%zu", i + 1, files.size());
+        if (total > 0) {
+            std::fprintf(stderr, "\rScanning %zu/%zu", before + i + 1, total);
             std::fflush(stderr);
             runtime_.Messages().SetProgressLine(true);
         }
@@ -85,7 +101,7 @@ void ArchivingLoop::Commit() {
     const std::vector<HandledArrival> handled = group_.Commit();
     tally_.Add(handled);
     for (const HandledArrival& arrival : handled) {
-        if (arrival.result == ArrivalResult::Incoming || arrival.result == ArrivalResult::Confirmation)
+        if (keepArchived_ && (arrival.result == ArrivalResult::Incoming || arrival.result == ArrivalResult::Confirmation))
             archived_.insert(arrival.unique);
     }
     if (!committed_) return;

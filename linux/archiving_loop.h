@@ -83,15 +83,17 @@ public:
     std::optional<Clock::time_point> RetryAt() const { return retryAt_; }
     const ScanTally& Tally() const { return tally_; }
     // The unique names of the messages archived (as faxes or confirmations) since the last call:
-    // the IMAP host records them on the server.
+    // the IMAP host records them on the server (a Maildir's loop keeps none).
     std::set<std::string> TakeArchived() { return std::exchange(archived_, {}); }
 
 private:
     // Lists the due messages, raises them (`mayShowProgress`: with a progress line on a terminal
     // for a long list) and commits; how many it raised.
     std::size_t RaiseDue(bool includeRead, bool mayShowProgress);
-    // Raises `files` in order until archiving stops; how many it raised.
-    std::size_t ArriveAll(const std::vector<std::filesystem::path>& files, bool includeRead, bool progress);
+    // Raises `files` in order until archiving stops; how many it raised. With a `total`, a
+    // progress line counts them on from `before`.
+    std::size_t ArriveAll(const std::vector<std::filesystem::path>& files, bool includeRead, std::size_t total,
+                          std::size_t before);
 
     Runtime& runtime_;
     Committed committed_;
@@ -100,6 +102,7 @@ private:
     std::optional<Clock::time_point> retryAt_;
     bool outcomeUnknown_ = false;
     ScanTally tally_;
+    bool keepArchived_;
     std::set<std::string> archived_;
 };
 

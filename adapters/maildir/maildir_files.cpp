@@ -10,6 +10,7 @@
 #include <map>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 #include <atomic>
 #include <optional>
 #include <cerrno>
@@ -30,9 +31,38 @@ constexpr const char* kPlaces[] = {"new", "cur"};
 // cur/ then. Listing the store folder for every move made archiving a mailbox quadratic; a folder
 // whose directories kept their times since has gained no name but ours. Bases are kept as hashes,
 // to stay small for a large folder: a collision only costs a fresh base for the moved message.
-struct BaseIndex {
+// The listed ones in a sorted array (eight bytes each, where a hash set takes four times that),
+// those our own moves add in a small set, merged into the array when it grows.
+class BaseIndex {
+public:
     timespec times[2]{};
-    std::unordered_set<std::size_t> bases;
+
+    void Add(std::size_t hash) {
+        if (Contains(hash)) return;
+        added_.insert(hash);
+        if (added_.size() < kMergeAt) return;
+        const auto middle = listed_.size();
+        listed_.insert(listed_.end(), added_.begin(), added_.end());
+        std::sort(listed_.begin() + static_cast<std::ptrdiff_t>(middle), listed_.end());
+        std::inplace_merge(listed_.begin(), listed_.begin() + static_cast<std::ptrdiff_t>(middle), listed_.end());
+        added_.clear();
+    }
+    // After a listing's Add-free fill: the array sorted once.
+    void Listed(std::vector<std::size_t> hashes) {
+        std::sort(hashes.begin(), hashes.end());
+        hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
+        hashes.shrink_to_fit();
+        listed_ = std::move(hashes);
+        added_.clear();
+    }
+    bool Contains(std::size_t hash) const {
+        return added_.contains(hash) || std::binary_search(listed_.begin(), listed_.end(), hash);
+    }
+
+private:
+    static constexpr std::size_t kMergeAt = 1024;
+    std::vector<std::size_t> listed_;
+    std::unordered_set<std::size_t> added_;
 };
 
 std::size_t HashBase(std::string_view base) { return std::hash<std::string_view>{}(base); }
@@ -67,16 +97,18 @@ const BaseIndex* CurrentBaseIndex(const fs::path& folder) {
     BaseIndex index;
     index.times[0] = (*times)[0];
     index.times[1] = (*times)[1];
+    std::vector<std::size_t> hashes;
     for (const char* place : kPlaces) {
         std::error_code ec;
         for (fs::directory_iterator it(folder / place, ec), end; !ec && it != end; it.increment(ec)) {
-            index.bases.insert(HashBase(SplitMessageName(it->path().filename().string()).base));
+            hashes.push_back(HashBase(SplitMessageName(it->path().filename().string()).base));
         }
         if (ec) {
             indexes.erase(folder);
             return nullptr;
         }
     }
+    index.Listed(std::move(hashes));
     return &(indexes[folder] = std::move(index));
 }
 
@@ -95,11 +127,11 @@ void NoteMovedBase(const fs::path& folder, const std::string& base) {
     }
     it->second.times[0] = (*after)[0];
     it->second.times[1] = (*after)[1];
-    it->second.bases.insert(HashBase(base));
+    it->second.Add(HashBase(base));
 }
 
 bool BaseTaken(const fs::path& folder, const std::string& base) {
-    if (const BaseIndex* index = CurrentBaseIndex(folder)) return index->bases.contains(HashBase(base));
+    if (const BaseIndex* index = CurrentBaseIndex(folder)) return index->Contains(HashBase(base));
     for (const char* place : kPlaces) {
         std::error_code ec;
         for (fs::directory_iterator it(folder / place, ec), end; !ec && it != end; it.increment(ec)) {

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <ctime>
+#include <limits>
 #include <set>
 #include <system_error>
 #include <tuple>
@@ -152,14 +153,19 @@ std::vector<fs::path> MaildirSession::InboxMessages() { return ListMessages(inbo
 void MaildirSession::RaiseItemAdd(const fs::path& file) { InboxFolder()->RaiseItemAdd(LoadItem(file)); }
 
 std::vector<fs::path> MaildirSession::DueArrivals(bool includeRead) {
+    return DueArrivals(includeRead, std::nullopt, std::numeric_limits<std::size_t>::max()).names;
+}
+
+MaildirSession::DuePiece MaildirSession::DueArrivals(bool includeRead, const std::optional<DuePlace>& after, std::size_t limit) {
     const InboxRecord& record = Record();
-    // Names only while listing: a large Inbox's full paths, each split into its parts, made the
-    // memory of a scan grow with the mailbox.
-    struct Entry {
-        timespec mtime;
-        std::string name;
+    const auto before = [](const DuePlace& a, const DuePlace& b) {
+        return std::tie(a.mtime.tv_sec, a.mtime.tv_nsec, a.name) < std::tie(b.mtime.tv_sec, b.mtime.tv_nsec, b.name);
     };
-    std::vector<Entry> entries;
+    // A heap of the oldest `limit` seen so far, the newest of them on top: the memory of a scan
+    // stays the same however many messages the Inbox holds. Names only: full paths, each split
+    // into its parts, cost several times as much.
+    std::vector<DuePlace> oldest;
+    DuePiece piece;
     for (const char* place : {"new", "cur"}) {
         const fs::path dir = inbox_ / place;
         std::error_code ec;
@@ -172,20 +178,27 @@ std::vector<fs::path> MaildirSession::DueArrivals(bool includeRead) {
             struct stat info {};
             // A message taken by another reader between listing and stat is simply not there.
             if (::stat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-            entries.push_back({info.st_mtim, std::move(name)});
+            DuePlace entry{info.st_mtim, std::move(name)};
+            if (after && !before(*after, entry)) continue;
+            ++piece.remaining;
+            if (oldest.size() == limit) {
+                if (limit == 0 || !before(entry, oldest.front())) continue;
+                std::pop_heap(oldest.begin(), oldest.end(), before);
+                oldest.back() = std::move(entry);
+            } else {
+                oldest.push_back(std::move(entry));
+            }
+            std::push_heap(oldest.begin(), oldest.end(), before);
         }
         if (ec) throw ErrnoError("Can't read " + dir.string(), ec.value());
     }
-    // Oldest first, then by name, as InboxMessages.
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        return std::tie(a.mtime.tv_sec, a.mtime.tv_nsec, a.name) < std::tie(b.mtime.tv_sec, b.mtime.tv_nsec, b.name);
-    });
-    std::vector<fs::path> files;
-    files.reserve(entries.size());
+    std::sort_heap(oldest.begin(), oldest.end(), before);
+    if (!oldest.empty()) piece.last = oldest.back();
+    piece.names.reserve(oldest.size());
     // Bare names: a path of one part keeps the name's own buffer, where one of two parts holds
     // it twice and costs a list of its parts besides.
-    for (auto& entry : entries) files.emplace_back(std::move(entry.name));
-    return files;
+    for (auto& entry : oldest) piece.names.emplace_back(std::move(entry.name));
+    return piece;
 }
 
 std::optional<MaildirSession::Arrival> MaildirSession::TakeArrival(const fs::path& file, bool includeRead) {

@@ -25,6 +25,7 @@
 // due as well and are presented unread for that one arrival (ReadAsUnread).
 #pragma once
 
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -74,8 +75,22 @@ public:
         ItemPtr item;
     };
     // The Inbox messages whose arrival is due, oldest first (see the header's comment), as bare
-    // file names for TakeArrival: a large Inbox's list stays small.
+    // file names for TakeArrival.
     std::vector<std::filesystem::path> DueArrivals(bool includeRead);
+    // A due message's place in that order: its modification time, then its name.
+    struct DuePlace {
+        timespec mtime{};
+        std::string name;
+    };
+    // One piece of that list, so that a large Inbox is raised in pieces of a bounded size: the
+    // oldest `limit` due messages after `after` (from the start without it), where the piece
+    // ends, and how many due messages there are after `after`, this piece's included.
+    struct DuePiece {
+        std::vector<std::filesystem::path> names;
+        std::optional<DuePlace> last;
+        std::size_t remaining = 0;
+    };
+    DuePiece DueArrivals(bool includeRead, const std::optional<DuePlace>& after, std::size_t limit);
     // The arrival of the message at `file` (a bare name: the Inbox's message of that name), or of
     // the Inbox message with the same unique part when `file` was renamed meanwhile; nothing when its arrival was raised already, it left the
     // Inbox, or it is read (and `includeRead` is off).

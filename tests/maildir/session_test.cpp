@@ -1,7 +1,9 @@
 // The session as the add-in meets it: opening a Maildir, application objects and their events,
 // the mail-item wrapper, messages from standard input, the subject that goes out on a send, and
 // the Inbox arrival raised once per message.
+#include <chrono>
 #include <ctime>
+#include <optional>
 #include <memory>
 #include <utility>
 #include <set>
@@ -542,6 +544,37 @@ TEST(MaildirSessionTest, ABareNameArrivesFromNewOrCur) {
         EXPECT_EQ(arrival->file.parent_path().filename(), place);
         EXPECT_EQ(arrival->file.filename(), name);
     }
+}
+
+// A large Inbox is listed in pieces: together they give the whole list's order (time, then
+// name), each says how many are left, and a message delivered between pieces comes in a later one.
+TEST(MaildirSessionTest, PiecesOfTheDueListKeepItsOrderAndCatchLaterMail) {
+    TempMaildir maildir;
+    const auto put = [&](const char* place, const char* name, int age) {
+        maildir.Put(place, name, kFax);
+        fs::last_write_time(maildir.Root() / place / name, fs::file_time_type::clock::now() - std::chrono::hours(age));
+    };
+    put("new", "e.E.host", 50);
+    put("cur", "a.A.host:2,", 40);
+    put("new", "c.C.host", 40);
+    put("cur", "seen.S.host:2,S", 45);
+    put("new", "b.B.host", 30);
+    auto session = maildir::MaildirSession::Open(maildir.Root());
+    const std::vector<std::string> whole = FileNames(session->DueArrivals(false));
+    EXPECT_EQ(whole, (std::vector<std::string>{"e.E.host", "a.A.host:2,", "c.C.host", "b.B.host"}));
+    std::vector<std::string> joined;
+    std::vector<std::size_t> remaining;
+    std::optional<maildir::MaildirSession::DuePlace> after;
+    for (int round = 0; round < 5; ++round) {
+        auto piece = session->DueArrivals(false, after, 2);
+        if (piece.names.empty()) break;
+        if (round == 1) put("new", "late.L.host", 0);
+        for (const auto& name : FileNames(piece.names)) joined.push_back(name);
+        remaining.push_back(piece.remaining);
+        after = piece.last;
+    }
+    EXPECT_EQ(joined, (std::vector<std::string>{"e.E.host", "a.A.host:2,", "c.C.host", "b.B.host", "late.L.host"}));
+    EXPECT_EQ(remaining, (std::vector<std::size_t>{4, 2, 1}));
 }
 
 TEST(MaildirSessionTest, ARecordLineCutByACrashIsDroppedAndTheMessageArrivesAgain) {
