@@ -12,6 +12,7 @@ namespace vexa::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitReported = 1;  // a message was shown to the user
 inline constexpr int kExitUsage = 64;
+inline constexpr int kExitDataError = 65;  // the data in the way: nothing was changed
 inline constexpr int kExitIoError = 74;  // the output could not be written
 inline constexpr int kExitTempFail = 75;  // send stopped: the mail reader keeps the message
 inline constexpr int kExitConfig = 78;    // start-up failed

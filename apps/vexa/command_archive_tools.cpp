@@ -1,9 +1,11 @@
 // vexa export-files DIR: the stored attachment files of the installation's archive written out
 // as an Attach folder holds them, whichever engine keeps them.
-// vexa migrate --to URI: the installation's embedded archive and its Attach folder copied into an
-// office's PostgreSQL archive, ids and FileIds kept; run again, it copies only what is missing.
-// Then the installation uses the server archive.
+// vexa migrate --to URI [--renumber]: the installation's embedded archive and its Attach folder
+// copied into an office's PostgreSQL archive (linux/archive_migration.h says how).
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -16,12 +18,13 @@
 #include "apps/vexa/option_parser.h"
 #include "archive/archive_names.h"
 #include "host/host_error.h"
+#include "linux/archive_migration.h"
 #include "linux/installation_archive.h"
+#include "linux/process_lock.h"
 
 namespace vexa::cli {
 
 using linuxhost::OpenArchiveQueries;
-using linuxhost::RecordServerArchive;
 namespace fs = std::filesystem;
 namespace {
 
@@ -47,6 +50,28 @@ std::vector<std::pair<ArchiveTable, ArchiveRow>> AllRows(ArchiveQueries& queries
 bool OursFor(const ArchiveRow& row, ArchiveTable table) {
     const auto owner = OwnerOfStoredFile(row.fileId);
     return owner && owner->id == row.id && std::string(owner->table) == (table == ArchiveTable::Recv ? "recv" : "send");
+}
+
+// "received 1-97, 99; sent 1-4": the numbers of `rows`, in runs.
+std::string NumberRanges(const std::vector<linuxhost::MigrationRow>& rows) {
+    std::string text;
+    for (const ArchiveTable table : {ArchiveTable::Recv, ArchiveTable::Send}) {
+        std::vector<std::int64_t> ids;
+        for (const auto& row : rows) {
+            if (row.table == table) ids.push_back(row.row.id);
+        }
+        if (ids.empty()) continue;
+        std::sort(ids.begin(), ids.end());
+        text += text.empty() ? "" : "; ";
+        text += table == ArchiveTable::Recv ? "received " : "sent ";
+        for (std::size_t i = 0; i < ids.size();) {
+            std::size_t j = i;
+            while (j + 1 < ids.size() && ids[j + 1] == ids[j] + 1) ++j;
+            text += (i > 0 ? ", " : "") + std::to_string(ids[i]) + (j > i ? "-" + std::to_string(ids[j]) : "");
+            i = j + 1;
+        }
+    }
+    return text;
 }
 
 }  // namespace
@@ -93,7 +118,7 @@ int RunExportFiles(const Args& args) {
 }
 
 int RunMigrate(const Args& args) {
-    const ParsedOptions options = ParseOptions(args, {{"to", true}});
+    const ParsedOptions options = ParseOptions(args, {{"to", true}, {"renumber", false}});
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
     const auto uri = options.Value("to");
     if (!uri) throw UsageError("name the server archive with --to postgresql://...");
@@ -101,46 +126,52 @@ int RunMigrate(const Args& args) {
     CommandRuntime runtime({std::nullopt, std::nullopt, true});
     const fs::path home = InstallationFolder(runtime);
     if (home.empty()) return kExitConfig;
-    // Run again after a migration (the installation uses the server by then), it copies what is
-    // missing: nothing, unless the first run was cut short.
-    if (!fs::exists(home / kArchiveFileName)) {
-        throw HostError(ENOENT, "There is no embedded archive to copy: " + (home / kArchiveFileName).string());
-    }
 
-    postgres::CreatePostgresArchive(*uri);
-    postgres::CheckPostgresArchive(*uri);
-    sqlite::SqliteArchiveQueries local((home / kArchiveFileName).string());
-    postgres::PostgresArchiveEngine engine(*uri);
-    const auto server = engine.Open("");
-    int rows = 0, files = 0;
-    for (const auto& [table, row] : AllRows(local)) {
-        // Each row with its file in one transaction: a migration cut short leaves whole rows.
-        ArchiveTransaction transaction(*server);
-        const bool recv = table == ArchiveTable::Recv;
-        const std::string insert = std::string("INSERT INTO ") + (recv ? "recv" : "send") +
-                                   " (id, date, number, subject, description, filename, fileid, " +
-                                   (recv ? "new" : "confirm") + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO NOTHING";
-        const FieldValue last = recv ? FieldValue(row.isNew) : (row.confirm == ConfirmState::Unconfirmed ? FieldValue() : FieldValue(std::string(ConfirmText(row.confirm))));
-        rows += server->Execute(insert, {row.id, row.date.empty() ? FieldValue() : FieldValue(row.date), row.number,
-                                         row.subject, row.description, row.fileName, row.fileId, last});
-        const fs::path file = home / kAttachFolder / row.fileId;
-        if (OursFor(row, table) && fs::exists(file) &&
-            server->Execute("UPDATE stored_files SET file_id = file_id WHERE file_id = ?", {row.fileId}) == 0) {
-            postgres::StoreFile(*server, row.fileId, file.string());
-            ++files;
+    linuxhost::MigrationOptions migration;
+    migration.renumber = options.Has("renumber");
+    const bool terminal = ::isatty(STDERR_FILENO) != 0;
+    if (terminal) {
+        migration.progress = [](std::size_t done, std::size_t total) {
+            if (done % 50 == 0 || done == total) std::fprintf(stderr, "\rCopying %zu/%zu", done, total);
+        };
+    }
+    linuxhost::MigrationResult result;
+    try {
+        result = linuxhost::MigrateArchive(home, *uri, migration);
+    } catch (const linuxhost::LockHeld& held) {
+        std::fprintf(stderr, "vexa migrate: %s Stop vexa watch first.\n", held.Message().c_str());
+        return kExitTempFail;
+    }
+    if (terminal) std::fputs("\r\033[K", stderr);
+    using Outcome = linuxhost::MigrationResult::Outcome;
+    if (result.outcome == Outcome::NumbersTaken) {
+        std::fprintf(stderr,
+                     "vexa migrate: %zu faxes of this installation have numbers that %s already uses for others (%s); "
+                     "nothing was copied. vexa migrate --to %s --renumber copies them under new numbers.\n",
+                     result.conflicts.size(), uri->c_str(), NumberRanges(result.conflicts).c_str(), uri->c_str());
+        return kExitDataError;
+    }
+    if (result.outcome == Outcome::AwaitingConfirmation) {
+        std::fprintf(stderr,
+                     "vexa migrate: these sent faxes are still waiting for their confirmations, which will quote their "
+                     "numbers, and %s uses those numbers for other faxes; nothing was copied. Run it again once their "
+                     "confirmations are archived.\n",
+                     uri->c_str());
+        for (const auto& [table, row] : result.conflicts) {
+            std::fprintf(stderr, "  %s  %s  %s  %s\n", FormatId(row.id).c_str(), row.date.c_str(), row.number.c_str(),
+                         row.subject.c_str());
         }
-        transaction.Commit();
+        return kExitDataError;
     }
-    // New rows on the server are numbered after the migrated ones.
-    for (const char* table : {"recv", "send"}) {
-        server->Execute(std::string("SELECT setval(pg_get_serial_sequence('") + table + "', 'id'), GREATEST((SELECT max(id) FROM " +
-                            table + "), 1))",
-                        {});
+    for (const auto& renumbered : result.renumbered) {
+        std::printf("%s fax %s is now %s\n", renumbered.table == ArchiveTable::Recv ? "received" : "sent",
+                    FormatId(renumbered.from).c_str(), FormatId(renumbered.to).c_str());
     }
-    server->Close();
-    RecordServerArchive(home, *uri);
-    runtime.Shutdown();
-    std::printf("%d rows and %d files copied to %s; this installation now uses it\n", rows, files, uri->c_str());
+    std::printf("%d rows and %d files copied to %s; this installation now uses it\n", result.rows, result.files,
+                uri->c_str());
+    std::printf("%s (%zu rows) and %s (%zu files) are no longer used; keep them until you have checked the server "
+                "archive (vexa list), then they may be deleted.\n",
+                (home / kArchiveFileName).c_str(), result.localRows, (home / kAttachFolder).c_str(), result.localFiles);
     return kExitOk;
 }
 

@@ -16,6 +16,7 @@
 #include "adapters/posix/private_folder.h"
 #include "adapters/postgres/postgres_archive.h"
 #include "adapters/sqlite/sqlite_archive.h"
+#include "adapters/sqlite/sqlite_queries.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/help_document.h"
 #include "apps/vexa/option_parser.h"
@@ -71,10 +72,34 @@ void TightenInstallation(const std::filesystem::path& home, const std::filesyste
     for (const auto& entry : std::filesystem::directory_iterator(home / "Attach")) TightenFile(entry.path());
 }
 
+// The rows of the embedded archive an installation still uses; 0 when it uses a server archive
+// or has none.
+std::int64_t FaxesInEmbeddedArchive(const std::filesystem::path& home) {
+    const std::filesystem::path archive = home / kArchiveFileName;
+    if (linuxhost::ServerArchiveOf(home) || !std::filesystem::exists(archive)) return 0;
+    sqlite::SqliteArchiveQueries local(archive.string());
+    std::int64_t rows = 0;
+    for (const ArchiveTable table : {ArchiveTable::Recv, ArchiveTable::Send}) {
+        ListQuery query;
+        query.table = table;
+        rows += local.Count(query);
+    }
+    return rows;
+}
+
 // An office's installation: the tables are made on the server where missing, and the
 // installation records that it uses them.
 int InitServerArchive(const std::filesystem::path& home, const std::string& uri) {
     if (const auto problem = postgres::ArchiveAddressProblem(uri)) throw UsageError(*problem);
+    // Switched silently, the installation would show the office's faxes only, and its own would
+    // stay behind in a file nothing reads any more.
+    if (const std::int64_t held = FaxesInEmbeddedArchive(home); held > 0) {
+        std::fprintf(stderr,
+                     "vexa init: this installation's archive %s holds %lld faxes, which the server archive would not "
+                     "show; nothing was changed. Copy them there, and switch to it, with: vexa migrate --to %s\n",
+                     (home / kArchiveFileName).c_str(), static_cast<long long>(held), uri.c_str());
+        return kExitDataError;
+    }
     try {
         postgres::CreatePostgresArchive(uri);
         postgres::CheckPostgresArchive(uri);

@@ -19,7 +19,7 @@ const std::vector<Command>& Commands() {
          "print the archived faxes as the viewer lists them, newest first", RunList},
         {"view", "vexa view [--listen HOST:PORT] [--no-open]", "show the archive as a web page in the browser", RunView},
         {"export-files", "vexa export-files DIR", "write the archive's stored files into DIR, as Attach holds them", RunExportFiles},
-        {"migrate", "vexa migrate --to postgresql://...", "copy the archive and its files to an office's PostgreSQL archive, and use it", RunMigrate},
+        {"migrate", "vexa migrate --to postgresql://... [--renumber]", "copy the archive and its files to an office's PostgreSQL archive, and use it", RunMigrate},
         {"open", "vexa open", "the archive in its viewer (the running `vexa view`, else a new one)", RunOpen},
         {"manual", "vexa manual", "open the help document", RunManual},
     };
@@ -34,7 +34,8 @@ std::string CommandHelp(const Command& command) {
                 "  --archive URI    an office's shared archive on a PostgreSQL server instead of the\n"
                 "                   embedded one, e.g. postgresql://vexa@db.example.org/faxes; the password\n"
                 "                   goes in ~/.pgpass, never in the address. The tables are made if missing.\n"
-                "  An existing archive and its files are kept; only the folder is recorded again.\n";
+                "  An existing archive and its files are kept; only the folder is recorded again. An\n"
+                "  installation whose own archive holds faxes is not switched: vexa migrate copies them.\n";
     } else if (name == "scan" || name == "watch") {
         text += "\n  --maildir DIR   the mailbox (default $MAILDIR, else ~/Maildir)\n"
                 "  --imap URL      an IMAP Inbox instead: imaps://USER@HOST[:PORT], or imap://... with STARTTLS\n"
@@ -53,6 +54,13 @@ std::string CommandHelp(const Command& command) {
                     "  SIGHUP reloads the options; SIGTERM or SIGINT stops, with exit status 0 after a\n"
                     "  clean shutdown whatever was reported while it ran.\n";
         }
+    } else if (name == "migrate") {
+        text += "\n  --to URI      the server archive (made if missing); the password goes in ~/.pgpass\n"
+                "  --renumber    faxes whose numbers the server archive already uses for others take its\n"
+                "                next numbers (without it nothing is copied then); a sent fax still waiting\n"
+                "                for its confirmation never does, as the confirmation quotes its number\n"
+                "  Every row goes with its file; run it again after an interruption to copy the rest.\n"
+                "  The embedded archive and Attach stay as they are. Stop vexa watch first.\n";
     } else if (name == "convert") {
         text += "\n  --description TEXT   answers the description prompts\n"
                 "  Each message is converted as though it alone were selected; \"-\" is the message on\n"

@@ -182,6 +182,63 @@ test_migration_keeps_ids_and_files_and_can_run_again() {
     expect_eq "the next fax numbered after them, on the server" "1001|R0001001.tif" "$(pg "SELECT id, fileid FROM recv WHERE id > 1000")"
 }
 
+# Into an office archive others already use: the numbers in the way are refused (nothing copied,
+# nothing switched) unless renumbered, and never for a sent fax still waiting for its confirmation;
+# renumbered, every row comes with its file under the new number, once, and migrate waits for no
+# running scan or watch.
+test_migration_into_an_archive_in_use_copies_every_row_or_none() {
+    as_writer 1 "$VEXA" init --archive "$VEXA_TEST_PG_URI" >/dev/null || fail "init of the office's installation"
+    mkdir -p "$WORLD/w1/Maildir"/{cur,new,tmp}
+    local i
+    for i in 1 2 3; do sed "s/NY4711-23/OFFICE-$i/" "$SAMPLES/01-incoming-tiff.eml" >"$WORLD/w1/Maildir/new/$i.o.host"; done
+    as_writer 1 "$VEXA" scan --maildir "$WORLD/w1/Maildir" >/dev/null 2>&1
+    printf '#!/bin/sh\ncat >/dev/null\n' >"$WORLD/transport" && chmod +x "$WORLD/transport"
+    as_writer 1 "$VEXA" send --transport "$WORLD/transport" --description office <"$SAMPLES/04-outgoing-fax.eml" >/dev/null 2>&1
+    "$VEXA" init >/dev/null || fail "init"
+    for i in 1 2 3 4 5; do sed "s/NY4711-23/MINE-$i/" "$SAMPLES/01-incoming-tiff.eml" >"$MAILBOX/new/$i.m.host"; done
+    "$VEXA" scan --maildir "$MAILBOX" >/dev/null 2>&1
+    for i in 1 2; do "$VEXA" send --transport "$WORLD/transport" --description "mine $i" <"$SAMPLES/04-outgoing-fax.eml" >/dev/null 2>&1; done
+    sql "UPDATE send SET Confirm = 'Successful' WHERE Id = 2"
+    local before
+    before=$(pg "SELECT count(*) FROM recv")/$(pg "SELECT count(*) FROM send")/$(pg "SELECT count(*) FROM stored_files")
+    expect_eq "the archives before" "3/1/4" "$before"
+
+    run init --archive "$VEXA_TEST_PG_URI"
+    expect_eq "init --archive over faxes" "65|no uri" "$STATUS|$([[ -e $INSTALL/archive.uri ]] && echo uri || echo no uri)"
+    expect_contains "points to migrate" "vexa migrate --to $VEXA_TEST_PG_URI" "$ERR"
+    run migrate --to "$VEXA_TEST_PG_URI"
+    expect_eq "numbers taken" 65 "$STATUS"
+    expect_contains "which" "(received 1-3; sent 1)" "$ERR"
+    run migrate --to "$VEXA_TEST_PG_URI" --renumber
+    expect_eq "a sent fax awaiting its confirmation" 65 "$STATUS"
+    expect_contains "listed" "0000001" "$ERR"
+    expect_eq "nothing copied, nothing switched" "3/1/4|no uri" \
+        "$(pg "SELECT count(*) FROM recv")/$(pg "SELECT count(*) FROM send")/$(pg "SELECT count(*) FROM stored_files")|$([[ -e $INSTALL/archive.uri ]] && echo uri || echo no uri)"
+
+    sql "UPDATE send SET Confirm = 'Unsuccessful' WHERE Id = 1"
+    exec 9>>"$INSTALL/vexa.lock"
+    flock 9
+    run migrate --to "$VEXA_TEST_PG_URI" --renumber
+    exec 9>&-
+    expect_eq "while a scan or watch holds the installation" 75 "$STATUS"
+    run migrate --to "$VEXA_TEST_PG_URI" --renumber
+    expect_eq "renumbered" 0 "$STATUS"
+    expect_contains "says the new numbers" "received fax 0000001 is now 0000006" "$OUT"
+    expect_contains "and the sent one" "sent fax 0000001 is now 0000003" "$OUT"
+    expect_contains "says what is left behind" "no longer used" "$OUT"
+    expect_eq "every row once, each with its own file" "8|8|0" \
+        "$(pg "SELECT count(*), count(DISTINCT number), count(*) FILTER (WHERE fileid <> 'R' || lpad(id::text, 7, '0') || '.tif') FROM recv")"
+    expect_eq "the office's rows untouched" "1|2|3|OFFICE" "$(pg "SELECT string_agg(id::text, '|' ORDER BY id) || '|OFFICE' FROM recv WHERE number LIKE 'OFFICE%'")"
+    expect_eq "the sent rows" "1|office|Unconfirmed
+2|mine 2|Successful
+3|mine 1|Unsuccessful" "$(pg "SELECT id, description, confirm FROM send ORDER BY id")"
+    expect_eq "a renumbered row's file" "$(sha256sum <"$INSTALL/Attach/R0000001.tif")" \
+        "$(as_writer 1 "$VEXA" export-files "$WORLD/export" >/dev/null; sha256sum <"$WORLD/export/$(pg "SELECT fileid FROM recv WHERE number = 'MINE-1'")")"
+    run migrate --to "$VEXA_TEST_PG_URI" --renumber
+    expect_contains "again: nothing doubled" "0 rows and 0 files copied" "$OUT"
+    expect_eq "still" "8/3/11" "$(pg "SELECT count(*) FROM recv")/$(pg "SELECT count(*) FROM send")/$(pg "SELECT count(*) FROM stored_files")"
+}
+
 # The server stops in the middle of a scan: the scan ends with 75, the mails not archived stay in
 # the Inbox, nothing is half-written; the next scan after the restart archives the rest once.
 # With the archive's server out of reach a fax is not sent unrecorded: the mail reader keeps it
@@ -256,7 +313,10 @@ LA0815-02" "$(pg "SELECT number FROM recv ORDER BY id")"
 }
 
 # Every test starts with an empty archive on the server.
-before_each() { pg "TRUNCATE recv, send, stored_files RESTART IDENTITY CASCADE" >/dev/null 2>&1; }
+before_each() {
+    pg "TRUNCATE recv, send, stored_files RESTART IDENTITY CASCADE" >/dev/null 2>&1
+    pg "TRUNCATE vexa_imported" >/dev/null 2>&1
+}
 
 shift 2
 run_suite "$@"
