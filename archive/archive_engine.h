@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -47,6 +48,16 @@ public:
     virtual void BeginTrans() = 0;
     virtual void CommitTrans() = 0;
     virtual void RollbackTrans() = 0;
+
+    // An archive several mailboxes share keeps the Message-ID of each received fax (column
+    // message_id), so that a fax delivered to two of them is archived once; the embedded one
+    // keeps none. RowOfMessage, inside the transaction that would store the mail, gives the row
+    // of `table` that holds the mail `messageId` already, and until that transaction ends keeps
+    // any other writer from storing the same mail meanwhile.
+    virtual bool RecordsMessageIds() { return false; }
+    virtual std::optional<std::int64_t> RowOfMessage(const std::string& /*table*/, const std::string& /*messageId*/) {
+        return std::nullopt;
+    }
 };
 
 class ArchiveEngine {

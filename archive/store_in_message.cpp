@@ -41,6 +41,12 @@ StoreOutcome Connect::StoreInMessage(const MailItemPtr& oMailItem, const bool& b
 
         ArchiveConnection& archive = Deref(oConn);
         ArchiveTransaction transaction(archive);
+        const std::string messageId = archive.RecordsMessageIds() ? mail.InternetMessageId() : std::string();
+        if (!messageId.empty()) {
+            if (const auto held = archive.RowOfMessage(kRecvTable, messageId)) {
+                return Reported({MessageKind::mkIncoming, StoreOutcome::Stored, *held, {}, false, false, true});
+            }
+        }
         const auto row = archive.OpenTable(kRecvTable);
         row->AddNew();
         row->SetField("Date", mail.ReceivedTime());
@@ -50,6 +56,7 @@ StoreOutcome Connect::StoreInMessage(const MailItemPtr& oMailItem, const bool& b
         row->SetField("FileName", LeftCharacters(attachmentName, kTextColumnWidth));
         row->SetField("FileId", std::string());
         row->SetField("New", true);
+        if (!messageId.empty()) row->SetField("message_id", messageId);
         row->Update();
 
         const std::string fileId = StoredFileName('R', row->Id(), attachmentName);

@@ -29,6 +29,9 @@ struct StoreReport {
     // The commit failed without saying whether it took effect: `row` and `detail` name the row
     // and the stored file it would have made, for the host to read the outcome back later.
     bool outcomeUnknown = false;
+    // A received fax another mailbox's copy of the same mail had archived already: `row` holds it,
+    // and the mail is cleaned up as archived.
+    bool alreadyArchived = false;
 };
 
 class StoreListener {

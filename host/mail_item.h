@@ -57,6 +57,9 @@ public:
     // Moves the item into `folder` and returns the item in its new place.
     virtual MailItemPtr Move(const MAPIFolderPtr& folder) = 0;
     virtual void Delete() = 0;
+    // The Message-ID the mail arrived with, without its angle brackets; "" when it has none or
+    // the host does not tell. It finds a fax delivered to several mailboxes of one office.
+    virtual std::string InternetMessageId() { return ""; }
 };
 
 }  // namespace vexa

@@ -60,6 +60,7 @@ HandledArrival HandleArrival(Runtime& runtime, const std::filesystem::path& file
     }
     handled.row = report->row;
     handled.detail = report->detail;
+    handled.alreadyArchived = report->alreadyArchived;
     if (report->outcome == StoreOutcome::Failed) {
         handled.result = ArrivalResult::Failed;
         if (report->outcomeUnknown && !report->detail.empty()) {
@@ -96,6 +97,7 @@ std::string ArrivalLine(const HandledArrival& handled) {
     const std::string subject = ConsoleMessageBox::OneLine(handled.subject);
     switch (handled.result) {
         case ArrivalResult::Incoming:
+            if (handled.alreadyArchived) return "incoming fax already archived as row " + std::to_string(handled.row) + ": " + subject;
             return "incoming fax " + handled.detail + " row " + std::to_string(handled.row) + ": " + subject;
         case ArrivalResult::Confirmation:
             return "confirmation of row " + std::to_string(handled.row) + ": " + handled.detail;

@@ -33,6 +33,8 @@ struct HandledArrival {
     // Its store's commit has an unknown outcome: the message waits in the journal until the
     // archive says whether its row is there.
     bool outcomeUnknown = false;
+    // An incoming fax another mailbox's copy had archived already, in `row`.
+    bool alreadyArchived = false;
 };
 
 // Raises the arrival of the Inbox message `file` when it is due; `includeRead` makes read

@@ -73,7 +73,10 @@ public:
     void BeginTrans() override { Watched([&] { inner_->BeginTrans(); }); }
     void CommitTrans() override { Watched([&] { inner_->CommitTrans(); }); }
     void RollbackTrans() override { inner_->RollbackTrans(); }
-
+    bool RecordsMessageIds() override { return inner_->RecordsMessageIds(); }
+    std::optional<std::int64_t> RowOfMessage(const std::string& table, const std::string& messageId) override {
+        return Watched([&] { return inner_->RowOfMessage(table, messageId); });
+    }
 
 private:
     // A recordset's saves reach the server too.

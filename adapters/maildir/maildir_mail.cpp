@@ -196,6 +196,8 @@ void MaildirMailItem::SetSubject(const std::string& subject) { subject_ = subjec
 
 std::string MaildirMailItem::Body() { return message_->Body(); }
 
+std::string MaildirMailItem::InternetMessageId() { return message_->MessageId(); }
+
 LocalDateTime MaildirMailItem::ReceivedTime() { return ToLocal(message_->ReceivedDate().value_or(arrival_)); }
 
 AttachmentsPtr MaildirMailItem::Attachments() {

@@ -54,6 +54,7 @@ public:
     MailItemPtr Reply() override;
     MailItemPtr Move(const MAPIFolderPtr& folder) override;
     void Delete() override;
+    std::string InternetMessageId() override;
     std::vector<MailAddress> SenderAddresses() override;
     std::vector<MailAddress> RecipientAddresses() override;
 

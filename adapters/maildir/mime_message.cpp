@@ -343,6 +343,11 @@ std::string MimeMessage::Subject() const {
     return fields.empty() ? "" : DecodeHeaderText(fields.front());
 }
 
+std::string MimeMessage::MessageId() const {
+    const char* id = g_mime_message_get_message_id(message_.Get());
+    return id ? id : "";
+}
+
 std::string MimeMessage::Body() const {
     BodyParts found;
     g_mime_message_foreach(message_.Get(), FindBodyParts, &found);

@@ -51,6 +51,8 @@ public:
     // first such text/html one, else "". Valid UTF-8 whatever the part's charset claims; only the
     // first megabyte of a part is read, which holds any notice a fax service sends.
     std::string Body() const;
+    // The Message-ID field's id, without angle brackets; "" without one.
+    std::string MessageId() const;
     std::vector<MailAddress> From() const;
     std::vector<MailAddress> ReplyTo() const;
     // To, then Cc, then Bcc, groups flattened.

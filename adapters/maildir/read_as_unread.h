@@ -29,6 +29,7 @@ public:
     MailItemPtr Reply() override { return mail_->Reply(); }
     MailItemPtr Move(const MAPIFolderPtr& folder) override { return mail_->Move(folder); }
     void Delete() override { mail_->Delete(); }
+    std::string InternetMessageId() override { return mail_->InternetMessageId(); }
     std::vector<MailAddress> SenderAddresses() override { return mail_->SenderAddresses(); }
     std::vector<MailAddress> RecipientAddresses() override { return mail_->RecipientAddresses(); }
 

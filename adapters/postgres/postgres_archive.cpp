@@ -63,6 +63,17 @@ public:
         return session_->Run(statement, parameters, true).Changed();
     }
 
+    bool RecordsMessageIds() override { return true; }
+    std::optional<std::int64_t> RowOfMessage(const std::string& table, const std::string& messageId) override {
+        // Two mailboxes archiving the same fax at once take turns here; the second finds the
+        // first's row once it is committed.
+        session_->Run("SELECT pg_advisory_xact_lock(hashtext($1))", {"vexa message " + messageId}, false);
+        const PgResult found =
+            session_->Run("SELECT id FROM \"" + table + "\" WHERE message_id = $1 ORDER BY id LIMIT 1", {messageId}, false);
+        if (found.Rows() == 0) return std::nullopt;
+        return std::stoll(found.Text(0, 0));
+    }
+
     void BeginTrans() override { session_->Begin(); }
     void CommitTrans() override { session_->Commit(); }
     void RollbackTrans() override { session_->Rollback(); }

@@ -31,8 +31,9 @@ const char* const kLayout[] = {
     "CREATE INDEX IF NOT EXISTS recv_by_date ON recv (date, id)",
     "CREATE INDEX IF NOT EXISTS send_by_date ON send (date, id)",
     "CREATE INDEX IF NOT EXISTS recv_new_by_date ON recv (date, id) WHERE new",
-    // Whether a mail's row was committed, when the connection dropped during the commit.
-    "CREATE INDEX IF NOT EXISTS recv_by_message_id ON recv (message_id)",
+    // A received fax is archived once, however many of the office's mailboxes it reached.
+    "DROP INDEX IF EXISTS recv_by_message_id",
+    "CREATE UNIQUE INDEX IF NOT EXISTS recv_unique_message_id ON recv (message_id) WHERE message_id IS NOT NULL",
     "CREATE INDEX IF NOT EXISTS send_by_message_id ON send (message_id)",
     // A viewer learns of every change through a notification, which the server delivers only
     // once the change is committed, so a page never reloads before the new row is visible.

@@ -182,6 +182,37 @@ test_migration_keeps_ids_and_files_and_can_run_again() {
     expect_eq "the next fax numbered after them, on the server" "1001|R0001001.tif" "$(pg "SELECT id, fileid FROM recv WHERE id > 1000")"
 }
 
+# One fax delivered to three mailboxes of the office, archived by their scans at the same moment:
+# one row, every Inbox cleaned; a copy arriving later is cleaned too, its line naming the row.
+test_a_fax_in_three_mailboxes_is_archived_once() {
+    WRITERS=3
+    local w
+    for ((w = 1; w <= WRITERS; w++)); do
+        mkdir -p "$WORLD/w$w/Maildir"/{cur,new,tmp}
+        as_writer "$w" "$VEXA" init --archive "$VEXA_TEST_PG_URI" >/dev/null || fail "init $w"
+        cp "$SAMPLES/01-incoming-tiff.eml" "$WORLD/w$w/Maildir/new/shared.w$w.host"
+        sed "s/NY4711-23/OWN-$w/; s/^Message-ID: .*/Message-ID: <own-$w@example.org>/" "$SAMPLES/01-incoming-tiff.eml" \
+            >"$WORLD/w$w/Maildir/new/own.w$w.host"
+    done
+    scan_all
+    expect_eq "the scans" "0 0 0" "$(cat "$WORLD"/status.* | xargs)"
+    expect_eq "the shared fax once, each own one" "NY4711-23|1
+OWN-1|1
+OWN-2|1
+OWN-3|1" "$(pg "SELECT number, count(*) FROM recv GROUP BY number ORDER BY number")"
+    expect_eq "every row's Message-ID" "0" "$(pg "SELECT count(*) FROM recv WHERE message_id IS NULL")"
+    expect_eq "the Inboxes cleaned" "0" "$(find "$WORLD"/w*/Maildir/new "$WORLD"/w*/Maildir/cur -type f | wc -l)"
+    as_writer 1 "$VEXA" watch --maildir "$WORLD/w1/Maildir" >"$WORLD/watch.out" 2>&1 &
+    local watcher=$! _
+    for _ in $(seq 100); do grep -q "^Watching" "$WORLD/watch.out" && break; sleep 0.1; done
+    cp "$SAMPLES/01-incoming-tiff.eml" "$WORLD/w1/Maildir/tmp/late" && mv "$WORLD/w1/Maildir/tmp/late" "$WORLD/w1/Maildir/new/late.w1.host"
+    for _ in $(seq 100); do grep -q "incoming fax" "$WORLD/watch.out" && break; sleep 0.1; done
+    kill -TERM "$watcher"
+    wait "$watcher"
+    expect_contains "the late copy's line" "incoming fax already archived as row $(pg "SELECT id FROM recv WHERE number = 'NY4711-23'"):" "$(cat "$WORLD/watch.out")"
+    expect_eq "still one row, the Inbox cleaned" "4|0" "$(pg "SELECT count(*) FROM recv")|$(find "$WORLD"/w1/Maildir/new "$WORLD"/w1/Maildir/cur -type f | wc -l)"
+}
+
 # Into an office archive others already use: the numbers in the way are refused (nothing copied,
 # nothing switched) unless renumbered, and never for a sent fax still waiting for its confirmation;
 # renumbered, every row comes with its file under the new number, once, and migrate waits for no
