@@ -53,6 +53,9 @@ public:
     std::string StringFromBuffer(const std::string& Buffer) const;
     // Asks for a fax's description: the text, "(no description)", or "" when the user cancelled.
     std::string OpenDescription();
+    // The description the user gave in advance, "(no description)" for an empty one; nothing
+    // when none was given. Stored when the options do not ask for one.
+    std::optional<std::string> DescriptionGivenInAdvance();
     // One address of a mail item, or "" when there is none or it cannot be read; never fails.
     std::string GetReplyToAddress(const MailItemPtr& oMailItem);
     std::string GetSafeSenderAddress(const MailItemPtr& oMailItem);

@@ -17,7 +17,7 @@ struct ListSqlDialect {
     const char* dateColumn;
     // True for a received fax still marked New.
     const char* onlyNewCondition;
-    // A LIKE that ignores letter case (SQLite's LIKE does for ASCII letters).
+    // A LIKE that ignores the case of every letter.
     const char* matchOperator;
     // Date on or after the day bound to "?" ("YYYY-MM-DD").
     const char* sinceCondition;

@@ -36,6 +36,8 @@ StoreOutcome Connect::StoreInMessage(const MailItemPtr& oMailItem, const bool& b
         } else if (Options().chDescription.Value == 1) {
             description = OpenDescription();
             if (description.empty()) return Reported({MessageKind::mkIncoming, StoreOutcome::Cancelled, 0, {}});
+        } else if (auto given = DescriptionGivenInAdvance()) {
+            description = std::move(*given);
         }
         const std::string number = ReferenceNumber(mail.Body());
 

@@ -34,6 +34,8 @@ bool Connect::StoreOutMessage(const MailItemPtr& oMailItem) {
                 Reported({MessageKind::mkOutgoing, StoreOutcome::Cancelled, 0, {}});
                 return false;
             }
+        } else if (auto given = DescriptionGivenInAdvance()) {
+            description = std::move(*given);
         }
         const std::string number = FaxNumber(GetSafeRecipientAddress(oMailItem));
         const std::string subject = mail.Subject();

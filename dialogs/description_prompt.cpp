@@ -6,6 +6,12 @@
 
 namespace vexa {
 
+std::optional<std::string> Connect::DescriptionGivenInAdvance() {
+    auto given = platform_.dialogs.DescriptionGivenInAdvance();
+    if (given && given->empty()) return std::string(kNoDescription);
+    return given;
+}
+
 std::string Connect::OpenDescription() {
     std::string result = kNoDescription;
     try {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -97,6 +98,9 @@ class DialogToolkit {
 public:
     virtual ~DialogToolkit() = default;
     virtual void ShowModal(DialogForm& form) = 0;
+    // The answer to the description prompt when the user gave it before any prompt (a command
+    // line's option, a field of the message): stored whether or not the prompt is shown.
+    virtual std::optional<std::string> DescriptionGivenInAdvance() { return std::nullopt; }
 };
 
 const ControlInfo* FindControl(const FormLayout& layout, const std::string& name);

@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 
+#include "adapters/sqlite/sqlite_like.h"
 #include "adapters/sqlite/sqlite_statement.h"
 #include "archive/archive_names.h"
 #include "archive/list_query_sql.h"
@@ -18,7 +19,8 @@ namespace {
 // As long as the archive engine waits for a viewer, a viewer waits for a writer.
 constexpr int kBusyTimeoutMs = 5000;
 
-// SQLite's LIKE ignores the case of ASCII letters already; dates are ISO 8601 text.
+// LIKE is this connection's own, ignoring the case of every letter (SQLite's knows ASCII letters
+// only); dates are ISO 8601 text.
 const ListSqlDialect kDialect{
     "Date",
     "New <> 0",
@@ -64,6 +66,7 @@ SqliteArchiveQueries::SqliteArchiveQueries(const std::string& path) : handle_(st
     handle_->db.reset(raw);
     if (code != SQLITE_OK) throw SqliteFileError(handle_->db.get(), code, path);
     sqlite3_busy_timeout(handle_->db.get(), kBusyTimeoutMs);
+    UseCaselessLike(handle_->db.get());
     // Reading the schema proves the file is a database before anything is asked of it.
     ExecuteOnFile(handle_->db.get(), "SELECT count(*) FROM sqlite_schema", path);
     EnsureListIndexes(handle_->db.get());

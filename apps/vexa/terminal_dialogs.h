@@ -16,6 +16,7 @@ public:
         : description_(std::move(description)) {}
 
     void ShowModal(DialogForm& form) override;
+    std::optional<std::string> DescriptionGivenInAdvance() override { return description_; }
 
 private:
     void ShowDescription(DialogForm& form);

@@ -580,6 +580,13 @@ test_the_description_comes_from_the_message() {
     send_fax --transport "$TRANSPORT" --description "from the option" \
         < <(printf 'X-Fax-Description: from the field\r\n'; cat "$SAMPLES/04-outgoing-fax.eml")
     expect_eq "the option first" "from the option" "$(sql "SELECT Description FROM send WHERE Id = 2")"
+    # Not asking is no reason to drop an answer given in advance.
+    "$VEXA" options --set AskDescription=0 >/dev/null
+    send_fax --transport "$TRANSPORT" < <(printf 'X-Fax-Description: not asked\r\n'; cat "$SAMPLES/04-outgoing-fax.eml")
+    run convert --description "given" "$SAMPLES/01-incoming-tiff.eml"
+    send_fax --transport "$TRANSPORT" <"$SAMPLES/04-outgoing-fax.eml"
+    expect_eq "given though not asked" "not asked|given|(no description)" \
+        "$(sql "SELECT Description FROM send WHERE Id = 3")|$(sql "SELECT Description FROM recv")|$(sql "SELECT Description FROM send WHERE Id = 4")"
 }
 
 test_every_command_answers_help_and_does_nothing_else() {
