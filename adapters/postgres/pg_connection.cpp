@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <thread>
 
+#include "adapters/postgres/local_time_zone.h"
 #include "host/retry_schedule.h"
 
 namespace vexa::postgres {
@@ -144,8 +146,22 @@ void PgConnection::Prepare() {
     if (PQsetClientEncoding(conn_.get(), "UTF8") != 0) {
         throw PgError(kStateCannotConnect, "Can't use UTF-8 with the archive server: " + OneLine(PQerrorMessage(conn_.get())));
     }
-    // Dates are read back in the archive's own form, whatever the server's configuration.
-    Exec("SET DateStyle = 'ISO, YMD'");
+    // Dates are read back in the archive's own form, whatever the server's configuration, and
+    // the archive's instants are written and read in this machine's zone.
+    const std::string zone = LocalTimeZoneName();
+    try {
+        Exec("SELECT set_config('DateStyle', 'ISO, YMD', false), set_config('TimeZone', $1, false)",
+             {zone.empty() ? std::string("UTC") : zone});
+        if (!zone.empty()) return;
+    } catch (const PgError& e) {
+        if (e.ConnectionLost()) throw;
+    }
+    // A zone the server does not know by name: this moment's offset from UTC.
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    Exec("SELECT set_config('DateStyle', 'ISO, YMD', false), set_config('TimeZone', $1, false)",
+         {FixedOffsetZone(local.tm_gmtoff)});
 }
 
 PGconn* PgConnection::Get() {
