@@ -180,14 +180,61 @@ PgResult PgConnection::Exec(const std::string& sql, const std::vector<FieldValue
 
     PgResult result(PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
                                  nullptr, 0));
+    if (auto failure = FailureOf(result)) throw std::move(*failure);
+    return result;
+}
+
+std::optional<PgError> PgConnection::FailureOf(const PgResult& result) {
     const ExecStatusType status = result.Raw() ? PQresultStatus(result.Raw()) : PGRES_FATAL_ERROR;
-    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return result;
-    if (status == PGRES_EMPTY_QUERY) throw PgError(kStateSyntax, "the statement is empty");
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return std::nullopt;
+    if (status == PGRES_EMPTY_QUERY) return PgError(kStateSyntax, "the statement is empty");
     const char* state = result.Raw() ? PQresultErrorField(result.Raw(), PG_DIAG_SQLSTATE) : nullptr;
     const char* primary = result.Raw() ? PQresultErrorField(result.Raw(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    const std::string message = OneLine(primary ? primary : PQerrorMessage(conn));
-    if (Lost() || !state) throw PgError(kStateLost, "The connection to the archive server was lost: " + message);
-    throw PgError(state, message);
+    const std::string message = OneLine(primary ? primary : PQerrorMessage(conn_.get()));
+    if (Lost() || !state) return PgError(kStateLost, "The connection to the archive server was lost: " + message);
+    return PgError(state, message);
+}
+
+PgResult PgConnection::ExecBetween(const std::string& before, const std::string& sql,
+                                   const std::vector<FieldValue>& parameters, const std::string& after) {
+    PGconn* conn = Get();
+    if (PQpipelineStatus(conn) != PQ_PIPELINE_OFF || PQenterPipelineMode(conn) != 1) {
+        Exec(before);
+        PgResult result = Exec(sql, parameters);
+        Exec(after);
+        return result;
+    }
+    std::vector<std::optional<std::string>> texts;
+    texts.reserve(parameters.size());
+    for (const FieldValue& value : parameters) texts.push_back(ParameterText(value));
+    std::vector<const char*> values;
+    values.reserve(texts.size());
+    for (const auto& text : texts) values.push_back(text ? text->c_str() : nullptr);
+    const bool sent =
+        PQsendQueryParams(conn, before.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 &&
+        PQsendQueryParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0) == 1 &&
+        PQsendQueryParams(conn, after.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 && PQpipelineSync(conn) == 1;
+    std::optional<PgError> failure;
+    std::optional<PgResult> answer;
+    if (sent) {
+        // Each statement's results end with a null; one after a failure is only "aborted".
+        for (int statement = 0; statement < 3 && !Lost(); ++statement) {
+            while (PGresult* raw = PQgetResult(conn)) {
+                PgResult result(raw);
+                if (PQresultStatus(raw) == PGRES_PIPELINE_ABORTED) continue;
+                if (auto error = FailureOf(result); error && !failure) failure = std::move(error);
+                if (!failure && statement == 1) answer.emplace(std::move(result));
+            }
+        }
+        if (!Lost()) PgResult sync(PQgetResult(conn));
+    }
+    // Idle again once the sync's result is read; anything still pending is read and dropped.
+    for (int tries = 0; PQexitPipelineMode(conn) != 1 && tries < 8 && !Lost(); ++tries) PgResult dropped(PQgetResult(conn));
+    if (failure) throw std::move(*failure);
+    if (!sent || !answer || Lost()) {
+        throw PgError(kStateLost, "The connection to the archive server was lost: " + OneLine(PQerrorMessage(conn)));
+    }
+    return std::move(*answer);
 }
 
 PgResult PgConnection::ExecWithMarks(const std::string& sql, const std::vector<FieldValue>& parameters) {

@@ -79,6 +79,11 @@ public:
     PgResult Exec(const std::string& sql, const std::vector<FieldValue>& parameters = {});
     // The same with "?" placeholders, whose count must match the parameters'.
     PgResult ExecWithMarks(const std::string& sql, const std::vector<FieldValue>& parameters);
+    // Runs `before` (no parameters), `sql` and `after` in one round trip (libpq's pipeline mode)
+    // and returns what `sql` gave: a savepoint around a statement costs no waiting. When one
+    // fails, the ones after it do not run, and its PgError is thrown.
+    PgResult ExecBetween(const std::string& before, const std::string& sql, const std::vector<FieldValue>& parameters,
+                         const std::string& after);
 
     bool Lost() const { return !conn_ || PQstatus(conn_.get()) == CONNECTION_BAD; }
     // Connects again after the connection dropped, waiting a little longer after each failure
@@ -95,6 +100,8 @@ private:
         void operator()(PGconn* conn) const noexcept { PQfinish(conn); }
     };
     void Prepare();
+    // The failure `result` reports, if it is one.
+    std::optional<PgError> FailureOf(const PgResult& result);
 
     std::string uri_;
     std::unique_ptr<PGconn, Finish> conn_;

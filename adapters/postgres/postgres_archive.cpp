@@ -1,6 +1,7 @@
 #include "adapters/postgres/postgres_archive.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,6 +46,16 @@ public:
     void Close() override { session_->Close(); }
 
     std::unique_ptr<ArchiveRecordset> OpenTable(const std::string& table) override {
+        // A table's columns are read once per connection: the catalog query cost more than the
+        // store's own statements.
+        session_->Connection().Get();  // throws once the connection is closed
+        auto known = tables_.find(table);
+        if (known == tables_.end()) known = tables_.emplace(table, FindTable(table)).first;
+        return std::make_unique<PostgresRecordset>(session_, known->second.first, known->second.second);
+    }
+
+    // The table's name as the server spells it, and its columns.
+    std::pair<std::string, std::vector<std::string>> FindTable(const std::string& table) {
         // Tables only, in the schema the connection works in; a view cannot take rows.
         const PgResult found = session_->Run(
             "SELECT c.table_name, c.column_name FROM information_schema.columns c "
@@ -56,7 +67,7 @@ public:
         const std::string name = found.Text(0, 0);
         std::vector<std::string> columns;
         for (int row = 0; row < found.Rows() && found.Text(row, 0) == name; ++row) columns.push_back(found.Text(row, 1));
-        return std::make_unique<PostgresRecordset>(session_, name, std::move(columns));
+        return {name, std::move(columns)};
     }
 
     std::int32_t Execute(const std::string& statement, const std::vector<FieldValue>& parameters) override {
@@ -82,6 +93,7 @@ public:
 
 private:
     std::shared_ptr<Session> session_;
+    std::map<std::string, std::pair<std::string, std::vector<std::string>>> tables_;
 };
 
 }  // namespace

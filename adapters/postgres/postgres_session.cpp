@@ -28,9 +28,16 @@ PgResult Session::Run(const std::string& sql, const std::vector<FieldValue>& par
         }
     }
     if (pg_.Lost()) throw PgError(kStateLost, "The connection to the archive server was lost; the transaction is gone.");
-    pg_.Exec("SAVEPOINT vexa_statement");
+    int marks = 0;
+    const std::string numbered = withMarks ? NumberPlaceholders(sql, marks) : sql;
+    // Refused before anything reaches the server, as outside a transaction.
+    if (withMarks && marks != static_cast<int>(parameters.size())) return pg_.ExecWithMarks(sql, parameters);
     for (int attempt = 0;; ++attempt) {
         try {
+            // The savepoint, the statement and the release go to the server together.
+            if (attempt == 0) {
+                return pg_.ExecBetween("SAVEPOINT vexa_statement", numbered, parameters, "RELEASE SAVEPOINT vexa_statement");
+            }
             PgResult result = RunOnce(sql, parameters, withMarks);
             pg_.Exec("RELEASE SAVEPOINT vexa_statement");
             return result;

@@ -331,7 +331,7 @@ test_a_fax_is_not_sent_while_the_server_is_out_of_reach() {
 test_a_server_stopped_mid_scan_loses_nothing() {
     "$VEXA" init --archive "$VEXA_TEST_PG_URI" >/dev/null || fail "init"
     local i
-    for ((i = 1; i <= 60; i++)); do sed "s/NY4711-23/S-$i/" "$SAMPLES/01-incoming-tiff.eml" >"$MAILBOX/new/$i.s.host"; done
+    for ((i = 1; i <= 200; i++)); do sed "s/NY4711-23/S-$i/" "$SAMPLES/01-incoming-tiff.eml" >"$MAILBOX/new/$i.s.host"; done
     "$VEXA" scan --maildir "$MAILBOX" >"$WORLD/scan.out" 2>"$WORLD/scan.err" &
     local scanner=$!
     for _ in $(seq 200); do (($(pg "SELECT count(*) FROM recv") >= 5)) && break; sleep 0.02; done
@@ -343,9 +343,9 @@ test_a_server_stopped_mid_scan_loses_nothing() {
     local archived left
     archived=$(pg "SELECT count(*) FROM recv")
     left=$(find "$MAILBOX/new" "$MAILBOX/cur" -type f | wc -l)
-    expect_eq "every mail archived or still in the Inbox" 60 "$((archived + left))"
+    expect_eq "every mail archived or still in the Inbox" 200 "$((archived + left))"
     run scan --maildir "$MAILBOX"
-    expect_eq "after the restart: each once" "60|60" "$(pg "SELECT count(*), count(DISTINCT number) FROM recv")"
+    expect_eq "after the restart: each once" "200|200" "$(pg "SELECT count(*), count(DISTINCT number) FROM recv")"
     expect_eq "every row's file" "0" "$(pg "SELECT count(*) FROM recv r LEFT JOIN stored_files f ON f.file_id = r.fileid WHERE f.file_id IS NULL")"
 }
 
