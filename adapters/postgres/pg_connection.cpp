@@ -48,6 +48,17 @@ std::string RefusalState(PGconn* conn, const std::string& message) {
     return kStateCannotConnect;
 }
 
+// The parameters in the server's text form, as libpq takes them: null for NULL.
+struct BoundValues {
+    explicit BoundValues(const std::vector<FieldValue>& parameters) {
+        texts.reserve(parameters.size());
+        for (const FieldValue& value : parameters) texts.push_back(ParameterText(value));
+        for (const auto& text : texts) values.push_back(text ? text->c_str() : nullptr);
+    }
+    std::vector<std::optional<std::string>> texts;
+    std::vector<const char*> values;
+};
+
 PgError ClosedError() { return PgError(kStateMisuse, "The archive connection is closed."); }
 
 }  // namespace
@@ -171,12 +182,8 @@ PGconn* PgConnection::Get() {
 
 PgResult PgConnection::Exec(const std::string& sql, const std::vector<FieldValue>& parameters) {
     PGconn* conn = Get();
-    std::vector<std::optional<std::string>> texts;
-    texts.reserve(parameters.size());
-    for (const FieldValue& value : parameters) texts.push_back(ParameterText(value));
-    std::vector<const char*> values;
-    values.reserve(texts.size());
-    for (const auto& text : texts) values.push_back(text ? text->c_str() : nullptr);
+    const BoundValues bound(parameters);
+    const std::vector<const char*>& values = bound.values;
 
     PgResult result(PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
                                  nullptr, 0));
@@ -204,12 +211,8 @@ PgResult PgConnection::ExecBetween(const std::string& before, const std::string&
         Exec(after);
         return result;
     }
-    std::vector<std::optional<std::string>> texts;
-    texts.reserve(parameters.size());
-    for (const FieldValue& value : parameters) texts.push_back(ParameterText(value));
-    std::vector<const char*> values;
-    values.reserve(texts.size());
-    for (const auto& text : texts) values.push_back(text ? text->c_str() : nullptr);
+    const BoundValues bound(parameters);
+    const std::vector<const char*>& values = bound.values;
     const bool sent =
         PQsendQueryParams(conn, before.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 &&
         PQsendQueryParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0) == 1 &&

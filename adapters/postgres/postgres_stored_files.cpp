@@ -125,26 +125,17 @@ void StoreFile(ArchiveConnection& connection, const std::string& fileId, const s
     PGconn* conn = pg.Get();
     // Its own savepoint: a file that fails half-way leaves the transaction usable, as any other
     // refused statement does.
-    if (const auto whole = SmallFile(path)) {
-        // A fax of usual size goes in one statement, with its savepoint, in one round trip.
-        try {
+    // Read before the savepoint: a file that cannot be read fails with nothing to undo.
+    const std::optional<std::string> whole = SmallFile(path);
+    try {
+        if (whole) {
+            // A fax of usual size goes in one statement, with its savepoint, in one round trip.
             pg.ExecBetween("SAVEPOINT vexa_file",
                            "INSERT INTO stored_files (file_id, content, size) VALUES ($1, lo_from_bytea(0, decode($2, 'hex')), $3)",
                            {fileId, Hex(*whole), static_cast<std::int64_t>(whole->size())}, "RELEASE SAVEPOINT vexa_file");
-        } catch (...) {
-            if (!pg.Lost()) {
-                try {
-                    pg.Exec("ROLLBACK TO SAVEPOINT vexa_file");
-                    pg.Exec("RELEASE SAVEPOINT vexa_file");
-                } catch (const HostError&) {
-                }
-            }
-            throw;
+            return;
         }
-        return;
-    }
-    pg.Exec("SAVEPOINT vexa_file");
-    try {
+        pg.Exec("SAVEPOINT vexa_file");
         const Oid oid = lo_creat(conn, INV_READ | INV_WRITE);
         if (oid == InvalidOid) throw LargeObjectError(conn, fileId);
         // The row first: a file id already taken fails before any byte is sent.
