@@ -111,6 +111,28 @@ std::unique_ptr<ArchiveConnection> InstallationArchive::Open(const std::string& 
     return std::make_unique<ServerConnection>(*this, server_->Open(path));
 }
 
+void InstallationArchive::BeginGroup() {
+    if (server_) return server_->BeginGroup();
+    sqlite_.BeginGroup();
+}
+
+void InstallationArchive::CommitGroup() {
+    if (server_) {
+        try {
+            return server_->CommitGroup();
+        } catch (const postgres::PgError& e) {
+            if (Unreachable(e)) serverLost_ = true;
+            throw;
+        }
+    }
+    sqlite_.CommitGroup();
+}
+
+void InstallationArchive::AbortGroup() noexcept {
+    if (server_) return server_->AbortGroup();
+    sqlite_.AbortGroup();
+}
+
 bool InstallationArchive::Exists(const std::string& path) { return files_.Exists(path); }
 
 void InstallationArchive::Flush(const std::string& path) {

@@ -45,9 +45,11 @@ public:
     void Rename(const std::string& from, const std::string& to) override;
     std::vector<std::string> List(const std::string& folder) override;
 
-    // The embedded engine and the local files, for group commit (which a server archive does
-    // without: each store commits on its own there).
-    sqlite::SqliteArchiveEngine& Embedded() { return sqlite_; }
+    // Group commit on the archive in use, the embedded one or the server's (see their engines).
+    void BeginGroup();
+    void CommitGroup();
+    void AbortGroup() noexcept;
+    // The local files, for group commit (a server archive's files go with its rows).
     posix::PosixFileStore& LocalFiles() { return files_; }
 
     // True once since the server archive could not be reached (a store failed for it): the

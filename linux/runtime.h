@@ -70,7 +70,7 @@ public:
     StoreReports& Stores() { return stores_; }
     const LinuxShell& Shell() const { return shell_; }
     // The archive engine and the attachment files, for a command that commits in groups.
-    sqlite::SqliteArchiveEngine& Archive() { return archive_.Embedded(); }
+    InstallationArchive& Archive() { return archive_; }
     posix::PosixFileStore& Files() { return archive_.LocalFiles(); }
     // True once after a store failed because the archive's server could not be reached.
     bool TakeArchiveLost() noexcept { return archive_.TakeServerLost(); }

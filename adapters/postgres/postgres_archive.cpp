@@ -1,6 +1,7 @@
 #include "adapters/postgres/postgres_archive.h"
 
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <string>
 #include <utility>
@@ -107,7 +108,37 @@ Session& SessionOf(ArchiveConnection& connection) {
 PostgresArchiveEngine::PostgresArchiveEngine(std::string uri) : uri_(std::move(uri)) {}
 
 std::unique_ptr<ArchiveConnection> PostgresArchiveEngine::Open(const std::string&) {
-    return std::make_unique<PostgresConnection>(std::make_shared<Session>(uri_));
+    auto session = std::make_shared<Session>(uri_);
+    std::erase_if(opened_, [](const std::weak_ptr<Session>& open) { return open.expired(); });
+    opened_.push_back(session);
+    return std::make_unique<PostgresConnection>(std::move(session));
+}
+
+void PostgresArchiveEngine::BeginGroup() {
+    for (const auto& open : opened_) {
+        if (const auto session = open.lock()) session->BeginGroup();
+    }
+}
+
+void PostgresArchiveEngine::CommitGroup() {
+    // Every session's group ends, even when one's commit fails; the first failure is thrown.
+    std::exception_ptr failure;
+    for (const auto& open : opened_) {
+        const auto session = open.lock();
+        if (!session) continue;
+        try {
+            session->CommitGroup();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
+}
+
+void PostgresArchiveEngine::AbortGroup() noexcept {
+    for (const auto& open : opened_) {
+        if (const auto session = open.lock()) session->AbortGroup();
+    }
 }
 
 }  // namespace vexa::postgres

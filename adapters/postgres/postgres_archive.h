@@ -12,10 +12,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive/archive_engine.h"
 
 namespace vexa::postgres {
+
+class Session;
 
 class PostgresArchiveEngine final : public ArchiveEngine {
 public:
@@ -26,8 +29,18 @@ public:
     // is ignored. Each call is a connection of its own.
     std::unique_ptr<ArchiveConnection> Open(const std::string& path) override;
 
+    // Group commit, for archiving many messages in a row: from BeginGroup to CommitGroup the
+    // connections this engine opened keep the stores of the group in one transaction of the
+    // server (each store's own a savepoint in it, so a store still commits or fails whole), and
+    // CommitGroup commits them together: one synced commit instead of one per store. A commit
+    // whose connection dropped is read back as a store's is; AbortGroup takes back the group.
+    void BeginGroup();
+    void CommitGroup();
+    void AbortGroup() noexcept;
+
 private:
     std::string uri_;
+    std::vector<std::weak_ptr<Session>> opened_;
 };
 
 // Why `uri` cannot name an archive: libpq cannot read it, or it holds a password, which would

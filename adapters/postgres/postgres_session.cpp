@@ -15,7 +15,9 @@ PgResult Session::RunOnce(const std::string& sql, const std::vector<FieldValue>&
 PgResult Session::Run(const std::string& sql, const std::vector<FieldValue>& parameters, bool withMarks,
                       bool repeatable) {
     if (pg_.Closed()) pg_.Get();  // throws the closed connection's error
-    if (!inTransaction_) {
+    // Between the stores of a group the group's transaction is open: a statement must not go to
+    // a fresh connection then, where it would run outside the group.
+    if (!inTransaction_ && !groupOpen_) {
         for (int attempt = 0;; ++attempt) {
             if (pg_.Lost()) pg_.Reconnect();
             try {
@@ -56,9 +58,47 @@ PgResult Session::Run(const std::string& sql, const std::vector<FieldValue>& par
 void Session::Begin() {
     pg_.Get();
     if (inTransaction_) throw PgError(kStateMisuse, "A transaction is open already.");
+    if (grouped_) {
+        // The group's transaction opens with its first store; each store is a savepoint in it.
+        if (!groupOpen_) {
+            Run("BEGIN", {}, false, true);
+            groupOpen_ = true;
+            firstInsert_.reset();
+        }
+        pg_.Exec("SAVEPOINT vexa_store");
+        inTransaction_ = true;
+        beforeStore_ = firstInsert_;
+        return;
+    }
     Run("BEGIN", {}, false, true);
     inTransaction_ = true;
     firstInsert_.reset();
+}
+
+void Session::BeginGroup() {
+    if (inTransaction_ || groupOpen_) throw PgError(kStateMisuse, "A transaction is open already.");
+    grouped_ = true;
+}
+
+void Session::CommitGroup() {
+    grouped_ = false;
+    if (!groupOpen_) return;
+    if (inTransaction_) throw PgError(kStateMisuse, "A store of the group is still open.");
+    groupOpen_ = false;
+    CommitOpenTransaction();
+}
+
+void Session::AbortGroup() noexcept {
+    grouped_ = false;
+    if (!groupOpen_) return;
+    groupOpen_ = false;
+    inTransaction_ = false;
+    if (pg_.Lost()) return;
+    try {
+        pg_.Exec("ROLLBACK");
+    } catch (const PgError&) {
+        // A connection that dropped meanwhile took the group with it.
+    }
 }
 
 void Session::Inserted(const std::string& table, std::int64_t id) {
@@ -69,6 +109,14 @@ void Session::Commit() {
     pg_.Get();
     if (!inTransaction_) throw PgError(kStateMisuse, "There is no transaction to commit.");
     inTransaction_ = false;
+    if (groupOpen_) {
+        pg_.Exec("RELEASE SAVEPOINT vexa_store");
+        return;
+    }
+    CommitOpenTransaction();
+}
+
+void Session::CommitOpenTransaction() {
     try {
         pg_.Exec("COMMIT");
         return;
@@ -96,6 +144,17 @@ void Session::Rollback() {
     if (!inTransaction_) throw PgError(kStateMisuse, "There is no transaction to roll back.");
     inTransaction_ = false;
     if (pg_.Lost()) return;  // the server rolled it back when the connection dropped
+    if (groupOpen_) {
+        // This store alone is taken back; the group's other stores stay.
+        firstInsert_ = beforeStore_;
+        try {
+            pg_.Exec("ROLLBACK TO SAVEPOINT vexa_store");
+            pg_.Exec("RELEASE SAVEPOINT vexa_store");
+        } catch (const PgError& e) {
+            if (!e.ConnectionLost()) throw;
+        }
+        return;
+    }
     try {
         pg_.Exec("ROLLBACK");
     } catch (const PgError& e) {
@@ -105,6 +164,7 @@ void Session::Rollback() {
 
 void Session::Close() {
     pg_.Get();
+    AbortGroup();
     if (inTransaction_) {
         try {
             Rollback();

@@ -34,6 +34,16 @@ public:
     void Rollback();
     void Close();
 
+    // Group commit: from BeginGroup on, the transactions Begin opens are savepoints in one
+    // transaction of the group, opened with the first of them; Commit releases its savepoint and
+    // Rollback takes back that store alone. CommitGroup commits them together (one synced commit
+    // on the server instead of one per store), reading the outcome back as Commit does;
+    // AbortGroup rolls every store of the group back. A connection lost in the group fails every
+    // statement until then, never reaches the server again unnoticed.
+    void BeginGroup();
+    void CommitGroup();
+    void AbortGroup() noexcept;
+
     bool InTransaction() const noexcept { return inTransaction_; }
     // Called by a recordset for each row it inserted: what Commit checks after a dropped connection.
     void Inserted(const std::string& table, std::int64_t id);
@@ -41,10 +51,14 @@ public:
 
 private:
     PgResult RunOnce(const std::string& sql, const std::vector<FieldValue>& parameters, bool withMarks);
+    void CommitOpenTransaction();
 
     PgConnection pg_;
     bool inTransaction_ = false;
+    bool grouped_ = false;    // between BeginGroup and CommitGroup or AbortGroup
+    bool groupOpen_ = false;  // the group's transaction is open on the server
     std::optional<std::pair<std::string, std::int64_t>> firstInsert_;
+    std::optional<std::pair<std::string, std::int64_t>> beforeStore_;  // firstInsert_ when the store began
 };
 
 // The session behind a connection PostgresArchiveEngine opened; HostError for any other connection.

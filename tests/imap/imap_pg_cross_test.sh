@@ -81,7 +81,7 @@ $STORE: $count faxes, $count distinct, $count unseen" "$(mailbox folders)"
 # commit's outcome unknown) wait for the next start; the scan after the restart archives the rest,
 # each once.
 test_the_archive_server_stopped_mid_scan_loses_no_fax() {
-    mailbox append P 60
+    mailbox append P 600
     # One psql session asks for the row count, so that a look costs a round trip, not a start.
     local counter_pid rows=0 _
     coproc COUNTER { exec psql -X -q -A -t "$VEXA_TEST_PG_URI" 2>/dev/null; }
@@ -111,18 +111,18 @@ test_the_archive_server_stopped_mid_scan_loses_no_fax() {
     expect_contains "the scan says the archive failed" "archive" "$(cat "$WORLD/scan.err")"
     local archived folders inbox stored
     archived=$(pg "SELECT count(*) FROM recv")
-    ((archived > 0 && archived < 60)) || fail "the stop did not fall within the scan: $archived rows"
+    ((archived > 0 && archived < 600)) || fail "the stop did not fall within the scan: $archived rows"
     folders=$(mailbox folders)
     echo "after the stop: $archived rows; $(cat "$WORLD/scan.out")"$'\n'"$folders"
     inbox=$(sed -n 's/^INBOX: \([0-9]*\) faxes, \([0-9]*\) distinct, \2 unseen$/\1/p' <<<"$folders")
     stored=$(sed -n "s/^$STORE: \([0-9]*\) faxes, \1 distinct, .*/\1/p" <<<"$folders")
     [[ -n $inbox && -n $stored ]] || fail "the Inbox's faxes not all unseen, or a fax twice: $folders"
-    expect_eq "every fax in the Inbox or the store folder" 60 "$((inbox + stored))"
-    ((stored <= archived && archived + inbox >= 60)) || fail "$stored in the store folder, $inbox in the Inbox, $archived rows"
+    expect_eq "every fax in the Inbox or the store folder" 600 "$((inbox + stored))"
+    ((stored <= archived && archived + inbox >= 600)) || fail "$stored in the store folder, $inbox in the Inbox, $archived rows"
     run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
     expect_eq "the scan after the restart" 0 "$STATUS"
     expect_eq "nothing reported" "" "$ERR"
-    expect_all_archived_once_and_stored 60 P
+    expect_all_archived_once_and_stored 600 P
     run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
     expect_eq "a rescan archives nothing" "0|0 archived as incoming faxes" "$STATUS|${OUT%%,*}"
 }

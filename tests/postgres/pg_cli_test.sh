@@ -145,7 +145,7 @@ test_eight_writers_archive_4000_faxes_and_1000_confirmations_at_once() {
 
 test_four_writers_and_the_server_stopped_and_started() {
     WRITERS=4
-    prepare_writers 150 25
+    prepare_writers 600 25
     scan_all &
     local scans=$!
     for _ in $(seq 300); do (($(pg "SELECT count(*) FROM recv") >= 100)) && break; sleep 0.02; done
@@ -155,7 +155,7 @@ test_four_writers_and_the_server_stopped_and_started() {
     expect_contains "the scans cut short" "75" "$(cat "$WORLD"/status.* | xargs)"
     scan_all
     expect_eq "the scans after the restart" "0 0 0 0" "$(cat "$WORLD"/status.* | xargs)"
-    expect_all_archived_once 150 25
+    expect_all_archived_once 600 25
 }
 
 # An embedded archive with its files copied to the server, twice: ids and FileIds kept, nothing
@@ -331,7 +331,7 @@ test_a_fax_is_not_sent_while_the_server_is_out_of_reach() {
 test_a_server_stopped_mid_scan_loses_nothing() {
     "$VEXA" init --archive "$VEXA_TEST_PG_URI" >/dev/null || fail "init"
     local i
-    for ((i = 1; i <= 200; i++)); do sed "s/NY4711-23/S-$i/" "$SAMPLES/01-incoming-tiff.eml" >"$MAILBOX/new/$i.s.host"; done
+    for ((i = 1; i <= 1000; i++)); do sed "s/NY4711-23/S-$i/" "$SAMPLES/01-incoming-tiff.eml" >"$MAILBOX/new/$i.s.host"; done
     "$VEXA" scan --maildir "$MAILBOX" >"$WORLD/scan.out" 2>"$WORLD/scan.err" &
     local scanner=$!
     for _ in $(seq 200); do (($(pg "SELECT count(*) FROM recv") >= 5)) && break; sleep 0.02; done
@@ -343,9 +343,9 @@ test_a_server_stopped_mid_scan_loses_nothing() {
     local archived left
     archived=$(pg "SELECT count(*) FROM recv")
     left=$(find "$MAILBOX/new" "$MAILBOX/cur" -type f | wc -l)
-    expect_eq "every mail archived or still in the Inbox" 200 "$((archived + left))"
+    expect_eq "every mail archived or still in the Inbox" 1000 "$((archived + left))"
     run scan --maildir "$MAILBOX"
-    expect_eq "after the restart: each once" "200|200" "$(pg "SELECT count(*), count(DISTINCT number) FROM recv")"
+    expect_eq "after the restart: each once" "1000|1000" "$(pg "SELECT count(*), count(DISTINCT number) FROM recv")"
     expect_eq "every row's file" "0" "$(pg "SELECT count(*) FROM recv r LEFT JOIN stored_files f ON f.file_id = r.fileid WHERE f.file_id IS NULL")"
 }
 
