@@ -1,6 +1,7 @@
 #include "adapters/postgres/pg_connection.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -185,10 +186,38 @@ PgResult PgConnection::Exec(const std::string& sql, const std::vector<FieldValue
     const BoundValues bound(parameters);
     const std::vector<const char*>& values = bound.values;
 
-    PgResult result(PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
-                                 nullptr, 0));
+    const std::string name = Prepared(sql, static_cast<int>(values.size()));
+    PgResult result(name.empty() ? PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(),
+                                                nullptr, nullptr, 0)
+                                 : PQexecPrepared(conn, name.c_str(), static_cast<int>(values.size()), values.data(),
+                                                  nullptr, nullptr, 0));
     if (auto failure = FailureOf(result)) throw std::move(*failure);
     return result;
+}
+
+std::string PgConnection::Prepared(const std::string& sql, int parameters) {
+    if (const auto known = prepared_.find(sql); known != prepared_.end()) return known->second;
+    // Only statements with values bound are worth it, and only these kinds can be prepared.
+    std::string verb;
+    for (const char c : sql.substr(0, 7)) verb += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const bool preparable = parameters > 0 && (verb.starts_with("SELECT ") || verb.starts_with("INSERT ") ||
+                                               verb.starts_with("UPDATE ") || verb.starts_with("DELETE "));
+    if (!preparable || prepared_.size() >= 64) return "";
+    const std::string name = "vexa_" + std::to_string(prepared_.size() + 1);
+    PGconn* conn = Get();
+    // In a transaction a refused statement must not end it: the prepare gets a savepoint.
+    const bool inTransaction = PQtransactionStatus(conn) == PQTRANS_INTRANS;
+    if (inTransaction) PgResult(PQexec(conn, "SAVEPOINT vexa_prepare"));
+    PgResult made(PQprepare(conn, name.c_str(), sql.c_str(), parameters, nullptr));
+    const bool failed = FailureOf(made).has_value();
+    if (inTransaction) {
+        if (failed) PgResult(PQexec(conn, "ROLLBACK TO SAVEPOINT vexa_prepare"));
+        PgResult(PQexec(conn, "RELEASE SAVEPOINT vexa_prepare"));
+    }
+    // A statement the server will not prepare runs unprepared, and fails there if it must.
+    if (failed) return "";
+    prepared_.emplace(sql, name);
+    return name;
 }
 
 std::optional<PgError> PgConnection::FailureOf(const PgResult& result) {
@@ -205,6 +234,8 @@ std::optional<PgError> PgConnection::FailureOf(const PgResult& result) {
 PgResult PgConnection::ExecBetween(const std::string& before, const std::string& sql,
                                    const std::vector<FieldValue>& parameters, const std::string& after) {
     PGconn* conn = Get();
+    // Prepared before the pipeline starts: preparing is a round trip of its own, once.
+    const std::string name = Prepared(sql, static_cast<int>(parameters.size()));
     if (PQpipelineStatus(conn) != PQ_PIPELINE_OFF || PQenterPipelineMode(conn) != 1) {
         Exec(before);
         PgResult result = Exec(sql, parameters);
@@ -215,7 +246,10 @@ PgResult PgConnection::ExecBetween(const std::string& before, const std::string&
     const std::vector<const char*>& values = bound.values;
     const bool sent =
         PQsendQueryParams(conn, before.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 &&
-        PQsendQueryParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0) == 1 &&
+        (name.empty() ? PQsendQueryParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                                          nullptr, 0)
+                      : PQsendQueryPrepared(conn, name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
+                                            nullptr, 0)) == 1 &&
         PQsendQueryParams(conn, after.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 && PQpipelineSync(conn) == 1;
     std::optional<PgError> failure;
     std::optional<PgResult> answer;
@@ -256,6 +290,7 @@ void PgConnection::Reconnect() {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         Backoff(attempt);
         PQreset(conn);
+        prepared_.clear();
         if (PQstatus(conn) == CONNECTION_OK) {
             Prepare();
             return;

@@ -6,6 +6,7 @@
 #include <libpq-fe.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -103,8 +104,15 @@ private:
     // The failure `result` reports, if it is one.
     std::optional<PgError> FailureOf(const PgResult& result);
 
+    // The name of `sql` prepared on this connection, prepared now on its first use; "" for a
+    // statement that cannot be prepared (anything but a query or a change of rows).
+    std::string Prepared(const std::string& sql, int parameters);
+
     std::string uri_;
     std::unique_ptr<PGconn, Finish> conn_;
+    // The statements prepared on the server for this connection, by their text: each is parsed
+    // and planned once, not once per fax.
+    std::map<std::string, std::string> prepared_;
 };
 
 // Waits the backoff of retry `attempt` (0, 1, ...): 50 ms doubling, at most 2 s.
