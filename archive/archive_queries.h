@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/archive_names.h"
+
 namespace vexa {
 
 enum class ArchiveTable { Recv, Send };
@@ -88,6 +90,16 @@ struct ArchiveRow {
     bool isNew = false;                             // recv
     ConfirmState confirm = ConfirmState::Unconfirmed;  // send
 };
+
+// "recv" or "send".
+inline const char* ArchiveTableName(ArchiveTable table) { return table == ArchiveTable::Recv ? kRecvTable : kSendTable; }
+
+// True when `row`'s FileId is the name the store makes for this very row of `table`; anything
+// else in FileId is no file of ours, and never becomes a path.
+inline bool IsOwnStoredFile(ArchiveTable table, const ArchiveRow& row) {
+    const auto owner = OwnerOfStoredFile(row.fileId);
+    return owner && owner->id == row.id && std::string_view(owner->table) == ArchiveTableName(table);
+}
 
 // Implementations throw HostError when the archive refuses.
 class ArchiveQueries {

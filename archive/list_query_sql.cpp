@@ -5,8 +5,6 @@
 namespace vexa {
 namespace {
 
-const char* TableName(ArchiveTable table) { return table == ArchiveTable::Recv ? kRecvTable : kSendTable; }
-
 // A word taken literally in a LIKE pattern: its own '%', '_' and '\' match only themselves.
 std::string LikePattern(const std::string& word) {
     std::string pattern = "%";
@@ -61,7 +59,7 @@ std::string WhereClause(const ListSqlDialect& dialect, const ListQuery& query, s
 std::string ListSelectSql(const ListSqlDialect& dialect, ArchiveTable table) {
     // Both tables have the same columns but the last: New in recv, Confirm in send.
     return std::string("SELECT Id, ") + dialect.dateColumn + ", Number, Subject, Description, FileName, FileId, " +
-           (table == ArchiveTable::Recv ? "New" : "Confirm") + " FROM " + TableName(table);
+           (table == ArchiveTable::Recv ? "New" : "Confirm") + " FROM " + ArchiveTableName(table);
 }
 
 std::string ListRowsSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values) {
@@ -76,7 +74,7 @@ std::string ListRowsSql(const ListSqlDialect& dialect, const ListQuery& query, s
 }
 
 std::string ListCountSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values) {
-    return std::string("SELECT count(*) FROM ") + TableName(query.table) + WhereClause(dialect, query, values);
+    return std::string("SELECT count(*) FROM ") + ArchiveTableName(query.table) + WhereClause(dialect, query, values);
 }
 
 }  // namespace vexa

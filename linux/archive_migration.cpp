@@ -54,10 +54,7 @@ std::vector<MigrationRow> AllRows(ArchiveQueries& queries) {
 
 // The row's file in Attach, when it is one the store made for it and it is there.
 std::optional<std::string> LocalFileOf(const fs::path& home, const MigrationRow& row) {
-    const auto owner = OwnerOfStoredFile(row.row.fileId);
-    if (!owner || owner->id != row.row.id || std::string(owner->table) != (row.table == ArchiveTable::Recv ? kRecvTable : kSendTable)) {
-        return std::nullopt;
-    }
+    if (!IsOwnStoredFile(row.table, row.row)) return std::nullopt;
     const fs::path file = home / kAttachFolder / row.row.fileId;
     struct stat info {};
     if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;

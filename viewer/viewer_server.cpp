@@ -37,7 +37,6 @@ constexpr std::int64_t kLargestPage = 500;
 // A sent fax still unconfirmed this long after it went out is one to look at again.
 constexpr auto kLongUnconfirmed = std::chrono::hours(24);
 
-const char* TableName(ArchiveTable table) { return table == ArchiveTable::Recv ? "recv" : "send"; }
 
 std::optional<ArchiveTable> TableOf(const std::string& name) {
     if (name == "recv") return ArchiveTable::Recv;
@@ -109,8 +108,7 @@ ListQuery QueryOf(const httplib::Request& request, ArchiveTable table) {
 // The stored file of a row, in the Attach folder and nowhere else: the name must be one that
 // the store makes for this very row, so no text of the archive or the request becomes a path.
 std::optional<std::filesystem::path> StoredFile(const ViewerSettings& settings, const ArchiveRow& row, ArchiveTable table) {
-    const auto owner = OwnerOfStoredFile(row.fileId);
-    if (!owner || owner->id != row.id || std::string(owner->table) != TableName(table)) return std::nullopt;
+    if (!IsOwnStoredFile(table, row)) return std::nullopt;
     if (settings.storedFile) return settings.storedFile(row.fileId);
     return settings.attachFolder / row.fileId;
 }
@@ -354,7 +352,7 @@ void ViewerServer::Impl::Routes() {
             std::lock_guard lock(mutex_);
             rows = queries_.List(query);
         }
-        response.set_header("Content-Disposition", ContentDisposition(true, std::string(TableName(table)) + ".csv"));
+        response.set_header("Content-Disposition", ContentDisposition(true, std::string(ArchiveTableName(table)) + ".csv"));
         response.set_content(FormatRows(rows, table, ListFormat::Csv), "text/csv; charset=utf-8");
     });
 }

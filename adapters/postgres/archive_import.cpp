@@ -10,13 +10,10 @@
 namespace vexa::postgres {
 namespace {
 
-const char* TableName(ArchiveTable table) { return table == ArchiveTable::Recv ? kRecvTable : kSendTable; }
-
 // The FileId of `row` under the number `id`: a stored name of the old number gets the new number's
 // (with the same extension); any other name is no file of ours and stays as it is.
 std::string FileIdFor(ArchiveTable table, const ArchiveRow& row, std::int64_t id) {
-    const auto owner = OwnerOfStoredFile(row.fileId);
-    if (!owner || owner->id != row.id || std::string(owner->table) != TableName(table)) return row.fileId;
+    if (!IsOwnStoredFile(table, row)) return row.fileId;
     return row.fileId.substr(0, 1) + FormatId(id) + row.fileId.substr(1 + FormatId(row.id).size());
 }
 
@@ -43,7 +40,7 @@ ArchiveImport::~ArchiveImport() {
 
 ArchiveImport::Place ArchiveImport::Locate(ArchiveTable table, const ArchiveRow& row) {
     Session& session = SessionOf(*connection_);
-    const std::string name = TableName(table);
+    const std::string name = ArchiveTableName(table);
     if (session.Run("SELECT 1 FROM vexa_imported WHERE source = $1 AND tbl = $2 AND old_id = $3", {source_, name, row.id},
                     false, true)
             .Rows() > 0) {
@@ -65,7 +62,7 @@ ArchiveImport::Place ArchiveImport::Locate(ArchiveTable table, const ArchiveRow&
 }
 
 void ArchiveImport::Reserve(ArchiveTable table, std::int64_t id) {
-    const std::string name = TableName(table);
+    const std::string name = ArchiveTableName(table);
     // Raised only: numbers other writers drew already stay theirs.
     SessionOf(*connection_)
         .Run("SELECT setval(s, GREATEST(nextval(s), $1)) FROM (SELECT pg_get_serial_sequence('" + name + "', 'id') AS s) q",
@@ -75,7 +72,7 @@ void ArchiveImport::Reserve(ArchiveTable table, std::int64_t id) {
 ArchiveImport::Copied ArchiveImport::Copy(ArchiveTable table, const ArchiveRow& row, const std::optional<std::string>& file,
                                           bool renumber) {
     Session& session = SessionOf(*connection_);
-    const std::string name = TableName(table);
+    const std::string name = ArchiveTableName(table);
     const bool recv = table == ArchiveTable::Recv;
     ArchiveTransaction transaction(*connection_);
     Copied copied;

@@ -46,12 +46,6 @@ std::vector<std::pair<ArchiveTable, ArchiveRow>> AllRows(ArchiveQueries& queries
     return rows;
 }
 
-// A stored name the store makes for this row; anything else in FileId is no file of ours.
-bool OursFor(const ArchiveRow& row, ArchiveTable table) {
-    const auto owner = OwnerOfStoredFile(row.fileId);
-    return owner && owner->id == row.id && std::string(owner->table) == (table == ArchiveTable::Recv ? "recv" : "send");
-}
-
 // "received 1-97, 99; sent 1-4": the numbers of `rows`, in runs.
 std::string NumberRanges(const std::vector<linuxhost::MigrationRow>& rows) {
     std::string text;
@@ -87,7 +81,7 @@ int RunExportFiles(const Args& args) {
     const auto queries = OpenArchiveQueries(home);
     int written = 0, missing = 0;
     for (const auto& [table, row] : AllRows(*queries)) {
-        if (!OursFor(row, table)) continue;
+        if (!IsOwnStoredFile(table, row)) continue;
         const fs::path file = target / row.fileId;
         const fs::path partial = target / (row.fileId + ".partial");
         bool found = false;
