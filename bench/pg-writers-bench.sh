@@ -8,29 +8,33 @@
 # PostgreSQL rates as a share of SQLite's. The server is a throw-away local cluster
 # (tests/postgres/run-with-postgres.sh) that syncs its commits (fsync on); each fax has its own
 # Message-ID and number (bench/generate-faxes.py, 30 KiB each). -T prints the round trips (sendto calls) per fax of one writer instead.
+# -B prints instead the most the server itself can do on this machine: COUNT files of 30 KiB stored
+# as large objects by pgbench, one prepared statement each, 50 to a transaction, nothing else
+# (no rows, no lookups, no mail), in rounds, median and spread.
 #
-#   bench/pg-writers-bench.sh [-n COUNT] [-w "1 2 4 8"] [-r ROUNDS] [-b VEXA_BINARY] [-T]
+#   bench/pg-writers-bench.sh [-n COUNT] [-w "1 2 4 8"] [-r ROUNDS] [-b VEXA_BINARY] [-T | -B]
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 if [[ -z ${VEXA_TEST_PG_URI:-} ]]; then
-    count=1000 writers="1 2 4 8" rounds=3 trips=0 vexa=$here/../build/release/apps/vexa/vexa
-    while getopts ':n:w:r:b:T' opt; do
+    count=1000 writers="1 2 4 8" rounds=3 trips=0 bound=0 vexa=$here/../build/release/apps/vexa/vexa
+    while getopts ':n:w:r:b:TB' opt; do
         case $opt in
             n) count=$OPTARG ;;
             w) writers=$OPTARG ;;
             r) rounds=$OPTARG ;;
             b) vexa=$OPTARG ;;
             T) trips=1 ;;
-            *) sed -n '12p' "${BASH_SOURCE[0]}" >&2; exit 2 ;;
+            B) bound=1 ;;
+            *) sed -n '15p' "${BASH_SOURCE[0]}" >&2; exit 2 ;;
         esac
     done
     ((rounds >= 3 || trips)) || { echo "pg-writers-bench: at least 3 rounds (-r)" >&2; exit 1; }
     [[ -x $vexa ]] || { echo "pg-writers-bench: not an executable file: $vexa" >&2; exit 1; }
     VEXA_TEST_PG_FSYNC=on exec bash "$here/../tests/postgres/run-with-postgres.sh" "${BASH_SOURCE[0]}" \
-        "$(realpath "$vexa")" "$count" "$writers" "$rounds" "$trips"
+        "$(realpath "$vexa")" "$count" "$writers" "$rounds" "$trips" "$bound"
 fi
 
-vexa=$1 count=$2 writers=$3 rounds=$4 trips=$5
+vexa=$1 count=$2 writers=$3 rounds=$4 trips=$5 bound=$6
 kib=30
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -71,6 +75,31 @@ run() {
     awk -v c="$count" -v m="$ms" 'BEGIN { printf "%.0f", c * 1000 / m }'
 }
 
+if ((bound)); then
+    pgbench=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)/pgbench
+    # 100 different files of random bytes, as incompressible as a fax; each stored one is a copy of one.
+    psql -X -q -v ON_ERROR_STOP=1 "$VEXA_TEST_PG_URI" >/dev/null <<SQL
+CREATE TABLE bench_files (id int PRIMARY KEY, content bytea);
+INSERT INTO bench_files SELECT i, (SELECT string_agg(decode(md5(i || '.' || j || random()), 'hex'), '')
+    FROM generate_series(1, $kib * 64) j) FROM generate_series(1, 100) i;
+CREATE TABLE bench_stored (id bigserial PRIMARY KEY, content oid);
+SQL
+    { echo "BEGIN;"; for ((k = 0; k < 50; k++)); do
+        echo "\\set i random(1, 100)"
+        echo "INSERT INTO bench_stored (content) SELECT lo_from_bytea(0, content) FROM bench_files WHERE id = :i;"
+    done; echo "COMMIT;"; } >"$work/store.sql"
+    rates=""
+    for ((r = 1; r <= rounds; r++)); do
+        tps=$("$pgbench" -n -M prepared -f "$work/store.sql" -t $((count / 50)) -c 1 "$VEXA_TEST_PG_URI" 2>/dev/null |
+            awk '/^tps/ { print $3 }')
+        rates+="$(awk -v t="$tps" 'BEGIN { printf "%.0f", t * 50 }') "
+        psql -X -q "$VEXA_TEST_PG_URI" -c "SELECT lo_unlink(content) FROM bench_stored; TRUNCATE bench_stored" >/dev/null
+    done
+    echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+    printf '%s\n' $rates | sort -g | awk -v k="$kib" '{ v[NR] = $1 } END {
+        printf "the server alone, %s KiB large objects: median %s/s, spread %s-%s\n", k, v[int((NR + 1) / 2)], v[1], v[NR] }'
+    exit 0
+fi
 if ((trips)); then
     prepare 1 pg
     as 1 strace -f -c -e trace=sendto -o "$work/trips" "$vexa" scan --maildir "$work/w1/Maildir" >/dev/null 2>&1
