@@ -117,6 +117,56 @@ test_read_faxes_arrive_with_include_read_once_under_any_spelling() {
     expect_eq "kept on the server, read" "INBOX: MESSAGES 1 UNSEEN 0" "$(server_folders full | head -n 1)"
 }
 
+# What an IMAP user writes and reads: the [Mailbox] section written by hand before the first run
+# holds the password command and the CA, and applies to the account --imap names; a line appended
+# to the file later still lands in [Mailbox]; a key vexa does not read is named. Messages name the
+# account and the message's UID and Message-ID, never the private mirror; convert --uid archives a
+# message the scan refused, once.
+test_an_imap_user_s_settings_and_messages() {
+    local settings="$XDG_CONFIG_HOME/vexa/settings.ini"
+    mkdir -p "$XDG_CONFIG_HOME/vexa"
+    (umask 077 && echo "$IMAP_TEST_PASSWORD" >"$WORLD/password")
+    printf '[Mailbox]\nUrl=%s\nPasswordCommand=cat %s\n' "$IMAPS" "$WORLD/password" >"$settings"
+    "$VEXA" init >/dev/null || fail "vexa init"
+    printf 'CaFile=%s\nFolder=Faxes\n' "$IMAP_TEST_CA" >>"$settings"
+    deliver full 03-incoming-no-attachment.eml
+    VEXA_IMAP_PASSWORD= run scan --imap "${IMAPS/localhost/LOCALHOST}"
+    expect_eq "the settings' password and CA: status" 1 "$STATUS"
+    local uid  # the mailbox's UIDs go on from the tests before
+    uid=$(grep -o '^UID [0-9]*' <<<"$ERR" | cut -d' ' -f2)
+    expect_eq "the refused fax by UID and Message-ID, and the unread key" \
+        "vexa: $settings line 5: Folder= in [Mailbox] is not read there.
+UID $uid <20230314124726.V4712.4712@inbound.efax.com> (eFax voice message from \"2125550147\" - 0:42 minutes): Incoming message does not contain an attachment!" "$ERR"
+    expect_eq "the settings file" "[AppPath]
+Path=\"$INSTALL\"
+
+[Mailbox]" "$(head -n 4 "$settings")"
+    VEXA_IMAP_PASSWORD= "$VEXA" watch --imap "$IMAPS" >"$WORLD/watch.out" 2>&1 &
+    local watcher=$! i
+    for i in $(seq 200); do [[ -s "$WORLD/watch.out" ]] && break; sleep 0.05; done
+    VEXA_IMAP_PASSWORD= run scan
+    kill "$watcher"
+    wait "$watcher"
+    expect_eq "the lock names the account: status" 75 "$STATUS"
+    expect_contains "the lock names the account" "The IMAP account $IMAPS is in use by another vexa (process $watcher)" "$ERR"
+    deliver full 02-incoming-pdf.eml
+    VEXA_IMAP_PASSWORD= run scan
+    VEXA_IMAP_PASSWORD= run convert --uid "$uid" --description "by hand"
+    expect_eq "a fax without its attachment stays refused" 1 "$STATUS"
+    deliver full 01-incoming-tiff.eml
+    doveadm -c "$IMAP_TEST_WORLD/full/dovecot.conf" flags add -u "$IMAP_TEST_USER" '\Seen' mailbox INBOX uid $((uid + 2)) ||
+        fail "doveadm flags"
+    VEXA_IMAP_PASSWORD= run convert --uid $((uid + 2)) --description "by hand"
+    expect_eq "convert --uid: status" 0 "$STATUS"
+    VEXA_IMAP_PASSWORD= run scan --include-read
+    expect_contains "not archived again by a backfill" "0 archived as incoming faxes" "$OUT"
+    expect_eq "rows" "1|LA0815-02|(no description)
+2|NY4711-23|by hand" "$(sql "SELECT Id, Number, Description FROM recv ORDER BY Id")"
+    VEXA_IMAP_PASSWORD= run convert --uid 9999
+    expect_eq "no such UID" "1|Can't fetch the message with UID 9999 from the Inbox of $IMAPS: The message with UID 9999 is no longer on the mail server." \
+        "$STATUS|$(grep -v '^vexa: ' <<<"$ERR")"
+}
+
 test_startup_failures_say_why_and_never_show_the_password() {
     "$VEXA" init >/dev/null || fail "vexa init"
     VEXA_IMAP_PASSWORD=wrong-secret run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
