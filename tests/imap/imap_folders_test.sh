@@ -29,7 +29,8 @@ else:
     for name in names(client.list()[1]):
         typ, data = client.status('"%s"' % name, "(MESSAGES)")
         print(name + ": " + (re.sub(r".*\(MESSAGES (\d+)\).*", r"\1", data[0].decode()) if typ == "OK" else "-"))
-    print("subscribed: " + ", ".join(names(client.lsub()[1])))
+    # Cyrus subscribes INBOX itself.
+    print("subscribed: " + ", ".join(name for name in names(client.lsub()[1]) if name != "INBOX"))
 client.logout()
 PY
 }
