@@ -308,12 +308,6 @@ std::vector<std::uint32_t> ImapConnection::UnseenUidsAbove(std::uint32_t uid, bo
             throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
         unseen.release();
     }
-    if (!withoutKeyword.empty()) {
-        SearchKeyPtr unmarked(mailimap_search_key_new_unkeyword(strdup(withoutKeyword.c_str())));
-        if (!unmarked || mailimap_search_key_multiple_add(key.get(), unmarked.get()) != MAILIMAP_NO_ERROR)
-            throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
-        unmarked.release();
-    }
     if (mailimap_search_key_multiple_add(key.get(), above.get()) != MAILIMAP_NO_ERROR)
         throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
     above.release();
@@ -328,6 +322,16 @@ std::vector<std::uint32_t> ImapConnection::UnseenUidsAbove(std::uint32_t uid, bo
         if (value > uid) uids.push_back(value);
     }
     std::sort(uids.begin(), uids.end());
+    // The keyword is looked for in the messages' flags, not with UNKEYWORD: libetpan sends its
+    // keyword quoted, which Cyrus refuses ("Invalid flag name").
+    if (!withoutKeyword.empty() && !uids.empty()) {
+        const std::string wanted = Upper(withoutKeyword);
+        const auto flags = Flags(uids);
+        std::erase_if(uids, [&](std::uint32_t found) {
+            const auto it = flags.find(found);
+            return it != flags.end() && std::ranges::any_of(it->second, [&](const std::string& flag) { return Upper(flag) == wanted; });
+        });
+    }
     return uids;
 }
 

@@ -73,7 +73,7 @@ public:
     MailboxStatus Select(const std::string& folder);
     // UID SEARCH UNSEEN UID uid+1:*, ascending, every one above `uid`; with `includeSeen`, the
     // seen messages too (UID SEARCH UID uid+1:*). With `withoutKeyword`, the messages that carry
-    // that keyword are left out (UNKEYWORD).
+    // that keyword are left out (looked for in their flags).
     std::vector<std::uint32_t> UnseenUidsAbove(std::uint32_t uid, bool includeSeen = false,
                                                const std::string& withoutKeyword = {});
     // Writes the whole message, byte for byte, to `fd` with BODY.PEEK[] in chunks (it stays unseen
