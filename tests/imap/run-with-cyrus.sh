@@ -23,6 +23,7 @@ cleanup() {
     rm -rf "$WORLD"
 }
 trap cleanup EXIT
+trap "exit 1" INT TERM
 
 # imapd comes from cyrus-imapd, which Debian does not install beside dovecot-imapd: where both
 # servers are tested, scripts/install-deps unpacks it alone into /usr/local/lib/vexa-tests.
