@@ -12,6 +12,7 @@
 
 #include "adapters/imap/etpan_ptr.h"
 #include "adapters/imap/imap_error.h"
+#include "adapters/imap/mailbox_name.h"
 #include "adapters/imap/tcp_connect.h"
 #include "adapters/imap/tls_verify.h"
 
@@ -287,7 +288,7 @@ char ImapConnection::Delimiter() {
 }
 
 MailboxStatus ImapConnection::Select(const std::string& folder) {
-    Check(mailimap_select(session_.get(), folder.c_str()), "SELECT");
+    Check(mailimap_select(session_.get(), EncodeMailboxName(folder).c_str()), "SELECT");
     const mailimap_selection_info* info = session_->imap_selection_info;
     if (info == nullptr) throw ImapError(ImapFailure::Protocol, "The mail server " + host_ + " selected nothing.");
     return {info->sel_uidvalidity, info->sel_uidnext, info->sel_exists, info->sel_perm_flags != nullptr && KeepsNewKeywords(*info)};
@@ -307,12 +308,6 @@ std::vector<std::uint32_t> ImapConnection::UnseenUidsAbove(std::uint32_t uid, bo
             throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
         unseen.release();
     }
-    if (!withoutKeyword.empty()) {
-        SearchKeyPtr unmarked(mailimap_search_key_new_unkeyword(strdup(withoutKeyword.c_str())));
-        if (!unmarked || mailimap_search_key_multiple_add(key.get(), unmarked.get()) != MAILIMAP_NO_ERROR)
-            throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
-        unmarked.release();
-    }
     if (mailimap_search_key_multiple_add(key.get(), above.get()) != MAILIMAP_NO_ERROR)
         throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
     above.release();
@@ -327,6 +322,16 @@ std::vector<std::uint32_t> ImapConnection::UnseenUidsAbove(std::uint32_t uid, bo
         if (value > uid) uids.push_back(value);
     }
     std::sort(uids.begin(), uids.end());
+    // The keyword is looked for in the messages' flags, not with UNKEYWORD: libetpan sends its
+    // keyword quoted, which Cyrus refuses ("Invalid flag name").
+    if (!withoutKeyword.empty() && !uids.empty()) {
+        const std::string wanted = Upper(withoutKeyword);
+        const auto flags = Flags(uids);
+        std::erase_if(uids, [&](std::uint32_t found) {
+            const auto it = flags.find(found);
+            return it != flags.end() && std::ranges::any_of(it->second, [&](const std::string& flag) { return Upper(flag) == wanted; });
+        });
+    }
     return uids;
 }
 
@@ -439,27 +444,28 @@ void ImapConnection::Move(const std::vector<std::uint32_t>& uids, const std::str
     if (uids.empty()) return;
     // One command for all: a pass's moves cost one round trip, not one per message.
     const SetPtr set = UidSet(uids);
+    const std::string wire = EncodeMailboxName(target);
     if (Has("MOVE")) {
-        Check(mailimap_uid_move(session_.get(), set.get(), target.c_str()), "UID MOVE");
+        Check(mailimap_uid_move(session_.get(), set.get(), wire.c_str()), "UID MOVE");
         return;
     }
     // Without UID EXPUNGE, EXPUNGE would also remove whatever else the user marked deleted.
     if (!Has("UIDPLUS"))
         throw ImapError(ImapFailure::Protocol,
                         "The mail server " + host_ + " can move messages neither with MOVE nor with UIDPLUS.");
-    Check(mailimap_uid_copy(session_.get(), set.get(), target.c_str()), "UID COPY");
+    Check(mailimap_uid_copy(session_.get(), set.get(), wire.c_str()), "UID COPY");
     StoreFlags(uids, {"\\Deleted"}, true);
     Check(mailimap_uid_expunge(session_.get(), set.get()), "UID EXPUNGE");
 }
 
 std::vector<FolderEntry> ImapConnection::List(const std::string& pattern) {
     clist* raw = nullptr;
-    Check(mailimap_list(session_.get(), "", pattern.c_str(), &raw), "LIST");
+    Check(mailimap_list(session_.get(), "", EncodeMailboxName(pattern).c_str(), &raw), "LIST");
     ListResultPtr list(raw);
     std::vector<FolderEntry> folders;
     for (clistiter* it = clist_begin(list.get()); it != nullptr; it = clist_next(it)) {
         const auto* entry = static_cast<mailimap_mailbox_list*>(clist_content(it));
-        FolderEntry folder{entry->mb_name ? entry->mb_name : "", entry->mb_delimiter, {}};
+        FolderEntry folder{DecodeMailboxName(entry->mb_name ? entry->mb_name : ""), entry->mb_delimiter, {}};
         if (const mailimap_mbx_list_flags* flags = entry->mb_flag) {
             if (flags->mbf_type == MAILIMAP_MBX_LIST_FLAGS_SFLAG) {
                 if (flags->mbf_sflag == MAILIMAP_MBX_LIST_SFLAG_MARKED) folder.flags.emplace_back("\\Marked");
@@ -479,10 +485,24 @@ std::vector<FolderEntry> ImapConnection::List(const std::string& pattern) {
     return folders;
 }
 
-void ImapConnection::Create(const std::string& folder) { Check(mailimap_create(session_.get(), folder.c_str()), "CREATE"); }
+void ImapConnection::Create(const std::string& folder) {
+    Check(mailimap_create(session_.get(), EncodeMailboxName(folder).c_str()), "CREATE");
+}
 
 void ImapConnection::Subscribe(const std::string& folder) {
-    Check(mailimap_subscribe(session_.get(), folder.c_str()), "SUBSCRIBE");
+    Check(mailimap_subscribe(session_.get(), EncodeMailboxName(folder).c_str()), "SUBSCRIBE");
+}
+
+PersonalNamespace ImapConnection::Namespace() {
+    if (!Has("NAMESPACE")) return {"", Delimiter()};
+    mailimap_namespace_data* raw = nullptr;
+    Check(mailimap_namespace(session_.get(), &raw), "NAMESPACE");
+    const NamespacePtr data(raw);
+    // NIL for personal: the server keeps no folders of the user's own beyond INBOX.
+    if (!data || data->ns_personal == nullptr || clist_begin(data->ns_personal->ns_data_list) == nullptr)
+        return {"", Delimiter()};
+    const auto* first = static_cast<mailimap_namespace_info*>(clist_content(clist_begin(data->ns_personal->ns_data_list)));
+    return {DecodeMailboxName(first->ns_prefix ? first->ns_prefix : ""), first->ns_delimiter};
 }
 
 bool ImapConnection::ServerReportedChange() const noexcept {

@@ -40,11 +40,19 @@ struct MailboxStatus {
 };
 
 struct FolderEntry {
-    std::string name;                // as the server writes it (modified UTF-7 left undecoded)
+    std::string name;                // UTF-8, decoded from the server's modified UTF-7
     char delimiter = '\0';           // '\0' for a flat name space
     std::vector<std::string> flags;  // with the backslash: \Noselect, \HasChildren, \Trash, ...
 };
 
+// Where the user's own folders live (NAMESPACE, RFC 2342): "INBOX." on Courier and Cyrus, "" on
+// most others.
+struct PersonalNamespace {
+    std::string prefix;      // UTF-8
+    char delimiter = '\0';  // '\0' for a flat name space
+};
+
+// Folder names below are UTF-8: each command encodes them for the wire, and List decodes them.
 class ImapConnection {
 public:
     // Connects, secures (imaps: TLS at once; imap: STARTTLS), checks the certificate, logs in.
@@ -59,10 +67,13 @@ public:
     bool Has(std::string_view capability) const noexcept;  // any letter case
 
     char Delimiter();  // INBOX's hierarchy delimiter ('\0' when the server has none)
+    // The first personal namespace; a server without NAMESPACE has its folders at the top, with
+    // INBOX's delimiter.
+    PersonalNamespace Namespace();
     MailboxStatus Select(const std::string& folder);
     // UID SEARCH UNSEEN UID uid+1:*, ascending, every one above `uid`; with `includeSeen`, the
     // seen messages too (UID SEARCH UID uid+1:*). With `withoutKeyword`, the messages that carry
-    // that keyword are left out (UNKEYWORD).
+    // that keyword are left out (looked for in their flags).
     std::vector<std::uint32_t> UnseenUidsAbove(std::uint32_t uid, bool includeSeen = false,
                                                const std::string& withoutKeyword = {});
     // Writes the whole message, byte for byte, to `fd` with BODY.PEEK[] in chunks (it stays unseen

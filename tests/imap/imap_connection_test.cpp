@@ -247,6 +247,26 @@ TEST(ImapMail, CreatesASubscribedChildOfInboxAndMovesMessagesIntoIt) {
     }
 }
 
+// A folder named outside ASCII is created, listed and selected under the name the user wrote;
+// NAMESPACE tells where the user's own folders live.
+TEST(ImapMail, FolderNamesOutsideAsciiAndThePersonalNamespace) {
+    for (const auto& [port, prefix] : {std::pair{"IMAP_TEST_PLAIN_PORT", ""}, std::pair{"IMAP_TEST_PREFIXED_PORT", "INBOX."}}) {
+        SCOPED_TRACE(port);
+        ImapConnectOptions options = Options(Url("imap", "localhost", port), std::nullopt);
+        options.insecure = true;
+        auto connection = ImapConnection::Open(options);
+        const PersonalNamespace personal = connection->Namespace();
+        EXPECT_EQ(prefix, personal.prefix);
+        EXPECT_EQ('.', personal.delimiter);
+        const std::string folder = "INBOX.Faxe Büro & 😀";
+        connection->Create(folder);
+        const std::vector<FolderEntry> listed = connection->List("INBOX.Faxe*");
+        ASSERT_EQ(1u, listed.size());
+        EXPECT_EQ(folder, listed[0].name);
+        EXPECT_EQ(0u, connection->Select(folder).exists);
+    }
+}
+
 // --- Watching ---------------------------------------------------------------------------------
 
 TEST(ImapWatch, IdleWakesOnADeliveryAndTimesOutWithoutOne) {
