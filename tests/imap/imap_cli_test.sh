@@ -363,15 +363,16 @@ test_watch_replaces_a_black_holed_connection() {
     proxy=$!
     for _ in $(seq 50); do [[ -s $WORLD/proxy.port ]] && break; sleep 0.1; done
     port=$(cat "$WORLD/proxy.port")
-    printf '[Mailbox]\nUrl=imaps://%s@localhost:%s\nCaFile=%s\nIdleRenewSeconds=2\n' "$IMAP_TEST_USER" "$port" \
+    printf '[Mailbox]\nUrl=imaps://%s@localhost:%s\nCaFile=%s\nIdleRenewSeconds=3\n' "$IMAP_TEST_USER" "$port" \
         "$IMAP_TEST_CA" >>"$XDG_CONFIG_HOME/vexa/settings.ini"
     "$VEXA" watch >"$WORLD/watch.out" 2>"$WORLD/watch.err" &
     watcher=$!
     for _ in $(seq 100); do grep -q "^Watching" "$WORLD/watch.out" && break; sleep 0.1; done
     deliver full 01-incoming-tiff.eml
-    for _ in $(seq 100); do grep -q "incoming fax" "$WORLD/watch.out" && break; sleep 0.1; done
+    # Once the first fax has moved, watch idles: the black hole comes between two renewals.
+    for _ in $(seq 50); do [[ $(server_folders full | head -n 1) == "INBOX: MESSAGES 0 UNSEEN 0" ]] && break; sleep 0.2; done
+    sleep 1
     kill -USR1 "$proxy"
-    sleep 0.5
     deliver full 02-incoming-pdf.eml
     started=$(date +%s)
     until [[ $(grep -c "incoming fax" "$WORLD/watch.out") -ge 2 ]] || (($(date +%s) - started > 30)); do sleep 0.2; done
