@@ -275,8 +275,8 @@ std::unique_ptr<ImapConnection> ImapConnection::Open(const ImapConnectOptions& o
                 const int secured = mailimap_socket_starttls_with_callback(session, handshake, sniHost);
                 const std::string reason = libraryLines.Take(kGnutlsLine);
                 if (secured != MAILIMAP_NO_ERROR)
-                    throw ImapError(ImapFailure::Certificate, "STARTTLS with the mail server " + where +
-                                                                  " failed: " + HandshakeReason(reason));
+                    throw ImapError(ImapFailure::Certificate,
+                                    "STARTTLS with the mail server " + where + " failed: " + HandshakeReason(reason));
                 VerifyServerCertificate(session->imap_stream, url.host, options.caFile);
             } else if (!options.insecure) {
                 throw ImapError(ImapFailure::Certificate,
@@ -582,15 +582,30 @@ bool ImapConnection::Idle(int maxSeconds, int wakeFd) {
     // a longer wait goes on with a new one.
     constexpr long long kRenewMs = 29LL * 60 * 1000;
     const auto deadline = Clock::now() + std::chrono::seconds(maxSeconds);
+    const int answerSeconds = std::clamp(maxSeconds, 1, kAnswerSeconds);
+    // Runs `command` with its answer held to the short deadline. A connection that broke says so;
+    // one that let the whole deadline pass has gone silent (a NAT that forgot it, a Wi-Fi that
+    // changed), which the message tells apart.
+    const auto answered = [&](auto command) {
+        AnswerDeadline answer(session_.get(), answerSeconds, timeoutSeconds_);
+        const auto start = Clock::now();
+        try {
+            return command();
+        } catch (const ImapError& e) {
+            if (e.Failure() != ImapFailure::Dropped ||
+                Clock::now() - start < std::chrono::milliseconds(answerSeconds * 900))
+                throw;
+            throw ImapError(ImapFailure::Dropped, "The connection to the mail server " + host_ +
+                                                      " went silent: no answer to the renewal of IDLE within " +
+                                                      std::to_string(answerSeconds) + " seconds.");
+        }
+    };
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return false;
-        {
-            // A renewal goes out to a connection that may have died since the last: its "+ idling"
-            // is held to the short deadline too.
-            AnswerDeadline answer(session_.get(), std::clamp(maxSeconds, 1, kAnswerSeconds), timeoutSeconds_);
-            Check(mailimap_idle(session_.get()), "IDLE");
-        }
+        // A renewal goes out to a connection that may have died since the last: its "+ idling"
+        // is held to the short deadline too.
+        answered([&] { Check(mailimap_idle(session_.get()), "IDLE"); });
         // What libetpan has read ahead is data too: poll would not see it on the socket.
         bool heard = session_->imap_stream->read_buffer_len > 0;
         bool interrupted = false;
@@ -615,9 +630,11 @@ bool ImapConnection::Idle(int maxSeconds, int wakeFd) {
         // forgot it, a Wi-Fi that changed): the end of IDLE and a NOOP after it must be answered
         // within a short deadline, else the connection is taken for lost. The NOOP also tells of
         // what came between DONE and the next IDLE.
-        AnswerDeadline answer(session_.get(), std::clamp(maxSeconds, 1, kAnswerSeconds), timeoutSeconds_);
-        Check(mailimap_idle_done(session_.get()), "IDLE");
-        if (Noop()) return true;
+        if (answered([&] {
+                Check(mailimap_idle_done(session_.get()), "IDLE");
+                return Noop();
+            }))
+            return true;
     }
 }
 

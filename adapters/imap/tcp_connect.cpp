@@ -95,7 +95,8 @@ SocketFd ConnectTcp(const std::string& host, int port, int timeoutSeconds) {
     }
     throw ImapError(ImapFailure::Unreachable, "Can't reach the mail server " + host + " on port " + service + ": " +
                                                   std::strerror(lastError) + ". Is the server running, and is " +
-                                                  service + " its port for imaps:// (usually 993) or imap:// (usually 143)?");
+                                                  service +
+                                                  " its port for imaps:// (usually 993) or imap:// (usually 143)?");
 }
 
 }  // namespace vexa::imap

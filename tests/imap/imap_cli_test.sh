@@ -388,7 +388,7 @@ INBOX.VX2 Messages: MESSAGES 2 UNSEEN 2" "$(server_folders full | sed -n 1,2p)"
     expect_eq "a clean stop" 0 "$?"
     kill -TERM "$proxy"
     wait "$proxy" 2>/dev/null
-    expect_eq "the dead connection reported" "The connection to the mail server localhost broke during IDLE." \
+    expect_eq "the dead connection reported" "The connection to the mail server localhost went silent: no answer to the renewal of IDLE within 3 seconds." \
         "$(cat "$WORLD/watch.err")"
 }
 
