@@ -12,9 +12,10 @@
 
 namespace vexa::linuxhost {
 
-// The settings file's section of the account, and its keys.
+// The settings file's section of the account, and its keys (IdleRenewSeconds: linux/idle_renewal.h).
 inline constexpr const char* kMailboxSection = "Mailbox";
-inline constexpr const char* kMailboxKeys[] = {"Url", "PasswordCommand", "OAuth2TokenCommand", "CaFile"};
+inline constexpr const char* kMailboxKeys[] = {"Url", "PasswordCommand", "OAuth2TokenCommand", "CaFile",
+                                               "IdleRenewSeconds"};
 
 struct ImapAccount {
     std::string url;

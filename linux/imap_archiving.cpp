@@ -10,6 +10,7 @@
 
 #include "adapters/posix/private_folder.h"
 #include "host/host_error.h"
+#include "linux/idle_renewal.h"
 #include "linux/imap_mirror.h"
 
 namespace vexa::linuxhost {
@@ -17,8 +18,6 @@ namespace {
 
 // Messages fetched into the mirror for one pass: memory and the mirror stay small on a large Inbox.
 constexpr std::size_t kMessagesPerPass = 200;
-// IDLE is renewed before the 30 minutes after which a server may drop an idle client.
-constexpr int kIdleSeconds = 29 * 60;
 
 std::filesystem::path StateFile(Runtime& runtime, const ImapAccount& account) {
     return KeptUnderAccountKey(std::filesystem::path(runtime.Addin().AppPath()) / "imap", account, ".state");
@@ -85,6 +84,8 @@ WatchEnd WatchImap(Runtime& runtime, const ImapAccount& account, std::unique_ptr
                    WatchSignals& signals, const ArchivingLoop::Committed& committed) {
     ArchivingLoop loop(runtime, MailboxKind::Imap, committed);
     const std::filesystem::path folder = MirrorFolder(account);
+    // Each wait is one IDLE whose end must be answered at once: a dead connection shows then.
+    const int renewSeconds = IdleRenewSeconds();
     bool stop = false;
     while (!stop) {
         try {
@@ -98,7 +99,7 @@ WatchEnd WatchImap(Runtime& runtime, const ImapAccount& account, std::unique_ptr
                 if (loop.OutcomeUnknown()) return WatchEnd::OutcomeUnknown;
                 // The archive cannot take more now: the pause below, then a new start.
                 if (loop.ArchiveLost()) break;
-                server->WaitForNews(kIdleSeconds, signals.Fd());
+                server->WaitForNews(renewSeconds, signals.Fd());
                 stop = StopAsked(signals, runtime, 0);
             }
         } catch (const ImapOpenFailure&) {

@@ -78,8 +78,10 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (std::chrono::steady_clock::now() < deadline) {
             if (connection_->Noop()) return true;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             pollfd wake{wakeFd, POLLIN, 0};
-            if (::poll(&wake, wakeFd >= 0 ? 1 : 0, kPollSeconds * 1000) != 0) return false;
+            const auto pause = std::clamp<long long>(left.count(), 0, kPollSeconds * 1000LL);
+            if (::poll(&wake, wakeFd >= 0 ? 1 : 0, static_cast<int>(pause)) != 0) return false;
         }
         return false;
     }

@@ -99,7 +99,9 @@ public:
     // IDLE on the selected folder for at most `maxSeconds`: true as soon as the server reports a
     // change (EXISTS, RECENT, EXPUNGE, FETCH), false when the time ran out without one, a signal
     // interrupted the wait, or `wakeFd` (when not -1: a signalfd, say) became readable. Each IDLE
-    // is renewed before 29 minutes.
+    // is renewed before 29 minutes. An IDLE that heard nothing ends with DONE and a NOOP, which
+    // must be answered within `maxSeconds` (15 s at most): else it throws Dropped, so that a
+    // connection that died silently is noticed at the latest then.
     bool Idle(int maxSeconds, int wakeFd = -1);
     // NOOP: true when the server reported a change since the last command (the poll without IDLE).
     bool Noop();
@@ -132,6 +134,7 @@ private:
     std::string host_;
     std::vector<std::string> capabilities_;
     bool broken_ = false;  // the stream failed: no LOGOUT, just close
+    int timeoutSeconds_ = 60;  // the usual wait on an answer, as opened
 };
 
 }  // namespace vexa::imap

@@ -51,6 +51,8 @@ std::string CommandHelp(const Command& command) {
         }
         if (name == "watch") {
             text += "  -q, --quiet     no line per archived message on standard output\n"
+                    "  IdleRenewSeconds= in [Mailbox]: the seconds between renewals of IDLE (default 90);\n"
+                    "  a connection that does not answer one is replaced, within 2 minutes by default.\n"
                     "  SIGHUP reloads the options; SIGTERM or SIGINT stops, with exit status 0 after a\n"
                     "  clean shutdown whatever was reported while it ran.\n";
         }

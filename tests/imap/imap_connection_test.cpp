@@ -2,6 +2,9 @@
 // not, and what the commands leave on the server (messages, flags, folders, subscriptions).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +21,7 @@
 
 #include "adapters/imap/imap_connection.h"
 #include "adapters/imap/imap_error.h"
+#include "adapters/imap/tcp_connect.h"
 
 namespace vexa::imap {
 namespace {
@@ -290,6 +294,22 @@ TEST(ImapWatch, IdleWakesOnADeliveryAndTimesOutWithoutOne) {
         Deliver(server, MakeMessage(std::string("noop-") + server, 200));
         EXPECT_TRUE(connection->Noop());
     }
+}
+
+// The kernel drops a peer gone silent within about a minute (30 s, then 3 probes 10 s apart):
+// on loopback nothing can go silent, so the socket's settings are what can be seen.
+TEST(ImapWatch, TheSocketProbesAPeerGoneSilent) {
+    const SocketFd socket = ConnectTcp("127.0.0.1", std::stoi(Env("IMAP_TEST_IMAPS_PORT")), 5);
+    const auto option = [&](int level, int name) {
+        int value = -1;
+        socklen_t length = sizeof value;
+        EXPECT_EQ(0, getsockopt(socket.Get(), level, name, &value, &length));
+        return value;
+    };
+    EXPECT_EQ(1, option(SOL_SOCKET, SO_KEEPALIVE));
+    EXPECT_EQ(30, option(IPPROTO_TCP, TCP_KEEPIDLE));
+    EXPECT_EQ(10, option(IPPROTO_TCP, TCP_KEEPINTVL));
+    EXPECT_EQ(3, option(IPPROTO_TCP, TCP_KEEPCNT));
 }
 
 }  // namespace
