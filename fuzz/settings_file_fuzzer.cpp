@@ -44,10 +44,19 @@ bool SameSetting(const std::string& s1, const std::string& k1, const std::string
 }
 
 // Every line of `before` is still in `after`, in order, apart from the one line a save of an
-// existing key rewrites; a new key adds at most a blank line, a section header and its own line.
+// existing key rewrites; a new key adds at most a blank line, a section header and its own line
+// (a new section goes in front of the first one).
+// A byte order mark stays the file's first bytes whatever line comes first: it is no part of a line.
+std::string_view WithoutBom(std::string_view text) {
+    constexpr std::string_view kBom = "\xEF\xBB\xBF";
+    return text.starts_with(kBom) ? text.substr(kBom.size()) : text;
+}
+
 void CheckOtherLinesKept(std::string_view before, std::string_view after, bool keyExisted) {
-    const auto old = Lines(before);
-    const auto now = Lines(after);
+    auto old = Lines(before);
+    auto now = Lines(after);
+    if (!old.empty()) old.front() = WithoutBom(old.front());
+    if (!now.empty()) now.front() = WithoutBom(now.front());
     if (keyExisted) {
         Check(now.size() == old.size(), "saving an existing key keeps the number of lines");
         std::size_t changed = 0;
