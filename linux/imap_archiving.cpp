@@ -9,6 +9,7 @@
 #include <string>
 
 #include "adapters/posix/private_folder.h"
+#include "addin/connect.h"
 #include "host/host_error.h"
 #include "linux/imap_mirror.h"
 
@@ -19,6 +20,21 @@ namespace {
 constexpr std::size_t kMessagesPerPass = 200;
 // IDLE is renewed before the 30 minutes after which a server may drop an idle client.
 constexpr int kIdleSeconds = 29 * 60;
+
+// The add-in's own test of an Inbox arrival, on a message made of its header fields alone: the
+// sender's address decides whether it is the service's traffic (From; the other mail fields make
+// a header block the message parser takes for a mail). A header that cannot be judged so is
+// fetched whole and judged as any other arrival.
+Sieve ServiceTraffic(Runtime& runtime) {
+    return {{"From", "To", "Subject", "Date"}, [&runtime](const std::string& fields) {
+                try {
+                    return runtime.Addin().TestJ2Message(runtime.Session().ParseMessage(fields), true, false) !=
+                           MessageKind::mkNone;
+                } catch (const HostError&) {
+                    return true;
+                }
+            }};
+}
 
 std::filesystem::path StateFile(Runtime& runtime, const ImapAccount& account) {
     return KeptUnderAccountKey(std::filesystem::path(runtime.Addin().AppPath()) / "imap", account, ".state");
@@ -64,7 +80,7 @@ std::unique_ptr<WatchedImapServer> OpenImapAtStart(const ImapAccount& account, b
 
 ScanResult ScanImap(Runtime& runtime, ImapServer& server, const ImapAccount& account, bool includeRead) {
     ArchivingLoop loop(runtime, MailboxKind::Imap);
-    ImapMirror mirror(server, MirrorFolder(account), StateFile(runtime, account));
+    ImapMirror mirror(server, MirrorFolder(account), StateFile(runtime, account), ServiceTraffic(runtime));
     bool dropped = false;
     try {
         // Before the mirror's start empties its Inbox: a group whose moves a crash cut short is
@@ -78,7 +94,10 @@ ScanResult ScanImap(Runtime& runtime, ImapServer& server, const ImapAccount& acc
         loop.Failed();
         dropped = true;
     }
-    return {loop.Tally(), dropped || loop.Stopped()};
+    // What the sieve passed over was left alone as the add-in leaves ordinary mail.
+    ScanTally tally = loop.Tally();
+    tally.leftAlone += static_cast<int>(mirror.PassedOver());
+    return {tally, dropped || loop.Stopped()};
 }
 
 WatchEnd WatchImap(Runtime& runtime, const ImapAccount& account, std::unique_ptr<WatchedImapServer> server,
@@ -89,7 +108,7 @@ WatchEnd WatchImap(Runtime& runtime, const ImapAccount& account, std::unique_ptr
     while (!stop) {
         try {
             if (!server) server = OpenImapServer(account);
-            ImapMirror mirror(*server, folder, StateFile(runtime, account));
+            ImapMirror mirror(*server, folder, StateFile(runtime, account), ServiceTraffic(runtime));
             if (!loop.Replay()) throw HostError(0, "The archive cannot be reached; trying again later.", true);
             mirror.Start();
             loop.Answered();

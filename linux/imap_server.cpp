@@ -30,6 +30,16 @@ public:
         return connection_->UnseenUidsAbove(uid, includeSeen, withoutKeyword);
     }
     void FetchToFile(std::uint32_t uid, int fd) override { connection_->FetchToFile(uid, fd); }
+    std::map<std::uint32_t, Header> HeadersOf(const std::vector<std::uint32_t>& uids,
+                                              const std::vector<std::string>& fields) override {
+        std::map<std::uint32_t, Header> headers;
+        for (auto& [uid, summary] : connection_->HeaderFields(uids, fields))
+            headers[uid] = {summary.size, std::move(summary.fields)};
+        return headers;
+    }
+    std::map<std::uint32_t, std::string> FetchWhole(const std::vector<std::uint32_t>& uids) override {
+        return connection_->FetchWhole(uids);
+    }
     std::map<std::uint32_t, std::vector<std::string>> FlagsOf(const std::vector<std::uint32_t>& uids) override {
         return connection_->Flags(uids);
     }

@@ -49,6 +49,19 @@ public:
         const std::string bytes = "Subject: message " + std::to_string(uid) + "\n\n";
         ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
+    std::map<std::uint32_t, Header> HeadersOf(const std::vector<std::uint32_t>& uids, const std::vector<std::string>&) override {
+        std::map<std::uint32_t, Header> headers;
+        for (const auto uid : uids) {
+            if (messages.contains(uid) && messages.at(uid).folder == "INBOX")
+                headers[uid] = {20, "Subject: message " + std::to_string(uid) + "\n\n"};
+        }
+        return headers;
+    }
+    std::map<std::uint32_t, std::string> FetchWhole(const std::vector<std::uint32_t>& uids) override {
+        std::map<std::uint32_t, std::string> bodies;
+        for (const auto uid : uids) bodies[uid] = "Subject: message " + std::to_string(uid) + "\n\n";
+        return bodies;
+    }
     std::map<std::uint32_t, std::vector<std::string>> FlagsOf(const std::vector<std::uint32_t>& uids) override {
         std::map<std::uint32_t, std::vector<std::string>> flags;
         for (const auto uid : uids) {
