@@ -26,8 +26,8 @@ constexpr const char* kTrashFolder = ".Trash";
 constexpr const char* kClaimPrefix = "$VexaClaim.";
 // Claiming, fetching and archiving a pass takes seconds; a claim this old was left by a crash.
 constexpr std::int64_t kStaleClaimSeconds = 30 * 60;
-// The header fields of this many new messages are sifted per command: a few round trips over a
-// large Inbox, and a small answer.
+// The header fields of at most this many new messages are sifted per command: a few round trips
+// over a large Inbox, and a small answer.
 constexpr std::size_t kSiftWindow = 1000;
 // Whole messages are fetched several per command, up to this many bytes as the server states
 // their sizes; a larger one alone, in chunks straight into its file, never whole in memory.
@@ -205,8 +205,13 @@ std::size_t ImapMirror::Fetch(std::size_t most, bool includeRead) {
     }
     const std::vector<std::uint32_t> uids = server_.UidsAbove(cursor_, includeRead, keywords_ ? kArchivedKeyword : "");
     std::size_t next = 0;
+    // A window as large as the pass still wants, growing while windows turn out to hold mostly
+    // mail that is passed over: few round trips through ordinary mail, and few header lines
+    // fetched twice where the Inbox is all faxes.
+    std::size_t size = most;
     while (fetched_.size() < most && next < uids.size()) {
-        const std::size_t end = std::min(next + kSiftWindow, uids.size());
+        size = std::min(std::max(size, most - fetched_.size()), kSiftWindow);
+        const std::size_t end = std::min(next + size, uids.size());
         const std::vector<std::uint32_t> window(uids.begin() + static_cast<std::ptrdiff_t>(next),
                                                 uids.begin() + static_cast<std::ptrdiff_t>(end));
         const auto headers = server_.HeadersOf(window, sieve_.fields.empty() ? kSizeOnly : sieve_.fields);
@@ -225,6 +230,7 @@ std::size_t ImapMirror::Fetch(std::size_t most, bool includeRead) {
             }
             wanted.push_back(uid);
         }
+        if (wanted.size() * 2 < size) size *= 4;
         FetchBodies(Claim(wanted), headers);
     }
     if (fetched_.empty()) {
