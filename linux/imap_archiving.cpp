@@ -16,8 +16,9 @@
 namespace vexa::linuxhost {
 namespace {
 
-// Messages fetched into the mirror for one pass: memory and the mirror stay small on a large Inbox.
-constexpr std::size_t kMessagesPerPass = 200;
+// Messages fetched into the mirror for one pass, at most (the mirror also bounds a pass's bytes):
+// few passes, each with a few round trips, and the mirror stays small on a large Inbox.
+constexpr std::size_t kMessagesPerPass = 1000;
 // IDLE is renewed before the 30 minutes after which a server may drop an idle client.
 constexpr int kIdleSeconds = 29 * 60;
 

@@ -33,6 +33,8 @@ constexpr std::size_t kSiftWindow = 1000;
 // their sizes; a larger one alone, in chunks straight into its file, never whole in memory.
 constexpr std::uint64_t kBatchBytes = 4u << 20;
 constexpr std::size_t kBatchMessages = 100;
+// A pass takes no more messages once their stated sizes reach this: the mirror stays small.
+constexpr std::uint64_t kPassBytes = 64u << 20;
 // The fields sifted when no sieve names any: the size alone is wanted then.
 const std::vector<std::string> kSizeOnly = {"Message-ID"};
 
@@ -209,7 +211,8 @@ std::size_t ImapMirror::Fetch(std::size_t most, bool includeRead) {
     // mail that is passed over: few round trips through ordinary mail, and few header lines
     // fetched twice where the Inbox is all faxes.
     std::size_t size = most;
-    while (fetched_.size() < most && next < uids.size()) {
+    std::uint64_t bytes = 0;
+    while (fetched_.size() < most && bytes < kPassBytes && next < uids.size()) {
         size = std::min(std::max(size, most - fetched_.size()), kSiftWindow);
         const std::size_t end = std::min(next + size, uids.size());
         const std::vector<std::uint32_t> window(uids.begin() + static_cast<std::ptrdiff_t>(next),
@@ -217,7 +220,7 @@ std::size_t ImapMirror::Fetch(std::size_t most, bool includeRead) {
         const auto headers = server_.HeadersOf(window, sieve_.fields.empty() ? kSizeOnly : sieve_.fields);
         std::vector<std::uint32_t> wanted;
         for (const std::uint32_t uid : window) {
-            if (fetched_.size() + wanted.size() >= most) break;
+            if (fetched_.size() + wanted.size() >= most || bytes >= kPassBytes) break;
             ++next;
             cursor_ = uid;
             const auto found = headers.find(uid);
@@ -229,6 +232,7 @@ std::size_t ImapMirror::Fetch(std::size_t most, bool includeRead) {
                 continue;
             }
             wanted.push_back(uid);
+            bytes += found->second.size;
         }
         if (wanted.size() * 2 < size) size *= 4;
         FetchBodies(Claim(wanted), headers);
@@ -259,17 +263,16 @@ void ImapMirror::FetchBodies(const std::vector<std::uint32_t>& uids,
             bytes += size;
             batch.push_back(uids[next]);
         }
-        const auto bodies = server_.FetchWhole(batch);
-        for (const std::uint32_t uid : batch) {
-            const auto found = bodies.find(uid);
-            if (found == bodies.end()) {
-                gone.push_back(uid);
-                continue;
-            }
-            WriteMirrorFile(uid, [&](int fd) { WriteAll(fd, found->second, mirror_ / "tmp" / MirrorFileName(uid)); });
-        }
+        std::set<std::uint32_t> missing(batch.begin(), batch.end());
+        server_.FetchWhole(batch, [&](std::uint32_t uid, std::string_view message) {
+            // Once each, and only what was asked for, whatever the server sends.
+            if (missing.erase(uid) == 0) return;
+            WriteMirrorFile(uid, [&](int fd) { WriteAll(fd, message, mirror_ / "tmp" / MirrorFileName(uid)); });
+        });
+        gone.insert(gone.end(), missing.begin(), missing.end());
     }
     if (gone.empty()) return;
+    std::sort(gone.begin(), gone.end());
     // Expunged since it was claimed, or an answer that left it out: the next run looks again.
     unresolved_ = unresolved_ ? std::min(unresolved_, gone.front()) : gone.front();
     if (keywords_) server_.RemoveFlags(gone, {ClaimKeyword()});

@@ -41,6 +41,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vexa::linuxhost {
@@ -70,9 +71,11 @@ public:
     // the Inbox is missing. The messages stay unseen.
     virtual std::map<std::uint32_t, Header> HeadersOf(const std::vector<std::uint32_t>& uids,
                                                       const std::vector<std::string>& fields) = 0;
-    // Several whole messages with one command, held in memory (the caller bounds their sizes);
-    // one gone from the Inbox is missing. The messages stay unseen.
-    virtual std::map<std::uint32_t, std::string> FetchWhole(const std::vector<std::uint32_t>& uids) = 0;
+    // Several whole messages with one command, each handed to `each` as it was received (the
+    // answer is held in memory: the caller bounds their sizes); one gone from the Inbox is not
+    // handed over. The messages stay unseen.
+    virtual void FetchWhole(const std::vector<std::uint32_t>& uids,
+                            const std::function<void(std::uint32_t uid, std::string_view message)>& each) = 0;
     // The flags and keywords of each message; one gone from the Inbox is missing.
     virtual std::map<std::uint32_t, std::vector<std::string>> FlagsOf(const std::vector<std::uint32_t>& uids) = 0;
     virtual void AddFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags) = 0;

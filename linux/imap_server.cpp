@@ -37,8 +37,9 @@ public:
             headers[uid] = {summary.size, std::move(summary.fields)};
         return headers;
     }
-    std::map<std::uint32_t, std::string> FetchWhole(const std::vector<std::uint32_t>& uids) override {
-        return connection_->FetchWhole(uids);
+    void FetchWhole(const std::vector<std::uint32_t>& uids,
+                    const std::function<void(std::uint32_t, std::string_view)>& each) override {
+        connection_->FetchWhole(uids, each);
     }
     std::map<std::uint32_t, std::vector<std::string>> FlagsOf(const std::vector<std::uint32_t>& uids) override {
         return connection_->Flags(uids);

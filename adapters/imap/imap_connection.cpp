@@ -484,9 +484,9 @@ std::map<std::uint32_t, HeaderSummary> ImapConnection::HeaderFields(const std::v
     return headers;
 }
 
-std::map<std::uint32_t, std::string> ImapConnection::FetchWhole(const std::vector<std::uint32_t>& uids) {
-    std::map<std::uint32_t, std::string> messages;
-    if (uids.empty()) return messages;
+void ImapConnection::FetchWhole(const std::vector<std::uint32_t>& uids,
+                                const std::function<void(std::uint32_t, std::string_view)>& each) {
+    if (uids.empty()) return;
     SectionPtr whole(mailimap_section_new(nullptr));
     if (!whole) throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
     FetchAttPtr body(mailimap_fetch_att_new_body_peek_section(whole.get()));
@@ -495,8 +495,7 @@ std::map<std::uint32_t, std::string> ImapConnection::FetchWhole(const std::vecto
     std::vector<std::uint32_t> wanted(uids);
     std::sort(wanted.begin(), wanted.end());
     const Answer answer = FetchMany(wanted, {mailimap_fetch_att_new_uid(), body.release()});
-    for (auto& [uid, items] : BodiesOf(answer.list.get(), wanted)) messages[uid].assign(items.body, items.bodyLength);
-    return messages;
+    for (const auto& [uid, items] : BodiesOf(answer.list.get(), wanted)) each(uid, {items.body, items.bodyLength});
 }
 
 void ImapConnection::StoreFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags, bool add) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -80,10 +81,12 @@ public:
     // from the server is missing.
     std::map<std::uint32_t, HeaderSummary> HeaderFields(const std::vector<std::uint32_t>& uids,
                                                         const std::vector<std::string>& fields);
-    // Several whole messages with one UID FETCH of BODY.PEEK[], one round trip for them all. The
-    // answer is held in memory: for messages small together (the caller bounds their sum by
-    // their sizes, and fetches a large one with FetchToFile). A message gone is missing.
-    std::map<std::uint32_t, std::string> FetchWhole(const std::vector<std::uint32_t>& uids);
+    // Several whole messages with one UID FETCH of BODY.PEEK[], one round trip for them all, each
+    // handed to `each` (in UID order, the bytes valid during the call). The answer is held in
+    // memory: for messages small together (the caller bounds their sum by their sizes, and
+    // fetches a large one with FetchToFile). A message gone is not handed over.
+    void FetchWhole(const std::vector<std::uint32_t>& uids,
+                    const std::function<void(std::uint32_t uid, std::string_view message)>& each);
     std::vector<std::string> Flags(std::uint32_t uid);
     // The flags of several messages with one command; a message gone from the server is missing.
     std::map<std::uint32_t, std::vector<std::string>> Flags(const std::vector<std::uint32_t>& uids);

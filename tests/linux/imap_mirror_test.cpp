@@ -58,12 +58,11 @@ public:
         }
         return headers;
     }
-    std::map<std::uint32_t, std::string> FetchWhole(const std::vector<std::uint32_t>& uids) override {
-        std::map<std::uint32_t, std::string> bodies;
+    void FetchWhole(const std::vector<std::uint32_t>& uids,
+                    const std::function<void(std::uint32_t, std::string_view)>& each) override {
         for (const auto uid : uids) {
-            if (!goneBeforeFetch.contains(uid)) bodies[uid] = "Subject: message " + std::to_string(uid) + "\n\n";
+            if (!goneBeforeFetch.contains(uid)) each(uid, "Subject: message " + std::to_string(uid) + "\n\n");
         }
-        return bodies;
     }
     std::map<std::uint32_t, std::vector<std::string>> FlagsOf(const std::vector<std::uint32_t>& uids) override {
         std::map<std::uint32_t, std::vector<std::string>> flags;
