@@ -17,11 +17,12 @@
 #   -F / -O           the faxes case only / the ordinary-mail case only
 #
 # A throw-away Dovecot on 127.0.0.1 (imaps with a certificate made here, MOVE, the settings of
-# tests/support/dovecot_conf.sh) has a user per program. The mails are generated once (faxes by
-# bench/generate-faxes.py, each with its own Message-ID); each round gives every program a fresh
-# mailbox, its files written into the user's Maildir and indexed by Dovecot (doveadm) before
-# anything is timed, all of them synced before the first program runs, and the order alternates
-# between rounds. mbsync (Debian package isync, `FSync no`) pulls the Inbox into a Maildir of its
+# tests/support/dovecot_conf.sh) has a user for each run of each program. The mails are generated
+# once (faxes by bench/generate-faxes.py, each with its own Message-ID); each run gets a fresh
+# mailbox, its files written into its user's Maildir and indexed by Dovecot (doveadm) before
+# anything is timed, both of a round synced before the first program runs, and the order
+# alternates between rounds. Nothing is deleted before the end: on ext4, files deleted within the
+# last half-minute make creating files slow (see scan-compare.sh below in README.md). mbsync (Debian package isync, `FSync no`) pulls the Inbox into a Maildir of its
 # own; vexa scans it into a fresh installation, archiving each fax (its row and attachment durable)
 # and moving it on the server. Bytes sent are Dovecot's own count at logout (out=). The machine's
 # load is printed before and after: figures taken while something else runs are noisy.
@@ -90,9 +91,13 @@ mkdir -p "$server/run" "$server/state" "$server/homes"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost -addext subjectAltName=DNS:localhost \
     -keyout "$server/key.pem" -out "$server/cert.pem" 2>/dev/null || die "openssl failed"
 chmod 644 "$server/cert.pem"
-users=(vexa mbsync baseline)
-for user in "${users[@]}"; do
-    echo "$user:{PLAIN}$password:$uid:$gid::$server/homes/$user::"
+# A user per run: f.LINK.ROUND.PROGRAM for the faxes, o.ROUND.PROGRAM for the ordinary mail.
+for ((r = 1; r <= rounds; r++)); do
+    for program in vexa mbsync baseline; do
+        for user in "f.loopback.$r.$program" "f.slow.$r.$program" "o.$r.$program"; do
+            echo "$user:{PLAIN}$password:$uid:$gid::$server/homes/$user::"
+        done
+    done
 done >"$server/users"
 chmod 600 "$server/users"
 cat >"$server/dovecot.conf" <<CONF
@@ -129,12 +134,11 @@ proxy=$!
 for _ in $(seq 100); do [[ -s $work/proxy.port ]] && break; sleep 0.05; done
 slow_port=$(cat "$work/proxy.port")
 
-# fill USER MAILS...: a fresh Inbox for USER holding the mails of the folders MAILS, indexed by
-# Dovecot, so that no program pays for the indexing.
+# fill USER MAILS...: USER's Inbox holding the mails of the folders MAILS, indexed by Dovecot, so
+# that no program pays for the indexing.
 fill() {
     local user=$1 home=$server/homes/$1
     shift
-    rm -rf "$home"
     mkdir -p "$home/Maildir"/{cur,new,tmp}
     local mails
     for mails in "$@"; do cp "$mails"/* "$home/Maildir/new/"; done
@@ -167,18 +171,17 @@ run_vexa() {
     SECONDS_TAKEN=$(cat "$home/time") BYTES_SENT=$(bytes_sent "$user" "$lines")
 }
 
-# run_mbsync PORT EXPECTED: the timed pull of user mbsync's Inbox into a fresh Maildir; sets
+# run_mbsync USER PORT EXPECTED: the timed pull of USER's Inbox into a fresh Maildir; sets
 # SECONDS_TAKEN and BYTES_SENT.
 run_mbsync() {
-    local port=$1 expected=$2 home=$work/run/mbsync lines
-    rm -rf "$home"
+    local user=$1 port=$2 expected=$3 home=$work/run/$1 lines
     mkdir -p "$home/Maildir"
     cat >"$home/mbsyncrc" <<RC
 FSync no
 IMAPAccount bench
 Host localhost
 Port $port
-User mbsync
+User $user
 PassCmd "cat $work/password"
 SSLType IMAPS
 CertificateFile $server/cert.pem
@@ -207,7 +210,7 @@ RC
     got=$(find "$home/Maildir/INBOX" -type f -path '*/cur/*' -o -type f -path '*/new/*' | wc -l)
     ((got == expected)) || die "mbsync pulled $got of $expected mails"
     sleep 0.2
-    SECONDS_TAKEN=$(cat "$home/time") BYTES_SENT=$(bytes_sent mbsync "$lines")
+    SECONDS_TAKEN=$(cat "$home/time") BYTES_SENT=$(bytes_sent "$user" "$lines")
 }
 
 rate() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.1f", (s > 0 ? n / s : 0) }'; }
@@ -227,19 +230,20 @@ if [[ $cases == *faxes* ]]; then
     for link in loopback "${delay}ms"; do
         target=$port
         [[ $link == loopback ]] || target=$slow_port
+        users=f.loopback
+        [[ $link == loopback ]] || users=f.slow
         for ((r = 1; r <= rounds; r++)); do
-            rm -rf "${work:?}/run"
-            fill vexa "$generated/faxes"
-            fill mbsync "$generated/faxes"
+            fill "$users.$r.vexa" "$generated/faxes"
+            fill "$users.$r.mbsync" "$generated/faxes"
             sync
             order=(vexa mbsync)
             ((r % 2)) || order=(mbsync vexa)
             line="$link round $r:"
             for program in "${order[@]}"; do
                 if [[ $program == vexa ]]; then
-                    run_vexa "$vexa" vexa "$target" "$faxes"
+                    run_vexa "$vexa" "$users.$r.vexa" "$target" "$faxes"
                 else
-                    run_mbsync "$target" "$faxes"
+                    run_mbsync "$users.$r.mbsync" "$target" "$faxes"
                 fi
                 seconds=$SECONDS_TAKEN
                 rates[$link.$program]+="$(rate "$faxes" "$seconds") "
@@ -253,7 +257,6 @@ if [[ $cases == *faxes* ]]; then
                 "$(summary ${rates[$link.$program]})"
         done
     done
-    rm -rf "${generated:?}/faxes"
 fi
 
 if [[ $cases == *ordinary* ]]; then
@@ -279,8 +282,7 @@ PY
     [[ -n $baseline ]] && programs+=(baseline)
     declare -A times=() sent=()
     for ((r = 1; r <= rounds; r++)); do
-        rm -rf "${work:?}/run"
-        for program in "${programs[@]}"; do fill "$program" "$generated/ordinary" "$generated/among"; done
+        for program in "${programs[@]}"; do fill "o.$r.$program" "$generated/ordinary" "$generated/among"; done
         sync
         order=("${programs[@]}")
         ((r % 2)) || order=($(printf '%s\n' "${programs[@]}" | tac))
@@ -288,7 +290,7 @@ PY
         for program in "${order[@]}"; do
             binary=$vexa
             [[ $program == baseline ]] && binary=$baseline
-            run_vexa "$binary" "$program" "$port" "$among"
+            run_vexa "$binary" "o.$r.$program" "$port" "$among"
             seconds=$SECONDS_TAKEN bytes=$BYTES_SENT
             times[$program]+="$seconds " sent[$program]+="$bytes "
             line+=" $program $seconds s, $bytes bytes sent,"
