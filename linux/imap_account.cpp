@@ -24,7 +24,6 @@ extern char** environ;
 namespace vexa::linuxhost {
 namespace {
 
-constexpr const char* kMailboxSection = "Mailbox";
 constexpr const char* kPasswordVariable = "VEXA_IMAP_PASSWORD";
 // A password command that has not answered by then (waiting for a passphrase nobody types) fails.
 constexpr auto kCommandTimeout = std::chrono::seconds(60);
@@ -84,7 +83,8 @@ std::string ReadSecret(const ImapAccount& account) {
     if (account.passwordCommand) return FirstLineOf(*account.passwordCommand, "password command");
     if (const char* password = std::getenv(kPasswordVariable); password && *password) return password;
     throw HostError(EINVAL, std::string("No password for ") + account.url + ": set $" + kPasswordVariable +
-                                " or give --password-command.");
+                                ", give --password-command, or set PasswordCommand= in [" + kMailboxSection + "] of " +
+                                posix::DefaultSettingsPath().string() + ".");
 }
 
 namespace {
@@ -104,6 +104,15 @@ std::string AccountKey(const ImapAccount& account) {
     } catch (...) {
         // An address that does not parse opens no server either; its name matters little.
         return LegacyAccountKey(account);
+    }
+}
+
+bool SameAccount(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    try {
+        return linuxhost::ImapAccountKey(imap::ParseImapUrl(a)) == linuxhost::ImapAccountKey(imap::ParseImapUrl(b));
+    } catch (...) {
+        return false;
     }
 }
 

@@ -12,6 +12,11 @@
 
 namespace vexa::linuxhost {
 
+// The settings file's section of the account, and its keys (IdleRenewSeconds: linux/idle_renewal.h).
+inline constexpr const char* kMailboxSection = "Mailbox";
+inline constexpr const char* kMailboxKeys[] = {"Url", "PasswordCommand", "OAuth2TokenCommand", "CaFile",
+                                               "IdleRenewSeconds"};
+
 struct ImapAccount {
     std::string url;
     std::optional<std::string> passwordCommand;
@@ -23,6 +28,10 @@ struct ImapAccount {
 // The account of the settings file's [Mailbox] section (Url=, PasswordCommand=,
 // OAuth2TokenCommand=, CaFile=); nothing when it names none.
 std::optional<ImapAccount> ImapAccountFromSettings();
+
+// Whether the addresses `a` and `b` name the same account (scheme, user, host and port, as
+// ImapAccountKey compares them); addresses that do not parse are the same only when written alike.
+bool SameAccount(const std::string& a, const std::string& b);
 
 // The password or token. Throws HostError saying what is missing or which command failed (never
 // what it printed).

@@ -11,6 +11,7 @@
 #include "adapters/posix/private_folder.h"
 #include "addin/connect.h"
 #include "host/host_error.h"
+#include "linux/idle_renewal.h"
 #include "linux/imap_mirror.h"
 
 namespace vexa::linuxhost {
@@ -19,8 +20,6 @@ namespace {
 // Messages fetched into the mirror for one pass, at most (the mirror also bounds a pass's bytes):
 // few passes, each with a few round trips, and the mirror stays small on a large Inbox.
 constexpr std::size_t kMessagesPerPass = 1000;
-// IDLE is renewed before the 30 minutes after which a server may drop an idle client.
-constexpr int kIdleSeconds = 29 * 60;
 
 // The add-in's own test of an Inbox arrival, on a message made of its header fields alone: the
 // sender's address decides whether it is the service's traffic (From; the other mail fields make
@@ -105,6 +104,8 @@ WatchEnd WatchImap(Runtime& runtime, const ImapAccount& account, std::unique_ptr
                    WatchSignals& signals, const ArchivingLoop::Committed& committed) {
     ArchivingLoop loop(runtime, MailboxKind::Imap, committed);
     const std::filesystem::path folder = MirrorFolder(account);
+    // Each wait is one IDLE whose end must be answered at once: a dead connection shows then.
+    const int renewSeconds = IdleRenewSeconds();
     bool stop = false;
     while (!stop) {
         try {
@@ -118,7 +119,7 @@ WatchEnd WatchImap(Runtime& runtime, const ImapAccount& account, std::unique_ptr
                 if (loop.OutcomeUnknown()) return WatchEnd::OutcomeUnknown;
                 // The archive cannot take more now: the pause below, then a new start.
                 if (loop.ArchiveLost()) break;
-                server->WaitForNews(kIdleSeconds, signals.Fd());
+                server->WaitForNews(renewSeconds, signals.Fd());
                 stop = StopAsked(signals, runtime, 0);
             }
         } catch (const ImapOpenFailure&) {

@@ -119,15 +119,34 @@ fs::path ImapMirror::MirrorFileName(std::uint32_t uid) const {
     return name;
 }
 
-std::optional<std::uint32_t> ImapMirror::UidOf(const std::string& fileName) const {
+namespace {
+
+struct MirrorName {
+    std::uint32_t uid = 0;
+    std::uint32_t uidValidity = 0;
+};
+
+std::optional<MirrorName> ParseMirrorName(const std::string& fileName) {
     const std::string base = maildir::SplitMessageName(fileName).base;
     unsigned uid = 0, validity = 0;
     char tail[8] = {};
-    if (std::sscanf(base.c_str(), "%10u.%u%7s", &uid, &validity, tail) != 3 || validity != state_.uidValidity ||
-        std::string(tail) != kSuffix) {
+    if (std::sscanf(base.c_str(), "%10u.%u%7s", &uid, &validity, tail) != 3 || std::string(tail) != kSuffix) {
         return std::nullopt;
     }
-    return uid;
+    return MirrorName{uid, validity};
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> MirrorFileUid(const std::string& fileName) {
+    const auto name = ParseMirrorName(fileName);
+    return name ? std::optional<std::uint32_t>(name->uid) : std::nullopt;
+}
+
+std::optional<std::uint32_t> ImapMirror::UidOf(const std::string& fileName) const {
+    const auto name = ParseMirrorName(fileName);
+    if (!name || name->uidValidity != state_.uidValidity) return std::nullopt;
+    return name->uid;
 }
 
 void ImapMirror::Start() {

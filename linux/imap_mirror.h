@@ -86,6 +86,10 @@ public:
     virtual void MoveToTrash(const std::vector<std::uint32_t>& uids) = 0;
 };
 
+// The UID of the message a mirror file holds ("0000000003.1796749165.imap", whatever its
+// UIDVALIDITY), for messages that name it as the user can find it; nothing for any other file.
+std::optional<std::uint32_t> MirrorFileUid(const std::string& fileName);
+
 // The keyword of a message whose row is committed.
 inline constexpr const char* kArchivedKeyword = "$VexaArchived";
 

@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <map>
 #include <set>
@@ -52,11 +53,13 @@ public:
     }
 
     void MoveToChild(const std::vector<std::uint32_t>& uids, const std::string& name) override {
-        const std::string folder = std::string(kInbox) + connection_->Delimiter() + name;
+        // Where INBOX has no hierarchy the store folder is a sibling in the user's namespace.
+        const char delimiter = connection_->Delimiter();
+        const std::string folder =
+            delimiter != '\0' ? std::string(kInbox) + delimiter + name : connection_->Namespace().prefix + name;
         if (!known_.contains(folder)) {
-            if (connection_->List(folder).empty()) connection_->Create(folder);
             // Subscribed, so that mail readers that show subscribed folders only show it.
-            connection_->Subscribe(folder);
+            CreateSubscribed(folder);
             known_.insert(folder);
         }
         connection_->Move(uids, folder);
@@ -64,12 +67,18 @@ public:
 
     void MoveToTrash(const std::vector<std::uint32_t>& uids) override {
         if (trash_.empty()) {
+            // The folder the server marks \Trash (RFC 6154), where its LIST says so.
             for (const auto& folder : connection_->List("*")) {
-                if (std::ranges::find(folder.flags, std::string("\\Trash")) != folder.flags.end()) trash_ = folder.name;
+                if (std::ranges::any_of(folder.flags, [](const std::string& flag) { return Lower(flag) == "\\trash"; })) {
+                    trash_ = folder.name;
+                    break;
+                }
             }
+            // Else "Trash" among the user's own folders: "INBOX.Trash" on a server that keeps
+            // them under INBOX, where a "Trash" at the top would be refused.
             if (trash_.empty()) {
-                trash_ = "Trash";
-                if (connection_->List(trash_).empty()) connection_->Create(trash_);
+                trash_ = connection_->Namespace().prefix + "Trash";
+                CreateSubscribed(trash_);
             }
         }
         connection_->Move(uids, trash_);
@@ -80,13 +89,29 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (std::chrono::steady_clock::now() < deadline) {
             if (connection_->Noop()) return true;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             pollfd wake{wakeFd, POLLIN, 0};
-            if (::poll(&wake, wakeFd >= 0 ? 1 : 0, kPollSeconds * 1000) != 0) return false;
+            const auto pause = std::clamp<long long>(left.count(), 0, kPollSeconds * 1000LL);
+            if (::poll(&wake, wakeFd >= 0 ? 1 : 0, static_cast<int>(pause)) != 0) return false;
         }
         return false;
     }
 
 private:
+    static std::string Lower(std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    }
+
+    // Creates the folder unless the server has it already, and subscribes it.
+    void CreateSubscribed(const std::string& folder) {
+        // The name is matched exactly: a pattern's % and * may match other folders too.
+        const auto listed = connection_->List(folder);
+        if (std::ranges::none_of(listed, [&](const imap::FolderEntry& entry) { return entry.name == folder; }))
+            connection_->Create(folder);
+        connection_->Subscribe(folder);
+    }
+
     std::unique_ptr<imap::ImapConnection> connection_;
     std::set<std::string> known_;
     std::string trash_;

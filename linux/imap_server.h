@@ -28,7 +28,8 @@ private:
 class WatchedImapServer : public linuxhost::ImapServer {
 public:
     // Waits up to `seconds` for the Inbox to change, or for `wakeFd` to become readable (a
-    // signal); true when the Inbox may have changed. Throws HostError when the connection drops.
+    // signal); true when the Inbox may have changed. Throws HostError when the connection drops,
+    // or when it stays silent at the end of the wait (a connection that died without a word).
     virtual bool WaitForNews(int seconds, int wakeFd) = 0;
 };
 

@@ -4,9 +4,22 @@
 
 #include "dialogs/frm_options.h"
 #include "host/mail_item.h"
+#include "linux/imap_mirror.h"
 
 namespace vexa::linuxhost {
 namespace {
+
+// The message as the user can find it: an IMAP message by its UID (its mirror file is private
+// and gone by the time anyone reads the line), a Maildir one by its file name; with its
+// Message-ID once it is read.
+std::string MailName(const std::filesystem::path& file, const ItemPtr& item) {
+    const auto uid = MirrorFileUid(file.filename().string());
+    std::string name = uid ? "UID " + std::to_string(*uid) : file.filename().string();
+    if (const auto mail = std::dynamic_pointer_cast<MailItem>(item); uid && mail) {
+        if (const std::string id = mail->InternetMessageId(); !id.empty()) name += " <" + id + ">";
+    }
+    return name;
+}
 
 // Where the add-in's clean-up moves an archived message: the store folder, the trash in delete
 // mode, or nowhere ("").
@@ -23,7 +36,7 @@ HandledArrival HandleArrival(Runtime& runtime, const std::filesystem::path& file
     HandledArrival handled;
     std::optional<maildir::MaildirSession::Arrival> arrival;
     {
-        ConsoleMessageBox::About about(runtime.Messages(), file.filename().string(), "");
+        ConsoleMessageBox::About about(runtime.Messages(), MailName(file, nullptr), "");
         try {
             arrival = session.TakeArrival(file, includeRead);
         } catch (...) {
@@ -36,7 +49,7 @@ HandledArrival HandleArrival(Runtime& runtime, const std::filesystem::path& file
     if (const auto mail = std::dynamic_pointer_cast<MailItem>(arrival->item)) handled.subject = mail->Subject();
     handled.unique = arrival->unique;
 
-    ConsoleMessageBox::About about(runtime.Messages(), arrival->file.filename().string(), handled.subject);
+    ConsoleMessageBox::About about(runtime.Messages(), MailName(arrival->file, arrival->item), handled.subject);
     runtime.Stores().Take();
     try {
         session.RaiseArrival(*arrival);

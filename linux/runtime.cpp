@@ -82,7 +82,8 @@ bool Runtime::LockForArchiving() {
         locks_.push_back(std::make_unique<ProcessLock>(MaildirPath(options_.maildir).string()));
         locks_.push_back(std::make_unique<ProcessLock>(addin_->AppPath()));
         return true;
-    } catch (const LockHeld& held) {
+    } catch (LockHeld& held) {
+        if (mailboxName_ && locks_.empty()) held.folder = *mailboxName_;  // "The IMAP account imaps://..."
         messages_.Show(held.Message(), kAppTitle);
     } catch (...) {
         messages_.Show(CurrentErrorDescription(), kAppTitle);

@@ -9,6 +9,7 @@
 #include <vector>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "adapters/maildir/maildir_session.h"
 #include "adapters/paths/path_rules.h"
@@ -57,6 +58,9 @@ public:
     // this process's alone until it ends. False (after saying who holds them) when another
     // process does.
     bool LockForArchiving();
+    // What the user knows the mailbox as, for the messages that would otherwise name its Maildir
+    // (an IMAP account, whose Maildir is its private mirror).
+    void NameMailbox(std::string name) { mailboxName_ = std::move(name); }
 
     // True once any message was shown.
     bool Reported() const { return messages_.Shown() != 0; }
@@ -98,6 +102,7 @@ private:
     std::unique_ptr<vexa::Connect> addin_;
     bool connected_ = false;
     std::vector<std::unique_ptr<ProcessLock>> locks_;
+    std::optional<std::string> mailboxName_;
     // Stand-ins while no mailbox is open: they fail as a missing component would.
     class NoMailbox;
     std::unique_ptr<NoMailbox> noMailbox_;

@@ -33,6 +33,7 @@ using CapabilityPtr = EtpanPtr<mailimap_capability_data, mailimap_capability_dat
 using SearchResultPtr = EtpanPtr<clist, mailimap_search_result_free>;
 using FetchResultPtr = EtpanPtr<clist, mailimap_fetch_list_free>;
 using ListResultPtr = EtpanPtr<clist, mailimap_list_result_free>;
+using NamespacePtr = EtpanPtr<mailimap_namespace_data, mailimap_namespace_data_free>;
 using CertificateChainPtr = EtpanPtr<carray, mailstream_certificate_chain_free>;
 
 }  // namespace vexa::imap

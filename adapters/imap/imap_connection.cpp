@@ -13,12 +13,48 @@
 
 #include "adapters/imap/etpan_ptr.h"
 #include "adapters/imap/imap_error.h"
+#include "adapters/imap/mailbox_name.h"
+#include "adapters/imap/stderr_capture.h"
 #include "adapters/imap/tcp_connect.h"
 #include "adapters/imap/tls_verify.h"
 
 namespace vexa::imap {
 
 namespace {
+
+// A server greets at once. One that says nothing for this long is taken for one that waits for
+// the client to speak first: a port for TLS from the start, reached with imap://.
+constexpr int kGreetingSeconds = 5;
+// The end of an IDLE that heard nothing, and the NOOP after it, are answered at once by a live
+// server; a connection that died without a word is noticed by waiting this long at most.
+constexpr int kAnswerSeconds = 15;
+// libetpan reports a failed handshake on standard error with this before GnuTLS's text.
+constexpr std::string_view kGnutlsLine = "GnuTLS error: ";
+
+// For the commands of its lifetime, an answer is awaited `seconds` at most instead of `usual`.
+class AnswerDeadline {
+public:
+    AnswerDeadline(mailimap* session, int seconds, int usual) : session_(session), usual_(usual) { Set(seconds); }
+    ~AnswerDeadline() { Set(usual_); }
+    AnswerDeadline(const AnswerDeadline&) = delete;
+    AnswerDeadline& operator=(const AnswerDeadline&) = delete;
+
+private:
+    void Set(int seconds) noexcept {
+        mailimap_set_timeout(session_, seconds);
+        if (session_->imap_stream != nullptr)
+            mailstream_low_set_timeout(mailstream_get_low(session_->imap_stream), seconds);
+    }
+    mailimap* session_;
+    int usual_;
+};
+
+// GnuTLS's reason as a sentence, else a general one.
+std::string HandshakeReason(std::string reason) {
+    while (!reason.empty() && (reason.back() == ' ' || reason.back() == '\r')) reason.pop_back();
+    if (reason.empty()) return "the TLS handshake failed.";
+    return reason.ends_with('.') ? reason : reason + ".";
+}
 
 std::string Upper(std::string_view text) {
     std::string out(text);
@@ -209,6 +245,7 @@ ImapConnection::~ImapConnection() {
 std::unique_ptr<ImapConnection> ImapConnection::Open(const ImapConnectOptions& options) {
     const ImapUrl& url = options.url;
     auto connection = std::make_unique<ImapConnection>(Key(), url.host);
+    connection->timeoutSeconds_ = options.timeoutSeconds;
     connection->session_.reset(mailimap_new(0, nullptr));
     mailimap* session = connection->session_.get();
     if (session == nullptr) throw ImapError(ImapFailure::Protocol, "Out of memory for the IMAP session.");
@@ -219,19 +256,42 @@ std::unique_ptr<ImapConnection> ImapConnection::Open(const ImapConnectOptions& o
 
     try {
         SocketFd socket = ConnectTcp(url.host, url.port, options.timeoutSeconds);
-        StreamPtr stream(url.tls ? mailstream_ssl_open_with_callback_timeout(socket.Get(), options.timeoutSeconds,
-                                                                              handshake, sniHost)
-                                 : mailstream_socket_open_timeout(socket.Get(), options.timeoutSeconds));
-        if (!stream) {
-            throw ImapError(url.tls ? ImapFailure::Certificate : ImapFailure::Protocol,
-                            url.tls ? "No TLS connection with the mail server " + where +
-                                          " (is it a port for imaps://, with TLS from the start?)."
-                                    : "Out of memory for the connection to " + where + ".");
+        StreamPtr stream;
+        if (url.tls) {
+            StderrCapture libraryLines;
+            stream.reset(
+                mailstream_ssl_open_with_callback_timeout(socket.Get(), options.timeoutSeconds, handshake, sniHost));
+            const std::string reason = libraryLines.Take(kGnutlsLine);
+            if (!stream)
+                throw ImapError(ImapFailure::Certificate,
+                                "No TLS connection with the mail server " + where + ": " + HandshakeReason(reason) +
+                                    " Is it a port for imap://? Use imap:// with it, or the server's port for "
+                                    "imaps:// (usually 993).");
+        } else {
+            stream.reset(mailstream_socket_open_timeout(socket.Get(), options.timeoutSeconds));
+            if (!stream) throw ImapError(ImapFailure::Protocol, "Out of memory for the connection to " + where + ".");
         }
         socket.Release();  // the stream closes it now
         if (url.tls) VerifyServerCertificate(stream.get(), url.host, options.caFile);
 
-        const int greeted = mailimap_connect(session, stream.release());  // the session owns it, even on failure
+        int greeted;
+        const auto greetingStart = std::chrono::steady_clock::now();
+        {
+            AnswerDeadline greeting(session, kGreetingSeconds, options.timeoutSeconds);
+            mailstream_low_set_timeout(mailstream_get_low(stream.get()), kGreetingSeconds);
+            greeted = mailimap_connect(session, stream.release());  // the session owns it, even on failure
+        }
+        // Silent all along, rather than closed at once (the wait may end a little before the mark).
+        const bool silent =
+            std::chrono::steady_clock::now() - greetingStart >= std::chrono::milliseconds(kGreetingSeconds * 900);
+        if (greeted == MAILIMAP_ERROR_STREAM && silent && !url.tls)
+            throw ImapError(ImapFailure::Unreachable,
+                            "The mail server " + where + " did not greet within " + std::to_string(kGreetingSeconds) +
+                                " seconds. Is it a port for imaps://? Use imaps:// with it, or the server's port for "
+                                "imap:// (usually 143).");
+        if (greeted == MAILIMAP_ERROR_STREAM && silent)
+            throw ImapError(ImapFailure::Unreachable, "The mail server " + where + " did not greet within " +
+                                                          std::to_string(kGreetingSeconds) + " seconds.");
         if (greeted == MAILIMAP_ERROR_STREAM || greeted == MAILIMAP_ERROR_PARSE)
             throw ImapError(ImapFailure::Unreachable, "The mail server " + where + " did not greet as IMAP servers do.");
         if (greeted != MAILIMAP_NO_ERROR_NON_AUTHENTICATED && greeted != MAILIMAP_NO_ERROR_AUTHENTICATED)
@@ -241,8 +301,12 @@ std::unique_ptr<ImapConnection> ImapConnection::Open(const ImapConnectOptions& o
         if (!url.tls) {
             connection->LoadCapabilities();
             if (connection->Has("STARTTLS")) {
-                if (mailimap_socket_starttls_with_callback(session, handshake, sniHost) != MAILIMAP_NO_ERROR)
-                    throw ImapError(ImapFailure::Certificate, "STARTTLS with the mail server " + where + " failed.");
+                StderrCapture libraryLines;
+                const int secured = mailimap_socket_starttls_with_callback(session, handshake, sniHost);
+                const std::string reason = libraryLines.Take(kGnutlsLine);
+                if (secured != MAILIMAP_NO_ERROR)
+                    throw ImapError(ImapFailure::Certificate,
+                                    "STARTTLS with the mail server " + where + " failed: " + HandshakeReason(reason));
                 VerifyServerCertificate(session->imap_stream, url.host, options.caFile);
             } else if (!options.insecure) {
                 throw ImapError(ImapFailure::Certificate,
@@ -317,7 +381,7 @@ char ImapConnection::Delimiter() {
 }
 
 MailboxStatus ImapConnection::Select(const std::string& folder) {
-    Check(mailimap_select(session_.get(), folder.c_str()), "SELECT");
+    Check(mailimap_select(session_.get(), EncodeMailboxName(folder).c_str()), "SELECT");
     const mailimap_selection_info* info = session_->imap_selection_info;
     if (info == nullptr) throw ImapError(ImapFailure::Protocol, "The mail server " + host_ + " selected nothing.");
     return {info->sel_uidvalidity, info->sel_uidnext, info->sel_exists, info->sel_perm_flags != nullptr && KeepsNewKeywords(*info)};
@@ -337,12 +401,6 @@ std::vector<std::uint32_t> ImapConnection::UnseenUidsAbove(std::uint32_t uid, bo
             throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
         unseen.release();
     }
-    if (!withoutKeyword.empty()) {
-        SearchKeyPtr unmarked(mailimap_search_key_new_unkeyword(strdup(withoutKeyword.c_str())));
-        if (!unmarked || mailimap_search_key_multiple_add(key.get(), unmarked.get()) != MAILIMAP_NO_ERROR)
-            throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
-        unmarked.release();
-    }
     if (mailimap_search_key_multiple_add(key.get(), above.get()) != MAILIMAP_NO_ERROR)
         throw ImapError(ImapFailure::Protocol, "Out of memory for a search.");
     above.release();
@@ -357,6 +415,16 @@ std::vector<std::uint32_t> ImapConnection::UnseenUidsAbove(std::uint32_t uid, bo
         if (value > uid) uids.push_back(value);
     }
     std::sort(uids.begin(), uids.end());
+    // The keyword is looked for in the messages' flags, not with UNKEYWORD: libetpan sends its
+    // keyword quoted, which Cyrus refuses ("Invalid flag name").
+    if (!withoutKeyword.empty() && !uids.empty()) {
+        const std::string wanted = Upper(withoutKeyword);
+        const auto flags = Flags(uids);
+        std::erase_if(uids, [&](std::uint32_t found) {
+            const auto it = flags.find(found);
+            return it != flags.end() && std::ranges::any_of(it->second, [&](const std::string& flag) { return Upper(flag) == wanted; });
+        });
+    }
     return uids;
 }
 
@@ -536,27 +604,28 @@ void ImapConnection::Move(const std::vector<std::uint32_t>& uids, const std::str
     if (uids.empty()) return;
     // One command for all: a pass's moves cost one round trip, not one per message.
     const SetPtr set = UidSet(uids);
+    const std::string wire = EncodeMailboxName(target);
     if (Has("MOVE")) {
-        Check(mailimap_uid_move(session_.get(), set.get(), target.c_str()), "UID MOVE");
+        Check(mailimap_uid_move(session_.get(), set.get(), wire.c_str()), "UID MOVE");
         return;
     }
     // Without UID EXPUNGE, EXPUNGE would also remove whatever else the user marked deleted.
     if (!Has("UIDPLUS"))
         throw ImapError(ImapFailure::Protocol,
                         "The mail server " + host_ + " can move messages neither with MOVE nor with UIDPLUS.");
-    Check(mailimap_uid_copy(session_.get(), set.get(), target.c_str()), "UID COPY");
+    Check(mailimap_uid_copy(session_.get(), set.get(), wire.c_str()), "UID COPY");
     StoreFlags(uids, {"\\Deleted"}, true);
     Check(mailimap_uid_expunge(session_.get(), set.get()), "UID EXPUNGE");
 }
 
 std::vector<FolderEntry> ImapConnection::List(const std::string& pattern) {
     clist* raw = nullptr;
-    Check(mailimap_list(session_.get(), "", pattern.c_str(), &raw), "LIST");
+    Check(mailimap_list(session_.get(), "", EncodeMailboxName(pattern).c_str(), &raw), "LIST");
     ListResultPtr list(raw);
     std::vector<FolderEntry> folders;
     for (clistiter* it = clist_begin(list.get()); it != nullptr; it = clist_next(it)) {
         const auto* entry = static_cast<mailimap_mailbox_list*>(clist_content(it));
-        FolderEntry folder{entry->mb_name ? entry->mb_name : "", entry->mb_delimiter, {}};
+        FolderEntry folder{DecodeMailboxName(entry->mb_name ? entry->mb_name : ""), entry->mb_delimiter, {}};
         if (const mailimap_mbx_list_flags* flags = entry->mb_flag) {
             if (flags->mbf_type == MAILIMAP_MBX_LIST_FLAGS_SFLAG) {
                 if (flags->mbf_sflag == MAILIMAP_MBX_LIST_SFLAG_MARKED) folder.flags.emplace_back("\\Marked");
@@ -576,10 +645,24 @@ std::vector<FolderEntry> ImapConnection::List(const std::string& pattern) {
     return folders;
 }
 
-void ImapConnection::Create(const std::string& folder) { Check(mailimap_create(session_.get(), folder.c_str()), "CREATE"); }
+void ImapConnection::Create(const std::string& folder) {
+    Check(mailimap_create(session_.get(), EncodeMailboxName(folder).c_str()), "CREATE");
+}
 
 void ImapConnection::Subscribe(const std::string& folder) {
-    Check(mailimap_subscribe(session_.get(), folder.c_str()), "SUBSCRIBE");
+    Check(mailimap_subscribe(session_.get(), EncodeMailboxName(folder).c_str()), "SUBSCRIBE");
+}
+
+PersonalNamespace ImapConnection::Namespace() {
+    if (!Has("NAMESPACE")) return {"", Delimiter()};
+    mailimap_namespace_data* raw = nullptr;
+    Check(mailimap_namespace(session_.get(), &raw), "NAMESPACE");
+    const NamespacePtr data(raw);
+    // NIL for personal: the server keeps no folders of the user's own beyond INBOX.
+    if (!data || data->ns_personal == nullptr || clist_begin(data->ns_personal->ns_data_list) == nullptr)
+        return {"", Delimiter()};
+    const auto* first = static_cast<mailimap_namespace_info*>(clist_content(clist_begin(data->ns_personal->ns_data_list)));
+    return {DecodeMailboxName(first->ns_prefix ? first->ns_prefix : ""), first->ns_delimiter};
 }
 
 bool ImapConnection::ServerReportedChange() const noexcept {
@@ -596,10 +679,30 @@ bool ImapConnection::Idle(int maxSeconds, int wakeFd) {
     // a longer wait goes on with a new one.
     constexpr long long kRenewMs = 29LL * 60 * 1000;
     const auto deadline = Clock::now() + std::chrono::seconds(maxSeconds);
+    const int answerSeconds = std::clamp(maxSeconds, 1, kAnswerSeconds);
+    // Runs `command` with its answer held to the short deadline. A connection that broke says so;
+    // one that let the whole deadline pass has gone silent (a NAT that forgot it, a Wi-Fi that
+    // changed), which the message tells apart.
+    const auto answered = [&](auto command) {
+        AnswerDeadline answer(session_.get(), answerSeconds, timeoutSeconds_);
+        const auto start = Clock::now();
+        try {
+            return command();
+        } catch (const ImapError& e) {
+            if (e.Failure() != ImapFailure::Dropped ||
+                Clock::now() - start < std::chrono::milliseconds(answerSeconds * 900))
+                throw;
+            throw ImapError(ImapFailure::Dropped, "The connection to the mail server " + host_ +
+                                                      " went silent: no answer to the renewal of IDLE within " +
+                                                      std::to_string(answerSeconds) + " seconds.");
+        }
+    };
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return false;
-        Check(mailimap_idle(session_.get()), "IDLE");
+        // A renewal goes out to a connection that may have died since the last: its "+ idling"
+        // is held to the short deadline too.
+        answered([&] { Check(mailimap_idle(session_.get()), "IDLE"); });
         // What libetpan has read ahead is data too: poll would not see it on the socket.
         bool heard = session_->imap_stream->read_buffer_len > 0;
         bool interrupted = false;
@@ -613,10 +716,22 @@ bool ImapConnection::Idle(int maxSeconds, int wakeFd) {
             heard = ready > 0 && (waiting[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
             interrupted = ready < 0 || (ready > 0 && (waiting[1].revents & POLLIN) != 0);
         }
-        Check(mailimap_idle_done(session_.get()), "IDLE");
-        if (heard && ServerReportedChange()) return true;
-        // A signal ends the wait early, so that the caller can look at why it came.
-        if (interrupted) return false;
+        if (heard || interrupted) {
+            Check(mailimap_idle_done(session_.get()), "IDLE");
+            if (heard && ServerReportedChange()) return true;
+            // A signal ends the wait early, so that the caller can look at why it came.
+            if (interrupted) return false;
+            continue;
+        }
+        // Silence all along looks the same as a connection that died without a word (a NAT that
+        // forgot it, a Wi-Fi that changed): the end of IDLE and a NOOP after it must be answered
+        // within a short deadline, else the connection is taken for lost. The NOOP also tells of
+        // what came between DONE and the next IDLE.
+        if (answered([&] {
+                Check(mailimap_idle_done(session_.get()), "IDLE");
+                return Noop();
+            }))
+            return true;
     }
 }
 

@@ -47,11 +47,19 @@ struct HeaderSummary {
 };
 
 struct FolderEntry {
-    std::string name;                // as the server writes it (modified UTF-7 left undecoded)
+    std::string name;                // UTF-8, decoded from the server's modified UTF-7
     char delimiter = '\0';           // '\0' for a flat name space
     std::vector<std::string> flags;  // with the backslash: \Noselect, \HasChildren, \Trash, ...
 };
 
+// Where the user's own folders live (NAMESPACE, RFC 2342): "INBOX." on Courier and Cyrus, "" on
+// most others.
+struct PersonalNamespace {
+    std::string prefix;      // UTF-8
+    char delimiter = '\0';  // '\0' for a flat name space
+};
+
+// Folder names below are UTF-8: each command encodes them for the wire, and List decodes them.
 class ImapConnection {
 public:
     // Connects, secures (imaps: TLS at once; imap: STARTTLS), checks the certificate, logs in.
@@ -66,10 +74,13 @@ public:
     bool Has(std::string_view capability) const noexcept;  // any letter case
 
     char Delimiter();  // INBOX's hierarchy delimiter ('\0' when the server has none)
+    // The first personal namespace; a server without NAMESPACE has its folders at the top, with
+    // INBOX's delimiter.
+    PersonalNamespace Namespace();
     MailboxStatus Select(const std::string& folder);
     // UID SEARCH UNSEEN UID uid+1:*, ascending, every one above `uid`; with `includeSeen`, the
     // seen messages too (UID SEARCH UID uid+1:*). With `withoutKeyword`, the messages that carry
-    // that keyword are left out (UNKEYWORD).
+    // that keyword are left out (looked for in their flags).
     std::vector<std::uint32_t> UnseenUidsAbove(std::uint32_t uid, bool includeSeen = false,
                                                const std::string& withoutKeyword = {});
     // Writes the whole message, byte for byte, to `fd` with BODY.PEEK[] in chunks (it stays unseen
@@ -107,7 +118,9 @@ public:
     // IDLE on the selected folder for at most `maxSeconds`: true as soon as the server reports a
     // change (EXISTS, RECENT, EXPUNGE, FETCH), false when the time ran out without one, a signal
     // interrupted the wait, or `wakeFd` (when not -1: a signalfd, say) became readable. Each IDLE
-    // is renewed before 29 minutes.
+    // is renewed before 29 minutes. An IDLE that heard nothing ends with DONE and a NOOP, which
+    // must be answered within `maxSeconds` (15 s at most): else it throws Dropped, so that a
+    // connection that died silently is noticed at the latest then.
     bool Idle(int maxSeconds, int wakeFd = -1);
     // NOOP: true when the server reported a change since the last command (the poll without IDLE).
     bool Noop();
@@ -143,6 +156,7 @@ private:
     std::string host_;
     std::vector<std::string> capabilities_;
     bool broken_ = false;  // the stream failed: no LOGOUT, just close
+    int timeoutSeconds_ = 60;  // the usual wait on an answer, as opened
 };
 
 }  // namespace vexa::imap

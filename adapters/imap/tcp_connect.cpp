@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -45,6 +47,18 @@ int ConnectWithin(int fd, const addrinfo& address, int timeoutSeconds) {
     return fcntl(fd, F_SETFL, flags) < 0 ? errno : 0;
 }
 
+// A peer that vanished without a word (a NAT that forgot the connection, a Wi-Fi that changed, a
+// laptop that slept) leaves an idle connection open for hours by the kernel's defaults: probes
+// after 30 s of silence, every 10 s, and 3 unanswered ones drop it, about a minute in all. A
+// socket that refuses them still works, so failures are ignored.
+void KeepAlive(int fd) {
+    const int on = 1, idleSeconds = 30, intervalSeconds = 10, probes = 3;
+    (void)setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds);
+    (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds);
+    (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+}
+
 }  // namespace
 
 SocketFd ConnectTcp(const std::string& host, int port, int timeoutSeconds) {
@@ -74,10 +88,15 @@ SocketFd ConnectTcp(const std::string& host, int port, int timeoutSeconds) {
             continue;
         }
         lastError = ConnectWithin(fd.Get(), *address, timeoutSeconds);
-        if (lastError == 0) return fd;
+        if (lastError == 0) {
+            KeepAlive(fd.Get());
+            return fd;
+        }
     }
     throw ImapError(ImapFailure::Unreachable, "Can't reach the mail server " + host + " on port " + service + ": " +
-                                                  std::strerror(lastError) + ".");
+                                                  std::strerror(lastError) + ". Is the server running, and is " +
+                                                  service +
+                                                  " its port for imaps:// (usually 993) or imap:// (usually 143)?");
 }
 
 }  // namespace vexa::imap

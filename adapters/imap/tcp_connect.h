@@ -27,7 +27,8 @@ private:
 
 // Tries every address of `host` in turn. Throws ImapError: UnknownHost when the name does not
 // resolve, Unreachable when the name service or every address fails to answer within
-// `timeoutSeconds`.
+// `timeoutSeconds`. The socket sends TCP keepalive probes, so that a peer gone silent is noticed
+// by the kernel within about a minute wherever the network lets the probes through.
 SocketFd ConnectTcp(const std::string& host, int port, int timeoutSeconds);
 
 }  // namespace vexa::imap

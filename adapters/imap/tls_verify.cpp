@@ -25,8 +25,19 @@ struct DatumFree {
 using TrustList = std::unique_ptr<gnutls_x509_trust_list_st, TrustListFree>;
 using Certificate = std::unique_ptr<gnutls_x509_crt_int, CertificateFree>;
 
-[[noreturn]] void Refuse(const std::string& host, const std::string& why) {
-    throw ImapError(ImapFailure::Certificate, "The certificate of the mail server " + host + " is not trusted: " + why);
+// What mends a chain that does not lead to a trusted CA: the server's own CA named in the settings.
+constexpr const char* kNameTheCa =
+    " Name the CA that signed it with CaFile= in the [Mailbox] section of settings.ini (or --ca-file).";
+
+[[noreturn]] void Refuse(const std::string& host, const std::string& why, const char* remedy = "") {
+    throw ImapError(ImapFailure::Certificate,
+                    "The certificate of the mail server " + host + " is not trusted: " + why + remedy);
+}
+
+// GnuTLS ends its status text with a space; the message goes on after it.
+std::string WithoutTrailingSpace(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) text.pop_back();
+    return text;
 }
 
 TrustList TrustedAuthorities(const std::optional<std::filesystem::path>& caFile) {
@@ -41,7 +52,7 @@ TrustList TrustedAuthorities(const std::optional<std::filesystem::path>& caFile)
     } else if (gnutls_x509_trust_list_add_system_trust(list.get(), 0, 0) <= 0) {
         throw ImapError(ImapFailure::Certificate,
                         "The system has no CA certificates to check the mail server's certificate against "
-                        "(name the server's CA with --ca-file).");
+                        "(name the server's CA with CaFile= in [Mailbox], or --ca-file).");
     }
     return list;
 }
@@ -80,7 +91,7 @@ void VerifyServerCertificate(mailstream* stream, const std::string& host,
     if (gnutls_certificate_verification_status_print(status, GNUTLS_CRT_X509, &text, 0) < 0)
         Refuse(host, "verification failed.");
     std::unique_ptr<unsigned char, DatumFree> hold(text.data);
-    Refuse(host, std::string(reinterpret_cast<char*>(text.data), text.size));
+    Refuse(host, WithoutTrailingSpace(std::string(reinterpret_cast<char*>(text.data), text.size)), kNameTheCa);
 }
 
 }  // namespace vexa::imap

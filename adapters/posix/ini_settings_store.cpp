@@ -180,11 +180,42 @@ public:
             lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(*last + 1), std::move(newLine));
             return;
         }
-        if (!lines_.empty() && !IsBlank(lines_.back())) {
-            lines_.push_back(lineEnd_);
+        std::string header = "[" + std::string(section) + "]" + lineEnd_;
+        const std::optional<std::size_t> first = FirstSectionLine();
+        if (!first) {
+            if (!lines_.empty() && !IsBlank(lines_.back())) {
+                lines_.push_back(lineEnd_);
+            }
+            lines_.push_back(std::move(header));
+            lines_.push_back(std::move(newLine));
+            return;
         }
-        lines_.push_back("[" + std::string(section) + "]" + lineEnd_);
-        lines_.push_back(std::move(newLine));
+        // A new section goes in front of the others, not after them: the last section of the
+        // file stays last, so that a line someone appends to the file by hand still lands in the
+        // section it was meant for. Comment lines right above the first section stay with it.
+        std::size_t at = *first;
+        while (at > 0 && !IsBlank(lines_[at - 1]) && ClassifyAt(at - 1).kind == Line::Kind::kOther &&
+               IsComment(lines_[at - 1], at - 1 == 0)) {
+            --at;
+        }
+        if (at == 0 && lines_.front().starts_with(kUtf8Bom)) {
+            // The byte order mark stays at the very start of the file.
+            lines_.front().erase(0, kUtf8Bom.size());
+            header.insert(0, kUtf8Bom);
+        }
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), {std::move(header), std::move(newLine), lineEnd_});
+    }
+
+    // Every name=value line: its number (from 1), the section it is in ("" before the first).
+    std::vector<ini::KeyLine> Keys() const {
+        std::vector<ini::KeyLine> keys;
+        std::string section;
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
+            const Line line = ClassifyAt(i);
+            if (line.kind == Line::Kind::kSection) section = line.name;
+            if (line.kind == Line::Kind::kKey) keys.push_back({i + 1, section, std::string(line.name)});
+        }
+        return keys;
     }
 
     bool HasSection(std::string_view section) const {
@@ -253,6 +284,13 @@ private:
         return last;
     }
 
+    std::optional<std::size_t> FirstSectionLine() const {
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
+            if (ClassifyAt(i).kind == Line::Kind::kSection) return i;
+        }
+        return std::nullopt;
+    }
+
     std::vector<std::string> lines_;
     std::string lineEnd_;
 };
@@ -295,6 +333,8 @@ bool HasSection(std::string_view contents, std::string_view section) {
 }
 
 std::optional<std::size_t> FirstStrayLine(std::string_view contents) { return IniDocument(contents).FirstStrayLine(); }
+
+std::vector<KeyLine> Keys(std::string_view contents) { return IniDocument(contents).Keys(); }
 
 }  // namespace ini
 

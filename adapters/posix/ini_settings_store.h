@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "settings/settings_store.h"
 
@@ -49,6 +50,14 @@ std::string WriteSetting(std::string_view contents, const std::string& section, 
 
 // Whether `contents` has a [section] of that name (ASCII case ignored).
 bool HasSection(std::string_view contents, std::string_view section);
+
+struct KeyLine {
+    std::size_t line = 0;  // from 1
+    std::string section;   // as written; "" for a key above every section
+    std::string key;
+};
+// Every name=value line of `contents`, in order, with the section it is in.
+std::vector<KeyLine> Keys(std::string_view contents);
 
 // The number (from 1) of the first line that is neither blank, a comment, a [section] nor a
 // name=value line; nullopt when there is none. The settings store reads past such lines, a file

@@ -2,6 +2,8 @@
 // open (the indicator: the archive in its viewer) and manual (help). None of them touches the
 // mailbox, so none needs one.
 
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -10,8 +12,11 @@
 #include "adapters/maildir/maildir_mail.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/command_runtime.h"
+#include "apps/vexa/imap_options.h"
 #include "apps/vexa/option_parser.h"
 #include "apps/vexa/selection_application.h"
+#include "linux/imap_archiving.h"
+#include "linux/imap_message_copy.h"
 
 namespace vexa::cli {
 namespace {
@@ -45,8 +50,47 @@ ItemPtr LoadMessage(linuxhost::Runtime& runtime, const std::string& operand) {
 
 }  // namespace
 
+// --uid N: the message of an IMAP account's Inbox, fetched into a private copy to be converted.
+int ConvertImapMessage(const ParsedOptions& options) {
+    if (!options.Operands().empty()) throw UsageError("--uid and files exclude each other");
+    const std::string text = *options.Value("uid");
+    std::uint32_t uid = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), uid);
+    if (error != std::errc() || end != text.data() + text.size() || uid == 0) {
+        throw UsageError("--uid takes a message's UID, not '" + text + "'");
+    }
+    const auto account = ImapAccountOf(options);
+    if (!account) throw UsageError("--uid needs an IMAP account: --imap URL, or Url= in [Mailbox]");
+    bool temporary = false;
+    const auto server = linuxhost::OpenImapAtStart(*account, temporary);
+    if (!server) return temporary ? kExitTempFail : kExitConfig;
+    CommandRuntime runtime({std::nullopt, options.Value("description"), true});
+    if (!runtime.OpenMailbox()) return kExitConfig;
+    auto application = std::make_shared<SelectionApplication>(runtime.Session().NewApplication(), std::vector<ItemPtr>{});
+    if (!runtime.Connect(application)) return kExitConfig;
+    try {
+        linuxhost::ImapMessageCopy copy(*server, *account, uid);
+        application->Select({runtime.Session().LoadItem(copy.File())});
+        const int shownBefore = runtime.Messages().Shown();
+        bool cancelDefault = false;
+        runtime.Addin().oCBtnConvert_Click(nullptr, cancelDefault);
+        application->Select({});
+        if (runtime.Messages().Shown() == shownBefore) copy.MarkArchived();
+    } catch (...) {
+        runtime.Messages().Show(CurrentErrorDescription(), kAppTitle);
+    }
+    runtime.Shutdown();
+    return runtime.ExitStatus();
+}
+
 int RunConvert(const Args& args) {
-    const ParsedOptions options = ParseOptions(args, {{"maildir", true}, {"description", true}});
+    std::vector<OptionRule> rules = ImapOptionRules();
+    rules.insert(rules.end(), {{"maildir", true}, {"description", true}, {"uid", true}});
+    const ParsedOptions options = ParseOptions(args, rules);
+    if (options.Has("uid")) return ConvertImapMessage(options);
+    for (const auto& rule : ImapOptionRules()) {
+        if (options.Has(rule.name)) throw UsageError(std::string("--") + rule.name + " goes with --uid N");
+    }
     bool readsInput = false;
     for (const auto& operand : options.Operands()) {
         if (operand == kStandardInput) {

@@ -31,6 +31,7 @@ int RunImapScan(const linuxhost::ImapAccount& account, bool includeRead) {
     const auto server = linuxhost::OpenImapAtStart(account, temporary);
     if (!server) return temporary ? kExitTempFail : kExitConfig;
     CommandRuntime runtime({folder.string(), std::nullopt});
+    runtime.NameMailbox("The IMAP account " + account.url);
     if (const auto failed = runtime.StartArchiving()) return *failed;
     return Finish(runtime, linuxhost::ScanImap(runtime, *server, account, includeRead));
 }

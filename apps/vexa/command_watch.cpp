@@ -70,6 +70,7 @@ int RunImapWatch(const linuxhost::ImapAccount& account, bool quiet) {
     auto server = linuxhost::OpenImapAtStart(account, temporary);
     if (!server && !temporary) return kExitConfig;
     CommandRuntime runtime({folder.string(), std::nullopt});
+    runtime.NameMailbox("The IMAP account " + account.url);
     if (const auto failed = runtime.StartArchiving()) return *failed;
     PrintWatching(account.url);
     return Finish(runtime, linuxhost::WatchImap(runtime, account, std::move(server), signals, PrintLines(quiet)));

@@ -12,7 +12,7 @@ const std::vector<Command>& Commands() {
         {"watch", "vexa watch [--maildir DIR | --imap URL ...] [-q]", "archive faxes and confirmations as they arrive", RunWatch},
         {"send", "vexa send [--transport CMD] [--description TEXT] [sendmail options] [--] [recipient...]",
          "sendmail for mail readers: archive a fax on its way out, then hand it on", RunSend},
-        {"convert", "vexa convert [--description TEXT] FILE|-...",
+        {"convert", "vexa convert [--description TEXT] FILE|-... | --uid N [--imap URL ...]",
          "archive message files by hand, each on its own (- reads one from standard input)", RunConvert},
         {"options", "vexa options [--show] [--set KEY=VALUE]...", "show or change the options", RunOptions},
         {"list", "vexa list recv|send [--new] [--state STATE] [--search TEXT] [--since DATE] [--until DATE] [--format FORMAT]",
@@ -51,6 +51,8 @@ std::string CommandHelp(const Command& command) {
         }
         if (name == "watch") {
             text += "  -q, --quiet     no line per archived message on standard output\n"
+                    "  IdleRenewSeconds= in [Mailbox]: the seconds between renewals of IDLE (default 90);\n"
+                    "  a connection that does not answer one is replaced, within 2 minutes by default.\n"
                     "  SIGHUP reloads the options; SIGTERM or SIGINT stops, with exit status 0 after a\n"
                     "  clean shutdown whatever was reported while it ran.\n";
         }
@@ -64,7 +66,11 @@ std::string CommandHelp(const Command& command) {
     } else if (name == "convert") {
         text += "\n  --description TEXT   answers the description prompts\n"
                 "  Each message is converted as though it alone were selected; \"-\" is the message on\n"
-                "  standard input, as a procmail or maildrop pipe hands it over. The files stay where they are.\n";
+                "  standard input, as a procmail or maildrop pipe hands it over. The files stay where they are.\n"
+                "  --uid N              the message with IMAP UID N in the Inbox of the IMAP account (--imap\n"
+                "                       URL and the options of scan, else Url= in [Mailbox]): the one a scan\n"
+                "                       named by its UID. It stays on the server, unseen; once archived it\n"
+                "                       is marked so, and no scan of the account archives it again.\n";
     } else if (name == "send") {
         text += "\n  --transport CMD      the real sendmail, run by /bin/sh -c with the options and recipients\n"
                 "                       appended; else $VEXA_TRANSPORT, else Transport= in the [Mail] section\n"

@@ -11,9 +11,10 @@ namespace vexa::cli {
 
 // The option rules of the commands that take an IMAP account.
 std::vector<OptionRule> ImapOptionRules();
-// The account named by --imap and its options, else by the settings file's [Mailbox] section
-// (Url=, PasswordCommand=, OAuth2TokenCommand=, CaFile=); nothing when neither names one or
-// --maildir chooses the Maildir.
+// The account named by --imap, else by the settings file's [Mailbox] section (Url=,
+// PasswordCommand=, OAuth2TokenCommand=, CaFile=); nothing when neither names one or --maildir
+// chooses the Maildir. The section's settings apply to the account --imap names when its Url=
+// names the same one; each option given overrides its setting.
 std::optional<linuxhost::ImapAccount> ImapAccountOf(const ParsedOptions& options);
 
 }  // namespace vexa::cli

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "apps/vexa/cli.h"
+#include "apps/vexa/settings_check.h"
 #include "host/host_error.h"
 
 namespace vexa::cli {
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
             return kExitOk;
         }
         try {
+            WarnAboutSettings();
             return command.run(args);
         } catch (const UsageError& e) {
             std::fprintf(stderr, "vexa %s: %s\n%s", command.name, e.what(), CommandHelp(command).c_str());

@@ -153,6 +153,56 @@ test_read_faxes_arrive_with_include_read_once_under_any_spelling() {
     expect_eq "kept on the server, read" "INBOX: MESSAGES 1 UNSEEN 0" "$(server_folders full | head -n 1)"
 }
 
+# What an IMAP user writes and reads: the [Mailbox] section written by hand before the first run
+# holds the password command and the CA, and applies to the account --imap names; a line appended
+# to the file later still lands in [Mailbox]; a key vexa does not read is named. Messages name the
+# account and the message's UID and Message-ID, never the private mirror; convert --uid archives a
+# message the scan refused, once.
+test_an_imap_user_s_settings_and_messages() {
+    local settings="$XDG_CONFIG_HOME/vexa/settings.ini"
+    mkdir -p "$XDG_CONFIG_HOME/vexa"
+    (umask 077 && echo "$IMAP_TEST_PASSWORD" >"$WORLD/password")
+    printf '[Mailbox]\nUrl=%s\nPasswordCommand=cat %s\n' "$IMAPS" "$WORLD/password" >"$settings"
+    "$VEXA" init >/dev/null || fail "vexa init"
+    printf 'CaFile=%s\nFolder=Faxes\n' "$IMAP_TEST_CA" >>"$settings"
+    deliver full 03-incoming-no-attachment.eml
+    VEXA_IMAP_PASSWORD= run scan --imap "${IMAPS/localhost/LOCALHOST}"
+    expect_eq "the settings' password and CA: status" 1 "$STATUS"
+    local uid  # the mailbox's UIDs go on from the tests before
+    uid=$(grep -o '^UID [0-9]*' <<<"$ERR" | cut -d' ' -f2)
+    expect_eq "the refused fax by UID and Message-ID, and the unread key" \
+        "vexa: $settings line 5: Folder= in [Mailbox] is not read there.
+UID $uid <20230314124726.V4712.4712@inbound.efax.com> (eFax voice message from \"2125550147\" - 0:42 minutes): Incoming message does not contain an attachment!" "$ERR"
+    expect_eq "the settings file" "[AppPath]
+Path=\"$INSTALL\"
+
+[Mailbox]" "$(head -n 4 "$settings")"
+    VEXA_IMAP_PASSWORD= "$VEXA" watch --imap "$IMAPS" >"$WORLD/watch.out" 2>&1 &
+    local watcher=$! i
+    for i in $(seq 200); do [[ -s "$WORLD/watch.out" ]] && break; sleep 0.05; done
+    VEXA_IMAP_PASSWORD= run scan
+    kill "$watcher"
+    wait "$watcher"
+    expect_eq "the lock names the account: status" 75 "$STATUS"
+    expect_contains "the lock names the account" "The IMAP account $IMAPS is in use by another vexa (process $watcher)" "$ERR"
+    deliver full 02-incoming-pdf.eml
+    VEXA_IMAP_PASSWORD= run scan
+    VEXA_IMAP_PASSWORD= run convert --uid "$uid" --description "by hand"
+    expect_eq "a fax without its attachment stays refused" 1 "$STATUS"
+    deliver full 01-incoming-tiff.eml
+    doveadm -c "$IMAP_TEST_WORLD/full/dovecot.conf" flags add -u "$IMAP_TEST_USER" '\Seen' mailbox INBOX uid $((uid + 2)) ||
+        fail "doveadm flags"
+    VEXA_IMAP_PASSWORD= run convert --uid $((uid + 2)) --description "by hand"
+    expect_eq "convert --uid: status" 0 "$STATUS"
+    VEXA_IMAP_PASSWORD= run scan --include-read
+    expect_contains "not archived again by a backfill" "0 archived as incoming faxes" "$OUT"
+    expect_eq "rows" "1|LA0815-02|(no description)
+2|NY4711-23|by hand" "$(sql "SELECT Id, Number, Description FROM recv ORDER BY Id")"
+    VEXA_IMAP_PASSWORD= run convert --uid 9999
+    expect_eq "no such UID" "1|Can't fetch the message with UID 9999 from the Inbox of $IMAPS: The message with UID 9999 is no longer on the mail server." \
+        "$STATUS|$(grep -v '^vexa: ' <<<"$ERR")"
+}
+
 test_startup_failures_say_why_and_never_show_the_password() {
     "$VEXA" init >/dev/null || fail "vexa init"
     VEXA_IMAP_PASSWORD=wrong-secret run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
@@ -313,6 +363,69 @@ test_the_server_records_what_was_archived_for_every_installation() {
     expect_eq "each fax in one archive ($mine + $theirs)" 32 "$((mine + theirs))"
     expect_eq "all in the store folder" "INBOX: MESSAGES 2 UNSEEN 2
 INBOX.VX2 Messages: MESSAGES 30 UNSEEN 30" "$(server_folders full | sed -n 1,2p)"
+}
+
+# What a connection's trouble says, one row each: the line on standard error, the exit status,
+# and how long it took at most (a server that never greets is given up on in seconds).
+test_connection_trouble_says_what_to_do() {
+    "$VEXA" init >/dev/null || fail "vexa init"
+    local user=$IMAP_TEST_USER plain=$IMAP_TEST_PLAIN_PORT tls=$IMAP_TEST_IMAPS_PORT closed=$IMAP_TEST_CLOSED_PORT
+    local rows=(
+        "untrusted certificate|imaps://$user@localhost:$tls|78|Can't init : The certificate of the mail server localhost is not trusted: The certificate is NOT trusted. The certificate issuer is unknown. Name the CA that signed it with CaFile= in the [Mailbox] section of settings.ini (or --ca-file)."
+        "imaps at the plain port|imaps://$user@localhost:$plain|78|Can't init : No TLS connection with the mail server localhost port $plain: An unexpected TLS packet was received. Is it a port for imap://? Use imap:// with it, or the server's port for imaps:// (usually 993)."
+        "imap at the TLS port|imap://$user@localhost:$tls|75|Can't init : The mail server localhost port $tls did not greet within 5 seconds. Is it a port for imaps://? Use imaps:// with it, or the server's port for imap:// (usually 143)."
+        "closed port|imaps://$user@127.0.0.1:$closed|75|Can't init : Can't reach the mail server 127.0.0.1 on port $closed: Connection refused. Is the server running, and is $closed its port for imaps:// (usually 993) or imap:// (usually 143)?"
+    )
+    local row what url status line started took
+    for row in "${rows[@]}"; do
+        IFS='|' read -r what url status line <<<"$row"
+        started=$(date +%s)
+        run scan --imap "$url"
+        took=$(($(date +%s) - started))
+        expect_eq "$what: stderr" "$line" "$ERR"
+        expect_eq "$what: status" "$status" "$STATUS"
+        [[ $took -le 10 ]] || fail "$what: took $took s"
+    done
+}
+
+# A connection black-holed while watch idles (a NAT that forgot it, a Wi-Fi that changed): no
+# byte and no close ever arrives. The renewal of IDLE finds it dead, watch connects anew and
+# archives the fax that came meanwhile within the bound, and goes on watching.
+test_watch_replaces_a_black_holed_connection() {
+    "$VEXA" init >/dev/null || fail "vexa init"
+    local here proxy port watcher _ started took
+    here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+    python3 "$here/../support/tcp-proxy.py" "$IMAP_TEST_IMAPS_PORT" --port-file "$WORLD/proxy.port" &
+    proxy=$!
+    for _ in $(seq 50); do [[ -s $WORLD/proxy.port ]] && break; sleep 0.1; done
+    port=$(cat "$WORLD/proxy.port")
+    printf '[Mailbox]\nUrl=imaps://%s@localhost:%s\nCaFile=%s\nIdleRenewSeconds=3\n' "$IMAP_TEST_USER" "$port" \
+        "$IMAP_TEST_CA" >>"$XDG_CONFIG_HOME/vexa/settings.ini"
+    "$VEXA" watch >"$WORLD/watch.out" 2>"$WORLD/watch.err" &
+    watcher=$!
+    for _ in $(seq 100); do grep -q "^Watching" "$WORLD/watch.out" && break; sleep 0.1; done
+    deliver full 01-incoming-tiff.eml
+    # Once the first fax has moved, watch idles: the black hole comes between two renewals.
+    for _ in $(seq 50); do [[ $(server_folders full | head -n 1) == "INBOX: MESSAGES 0 UNSEEN 0" ]] && break; sleep 0.2; done
+    sleep 1
+    kill -USR1 "$proxy"
+    deliver full 02-incoming-pdf.eml
+    started=$(date +%s)
+    until [[ $(grep -c "incoming fax" "$WORLD/watch.out") -ge 2 ]] || (($(date +%s) - started > 30)); do sleep 0.2; done
+    took=$(($(date +%s) - started))
+    [[ $took -le 15 ]] || fail "the fax waited $took s"
+    kill -0 "$watcher" 2>/dev/null || fail "watch ended"
+    expect_eq "rows" "1|NY4711-23
+2|LA0815-02" "$(sql "SELECT Id, Number FROM recv ORDER BY Id")"
+    expect_eq "moved on the server" "INBOX: MESSAGES 0 UNSEEN 0
+INBOX.VX2 Messages: MESSAGES 2 UNSEEN 2" "$(server_folders full | sed -n 1,2p)"
+    kill -TERM "$watcher"
+    wait "$watcher"
+    expect_eq "a clean stop" 0 "$?"
+    kill -TERM "$proxy"
+    wait "$proxy" 2>/dev/null
+    expect_eq "the dead connection reported" "The connection to the mail server localhost went silent: no answer to the renewal of IDLE within 3 seconds." \
+        "$(cat "$WORLD/watch.err")"
 }
 
 shift 2

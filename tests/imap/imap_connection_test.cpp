@@ -2,6 +2,9 @@
 // not, and what the commands leave on the server (messages, flags, folders, subscriptions).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +21,7 @@
 
 #include "adapters/imap/imap_connection.h"
 #include "adapters/imap/imap_error.h"
+#include "adapters/imap/tcp_connect.h"
 
 namespace vexa::imap {
 namespace {
@@ -247,6 +251,26 @@ TEST(ImapMail, CreatesASubscribedChildOfInboxAndMovesMessagesIntoIt) {
     }
 }
 
+// A folder named outside ASCII is created, listed and selected under the name the user wrote;
+// NAMESPACE tells where the user's own folders live.
+TEST(ImapMail, FolderNamesOutsideAsciiAndThePersonalNamespace) {
+    for (const auto& [port, prefix] : {std::pair{"IMAP_TEST_PLAIN_PORT", ""}, std::pair{"IMAP_TEST_PREFIXED_PORT", "INBOX."}}) {
+        SCOPED_TRACE(port);
+        ImapConnectOptions options = Options(Url("imap", "localhost", port), std::nullopt);
+        options.insecure = true;
+        auto connection = ImapConnection::Open(options);
+        const PersonalNamespace personal = connection->Namespace();
+        EXPECT_EQ(prefix, personal.prefix);
+        EXPECT_EQ('.', personal.delimiter);
+        const std::string folder = "INBOX.Faxe Büro & 😀";
+        connection->Create(folder);
+        const std::vector<FolderEntry> listed = connection->List("INBOX.Faxe*");
+        ASSERT_EQ(1u, listed.size());
+        EXPECT_EQ(folder, listed[0].name);
+        EXPECT_EQ(0u, connection->Select(folder).exists);
+    }
+}
+
 // --- Watching ---------------------------------------------------------------------------------
 
 TEST(ImapWatch, IdleWakesOnADeliveryAndTimesOutWithoutOne) {
@@ -270,6 +294,22 @@ TEST(ImapWatch, IdleWakesOnADeliveryAndTimesOutWithoutOne) {
         Deliver(server, MakeMessage(std::string("noop-") + server, 200));
         EXPECT_TRUE(connection->Noop());
     }
+}
+
+// The kernel drops a peer gone silent within about a minute (30 s, then 3 probes 10 s apart):
+// on loopback nothing can go silent, so the socket's settings are what can be seen.
+TEST(ImapWatch, TheSocketProbesAPeerGoneSilent) {
+    const SocketFd socket = ConnectTcp("127.0.0.1", std::stoi(Env("IMAP_TEST_IMAPS_PORT")), 5);
+    const auto option = [&](int level, int name) {
+        int value = -1;
+        socklen_t length = sizeof value;
+        EXPECT_EQ(0, getsockopt(socket.Get(), level, name, &value, &length));
+        return value;
+    };
+    EXPECT_EQ(1, option(SOL_SOCKET, SO_KEEPALIVE));
+    EXPECT_EQ(30, option(IPPROTO_TCP, TCP_KEEPIDLE));
+    EXPECT_EQ(10, option(IPPROTO_TCP, TCP_KEEPINTVL));
+    EXPECT_EQ(3, option(IPPROTO_TCP, TCP_KEEPCNT));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The IMAP connection against real Dovecot servers on 127.0.0.1, each with a configuration of its
 # own: "full" speaks TLS (imaps port, and STARTTLS on its imap port) with a self-signed certificate
-# made here for the name localhost, and has MOVE; "plain" has no TLS at all and no MOVE. Then runs
+# made here for the name localhost, and has MOVE; "plain" has no TLS at all and no MOVE;
+# "prefixed" has no TLS and keeps its folders under "INBOX.", none marked \Trash. Then runs
 # the test program, which finds the servers through IMAP_TEST_* variables.
 #   run-with-dovecot.sh TEST_PROGRAM [GTEST_ARGS...]
 set -u
@@ -42,9 +43,20 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost -addext su
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost -addext subjectAltName=DNS:localhost \
     -keyout "$WORLD/other-key.pem" -out "$WORLD/other-ca.pem" 2>/dev/null || { echo "openssl failed"; exit 1; }
 
-# start_server NAME SSL_SETTINGS... : writes $WORLD/NAME/dovecot.conf and starts it.
+# The Inbox's namespace of most servers: no prefix, the Trash marked \Trash.
+trash_namespace='namespace inbox {
+  inbox = yes
+  separator = .
+  mailbox Trash {
+    special_use = \Trash
+    auto = create
+  }
+}'
+
+# start_server NAME IMAP_PORT IMAPS_PORT SETTINGS [NAMESPACE]: writes $WORLD/NAME/dovecot.conf
+# and starts it.
 start_server() {
-    local name=$1 imap_port=$2 imaps_port=$3 extra=$4
+    local name=$1 imap_port=$2 imaps_port=$3 extra=$4 namespace=${5:-$trash_namespace}
     local dir="$WORLD/$name"
     mkdir -p "$dir/run" "$dir/state" "$dir/mail"
     $as_root && chown "$uid:$gid" "$dir/mail"
@@ -64,14 +76,7 @@ mail_location = maildir:$dir/mail
 mail_uid = $uid
 mail_gid = $gid
 auth_mechanisms = plain login
-namespace inbox {
-  inbox = yes
-  separator = .
-  mailbox Trash {
-    special_use = \\Trash
-    auto = create
-  }
-}
+$namespace
 $(dovecot_users_and_services "$dir/users" "$imap_port" "$imaps_port")
 $extra
 CONF
@@ -86,6 +91,7 @@ CONF
 }
 
 full_imap=$(free_port) full_imaps=$(free_port) plain_imap=$(free_port) closed=$(free_port)
+prefixed_imap=$(free_port)
 start_server full "$full_imap" "$full_imaps" "ssl = yes
 ssl_cert = <$WORLD/cert.pem
 ssl_key = <$WORLD/key.pem"
@@ -93,6 +99,13 @@ start_server plain "$plain_imap" 0 "ssl = no
 disable_plaintext_auth = no
 protocol imap {
   imap_capability = IMAP4rev1 LITERAL+ SASL-IR LOGIN-REFERRALS ID ENABLE IDLE SORT NAMESPACE CHILDREN UIDPLUS SPECIAL-USE
+}"
+# "prefixed" keeps every folder under "INBOX." and marks none \Trash, as Courier and Cyrus do.
+start_server prefixed "$prefixed_imap" 0 "ssl = no
+disable_plaintext_auth = no" "namespace inbox {
+  inbox = yes
+  separator = .
+  prefix = INBOX.
 }"
 
 # deliver SERVER FILE: stores FILE unchanged in that server's INBOX (doveadm takes the mail
@@ -106,7 +119,7 @@ chmod 644 "$WORLD/cert.pem" "$WORLD/other-ca.pem"
 
 export IMAP_TEST_USER=$user IMAP_TEST_PASSWORD=$PASSWORD IMAP_TEST_CA=$WORLD/cert.pem IMAP_TEST_OTHER_CA=$WORLD/other-ca.pem
 export IMAP_TEST_STARTTLS_PORT=$full_imap IMAP_TEST_IMAPS_PORT=$full_imaps IMAP_TEST_PLAIN_PORT=$plain_imap
-export IMAP_TEST_CLOSED_PORT=$closed IMAP_TEST_DELIVER=$WORLD/deliver IMAP_TEST_WORLD=$WORLD
+export IMAP_TEST_PREFIXED_PORT=$prefixed_imap IMAP_TEST_CLOSED_PORT=$closed IMAP_TEST_DELIVER=$WORLD/deliver IMAP_TEST_WORLD=$WORLD
 "$PROGRAM" "$@"
 status=$?
 if grep -E 'Panic|Fatal' "$WORLD"/*/dovecot.log; then status=1; fi

@@ -148,7 +148,9 @@ TEST(IniSettingsStoreTest, SavingKeepsTheRestOfTheFileAsItWas) {
          "; Vexa settings\n# edited by hand\n[Main]\n  Folder = /srv/fax   \nCount=7\nAdded=\"new\"\n\n"
          "; the next section is for the viewer\n[Viewer]\nZoom=\"150\"\n"},
         {"Viewer", "Added", "new", original + "Added=\"new\"\n"},
-        {"Printing", "Copies", "2", original + "\n[Printing]\nCopies=\"2\"\n"},
+        // A new section goes first, so that the file's last section stays last: a line appended
+        // by hand lands where it was meant to. The comments above the first section stay with it.
+        {"Printing", "Copies", "2", "[Printing]\nCopies=\"2\"\n\n" + original},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -165,7 +167,16 @@ TEST(IniSettingsStoreTest, WindowsLineEndsAreKept) {
     store.SaveSetting(kApp, "Main", "A", "2");
     store.SaveSetting(kApp, "Main", "B", "3");
     store.SaveSetting(kApp, "Other", "C", "4");
-    EXPECT_EQ(ReadBytes(dir / "settings.ini"), "[Main]\r\nA=\"2\"\r\nB=\"3\"\r\n\r\n[Other]\r\nC=\"4\"\r\n");
+    EXPECT_EQ(ReadBytes(dir / "settings.ini"), "[Other]\r\nC=\"4\"\r\n\r\n[Main]\r\nA=\"2\"\r\nB=\"3\"\r\n");
+    // A byte order mark stays the file's first bytes; a header comment apart from the first
+    // section stays on top.
+    WriteBytes(dir / "settings.ini", "\xEF\xBB\xBF; mine\n\n[Main]\nA=1\n");
+    store.SaveSetting(kApp, "Other", "C", "4");
+    EXPECT_EQ(ReadBytes(dir / "settings.ini"), "\xEF\xBB\xBF; mine\n\n[Other]\nC=\"4\"\n\n[Main]\nA=1\n");
+    WriteBytes(dir / "settings.ini", "\xEF\xBB\xBF[Main]\nA=1\n");
+    store.SaveSetting(kApp, "Other", "C", "4");
+    EXPECT_EQ(ReadBytes(dir / "settings.ini"), "\xEF\xBB\xBF[Other]\nC=\"4\"\n\n[Main]\nA=1\n");
+    EXPECT_EQ(store.GetSetting(kApp, "Main", "A", ""), "1");
 }
 
 TEST(IniSettingsStoreTest, CreatesMissingFolders) {
