@@ -17,9 +17,10 @@
 namespace vexa::linuxhost {
 namespace {
 
-// Messages fetched into the mirror for one pass, at most (the mirror also bounds a pass's bytes):
-// few passes, each with a few round trips, and the mirror stays small on a large Inbox.
-constexpr std::size_t kMessagesPerPass = 1000;
+// Messages fetched into the mirror for one pass, at most (the mirror also bounds a pass's bytes),
+// each pass a few round trips: as many as an archive group holds, so that an archive lost
+// between two groups stops the scan between two passes, with nothing of the next pass raised.
+constexpr std::size_t kMessagesPerPass = 200;
 
 // The add-in's own test of an Inbox arrival, on a message made of its header fields alone: the
 // sender's address decides whether it is the service's traffic (From; the other mail fields make
