@@ -9,6 +9,7 @@
 #include <string>
 
 #include "adapters/posix/private_folder.h"
+#include "addin/connect.h"
 #include "host/host_error.h"
 #include "linux/idle_renewal.h"
 #include "linux/imap_mirror.h"
@@ -16,8 +17,25 @@
 namespace vexa::linuxhost {
 namespace {
 
-// Messages fetched into the mirror for one pass: memory and the mirror stay small on a large Inbox.
+// Messages fetched into the mirror for one pass, at most (the mirror also bounds a pass's bytes),
+// each pass a few round trips: as many as an archive group holds, so that an archive lost
+// between two groups stops the scan between two passes, with nothing of the next pass raised.
 constexpr std::size_t kMessagesPerPass = 200;
+
+// The add-in's own test of an Inbox arrival, on a message made of its header fields alone: the
+// sender's address decides whether it is the service's traffic (From; the other mail fields make
+// a header block the message parser takes for a mail). A header that cannot be judged so is
+// fetched whole and judged as any other arrival.
+Sieve ServiceTraffic(Runtime& runtime) {
+    return {{"From", "To", "Subject", "Date"}, [&runtime](const std::string& fields) {
+                try {
+                    return runtime.Addin().TestJ2Message(runtime.Session().ParseMessage(fields), true, false) !=
+                           MessageKind::mkNone;
+                } catch (const HostError&) {
+                    return true;
+                }
+            }};
+}
 
 std::filesystem::path StateFile(Runtime& runtime, const ImapAccount& account) {
     return KeptUnderAccountKey(std::filesystem::path(runtime.Addin().AppPath()) / "imap", account, ".state");
@@ -63,7 +81,7 @@ std::unique_ptr<WatchedImapServer> OpenImapAtStart(const ImapAccount& account, b
 
 ScanResult ScanImap(Runtime& runtime, ImapServer& server, const ImapAccount& account, bool includeRead) {
     ArchivingLoop loop(runtime, MailboxKind::Imap);
-    ImapMirror mirror(server, MirrorFolder(account), StateFile(runtime, account));
+    ImapMirror mirror(server, MirrorFolder(account), StateFile(runtime, account), ServiceTraffic(runtime));
     bool dropped = false;
     try {
         // Before the mirror's start empties its Inbox: a group whose moves a crash cut short is
@@ -77,7 +95,10 @@ ScanResult ScanImap(Runtime& runtime, ImapServer& server, const ImapAccount& acc
         loop.Failed();
         dropped = true;
     }
-    return {loop.Tally(), dropped || loop.Stopped()};
+    // What the sieve passed over was left alone as the add-in leaves ordinary mail.
+    ScanTally tally = loop.Tally();
+    tally.leftAlone += static_cast<int>(mirror.PassedOver());
+    return {tally, dropped || loop.Stopped()};
 }
 
 WatchEnd WatchImap(Runtime& runtime, const ImapAccount& account, std::unique_ptr<WatchedImapServer> server,
@@ -90,7 +111,7 @@ WatchEnd WatchImap(Runtime& runtime, const ImapAccount& account, std::unique_ptr
     while (!stop) {
         try {
             if (!server) server = OpenImapServer(account);
-            ImapMirror mirror(*server, folder, StateFile(runtime, account));
+            ImapMirror mirror(*server, folder, StateFile(runtime, account), ServiceTraffic(runtime));
             if (!loop.Replay()) throw HostError(0, "The archive cannot be reached; trying again later.", true);
             mirror.Start();
             loop.Answered();

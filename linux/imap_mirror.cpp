@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <random>
 #include <sstream>
+#include <string_view>
 
 #include "adapters/maildir/maildir_names.h"
 #include "adapters/posix/atomic_file.h"
@@ -25,6 +26,17 @@ constexpr const char* kTrashFolder = ".Trash";
 constexpr const char* kClaimPrefix = "$VexaClaim.";
 // Claiming, fetching and archiving a pass takes seconds; a claim this old was left by a crash.
 constexpr std::int64_t kStaleClaimSeconds = 30 * 60;
+// The header fields of at most this many new messages are sifted per command: a few round trips
+// over a large Inbox, and a small answer.
+constexpr std::size_t kSiftWindow = 1000;
+// Whole messages are fetched several per command, up to this many bytes as the server states
+// their sizes; a larger one alone, in chunks straight into its file, never whole in memory.
+constexpr std::uint64_t kBatchBytes = 4u << 20;
+constexpr std::size_t kBatchMessages = 100;
+// A pass takes no more messages once their stated sizes reach this: the mirror stays small.
+constexpr std::uint64_t kPassBytes = 64u << 20;
+// The fields sifted when no sieve names any: the size alone is wanted then.
+const std::vector<std::string> kSizeOnly = {"Message-ID"};
 
 std::int64_t Now() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -40,6 +52,15 @@ std::string NewClaimant() {
 
 bool Has(const std::vector<std::string>& flags, const std::string& wanted) {
     return std::find(flags.begin(), flags.end(), wanted) != flags.end();
+}
+
+void WriteAll(int fd, std::string_view bytes, const fs::path& file) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) throw HostError(errno, "Can't write " + file.string());
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
 }
 
 std::string BaseOf(const std::string& name) { return maildir::SplitMessageName(name).base; }
@@ -58,8 +79,8 @@ std::vector<fs::path> MessagesIn(const fs::path& folder) {
 
 }  // namespace
 
-ImapMirror::ImapMirror(ImapServer& server, fs::path mirror, fs::path stateFile)
-    : server_(server), mirror_(std::move(mirror)), stateFile_(std::move(stateFile)) {}
+ImapMirror::ImapMirror(ImapServer& server, fs::path mirror, fs::path stateFile, Sieve sieve)
+    : server_(server), sieve_(std::move(sieve)), mirror_(std::move(mirror)), stateFile_(std::move(stateFile)) {}
 
 // "VALIDITY HIGHEST CLAIMANT", then a line "claim UID KEYWORD SINCE" per foreign claim watched.
 ImapMirror::State ImapMirror::ReadState() const {
@@ -203,38 +224,101 @@ std::size_t ImapMirror::Fetch(std::size_t most, bool includeRead) {
         running_ = true;
         cursor_ = includeRead && keywords_ ? 0 : state_.highest;
     }
-    const std::vector<std::uint32_t> candidates =
-        server_.UidsAbove(cursor_, includeRead, keywords_ ? kArchivedKeyword : "");
+    const std::vector<std::uint32_t> uids = server_.UidsAbove(cursor_, includeRead, keywords_ ? kArchivedKeyword : "");
     std::size_t next = 0;
-    while (fetched_.size() < most && next < candidates.size()) {
-        const std::size_t count = std::min(most - fetched_.size(), candidates.size() - next);
-        const std::vector<std::uint32_t> chunk(candidates.begin() + static_cast<std::ptrdiff_t>(next),
-                                               candidates.begin() + static_cast<std::ptrdiff_t>(next + count));
-        next += count;
-        cursor_ = chunk.back();
-        for (const std::uint32_t uid : Claim(chunk)) {
-            const fs::path name = MirrorFileName(uid);
-            const fs::path partial = mirror_ / "tmp" / name;
-            const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-            if (fd < 0) throw HostError(errno, "Can't write " + partial.string());
-            try {
-                server_.FetchToFile(uid, fd);
-            } catch (...) {
-                ::close(fd);
-                ::unlink(partial.c_str());
-                throw;
+    // A window as large as the pass still wants, growing while windows turn out to hold mostly
+    // mail that is passed over: few round trips through ordinary mail, and few header lines
+    // fetched twice where the Inbox is all faxes.
+    std::size_t size = most;
+    std::uint64_t bytes = 0;
+    while (fetched_.size() < most && bytes < kPassBytes && next < uids.size()) {
+        size = std::min(std::max(size, most - fetched_.size()), kSiftWindow);
+        const std::size_t end = std::min(next + size, uids.size());
+        const std::vector<std::uint32_t> window(uids.begin() + static_cast<std::ptrdiff_t>(next),
+                                                uids.begin() + static_cast<std::ptrdiff_t>(end));
+        const auto headers = server_.HeadersOf(window, sieve_.fields.empty() ? kSizeOnly : sieve_.fields);
+        std::vector<std::uint32_t> wanted;
+        for (const std::uint32_t uid : window) {
+            if (fetched_.size() + wanted.size() >= most || bytes >= kPassBytes) break;
+            ++next;
+            cursor_ = uid;
+            const auto found = headers.find(uid);
+            if (found == headers.end()) continue;  // gone meanwhile
+            if (sieve_.wanted && !sieve_.wanted(found->second.fields)) {
+                // Left alone as the add-in would leave it, without its body: passed by the highest
+                // UID handled, it stays unseen on the server and is not looked at again.
+                if (uid > state_.highest) ++passedOver_;
+                continue;
             }
-            if (::close(fd) != 0) throw HostError(errno, "Can't write " + partial.string());
-            fs::rename(partial, mirror_ / "new" / name);
-            fetched_.push_back(uid);
+            wanted.push_back(uid);
+            bytes += found->second.size;
         }
+        if (wanted.size() * 2 < size) size *= 4;
+        FetchBodies(Claim(wanted), headers);
     }
     if (fetched_.empty()) {
-        // The end of this run: the next one looks again at what it left.
+        // The end of this run: what it passed over is handled; the next one looks again at what
+        // it left.
+        Advance(cursor_);
         running_ = false;
         unresolved_ = 0;
     }
     return fetched_.size();
+}
+
+void ImapMirror::FetchBodies(const std::vector<std::uint32_t>& uids,
+                             const std::map<std::uint32_t, ImapServer::Header>& headers) {
+    std::vector<std::uint32_t> gone;
+    for (std::size_t next = 0; next < uids.size();) {
+        if (headers.at(uids[next]).size > kBatchBytes) {
+            const std::uint32_t uid = uids[next++];
+            WriteMirrorFile(uid, [&](int fd) { server_.FetchToFile(uid, fd); });
+            continue;
+        }
+        std::vector<std::uint32_t> batch;
+        for (std::uint64_t bytes = 0; next < uids.size() && batch.size() < kBatchMessages; ++next) {
+            const std::uint64_t size = headers.at(uids[next]).size;
+            if (size > kBatchBytes || bytes + size > kBatchBytes) break;
+            bytes += size;
+            batch.push_back(uids[next]);
+        }
+        std::set<std::uint32_t> missing(batch.begin(), batch.end());
+        server_.FetchWhole(batch, [&](std::uint32_t uid, std::string_view message) {
+            // Once each, and only what was asked for, whatever the server sends.
+            if (missing.erase(uid) == 0) return;
+            WriteMirrorFile(uid, [&](int fd) { WriteAll(fd, message, mirror_ / "tmp" / MirrorFileName(uid)); });
+        });
+        gone.insert(gone.end(), missing.begin(), missing.end());
+    }
+    if (gone.empty()) return;
+    std::sort(gone.begin(), gone.end());
+    // Expunged since it was claimed, or an answer that left it out: the next run looks again.
+    unresolved_ = unresolved_ ? std::min(unresolved_, gone.front()) : gone.front();
+    if (keywords_) server_.RemoveFlags(gone, {ClaimKeyword()});
+}
+
+void ImapMirror::WriteMirrorFile(std::uint32_t uid, const std::function<void(int fd)>& write) {
+    const fs::path name = MirrorFileName(uid);
+    const fs::path partial = mirror_ / "tmp" / name;
+    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) throw HostError(errno, "Can't write " + partial.string());
+    try {
+        write(fd);
+    } catch (...) {
+        ::close(fd);
+        ::unlink(partial.c_str());
+        throw;
+    }
+    if (::close(fd) != 0) throw HostError(errno, "Can't write " + partial.string());
+    fs::rename(partial, mirror_ / "new" / name);
+    fetched_.push_back(uid);
+}
+
+void ImapMirror::Advance(std::uint32_t uid) {
+    const std::uint32_t handled = unresolved_ ? std::min(unresolved_ - 1, uid) : uid;
+    if (handled <= state_.highest) return;
+    state_.highest = handled;
+    WriteState();
 }
 
 std::vector<std::string> ImapMirror::Reconcile(const std::set<std::string>& stillDue, const std::set<std::string>& archived) {
@@ -324,11 +408,8 @@ std::vector<std::string> ImapMirror::Reconcile(bool advance, const std::set<std:
         for (const fs::path& file : local.files) fs::remove(file);
     }
     if (firstDue) unresolved_ = unresolved_ ? std::min(unresolved_, *firstDue) : *firstDue;
-    if (advance && !fetched_.empty()) {
-        const std::uint32_t handled = unresolved_ ? std::min(unresolved_ - 1, fetched_.back()) : fetched_.back();
-        state_.highest = std::max(state_.highest, handled);
-        WriteState();
-    }
+    // Everything up to the pass's cursor was fetched, passed over, or left unresolved.
+    if (advance && !fetched_.empty()) Advance(cursor_);
     fetched_.clear();
     return failures;
 }

@@ -16,6 +16,13 @@
 // move are done on the server, and what the server refused stays and is tried again at every
 // reconcile and start, instead of the fax being archived again.
 //
+// Sifting: before any body is fetched, the header fields of the new messages are fetched with one
+// command per window of them, and the caller's sieve (the add-in's own recognition, on a message
+// made of those fields) tells which may be the service's traffic. Only those are claimed and fetched
+// whole, several per command; the others are left alone on the server, unseen, and are passed by the
+// highest UID handled as a message the add-in left alone would be, so that the next run does not
+// look at them again.
+//
 // Claims: two installations on one mailbox (an office's fax account) must not both archive a
 // message. Before fetching, an installation sets its own claim keyword ($VexaClaim.<id>, the id
 // random and kept with the highest UID handled) on the messages, then reads their flags back: it
@@ -29,10 +36,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vexa::linuxhost {
@@ -53,6 +62,20 @@ public:
                                                  const std::string& withoutKeyword) = 0;
     // The whole message, into the open file `fd`; the message stays unseen.
     virtual void FetchToFile(std::uint32_t uid, int fd) = 0;
+    // What a message's header tells before its body is fetched.
+    struct Header {
+        std::uint64_t size = 0;  // as the server states it
+        std::string fields;      // the fields asked for, as a header block
+    };
+    // The size and the header fields `fields` of each message, with one command; one gone from
+    // the Inbox is missing. The messages stay unseen.
+    virtual std::map<std::uint32_t, Header> HeadersOf(const std::vector<std::uint32_t>& uids,
+                                                      const std::vector<std::string>& fields) = 0;
+    // Several whole messages with one command, each handed to `each` as it was received (the
+    // answer is held in memory: the caller bounds their sizes); one gone from the Inbox is not
+    // handed over. The messages stay unseen.
+    virtual void FetchWhole(const std::vector<std::uint32_t>& uids,
+                            const std::function<void(std::uint32_t uid, std::string_view message)>& each) = 0;
     // The flags and keywords of each message; one gone from the Inbox is missing.
     virtual std::map<std::uint32_t, std::vector<std::string>> FlagsOf(const std::vector<std::uint32_t>& uids) = 0;
     virtual void AddFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags) = 0;
@@ -70,10 +93,18 @@ std::optional<std::uint32_t> MirrorFileUid(const std::string& fileName);
 // The keyword of a message whose row is committed.
 inline constexpr const char* kArchivedKeyword = "$VexaArchived";
 
+// Which new messages are worth fetching whole, told by their header fields.
+struct Sieve {
+    std::vector<std::string> fields;  // the fields `wanted` reads ("From", ...)
+    // True when the message with these fields (a header block) may be the service's traffic;
+    // unset: every message is.
+    std::function<bool(const std::string& fields)> wanted;
+};
+
 class ImapMirror {
 public:
     // `mirror` is a Maildir of this account's own; `stateFile` where the highest handled UID is kept.
-    ImapMirror(ImapServer& server, std::filesystem::path mirror, std::filesystem::path stateFile);
+    ImapMirror(ImapServer& server, std::filesystem::path mirror, std::filesystem::path stateFile, Sieve sieve = {});
 
     // Selects the Inbox and finishes what a crash left in the mirror. Throws HostError.
     void Start();
@@ -93,6 +124,9 @@ public:
     // they get the keyword. Returns what failed, one description each.
     std::vector<std::string> Reconcile(const std::set<std::string>& stillDue = {},
                                        const std::set<std::string>& archived = {});
+    // How many new messages (above the highest UID handled when they were looked at) the sieve
+    // passed over, left alone without their bodies being fetched.
+    std::size_t PassedOver() const noexcept { return passedOver_; }
 
 private:
     // Another installation's claim on a message, and when this one first saw it (seconds since
@@ -112,6 +146,12 @@ private:
                                        const std::set<std::string>& archived);
     // Of `uids`, the ones this installation may archive: claimed, and nobody else's claim there.
     std::vector<std::uint32_t> Claim(const std::vector<std::uint32_t>& uids);
+    // Fetches the claimed messages `uids` (ascending, with their stated sizes) into the mirror's
+    // new/, several per command; a message gone meanwhile is left unresolved and let go.
+    void FetchBodies(const std::vector<std::uint32_t>& uids, const std::map<std::uint32_t, ImapServer::Header>& headers);
+    void WriteMirrorFile(std::uint32_t uid, const std::function<void(int fd)>& write);
+    // The highest UID handled goes up to `uid`, but never up to the run's first unresolved one.
+    void Advance(std::uint32_t uid);
     std::string ClaimKeyword() const { return "$VexaClaim." + state_.claimant; }
     State ReadState() const;
     void WriteState() const;
@@ -120,6 +160,8 @@ private:
     std::optional<std::uint32_t> UidOf(const std::string& fileName) const;
 
     ImapServer& server_;
+    Sieve sieve_;
+    std::size_t passedOver_ = 0;
     std::filesystem::path mirror_;
     std::filesystem::path stateFile_;
     State state_;

@@ -31,6 +31,17 @@ public:
         return connection_->UnseenUidsAbove(uid, includeSeen, withoutKeyword);
     }
     void FetchToFile(std::uint32_t uid, int fd) override { connection_->FetchToFile(uid, fd); }
+    std::map<std::uint32_t, Header> HeadersOf(const std::vector<std::uint32_t>& uids,
+                                              const std::vector<std::string>& fields) override {
+        std::map<std::uint32_t, Header> headers;
+        for (auto& [uid, summary] : connection_->HeaderFields(uids, fields))
+            headers[uid] = {summary.size, std::move(summary.fields)};
+        return headers;
+    }
+    void FetchWhole(const std::vector<std::uint32_t>& uids,
+                    const std::function<void(std::uint32_t, std::string_view)>& each) override {
+        connection_->FetchWhole(uids, each);
+    }
     std::map<std::uint32_t, std::vector<std::string>> FlagsOf(const std::vector<std::uint32_t>& uids) override {
         return connection_->Flags(uids);
     }

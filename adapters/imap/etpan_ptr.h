@@ -24,6 +24,7 @@ using SetPtr = EtpanPtr<mailimap_set, mailimap_set_free>;
 using SearchKeyPtr = EtpanPtr<mailimap_search_key, mailimap_search_key_free>;
 using FetchTypePtr = EtpanPtr<mailimap_fetch_type, mailimap_fetch_type_free>;
 using FetchAttPtr = EtpanPtr<mailimap_fetch_att, mailimap_fetch_att_free>;
+using HeaderListPtr = EtpanPtr<mailimap_header_list, mailimap_header_list_free>;
 using SectionPtr = EtpanPtr<mailimap_section, mailimap_section_free>;
 using FlagPtr = EtpanPtr<mailimap_flag, mailimap_flag_free>;
 using FlagListPtr = EtpanPtr<mailimap_flag_list, mailimap_flag_list_free>;

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 #include "adapters/imap/etpan_ptr.h"
@@ -132,27 +133,35 @@ struct FetchedItems {
     bool hasFlags = false;
     const char* body = nullptr;
     std::size_t bodyLength = 0;
+    std::uint64_t size = 0;  // RFC822.SIZE, when asked for
 };
+
+// The items of one FETCH response, and the UID it names (0 when none).
+FetchedItems ItemsOfResponse(const mailimap_msg_att& message, std::uint32_t& uid) {
+    FetchedItems items;
+    uid = 0;
+    for (clistiter* at = clist_begin(message.att_list); at != nullptr; at = clist_next(at)) {
+        const auto* item = static_cast<mailimap_msg_att_item*>(clist_content(at));
+        if (item->att_type == MAILIMAP_MSG_ATT_ITEM_DYNAMIC) {
+            items.flags = FlagNames(item->att_data.att_dyn);
+            items.hasFlags = true;
+        } else if (item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC) {
+            const auto* value = item->att_data.att_static;
+            if (value->att_type == MAILIMAP_MSG_ATT_UID) uid = value->att_data.att_uid;
+            if (value->att_type == MAILIMAP_MSG_ATT_RFC822_SIZE) items.size = value->att_data.att_rfc822_size;
+            if (value->att_type == MAILIMAP_MSG_ATT_BODY_SECTION && value->att_data.att_body_section != nullptr) {
+                items.body = value->att_data.att_body_section->sec_body_part;
+                items.bodyLength = items.body ? value->att_data.att_body_section->sec_length : 0;
+            }
+        }
+    }
+    return items;
+}
 
 FetchedItems ItemsOf(clist* responses, std::uint32_t uid) {
     for (clistiter* it = clist_begin(responses); it != nullptr; it = clist_next(it)) {
-        const auto* message = static_cast<mailimap_msg_att*>(clist_content(it));
-        FetchedItems items;
         std::uint32_t messageUid = 0;
-        for (clistiter* at = clist_begin(message->att_list); at != nullptr; at = clist_next(at)) {
-            const auto* item = static_cast<mailimap_msg_att_item*>(clist_content(at));
-            if (item->att_type == MAILIMAP_MSG_ATT_ITEM_DYNAMIC) {
-                items.flags = FlagNames(item->att_data.att_dyn);
-                items.hasFlags = true;
-            } else if (item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC) {
-                const auto* value = item->att_data.att_static;
-                if (value->att_type == MAILIMAP_MSG_ATT_UID) messageUid = value->att_data.att_uid;
-                if (value->att_type == MAILIMAP_MSG_ATT_BODY_SECTION && value->att_data.att_body_section != nullptr) {
-                    items.body = value->att_data.att_body_section->sec_body_part;
-                    items.bodyLength = items.body ? value->att_data.att_body_section->sec_length : 0;
-                }
-            }
-        }
+        FetchedItems items = ItemsOfResponse(*static_cast<mailimap_msg_att*>(clist_content(it)), messageUid);
         // Other messages' unsolicited flag changes can come along; only this UID's answer counts.
         if (messageUid == uid) {
             items.found = true;
@@ -162,13 +171,34 @@ FetchedItems ItemsOf(clist* responses, std::uint32_t uid) {
     return {};
 }
 
-// A UID set of the given messages, for one command over all of them.
+// The body section of each message of `wanted` in one answer, with its size, in one walk over
+// it. Unsolicited flag changes carry no body and add nothing; neither does a UID not asked for.
+std::map<std::uint32_t, FetchedItems> BodiesOf(clist* responses, const std::vector<std::uint32_t>& wanted) {
+    std::map<std::uint32_t, FetchedItems> bodies;
+    for (clistiter* it = clist_begin(responses); it != nullptr; it = clist_next(it)) {
+        std::uint32_t uid = 0;
+        FetchedItems items = ItemsOfResponse(*static_cast<mailimap_msg_att*>(clist_content(it)), uid);
+        if (items.body == nullptr || !std::binary_search(wanted.begin(), wanted.end(), uid)) continue;
+        items.found = true;
+        bodies[uid] = items;
+    }
+    return bodies;
+}
+
+// A UID set of the given messages, for one command over all of them. Runs of consecutive UIDs
+// go as intervals (1:500), so that the command line stays short over thousands of messages.
 SetPtr UidSet(const std::vector<std::uint32_t>& uids) {
     SetPtr set(mailimap_set_new_empty());
     if (!set) throw ImapError(ImapFailure::Protocol, "Out of memory for a UID set.");
-    for (const std::uint32_t uid : uids) {
-        if (mailimap_set_add_single(set.get(), uid) != MAILIMAP_NO_ERROR)
+    std::vector<std::uint32_t> sorted(uids);
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    for (std::size_t first = 0; first < sorted.size();) {
+        std::size_t last = first;
+        while (last + 1 < sorted.size() && sorted[last + 1] == sorted[last] + 1) ++last;
+        if (mailimap_set_add_interval(set.get(), sorted[first], sorted[last]) != MAILIMAP_NO_ERROR)
             throw ImapError(ImapFailure::Protocol, "Out of memory for a UID set.");
+        first = last + 1;
     }
     return set;
 }
@@ -467,6 +497,73 @@ std::map<std::uint32_t, std::vector<std::string>> ImapConnection::Flags(const st
         if (items.found && items.hasFlags) flags[uid] = std::move(items.flags);
     }
     return flags;
+}
+
+struct ImapConnection::Answer {
+    FetchResultPtr list;
+};
+
+ImapConnection::Answer ImapConnection::FetchMany(const std::vector<std::uint32_t>& uids, std::vector<mailimap_fetch_att*> raw) {
+    std::vector<FetchAttPtr> items;
+    for (mailimap_fetch_att* item : raw) items.emplace_back(item);
+    FetchTypePtr request(mailimap_fetch_type_new_fetch_att_list_empty());
+    if (!request) throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
+    for (FetchAttPtr& item : items) {
+        if (!item || mailimap_fetch_type_new_fetch_att_list_add(request.get(), item.get()) != MAILIMAP_NO_ERROR)
+            throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
+        item.release();
+    }
+    const SetPtr set = UidSet(uids);
+    clist* answer = nullptr;
+    Check(mailimap_uid_fetch(session_.get(), set.get(), request.get(), &answer), "UID FETCH");
+    return {FetchResultPtr(answer)};
+}
+
+std::map<std::uint32_t, HeaderSummary> ImapConnection::HeaderFields(const std::vector<std::uint32_t>& uids,
+                                                                   const std::vector<std::string>& fields) {
+    std::map<std::uint32_t, HeaderSummary> headers;
+    if (uids.empty() || fields.empty()) return headers;
+    clist* names = clist_new();
+    if (names == nullptr) throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
+    HeaderListPtr list(mailimap_header_list_new(names));
+    if (!list) {
+        clist_free(names);
+        throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
+    }
+    for (const std::string& field : fields) {
+        char* name = strdup(field.c_str());
+        if (name == nullptr || clist_append(names, name) != 0) {
+            std::free(name);
+            throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
+        }
+    }
+    SectionPtr section(mailimap_section_new_header_fields(list.get()));
+    if (!section) throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
+    list.release();
+    FetchAttPtr peek(mailimap_fetch_att_new_body_peek_section(section.get()));
+    if (!peek) throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
+    section.release();
+    std::vector<std::uint32_t> wanted(uids);
+    std::sort(wanted.begin(), wanted.end());
+    const Answer answer =
+        FetchMany(wanted, {mailimap_fetch_att_new_uid(), mailimap_fetch_att_new_rfc822_size(), peek.release()});
+    for (auto& [uid, items] : BodiesOf(answer.list.get(), wanted))
+        headers[uid] = {items.size, std::string(items.body, items.bodyLength)};
+    return headers;
+}
+
+void ImapConnection::FetchWhole(const std::vector<std::uint32_t>& uids,
+                                const std::function<void(std::uint32_t, std::string_view)>& each) {
+    if (uids.empty()) return;
+    SectionPtr whole(mailimap_section_new(nullptr));
+    if (!whole) throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
+    FetchAttPtr body(mailimap_fetch_att_new_body_peek_section(whole.get()));
+    if (!body) throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
+    whole.release();
+    std::vector<std::uint32_t> wanted(uids);
+    std::sort(wanted.begin(), wanted.end());
+    const Answer answer = FetchMany(wanted, {mailimap_fetch_att_new_uid(), body.release()});
+    for (const auto& [uid, items] : BodiesOf(answer.list.get(), wanted)) each(uid, {items.body, items.bodyLength});
 }
 
 void ImapConnection::StoreFlags(const std::vector<std::uint32_t>& uids, const std::vector<std::string>& flags, bool add) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -37,6 +38,12 @@ struct MailboxStatus {
     std::uint32_t exists = 0;
     // New keywords can be set on its messages (PERMANENTFLAGS holds \*).
     bool keywords = false;
+};
+
+// What a message's header tells before its body is fetched.
+struct HeaderSummary {
+    std::uint64_t size = 0;  // RFC822.SIZE, as the server states it
+    std::string fields;      // the fields asked for, as a header block (ending in an empty line)
 };
 
 struct FolderEntry {
@@ -79,6 +86,18 @@ public:
     // Writes the whole message, byte for byte, to `fd` with BODY.PEEK[] in chunks (it stays unseen
     // and is never held whole in memory); returns its flags. Throws Protocol when it is gone.
     std::vector<std::string> FetchToFile(std::uint32_t uid, int fd);
+    // The size and the header fields `fields` ("From", "Subject", ...) of several messages with
+    // one UID FETCH of BODY.PEEK[HEADER.FIELDS (...)]: they stay unseen, and a mail that turns out
+    // to be none of the caller's business costs its few header lines, not its body. A message gone
+    // from the server is missing.
+    std::map<std::uint32_t, HeaderSummary> HeaderFields(const std::vector<std::uint32_t>& uids,
+                                                        const std::vector<std::string>& fields);
+    // Several whole messages with one UID FETCH of BODY.PEEK[], one round trip for them all, each
+    // handed to `each` (in UID order, the bytes valid during the call). The answer is held in
+    // memory: for messages small together (the caller bounds their sum by their sizes, and
+    // fetches a large one with FetchToFile). A message gone is not handed over.
+    void FetchWhole(const std::vector<std::uint32_t>& uids,
+                    const std::function<void(std::uint32_t uid, std::string_view message)>& each);
     std::vector<std::string> Flags(std::uint32_t uid);
     // The flags of several messages with one command; a message gone from the server is missing.
     std::map<std::uint32_t, std::vector<std::string>> Flags(const std::vector<std::uint32_t>& uids);
@@ -125,6 +144,9 @@ private:
     // it is gone from the server.
     struct Fetched;
     Fetched FetchOne(std::uint32_t uid, std::vector<mailimap_fetch_att*> items);
+    // UID FETCH of `items` (taken over, freed in any case) for all of `uids`, the answer whole.
+    struct Answer;
+    Answer FetchMany(const std::vector<std::uint32_t>& uids, std::vector<mailimap_fetch_att*> items);
     bool ServerReportedChange() const noexcept;
 
     struct SessionFree {

@@ -76,6 +76,42 @@ subscribed: INBOX.VX2 Messages" "$(server_folders full)"
     expect_contains "the next delivery" "1 archived as incoming faxes" "$OUT"
 }
 
+# bytes_sent_since LINE: the bytes the full server sent to the IMAP sessions that logged out
+# after line LINE of its log (Dovecot's logout line, out=N).
+bytes_sent_since() {
+    tail -n "+$(($1 + 1))" "$IMAP_TEST_WORLD/full/dovecot.log" |
+        sed -n 's/.*Logged out in=[0-9]* out=\([0-9]*\).*/\1/p' | awk '{ sum += $1 } END { print sum + 0 }'
+}
+
+# Ordinary mail is judged by its header: it stays unseen in the Inbox without its body ever being
+# sent, neither by the scan that finds it nor by the next, while the fax among it is archived.
+test_ordinary_mail_is_left_alone_without_fetching_its_body() {
+    "$VEXA" init >/dev/null || fail "vexa init"
+    local i ordinary=0 lines
+    for i in $(seq 40); do
+        { printf 'From: Bob Sample <bob@example.net>\r\nTo: ann@example.org\r\nSubject: Photos %d\r\n' "$i"
+          printf 'Date: Tue, 14 Mar 2023 16:04:58 +0100\r\nMessage-ID: <photos.%d@example.net>\r\n\r\n' "$i"
+          head -c 48000 /dev/urandom | base64; } >"$WORLD/ordinary.eml"
+        ordinary=$((ordinary + $(stat -c %s "$WORLD/ordinary.eml")))
+        "$IMAP_TEST_DELIVER" full "$WORLD/ordinary.eml"
+        ((i == 20)) && deliver full 01-incoming-tiff.eml
+    done
+    lines=$(wc -l <"$IMAP_TEST_WORLD/full/dovecot.log")
+    run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    expect_eq "summary" "1 archived as incoming faxes, 0 as confirmations, 0 confirmations matched no fax, 40 left alone, 0 failed" "$OUT"
+    local sent
+    sent=$(bytes_sent_since "$lines")
+    ((sent > 0 && sent * 10 < ordinary)) || fail "the server sent $sent bytes for $ordinary bytes of ordinary mail"
+    expect_eq "the fax's row" "1|NY4711-23" "$(sql "SELECT Id, Number FROM recv")"
+    lines=$(wc -l <"$IMAP_TEST_WORLD/full/dovecot.log")
+    run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    expect_contains "a rescan looks at nothing" "0 left alone" "$OUT"
+    sent=$(bytes_sent_since "$lines")
+    ((sent > 0 && sent < 20000)) || fail "the rescan made the server send $sent bytes"
+    expect_eq "ordinary mail unseen in the Inbox" "INBOX: MESSAGES 40 UNSEEN 40
+INBOX.VX2 Messages: MESSAGES 1 UNSEEN 1" "$(server_folders full | sed -n 1,2p)"
+}
+
 # A crash after the archive's commit and before the move on the server leaves the committed copy
 # in the mirror's store folder: the next start moves the message on the server, and does not
 # archive it a second time.

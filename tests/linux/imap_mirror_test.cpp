@@ -34,6 +34,7 @@ public:
     std::uint32_t uidValidity = 7;
     bool keywords = true;
     int refuseMoves = 0;  // how many moves fail, one after another
+    std::set<std::uint32_t> goneBeforeFetch;  // expunged between their claim and their fetch
 
     Inbox SelectInbox() override { return {uidValidity, 100, keywords}; }
     std::vector<std::uint32_t> UidsAbove(std::uint32_t uid, bool includeSeen, const std::string& without) override {
@@ -48,6 +49,20 @@ public:
     void FetchToFile(std::uint32_t uid, int fd) override {
         const std::string bytes = "Subject: message " + std::to_string(uid) + "\n\n";
         ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    std::map<std::uint32_t, Header> HeadersOf(const std::vector<std::uint32_t>& uids, const std::vector<std::string>&) override {
+        std::map<std::uint32_t, Header> headers;
+        for (const auto uid : uids) {
+            if (messages.contains(uid) && messages.at(uid).folder == "INBOX")
+                headers[uid] = {20, "Subject: message " + std::to_string(uid) + "\n\n"};
+        }
+        return headers;
+    }
+    void FetchWhole(const std::vector<std::uint32_t>& uids,
+                    const std::function<void(std::uint32_t, std::string_view)>& each) override {
+        for (const auto uid : uids) {
+            if (!goneBeforeFetch.contains(uid)) each(uid, "Subject: message " + std::to_string(uid) + "\n\n");
+        }
     }
     std::map<std::uint32_t, std::vector<std::string>> FlagsOf(const std::vector<std::uint32_t>& uids) override {
         std::map<std::uint32_t, std::vector<std::string>> flags;
@@ -275,6 +290,38 @@ TEST_F(ImapMirrorTest, TwoInstallationsNeverBothTakeAMessage) {
     restarted.Start();
     EXPECT_EQ(restarted.Fetch(10), 3u) << "6, and 4 and 5 to be left alone again";
     EXPECT_EQ(server.messages[6].keywords.size(), 1u) << "only the new claim";
+}
+
+// What the sieve does not want stays on the server, unseen and unclaimed, and is passed by the
+// highest UID handled, also by a run that fetched nothing. A message gone between its claim and
+// its fetch is let go and looked at again by the next run.
+TEST_F(ImapMirrorTest, OnlyWhatTheSieveWantsIsClaimedAndFetched) {
+    server.goneBeforeFetch = {4};
+    linuxhost::ImapMirror sifted(server, mirror, root / "state", {{"Subject"}, [](const std::string& fields) {
+                                     return (fields[std::string("Subject: message ").size()] - '0') % 2 == 0;
+                                 }});
+    sifted.Start();
+    ASSERT_EQ(sifted.Fetch(10), 1u);
+    EXPECT_EQ(Fetched(), std::vector<std::string>{"0000000002.7.imap"});
+    EXPECT_EQ(sifted.PassedOver(), 3u);
+    EXPECT_EQ(server.With("$VexaClaim."), std::vector<std::uint32_t>{2}) << "4 let go, the rest never claimed";
+    Archive(Fetched()[0]);
+    EXPECT_EQ(sifted.Reconcile(), std::vector<std::string>{});
+    EXPECT_EQ(sifted.Fetch(10), 0u);
+    EXPECT_EQ(State(), "7 3") << "below the message that went missing";
+
+    server.goneBeforeFetch.clear();
+    ASSERT_EQ(sifted.Fetch(10), 1u);
+    Archive(Fetched()[0]);
+    EXPECT_EQ(sifted.Reconcile(), std::vector<std::string>{});
+    server.messages[7] = {};
+    EXPECT_EQ(sifted.Fetch(10), 0u);
+    EXPECT_EQ(State(), "7 7");
+    EXPECT_EQ(server.In("INBOX"), (std::vector<std::uint32_t>{1, 3, 5, 7}));
+    for (const std::uint32_t uid : server.In("INBOX")) {
+        EXPECT_FALSE(server.messages[uid].seen) << uid;
+        EXPECT_EQ(server.messages[uid].keywords, std::set<std::string>{}) << uid;
+    }
 }
 
 }  // namespace
