@@ -47,6 +47,11 @@ void ArchiveArrivals(ArchivingLoop& loop, Runtime& runtime, ImapMirror& mirror, 
     // The mirror holds only what was fetched: its copies carry no read state, so each is due.
     while (!loop.Stopped() && mirror.Fetch(kMessagesPerPass, includeRead) > 0) {
         loop.Pass(false);
+        // A group whose commit may or may not have landed: the mirror stays as a kill at this
+        // moment would leave it. The next start reads the archive back first, with the messages'
+        // copies still in the mirror, and finishes on the server what was committed; the highest
+        // UID handled stays below the rest, which are fetched and archived again.
+        if (loop.OutcomeUnknown()) return;
         std::set<std::string> stillDue;
         for (const auto& file : runtime.Session().DueArrivals(false)) stillDue.insert(file.filename().string());
         for (const std::string& failure : mirror.Reconcile(stillDue, loop.TakeArchived()))

@@ -4,7 +4,7 @@
 # into "INBOX.VX2 Messages" (created and subscribed) on the server, other mail left unseen,
 # nothing archived twice, the start-up failures and their exit statuses, a server without MOVE
 # and without TLS, and a watcher that archives a delivery at once.
-#   run-with-dovecot.sh imap_cli_test.sh VEXA_BINARY SAMPLES_DIR
+#   run-with-dovecot.sh imap_cli_test.sh VEXA_BINARY SAMPLES_DIR [FAULT_SHIM.so] [TEST...]
 set -u
 VEXA=$(realpath "$1")
 SAMPLES=$(realpath "$2")
@@ -201,6 +201,25 @@ Path=\"$INSTALL\"
     VEXA_IMAP_PASSWORD= run convert --uid 9999
     expect_eq "no such UID" "1|Can't fetch the message with UID 9999 from the Inbox of $IMAPS: The message with UID 9999 is no longer on the mail server." \
         "$STATUS|$(grep -v '^vexa: ' <<<"$ERR")"
+}
+
+# A group commit whose outcome is unknown (the archive's sync failed): the next scan reads the
+# archive back and archives each fax once, and the server's Inbox ends empty.
+test_a_commit_of_unknown_outcome_loses_no_fax() {
+    [[ -n $FAULT_SHIM ]] || { echo "no fault shim given: skipped"; return; }
+    "$VEXA" init >/dev/null || fail "vexa init"
+    deliver full 01-incoming-tiff.eml
+    deliver full 02-incoming-pdf.eml
+    OUT=$(env LD_PRELOAD="$FAULT_SHIM" VEXA_FAULT_CALL=fsync,fdatasync VEXA_FAULT_NTH=2 VEXA_FAULT_PATH=-wal \
+        "$VEXA" scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA" 2>&1 </dev/null)
+    expect_eq "the faulted scan: status" 75 "$?"
+    expect_contains "the faulted scan says so" "The archive did not confirm the last 2 messages" "$OUT"
+    run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
+    expect_eq "each fax once" "1|NY4711-23
+2|LA0815-02" "$(sql "SELECT Id, Number FROM recv ORDER BY Id")"
+    expect_eq "on the server" "INBOX: MESSAGES 0 UNSEEN 0
+INBOX.VX2 Messages: MESSAGES 2 UNSEEN 2" "$(server_folders full | head -n 2)"
 }
 
 test_startup_failures_say_why_and_never_show_the_password() {
@@ -429,4 +448,9 @@ INBOX.VX2 Messages: MESSAGES 2 UNSEEN 2" "$(server_folders full | sed -n 1,2p)"
 }
 
 shift 2
+FAULT_SHIM=""  # tests/faults/fault_shim.c, built: the third argument, when one ends in .so
+if [[ ${1:-} == *.so ]]; then
+    FAULT_SHIM=$(realpath "$1")
+    shift
+fi
 run_suite "$@"
