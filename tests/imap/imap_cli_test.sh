@@ -124,8 +124,11 @@ test_a_committed_message_left_by_a_crash_is_moved_not_archived_again() {
     read -r validity _ <"$(echo "$INSTALL"/imap/*.state)"
     mirror=$(echo "$HOME"/.cache/vexa/imap/*)
     deliver full 02-incoming-pdf.eml
+    local uid  # the mailbox's UIDs go on from the tests before
+    uid=$(doveadm -c "$IMAP_TEST_WORLD/full/dovecot.conf" fetch -u "$IMAP_TEST_USER" uid mailbox INBOX all |
+        awk '/^uid:/ { print $2 }' | tail -n 1)
     mkdir -p "$mirror/.VX2 Messages"/{cur,new,tmp}
-    cp "$SAMPLES/02-incoming-pdf.eml" "$mirror/.VX2 Messages/new/0000000002.$validity.imap"
+    cp "$SAMPLES/02-incoming-pdf.eml" "$mirror/.VX2 Messages/new/$(printf %010u "$uid").$validity.imap"
     run scan --imap "$IMAPS" --ca-file "$IMAP_TEST_CA"
     expect_contains "not archived again" "0 archived as incoming faxes" "$OUT"
     expect_eq "one row" 1 "$(sql "SELECT count(*) FROM recv")"
