@@ -10,7 +10,7 @@
 # Message-ID and number (bench/generate-faxes.py, 30 KiB each). -T prints the round trips (sendto calls) per fax of one writer instead.
 # -B prints instead the most the server itself can do on this machine: COUNT files of 30 KiB stored
 # as large objects by pgbench, one prepared statement each, 50 to a transaction, nothing else
-# (no rows, no lookups, no mail), in rounds, median and spread.
+# (no rows, no lookups, no mail), over one connection and over two, in rounds, median and spread.
 #
 #   bench/pg-writers-bench.sh [-n COUNT] [-w "1 2 4 8"] [-r ROUNDS] [-b VEXA_BINARY] [-T | -B]
 set -euo pipefail
@@ -88,16 +88,19 @@ SQL
         echo "\\set i random(1, 100)"
         echo "INSERT INTO bench_stored (content) SELECT lo_from_bytea(0, content) FROM bench_files WHERE id = :i;"
     done; echo "COMMIT;"; } >"$work/store.sql"
-    rates=""
-    for ((r = 1; r <= rounds; r++)); do
-        tps=$("$pgbench" -n -M prepared -f "$work/store.sql" -t $((count / 50)) -c 1 "$VEXA_TEST_PG_URI" 2>/dev/null |
-            awk '/^tps/ { print $3 }')
-        rates+="$(awk -v t="$tps" 'BEGIN { printf "%.0f", t * 50 }') "
-        psql -X -q "$VEXA_TEST_PG_URI" -c "SELECT lo_unlink(content) FROM bench_stored; TRUNCATE bench_stored" >/dev/null
-    done
     echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-    printf '%s\n' $rates | sort -g | awk -v k="$kib" '{ v[NR] = $1 } END {
-        printf "the server alone, %s KiB large objects: median %s/s, spread %s-%s\n", k, v[int((NR + 1) / 2)], v[1], v[NR] }'
+    # One connection, as one writer has; then two, one per core of a small machine.
+    for clients in 1 2; do
+        rates=""
+        for ((r = 1; r <= rounds; r++)); do
+            tps=$("$pgbench" -n -M prepared -f "$work/store.sql" -t $((count / 50 / clients)) -c "$clients" -j "$clients" \
+                "$VEXA_TEST_PG_URI" 2>/dev/null | awk '/^tps/ { print $3 }')
+            rates+="$(awk -v t="$tps" 'BEGIN { printf "%.0f", t * 50 }') "
+            psql -X -q "$VEXA_TEST_PG_URI" -c "SELECT lo_unlink(content) FROM bench_stored; TRUNCATE bench_stored" >/dev/null
+        done
+        printf '%s\n' $rates | sort -g | awk -v k="$kib" -v c="$clients" '{ v[NR] = $1 } END {
+            printf "the server alone, %s KiB large objects, %s connection(s): median %s/s, spread %s-%s\n", k, c, v[int((NR + 1) / 2)], v[1], v[NR] }'
+    done
     exit 0
 fi
 if ((trips)); then
