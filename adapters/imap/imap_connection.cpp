@@ -435,20 +435,12 @@ struct ImapConnection::Fetched {
     FetchedItems items;
 };
 
+struct ImapConnection::Answer {
+    FetchResultPtr list;
+};
+
 ImapConnection::Fetched ImapConnection::FetchOne(std::uint32_t uid, std::vector<mailimap_fetch_att*> raw) {
-    std::vector<FetchAttPtr> items;
-    for (mailimap_fetch_att* item : raw) items.emplace_back(item);
-    FetchTypePtr request(mailimap_fetch_type_new_fetch_att_list_empty());
-    if (!request) throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
-    for (FetchAttPtr& item : items) {
-        if (!item || mailimap_fetch_type_new_fetch_att_list_add(request.get(), item.get()) != MAILIMAP_NO_ERROR)
-            throw ImapError(ImapFailure::Protocol, "Out of memory for a fetch.");
-        item.release();
-    }
-    SetPtr set(mailimap_set_new_single(uid));
-    clist* answer = nullptr;
-    Check(mailimap_uid_fetch(session_.get(), set.get(), request.get(), &answer), "UID FETCH");
-    Fetched fetched{FetchResultPtr(answer), {}};
+    Fetched fetched{std::move(FetchMany({uid}, std::move(raw)).list), {}};
     fetched.items = ItemsOf(fetched.answer.get(), uid);
     if (!fetched.items.found)
         throw ImapError(ImapFailure::Protocol,
@@ -498,10 +490,6 @@ std::map<std::uint32_t, std::vector<std::string>> ImapConnection::Flags(const st
     }
     return flags;
 }
-
-struct ImapConnection::Answer {
-    FetchResultPtr list;
-};
 
 ImapConnection::Answer ImapConnection::FetchMany(const std::vector<std::uint32_t>& uids, std::vector<mailimap_fetch_att*> raw) {
     std::vector<FetchAttPtr> items;
