@@ -101,16 +101,7 @@ for ((r = 1; r <= rounds; r++)); do
 done >"$server/users"
 chmod 600 "$server/users"
 cat >"$server/dovecot.conf" <<CONF
-base_dir = $server/run
-state_dir = $server/state
-log_path = $server/dovecot.log
-protocols = imap
-listen = 127.0.0.1
-default_internal_user = $internal_user
-default_internal_group = $internal_group
-default_login_user = $login_user
-first_valid_uid = $uid
-first_valid_gid = $gid
+$(dovecot_base "$server")
 mail_location = maildir:~/Maildir
 auth_mechanisms = plain login
 ssl = yes

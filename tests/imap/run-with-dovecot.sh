@@ -62,16 +62,7 @@ start_server() {
     $as_root && chown "$uid:$gid" "$dir/mail"
     echo "$user:{PLAIN}$PASSWORD:::::" >"$dir/users"
     cat >"$dir/dovecot.conf" <<CONF
-base_dir = $dir/run
-state_dir = $dir/state
-log_path = $dir/dovecot.log
-protocols = imap
-listen = 127.0.0.1
-default_internal_user = $internal_user
-default_internal_group = $internal_group
-default_login_user = $login_user
-first_valid_uid = $uid
-first_valid_gid = $gid
+$(dovecot_base "$dir")
 mail_location = maildir:$dir/mail
 mail_uid = $uid
 mail_gid = $gid
