@@ -525,6 +525,7 @@ TEST(AdoArchive, TheArchiveOpensWithWhicheverEngineIsThere) {
         std::vector<std::string> otherViewOnly;
         std::string opened;  // empty: the archive does not open
         const char* message;
+        const char* path = "C:\\Vexa\\Corvane.mdb";
     } cases[] = {
         {{jet, ace16}, {}, jet, ""},
         {{ace12, ace16}, {}, ace16, ""},
@@ -532,6 +533,8 @@ TEST(AdoArchive, TheArchiveOpensWithWhicheverEngineIsThere) {
         // 64-bit Office: Jet's name resolves, its class exists for 32-bit programs only.
         {{ace16}, {jet}, ace16, ""},
         {{ace12}, {jet, ace16}, ace12, ""},
+        // The provider that was found says what else is wrong.
+        {{ace16}, {jet}, "", "Can't init : Could not find file 'C:\\Vexa\\Missing.mdb'.", "C:\\Vexa\\Missing.mdb"},
         {{}, {}, "", "Can't init : Provider cannot be found. It may not be properly installed."},
         {{}, {jet}, "", "Can't init : Provider cannot be found. It may not be properly installed."},
     };
@@ -544,7 +547,7 @@ TEST(AdoArchive, TheArchiveOpensWithWhicheverEngineIsThere) {
         AdoArchiveEngine engine = stand.Engine();
         std::string message;
         try {
-            engine.Open("C:\\Vexa\\Corvane.mdb");
+            engine.Open(c.path);
         } catch (const HostError& failure) {
             message = "Can't init : " + failure.Description();
         }
