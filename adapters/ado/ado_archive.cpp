@@ -2,6 +2,9 @@
 
 #include <objbase.h>
 
+#include <array>
+#include <exception>
+
 #include "host/host_error.h"
 
 namespace vexa::ado {
@@ -17,6 +20,17 @@ constexpr std::int32_t kAdLockOptimistic = 3;
 constexpr std::int32_t kAdCmdTable = 2;
 constexpr std::int32_t kAdCmdText = 1;
 constexpr std::int32_t kAdOptionUnspecified = -1;
+
+// The providers that open the archive, in the order they are tried: Jet, which made it, then the
+// ACE providers that Office brings where there is no Jet (64-bit Office above all).
+constexpr std::array<const wchar_t*, 3> kProviders{L"Microsoft.Jet.OLEDB.4.0", L"Microsoft.ACE.OLEDB.16.0",
+                                                   L"Microsoft.ACE.OLEDB.12.0"};
+
+// ADO's adErrProviderNotFound: the HRESULT in ADO's facility that a late-bound Open raises, or the
+// bare number a Visual Basic caller sees.
+bool ProviderNotFound(const HostError& failure) {
+    return failure.Number() == static_cast<std::int32_t>(0x800A0E7Au) || failure.Number() == 3706;
+}
 
 Variant ToVariant(const FieldValue& value) {
     if (const auto* text = std::get_if<std::string>(&value)) return Variant::Text(*text);
@@ -133,16 +147,28 @@ AdoArchiveEngine::AdoArchiveEngine() : AdoArchiveEngine(CreateByProgId, Provider
 AdoArchiveEngine::AdoArchiveEngine(Creator create, ProviderCheck registered)
     : create_(std::move(create)), registered_(std::move(registered)) {}
 
-std::wstring AdoArchiveEngine::Provider() const {
-    for (const wchar_t* provider : {L"Microsoft.Jet.OLEDB.4.0", L"Microsoft.ACE.OLEDB.16.0", L"Microsoft.ACE.OLEDB.12.0"}) {
-        if (registered_(provider)) return provider;
+std::unique_ptr<ArchiveConnection> AdoArchiveEngine::Open(const std::string& path) {
+    // A provider whose name resolves may still have no class in this process's registry view (the
+    // name keys are shared between the 32-bit and 64-bit views, the classes are not), which only
+    // Open tells: then the next one is tried, on a connection of its own.
+    std::exception_ptr firstFailure;
+    for (const wchar_t* provider : kProviders) {
+        if (!registered_(provider)) continue;
+        try {
+            return OpenWith(provider, path);
+        } catch (const HostError& failure) {
+            if (!ProviderNotFound(failure)) throw;
+            if (!firstFailure) firstFailure = std::current_exception();
+        }
     }
-    return L"Microsoft.Jet.OLEDB.4.0";
+    if (firstFailure) std::rethrow_exception(firstFailure);
+    // No provider is known at all: Jet's own failure names what the archive was made for.
+    return OpenWith(kProviders.front(), path);
 }
 
-std::unique_ptr<ArchiveConnection> AdoArchiveEngine::Open(const std::string& path) {
+std::unique_ptr<ArchiveConnection> AdoArchiveEngine::OpenWith(const wchar_t* provider, const std::string& path) {
     const LateBound connection(create_(L"ADODB.Connection"));
-    connection.Put(L"Provider", Variant::Text(WideToUtf8(Provider())));
+    connection.Put(L"Provider", Variant::Text(WideToUtf8(provider)));
     // The connection string is the bare file path; user and password empty; options unspecified.
     connection.Call(L"Open", {Variant::Text(path), Variant::Text(""), Variant::Text(""),
                               Variant::Int32(kAdOptionUnspecified)});

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include "adapters/windows/unique_hkey.h"
+#include "adapters/windows/win32_error.h"
 
 namespace vexa::windows {
 namespace {
@@ -41,35 +42,21 @@ std::optional<HKEY> PredefinedFor(RegKey handle) {
 
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
-// The whole of a text value as RegQueryValueExA gives it: in the system's ANSI code page. A value
+// The whole of a text value as the registry keeps it: UTF-16, which holds any folder name, where
+// the ANSI entry point would turn each character outside the ANSI code page into '?'. A value
 // that grows between the size probe and the read is read again, a few times at most.
-LSTATUS ReadAnsiText(HKEY key, const char* valueName, DWORD* reserved, DWORD& type, DWORD size,
-                     std::string& text) {
+LSTATUS ReadWideText(HKEY key, const wchar_t* valueName, DWORD* reserved, DWORD& type, DWORD size,
+                     std::wstring& text) {
     LSTATUS rc = ERROR_MORE_DATA;
     for (int attempt = 0; attempt < 4 && rc == ERROR_MORE_DATA; ++attempt) {
-        text.assign(size, '\0');
-        rc = ::RegQueryValueExA(key, valueName, reserved, &type,
+        // Rounded up: a value written by another program may have an odd byte count.
+        text.assign((size + 1) / sizeof(wchar_t), L'\0');
+        size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        rc = ::RegQueryValueExW(key, valueName, reserved, &type,
                                 text.empty() ? nullptr : reinterpret_cast<BYTE*>(text.data()), &size);
     }
-    if (rc == ERROR_SUCCESS) text.resize(std::min<std::size_t>(size, text.size()));
+    if (rc == ERROR_SUCCESS) text.resize(std::min<std::size_t>((size + 1) / sizeof(wchar_t), text.size()));
     return rc;
-}
-
-// The setup program writes the installation folder as Unicode text and advapi32 hands it to an
-// ANSI caller in the ANSI code page (CP_ACP), where a folder such as "Vexa Büro" is not UTF-8.
-// The terminating NULs are converted with the rest, so the sizes stay those of whole values.
-std::string AnsiToUtf8(const std::string& ansi) {
-    if (ansi.empty()) return {};
-    const int ansiLength = static_cast<int>(ansi.size());
-    const int wideLength = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), ansiLength, nullptr, 0);
-    if (wideLength <= 0) return {};
-    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), ansiLength, wide.data(), wideLength);
-    const int utf8Length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-    if (utf8Length <= 0) return {};
-    std::string utf8(static_cast<std::size_t>(utf8Length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), utf8Length, nullptr, nullptr);
-    return utf8;
 }
 
 // The two-call protocol over converted text: a null buffer learns the size, a buffer too small
@@ -132,8 +119,9 @@ std::int32_t WindowsRegistry::RegOpenKeyA(RegKey key, const char* subKey, RegKey
     std::lock_guard lock(handles_->mutex);
     HKEY parent = handles_->Resolve(key);
     if (parent == nullptr) return kRegInvalidHandle;
+    const std::wstring wideSubKey = subKey == nullptr ? std::wstring() : Utf8ToWide(subKey);
     HKEY raw = nullptr;
-    const LSTATUS rc = ::RegOpenKeyA(parent, subKey, &raw);
+    const LSTATUS rc = ::RegOpenKeyW(parent, subKey == nullptr ? nullptr : wideSubKey.c_str(), &raw);
     if (rc != ERROR_SUCCESS) return rc;
     if (std::optional<RegKey> known = handles_->HandleFor(raw)) {
         opened = *known;
@@ -155,17 +143,20 @@ std::int32_t WindowsRegistry::RegQueryValueExA(RegKey key, const char* valueName
     // across rather than aliased. What advapi32 leaves alone comes back unchanged.
     DWORD reservedValue = reserved == nullptr ? 0 : *reserved;
     DWORD* reservedArg = reserved == nullptr ? nullptr : &reservedValue;
+    const std::wstring wideName = valueName == nullptr ? std::wstring() : Utf8ToWide(valueName);
+    const wchar_t* nameArg = valueName == nullptr ? nullptr : wideName.c_str();
     DWORD typeValue = type;
     DWORD sizeValue = 0;
-    LSTATUS rc = ::RegQueryValueExA(resolved, valueName, reservedArg, &typeValue, nullptr, &sizeValue);
+    LSTATUS rc = ::RegQueryValueExW(resolved, nameArg, reservedArg, &typeValue, nullptr, &sizeValue);
     if (rc == ERROR_SUCCESS && IsText(typeValue)) {
         // Text is handed out in UTF-8, the encoding of every string in the add-in, so its size
-        // is only known once the value has been read and converted.
-        std::string ansi;
-        rc = ReadAnsiText(resolved, valueName, reservedArg, typeValue, sizeValue, ansi);
+        // is only known once the value has been read and converted. The terminating NULs are
+        // converted with the rest, so the sizes stay those of whole values.
+        std::wstring wide;
+        rc = ReadWideText(resolved, nameArg, reservedArg, typeValue, sizeValue, wide);
         if (rc != ERROR_SUCCESS) return rc;
         type = typeValue;
-        return HandOut(AnsiToUtf8(ansi), data, size);
+        return HandOut(WideToUtf8(wide), data, size);
     }
     if (rc != ERROR_SUCCESS || data == nullptr) {
         type = typeValue;
@@ -173,7 +164,7 @@ std::int32_t WindowsRegistry::RegQueryValueExA(RegKey key, const char* valueName
         return rc;
     }
     sizeValue = size;
-    rc = ::RegQueryValueExA(resolved, valueName, reservedArg, &typeValue, data, &sizeValue);
+    rc = ::RegQueryValueExW(resolved, nameArg, reservedArg, &typeValue, data, &sizeValue);
     type = typeValue;
     size = sizeValue;
     return rc;

@@ -81,19 +81,19 @@ TEST_F(WindowsRegistryTest, SizeProbeThenReadGivesTypeAndBytes) {
     EXPECT_EQ(registry_.RegCloseKey(key), kRegSuccess);
 }
 
-// A folder name outside ASCII, written as setup writes it (Unicode) and as an ANSI program
-// would, comes back in UTF-8 with the UTF-8 size, so the lookup finds "Vexa Büro".
+// A folder name outside ASCII comes back in UTF-8 with the UTF-8 size, so the lookup finds
+// "Vexa Büro" whether setup wrote it as Unicode or an ANSI program did, and finds a Cyrillic folder
+// on a Windows whose ANSI code page has no Cyrillic letters.
 TEST_F(WindowsRegistryTest, TextOutsideAsciiComesBackInUtf8) {
-    const std::wstring wide = L"C:\\Program Files\\Vexa B\u00FCro\\Corvane.dll";
-    const std::string utf8 = "C:\\Program Files\\Vexa B\xC3\xBCro\\Corvane.dll\0"s;
-    std::string ansi(wide.size() + 1, '\0');
+    const std::wstring western = L"C:\\Program Files\\Vexa B\u00FCro\\Corvane.dll";
+    const std::string westernUtf8 = "C:\\Program Files\\Vexa B\xC3\xBCro\\Corvane.dll\0"s;
+    std::string ansi(western.size() + 1, '\0');
     BOOL lossy = FALSE;
-    ASSERT_GT(::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, ansi.data(), static_cast<int>(ansi.size()), nullptr,
-                                    &lossy),
+    ASSERT_GT(::WideCharToMultiByte(CP_ACP, 0, western.c_str(), -1, ansi.data(), static_cast<int>(ansi.size()),
+                                    nullptr, &lossy),
               0);
     ASSERT_FALSE(lossy) << "the ANSI code page " << ::GetACP() << " has no u with diaeresis";
-    ASSERT_NE(ansi, utf8) << "the ANSI code page is UTF-8: nothing to convert";
-    ASSERT_EQ(test::SetRawValue(testKey_.Path(), L"Wide", REG_SZ, test::WideBytes(wide)), ERROR_SUCCESS);
+    ASSERT_NE(ansi, westernUtf8) << "the ANSI code page is UTF-8: nothing to convert";
     {
         UniqueHkey raw;
         ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, subKey_.c_str(), 0, KEY_SET_VALUE, raw.Put()), ERROR_SUCCESS);
@@ -101,28 +101,43 @@ TEST_F(WindowsRegistryTest, TextOutsideAsciiComesBackInUtf8) {
                                    static_cast<DWORD>(ansi.size())),
                   ERROR_SUCCESS);
     }
+    const struct {
+        const char* name;
+        std::wstring written;  // empty: written above through the ANSI call
+        std::string utf8;
+    } cases[] = {
+        {"Wide", western, westernUtf8},
+        {"Ansi", L"", westernUtf8},
+        {"Cyrillic", L"C:\\\u041F\u0440\u043E\u0433\u0440\u0430\u043C\u044B\\Vexa\\Corvane.dll",
+         "C:\\\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80\xD0\xB0\xD0\xBC\xD1\x8B\\Vexa\\Corvane.dll\0"s},
+    };
+    for (const auto& c : cases) {
+        if (c.written.empty()) continue;
+        ASSERT_EQ(test::SetRawValue(testKey_.Path(), Utf8ToWide(c.name), REG_SZ, test::WideBytes(c.written)),
+                  ERROR_SUCCESS);
+    }
 
     const RegKey key = Open(kHkeyCurrentUser, subKey_);
-    for (const char* name : {"Wide", "Ansi"}) {
-        SCOPED_TRACE(name);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         std::uint32_t type = kRegNone;
         std::uint32_t size = 0;
-        ASSERT_EQ(registry_.RegQueryValueExA(key, name, nullptr, type, nullptr, size), kRegSuccess);
+        ASSERT_EQ(registry_.RegQueryValueExA(key, c.name, nullptr, type, nullptr, size), kRegSuccess);
         EXPECT_EQ(type, kRegSz);
-        EXPECT_EQ(size, utf8.size());
+        EXPECT_EQ(size, c.utf8.size());
 
-        std::string shortBuffer(utf8.size() - 1, 'x');
+        std::string shortBuffer(c.utf8.size() - 1, 'x');
         std::uint32_t shortSize = static_cast<std::uint32_t>(shortBuffer.size());
-        EXPECT_EQ(registry_.RegQueryValueExA(key, name, nullptr, type,
+        EXPECT_EQ(registry_.RegQueryValueExA(key, c.name, nullptr, type,
                                              reinterpret_cast<unsigned char*>(shortBuffer.data()), shortSize),
                   kRegMoreData);
-        EXPECT_EQ(shortSize, utf8.size()) << "the size needed";
+        EXPECT_EQ(shortSize, c.utf8.size()) << "the size needed";
 
         std::string buffer(size, ' ');
-        ASSERT_EQ(registry_.RegQueryValueExA(key, name, nullptr, type,
+        ASSERT_EQ(registry_.RegQueryValueExA(key, c.name, nullptr, type,
                                              reinterpret_cast<unsigned char*>(buffer.data()), size),
                   kRegSuccess);
-        EXPECT_EQ(buffer.substr(0, size), utf8);
+        EXPECT_EQ(buffer.substr(0, size), c.utf8);
     }
     EXPECT_EQ(registry_.RegCloseKey(key), kRegSuccess);
 }

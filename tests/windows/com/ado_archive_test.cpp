@@ -48,6 +48,10 @@ HostError TooWide() {
                      "pasting less data.");
 }
 HostError NotOpen() { return HostError(3704, "Operation is not allowed when the object is closed."); }
+// ADO raises it as adErrProviderNotFound (3706) in its own facility, the form a caller sees.
+HostError ProviderNotFound() {
+    return HostError(static_cast<std::int32_t>(0x800A0E7Au), "Provider cannot be found. It may not be properly installed.");
+}
 
 Variant Copy(const VARIANT* value) {
     Variant copy;
@@ -129,7 +133,13 @@ struct Connection {
 // Jet and the ADO classes over it: database "files" by path, opened through ADODB.Connection.
 class StandInJet {
 public:
+    // The providers whose class this process can load.
     std::vector<std::string> providers{"Microsoft.Jet.OLEDB.4.0"};
+    // Provider names that resolve to a class without one this process can load: the name keys
+    // are shared between the 32-bit and 64-bit registry views, the classes are not.
+    std::vector<std::string> otherViewOnly;
+    // The provider of the last connection that opened.
+    std::string opened;
 
     std::shared_ptr<Database> AddFile(const std::string& path, const std::string& statements) {
         return files_[path] = DatabaseFrom(statements);
@@ -144,8 +154,10 @@ public:
     AdoArchiveEngine Engine() {
         return AdoArchiveEngine([this](const std::wstring& progId) { return Create(progId); },
                                 [this](const std::wstring& provider) {
-                                    return std::find(providers.begin(), providers.end(), WideToUtf8(provider)) !=
-                                           providers.end();
+                                    const std::string name = WideToUtf8(provider);
+                                    return std::find(providers.begin(), providers.end(), name) != providers.end() ||
+                                           std::find(otherViewOnly.begin(), otherViewOnly.end(), name) !=
+                                               otherViewOnly.end();
                                 });
     }
 
@@ -185,12 +197,13 @@ private:
              }},
             {L"Open", [this, state](WORD, const auto& arguments) {
                  if (std::find(providers.begin(), providers.end(), state->provider) == providers.end()) {
-                     throw HostError(3706, "Provider cannot be found. It may not be properly installed.");
+                     throw ProviderNotFound();
                  }
                  const std::string path = Copy(arguments.at(0)).AsText();
                  const auto file = files_.find(path);
                  if (file == files_.end()) throw HostError(-2147467259, "Could not find file '" + path + "'.");
                  state->database = file->second;
+                 opened = state->provider;
                  return Variant();
              }},
             {L"Close", [state](WORD, const auto&) {
@@ -505,28 +518,41 @@ TEST(AdoArchive, ConfirmationsMarkTheTaggedRowAndNoOther) {
 }
 
 TEST(AdoArchive, TheArchiveOpensWithWhicheverEngineIsThere) {
+    const std::string jet = "Microsoft.Jet.OLEDB.4.0", ace16 = "Microsoft.ACE.OLEDB.16.0",
+                      ace12 = "Microsoft.ACE.OLEDB.12.0";
     const struct {
         std::vector<std::string> providers;
-        const char* message;  // empty: the archive opens
+        std::vector<std::string> otherViewOnly;
+        std::string opened;  // empty: the archive does not open
+        const char* message;
+        const char* path = "C:\\Vexa\\Corvane.mdb";
     } cases[] = {
-        {{"Microsoft.Jet.OLEDB.4.0", "Microsoft.ACE.OLEDB.16.0"}, ""},
-        {{"Microsoft.ACE.OLEDB.12.0", "Microsoft.ACE.OLEDB.16.0"}, ""},
-        {{"Microsoft.ACE.OLEDB.12.0"}, ""},
-        {{}, "Can't init : Provider cannot be found. It may not be properly installed."},
+        {{jet, ace16}, {}, jet, ""},
+        {{ace12, ace16}, {}, ace16, ""},
+        {{ace12}, {}, ace12, ""},
+        // 64-bit Office: Jet's name resolves, its class exists for 32-bit programs only.
+        {{ace16}, {jet}, ace16, ""},
+        {{ace12}, {jet, ace16}, ace12, ""},
+        // The provider that was found says what else is wrong.
+        {{ace16}, {jet}, "", "Can't init : Could not find file 'C:\\Vexa\\Missing.mdb'.", "C:\\Vexa\\Missing.mdb"},
+        {{}, {}, "", "Can't init : Provider cannot be found. It may not be properly installed."},
+        {{}, {jet}, "", "Can't init : Provider cannot be found. It may not be properly installed."},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.providers));
-        StandInJet jet;
-        jet.providers = c.providers;
-        jet.AddFile("C:\\Vexa\\Corvane.mdb", kLayout);
-        AdoArchiveEngine engine = jet.Engine();
+        SCOPED_TRACE(::testing::PrintToString(c.providers) + " " + ::testing::PrintToString(c.otherViewOnly));
+        StandInJet stand;
+        stand.providers = c.providers;
+        stand.otherViewOnly = c.otherViewOnly;
+        stand.AddFile("C:\\Vexa\\Corvane.mdb", kLayout);
+        AdoArchiveEngine engine = stand.Engine();
         std::string message;
         try {
-            engine.Open("C:\\Vexa\\Corvane.mdb");
+            engine.Open(c.path);
         } catch (const HostError& failure) {
             message = "Can't init : " + failure.Description();
         }
         EXPECT_EQ(message, c.message);
+        EXPECT_EQ(stand.opened, c.opened);
     }
 }
 
