@@ -43,6 +43,12 @@ SetCompressor /SOLID lzma
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
+; Given a certificate, build-installer signs the program files it passes in and has makensis sign
+; the uninstaller (before it is packed into the setup, keeping a copy) and the setup itself.
+!ifdef SIGN_FILE
+  !uninstfinalize '"${SIGN_FILE}" "%1" "${SIGNED_UNINSTALLER}"' = 0
+  !finalize '"${SIGN_FILE}" "%1"' = 0
+!endif
 ; The add-in's registration and its App Paths key live under HKLM and HKCR.
 RequestExecutionLevel admin
 BrandingText "${PRODUCT} ${VERSION}"
