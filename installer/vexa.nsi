@@ -327,14 +327,15 @@ Function WriteUninstallEntry
   SetRegView lastused
 FunctionEnd
 
-; An existing archive holds the user's messages: it is never replaced. A new one is made by the
-; shipped script with the 32-bit script host, where Jet 4.0 lives. When that fails (no Jet and
-; no Access engine) setup still completes: the add-in then says at start-up that it cannot open
-; the archive, and running Setup again once an engine is there creates it.
+; An existing archive holds the user's messages: it is never replaced, only widened in place
+; where an earlier setup made a column too narrow. A new one is made by the shipped script with
+; the 32-bit script host, where Jet 4.0 lives. When that fails (no Jet and no Access engine) setup
+; still completes: the add-in then says at start-up that it cannot open the archive, and running
+; Setup again once an engine is there creates it.
 Function CreateArchive
+  StrCpy $3 ""
   ${If} ${FileExists} "$INSTDIR\Corvane.mdb"
-    DetailPrint "Keeping the existing archive $INSTDIR\Corvane.mdb"
-    Return
+    StrCpy $3 "existing"
   ${EndIf}
   InitPluginsDir
   File "/oname=$PLUGINSDIR\create-archive.vbs" "${ARCHIVE_SCRIPT}"
@@ -343,7 +344,11 @@ Function CreateArchive
   ${Else}
     StrCpy $1 "$SYSDIR\cscript.exe"
   ${EndIf}
-  DetailPrint "Creating the archive $INSTDIR\Corvane.mdb"
+  ${If} $3 == "existing"
+    DetailPrint "Keeping the existing archive $INSTDIR\Corvane.mdb; checking its columns"
+  ${Else}
+    DetailPrint "Creating the archive $INSTDIR\Corvane.mdb"
+  ${EndIf}
   nsExec::ExecToStack '"$1" //NoLogo "$PLUGINSDIR\create-archive.vbs" "$INSTDIR\Corvane.mdb"'
   Pop $0  ; exit code, or "error" when cscript could not be started
   Pop $2  ; what the script said
@@ -355,6 +360,11 @@ Function CreateArchive
   ${EndIf}
   ${If} $0 == "0"
   ${AndIf} ${FileExists} "$INSTDIR\Corvane.mdb"
+    Return
+  ${EndIf}
+  ${If} $3 == "existing"
+    DetailPrint "ARCHIVE NOT UPDATED: $INSTDIR\Corvane.mdb is kept as it was (exit code $0)."
+    MessageBox MB_ICONEXCLAMATION|MB_OK "The archive $INSTDIR\Corvane.mdb is kept, but could not be checked or updated:$\r$\n$2$\r$\n$\r$\nAn archive made by an earlier setup takes fax numbers of at most 50 characters until it is. Close every program that has it open, make sure a database engine is installed, and run Setup again." /SD IDOK
     Return
   ${EndIf}
   DetailPrint "ARCHIVE NOT CREATED: $INSTDIR\Corvane.mdb is missing; Vexa cannot archive messages until it exists (exit code $0)."
