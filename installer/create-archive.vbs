@@ -1,8 +1,10 @@
 ' Creates the empty message archive Corvane.mdb that the Outlook add-in writes to.
 '   cscript //NoLogo create-archive.vbs "C:\Program Files\Vexa\Corvane.mdb"
 ' The path must be a full one: the installer always passes one.
-' Exit code 0 when the archive was created or was already there (an existing archive is never
-' touched), 1 when it could not be created (the reason goes to stderr), 2 on a wrong call.
+' An existing archive is never replaced: only a column that an earlier setup made too narrow is
+' widened in place, keeping every row.
+' Exit code 0 when the archive was created or was already there (and is now wide enough), 1 when
+' it could not be created or checked (the reason goes to stderr), 2 on a wrong call.
 '
 ' Jet 4.0 exists only as a 32-bit provider, so the installer runs this with the 32-bit script host.
 ' Where Jet is missing, the Access engine (ACE) is used instead, asked for the same Jet 4.0 file
@@ -38,6 +40,12 @@ tables(1) = "CREATE TABLE [send] (" & _
     "[FileName] TEXT(255), " & _
     "[FileId] TEXT(20), " & _
     "[Confirm] TEXT(20))"
+' Earlier setups made Number 50 characters wide, and the add-in writes up to 100 characters.
+Const kNumberNeeds = 100
+Dim widenings
+widenings = Array( _
+    Array("recv", "ALTER TABLE [recv] ALTER COLUMN [Number] TEXT(255)"), _
+    Array("send", "ALTER TABLE [send] ALTER COLUMN [Number] TEXT(255)"))
 
 Dim fso
 Set fso = CreateObject("Scripting.FileSystemObject")
@@ -119,14 +127,65 @@ Function CreateDatabase(path, ByRef reasons)
     Next
 End Function
 
+' Opens an existing archive through the catalog with the first provider that works; returns
+' the connection, or Nothing with the reasons of all providers in `reasons`.
+Function OpenDatabase(catalog, path, ByRef reasons)
+    Dim provider
+    Set OpenDatabase = Nothing
+    reasons = ""
+    On Error Resume Next
+    For Each provider In Split(kProviders, "|")
+        Err.Clear
+        catalog.ActiveConnection = "Provider=" & provider & ";Data Source=" & path
+        If Err.Number = 0 Then
+            Set OpenDatabase = catalog.ActiveConnection
+            If Err.Number = 0 Then Exit Function
+        End If
+        If reasons <> "" Then reasons = reasons & "; "
+        reasons = reasons & provider & ": " & ErrorText()
+    Next
+End Function
+
+' Widens what an earlier setup made too narrow, in place: Jet copies every row's values into the
+' wider column. Leaves an archive that is wide enough untouched.
+Sub UpdateArchive(target)
+    Dim catalog, connection, reasons, widening, width, widened
+    On Error Resume Next
+    Set catalog = CreateObject("ADOX.Catalog")
+    If Err.Number <> 0 Then Fail 1, "the archive " & target & " is kept as it is, but cannot be checked: ADOX is not available (" & ErrorText() & ")"
+    Set connection = OpenDatabase(catalog, target, reasons)
+    If connection Is Nothing Then Fail 1, "the archive " & target & " is kept as it is, but cannot be opened: " & reasons
+    widened = ""
+    For Each widening In widenings
+        Err.Clear
+        width = catalog.Tables(widening(0)).Columns("Number").DefinedSize
+        If Err.Number = 0 And width < kNumberNeeds Then connection.Execute widening(1)
+        If Err.Number <> 0 Then
+            reasons = ErrorText()
+            connection.Close
+            Fail 1, "the archive " & target & " is kept, but the column Number of " & widening(0) & _
+                    " could not be widened: " & reasons
+        End If
+        If width < kNumberNeeds Then
+            If widened <> "" Then widened = widened & " and"
+            widened = widened & " " & widening(0)
+        End If
+    Next
+    connection.Close
+    If widened = "" Then
+        Say "The archive " & target & " already exists; it is kept as it is."
+    Else
+        Say "The archive " & target & " already exists; it is kept, with the column Number of" & _
+            widened & " widened to 255 characters."
+    End If
+    WScript.Quit 0
+End Sub
+
 Dim target, temporary, connection, reasons, statement
 If WScript.Arguments.Count <> 1 Then Fail 2, "usage: create-archive.vbs <path of Corvane.mdb>"
 target = WScript.Arguments(0)
 
-If fso.FileExists(target) Then
-    Say "The archive " & target & " already exists; it is kept as it is."
-    WScript.Quit 0
-End If
+If fso.FileExists(target) Then UpdateArchive target
 If Not fso.FolderExists(fso.GetParentFolderName(target)) Then
     Fail 1, "the folder " & fso.GetParentFolderName(target) & " does not exist"
 End If

@@ -43,6 +43,12 @@ SetCompressor /SOLID lzma
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
+; Given a certificate, build-installer signs the program files it passes in and has makensis sign
+; the uninstaller (before it is packed into the setup, keeping a copy) and the setup itself.
+!ifdef SIGN_FILE
+  !uninstfinalize '"${SIGN_FILE}" "%1" "${SIGNED_UNINSTALLER}"' = 0
+  !finalize '"${SIGN_FILE}" "%1"' = 0
+!endif
 ; The add-in's registration and its App Paths key live under HKLM and HKCR.
 RequestExecutionLevel admin
 BrandingText "${PRODUCT} ${VERSION}"
@@ -63,12 +69,13 @@ Var PreviousBitness  ; what an earlier installation recorded, if any
 Var PreviousFolder
 Var KeptNote         ; the uninstaller's last words about the user's archive
 Var RightsFailure    ; what could not be given or protected, empty when the rights are set
+Var FinishNote       ; the finish page's text: where to find Vexa in Outlook
 
 !define MUI_ABORTWARNING
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Setup will install the add-in for $BitnessReason$\r$\n$\r$\nThe folder also keeps your archive Corvane.mdb and the received and sent faxes (folder Attach)."
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
-!define MUI_FINISHPAGE_TEXT "${PRODUCT} has been installed. It starts with Outlook: look for the VX2 toolbar."
+!define MUI_FINISHPAGE_TEXT "$FinishNote"
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
@@ -206,6 +213,46 @@ Function DetectOutlookBitness
   Pop $0
 FunctionEnd
 
+; What keeps Outlook from using the add-in even when it is installed right: the new Outlook, which
+; loads no COM add-ins, chosen by this account (a per-user preference), and for 64-bit Outlook a
+; missing 64-bit Access engine (Jet 4.0 exists in 32 bits only). A provider's ProgID is seen in
+; both registry views; its class is registered only in the view of its bitness.
+!define NEW_OUTLOOK_KEY "Software\Microsoft\Office\16.0\Outlook\Preferences"
+
+!macro FindAce64 VERSION
+  ${If} $1 == ""
+    ReadRegStr $0 HKCR "Microsoft.ACE.OLEDB.${VERSION}\CLSID" ""
+    ${If} $0 != ""
+      ReadRegStr $1 HKCR "CLSID\$0\InprocServer32" ""
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+Function CheckOutlookCanLoadAddin
+  Push $0
+  Push $1
+  StrCpy $FinishNote "${PRODUCT} has been installed. It starts with Outlook: look for the VX2 toolbar."
+  ReadRegDWORD $0 HKCU "${NEW_OUTLOOK_KEY}" "UseNewOutlook"
+  ${If} $0 == "1"
+    StrCpy $FinishNote "${PRODUCT} has been installed. It works in classic Outlook only: this account uses the new Outlook, which loads no add-ins of this kind. Turn off $\"New Outlook$\" in Outlook to use Vexa."
+    DetailPrint "This account uses the new Outlook, which loads no COM add-ins: Vexa works in classic Outlook only."
+    MessageBox MB_ICONINFORMATION|MB_OK "This account uses the new Outlook, which loads no COM add-ins such as Vexa.$\r$\n$\r$\nVexa works in classic Outlook only: turn off $\"New Outlook$\" in Outlook to use it." /SD IDOK
+  ${EndIf}
+  ${If} $Bitness == "x64"
+    StrCpy $1 ""
+    SetRegView 64
+    !insertmacro FindAce64 "16.0"
+    !insertmacro FindAce64 "12.0"
+    SetRegView lastused
+    ${If} $1 == ""
+      DetailPrint "NO 64-BIT DATABASE ENGINE found: the add-in for 64-bit Outlook opens the archive only with the 64-bit Microsoft Access Database Engine (Click-to-Run Office may keep its own inside Office)."
+      MessageBox MB_ICONEXCLAMATION|MB_OK "Setup found no 64-bit Microsoft Access Database Engine. The add-in for 64-bit Outlook cannot open the archive without one: unless your Office brings its own (Microsoft 365 and other Click-to-Run Office keep it inside Office, out of Setup's sight), Outlook will say $\"Can't init$\" at every start.$\r$\n$\r$\nIf it does, install the 64-bit Microsoft Access Database Engine." /SD IDOK
+    ${EndIf}
+  ${EndIf}
+  Pop $1
+  Pop $0
+FunctionEnd
+
 Function .onInit
   ${GetParameters} $R0
   ClearErrors
@@ -241,7 +288,12 @@ Function .onInit
     StrCpy $BitnessReason "32-bit Outlook ($BitnessReason)."
   ${EndIf}
 
-  ; /D= sets the folder before .onInit; otherwise Program Files of the add-in's bitness.
+  ; /D= sets the folder before .onInit; otherwise the folder of an earlier installation, whatever
+  ; its bitness, since it holds the user's archive; otherwise Program Files of the add-in's bitness.
+  ${If} $INSTDIR == ""
+    Call ReadPrevious
+    StrCpy $INSTDIR $PreviousFolder
+  ${EndIf}
   ${If} $INSTDIR == ""
     ${If} $Bitness == "x64"
       StrCpy $INSTDIR "$PROGRAMFILES64\Vexa"
@@ -253,6 +305,35 @@ FunctionEnd
 
 ; ---------------------------------------------------------------------------------------------
 ; Install
+
+; A program file that Outlook (or the help program) has loaded cannot be replaced. That is found
+; out before anything is changed, so that an aborted run leaves the users their rights.
+!macro CheckReplaceable NAME
+  ${If} ${FileExists} "$INSTDIR\${NAME}"
+    ClearErrors
+    FileOpen $0 "$INSTDIR\${NAME}" a
+    ${If} ${Errors}
+      StrCpy $1 "$1 ${NAME}"
+    ${Else}
+      FileClose $0
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+Function CheckProgramFilesReplaceable
+  Push $0
+  Push $1
+  StrCpy $1 ""
+  !insertmacro CheckReplaceable "Corvane.dll"
+  !insertmacro CheckReplaceable "VXHELP.exe"
+  ${If} $1 != ""
+    DetailPrint "Cannot replace the program files in $INSTDIR: in use:$1."
+    MessageBox MB_ICONSTOP|MB_OK "The files of ${PRODUCT} in $INSTDIR are in use.$\r$\nClose Outlook and run Setup again." /SD IDOK
+    Abort
+  ${EndIf}
+  Pop $1
+  Pop $0
+FunctionEnd
 
 ; An earlier installation of the other bitness, or in another folder, would leave COM classes and
 ; an App Paths key pointing at a DLL that Outlook can no longer load: remove them first.
@@ -279,17 +360,23 @@ Function ForgetPreviousInstallation
   Pop $Bitness
 FunctionEnd
 
+; Each program file is deleted before it is written: a file keeps its owner when it is written
+; over, and a user who had created it (users may create files in the folder, for Jet's lock file)
+; could otherwise change its rights and replace code that every user's Outlook loads.
 Function CopyProgramFiles
   SetOutPath "$INSTDIR"
   ; "try" leaves a file that is in use (Outlook has the add-in loaded) in place and tells us.
   SetOverwrite try
   ClearErrors
+  Delete "$INSTDIR\Corvane.dll"
   ${If} $Bitness == "x64"
     File "/oname=Corvane.dll" "${DLL_X64}"
   ${Else}
     File "/oname=Corvane.dll" "${DLL_X86}"
   ${EndIf}
+  Delete "$INSTDIR\VXHELP.exe"
   File "/oname=VXHELP.exe" "${VXHELP_EXE}"
+  Delete "$INSTDIR\VXHELP.html"
   File "/oname=VXHELP.html" "${VXHELP_HTML}"
   SetOverwrite on
   ${If} ${Errors}
@@ -307,6 +394,7 @@ Function CopyProgramFiles
 FunctionEnd
 
 Function WriteUninstallEntry
+  Delete "$INSTDIR\Uninstall.exe"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   !insertmacro UninstallEntryRegView
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
@@ -321,14 +409,15 @@ Function WriteUninstallEntry
   SetRegView lastused
 FunctionEnd
 
-; An existing archive holds the user's messages: it is never replaced. A new one is made by the
-; shipped script with the 32-bit script host, where Jet 4.0 lives. When that fails (no Jet and
-; no Access engine) setup still completes: the add-in then says at start-up that it cannot open
-; the archive, and running Setup again once an engine is there creates it.
+; An existing archive holds the user's messages: it is never replaced, only widened in place
+; where an earlier setup made a column too narrow. A new one is made by the shipped script with
+; the 32-bit script host, where Jet 4.0 lives. When that fails (no Jet and no Access engine) setup
+; still completes: the add-in then says at start-up that it cannot open the archive, and running
+; Setup again once an engine is there creates it.
 Function CreateArchive
+  StrCpy $3 ""
   ${If} ${FileExists} "$INSTDIR\Corvane.mdb"
-    DetailPrint "Keeping the existing archive $INSTDIR\Corvane.mdb"
-    Return
+    StrCpy $3 "existing"
   ${EndIf}
   InitPluginsDir
   File "/oname=$PLUGINSDIR\create-archive.vbs" "${ARCHIVE_SCRIPT}"
@@ -337,7 +426,11 @@ Function CreateArchive
   ${Else}
     StrCpy $1 "$SYSDIR\cscript.exe"
   ${EndIf}
-  DetailPrint "Creating the archive $INSTDIR\Corvane.mdb"
+  ${If} $3 == "existing"
+    DetailPrint "Keeping the existing archive $INSTDIR\Corvane.mdb; checking its columns"
+  ${Else}
+    DetailPrint "Creating the archive $INSTDIR\Corvane.mdb"
+  ${EndIf}
   nsExec::ExecToStack '"$1" //NoLogo "$PLUGINSDIR\create-archive.vbs" "$INSTDIR\Corvane.mdb"'
   Pop $0  ; exit code, or "error" when cscript could not be started
   Pop $2  ; what the script said
@@ -349,6 +442,11 @@ Function CreateArchive
   ${EndIf}
   ${If} $0 == "0"
   ${AndIf} ${FileExists} "$INSTDIR\Corvane.mdb"
+    Return
+  ${EndIf}
+  ${If} $3 == "existing"
+    DetailPrint "ARCHIVE NOT UPDATED: $INSTDIR\Corvane.mdb is kept as it was (exit code $0)."
+    MessageBox MB_ICONEXCLAMATION|MB_OK "The archive $INSTDIR\Corvane.mdb is kept, but could not be checked or updated:$\r$\n$2$\r$\n$\r$\nAn archive made by an earlier setup takes fax numbers of at most 50 characters until it is. Close every program that has it open, make sure a database engine is installed, and run Setup again." /SD IDOK
     Return
   ${EndIf}
   DetailPrint "ARCHIVE NOT CREATED: $INSTDIR\Corvane.mdb is missing; Vexa cannot archive messages until it exists (exit code $0)."
@@ -389,7 +487,8 @@ FunctionEnd
 !define SID_SYSTEM "*S-1-5-18"
 
 ; Runs icacls with the arguments on the stack; a failure is remembered in $RightsFailure.
-Function Icacls
+!macro Icacls UN
+Function ${UN}Icacls
   Exch $1
   Push $0
   nsExec::ExecToLog '"$SYSDIR\icacls.exe" $1'
@@ -401,6 +500,9 @@ Function Icacls
   Pop $0
   Pop $1
 FunctionEnd
+!macroend
+!insertmacro Icacls ""
+!insertmacro Icacls "un."
 
 ; Files created in the folder inherit the users' right to change them (that is how every user
 ; reaches the lock file), so while setup writes program files the folder must not pass that on:
@@ -414,9 +516,11 @@ Function WithdrawUsersRights
   ${EndIf}
 FunctionEnd
 
-; The program files keep no inherited rights: SYSTEM and administrators may change them, the
-; users only read and run them, wherever the folder is.
+; The program files belong to the administrators and keep no inherited rights: SYSTEM and
+; administrators may change them, the users only read and run them, wherever the folder is.
 !macro ProtectProgramFile NAME
+  Push '"$INSTDIR\${NAME}" /setowner ${SID_ADMINISTRATORS}'
+  Call Icacls
   Push '"$INSTDIR\${NAME}" /inheritance:r /grant:r ${SID_SYSTEM}:(F) ${SID_ADMINISTRATORS}:(F) ${SID_USERS}:(RX)'
   Call Icacls
 !macroend
@@ -466,6 +570,8 @@ FunctionEnd
 
 Section "Install"
   DetailPrint "Installing the add-in for $BitnessReason"
+  Call CheckOutlookCanLoadAddin
+  Call CheckProgramFilesReplaceable
   Call ForgetPreviousInstallation
   Call WithdrawUsersRights
   Call CopyProgramFiles
@@ -523,6 +629,20 @@ Section "Uninstall"
   ; Only what is empty goes: an Attach folder with faxes, or an archive, keeps the folder.
   RMDir "$INSTDIR\Attach"
   RMDir "$INSTDIR"
+  ; A folder that stays keeps no rights that setup gave the users: none of them may create a
+  ; file in it that a later installation would take for its own.
+  ${If} ${FileExists} "$INSTDIR\*.*"
+    Push '"$INSTDIR" /remove:g ${SID_USERS}'
+    Call un.Icacls
+  ${EndIf}
+  ${If} ${FileExists} "$INSTDIR\Corvane.mdb"
+    Push '"$INSTDIR\Corvane.mdb" /remove:g ${SID_USERS}'
+    Call un.Icacls
+  ${EndIf}
+  ${If} ${FileExists} "$INSTDIR\Attach\*.*"
+    Push '"$INSTDIR\Attach" /remove:g ${SID_USERS}'
+    Call un.Icacls
+  ${EndIf}
 
   ${If} ${FileExists} "$INSTDIR\Corvane.mdb"
   ${OrIf} ${FileExists} "$INSTDIR\Attach\*.*"
