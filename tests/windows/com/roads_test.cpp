@@ -482,6 +482,39 @@ TEST_P(DllModule, EveryAddinObjectSharesOneOutlookApplicationThatOutlivesThem) {
     EXPECT_EQ(std::count(log_->begin(), log_->end(), "Mail.Move"), 1);
 }
 
+// Outlook lets the add-in object go while one of its handlers runs (a nested message loop of a
+// dialog lets it): the object stays, with its subscriptions, until the handler has returned.
+TEST_P(DllModule, AnAddinObjectReleasedDuringItsHandlerLivesUntilTheHandlerReturns) {
+    std::size_t advisedAfterRelease = 99;
+    auto mail = Mail("me@example.org", "12125551234@efaxsend.com", "Quote for ACME");
+    auto sending = Make("Mail", log_,
+                        {{L"Class", Number(43)},
+                         {L"Subject", [this, mail, &advisedAfterRelease](const auto&) {
+                              if (dllAddin_) {
+                                  dllAddin_->OnDisconnection(ext_dm_UserClosed, nullptr);
+                                  dllAddin_ = ComPtr<IDTExtensibility2>();  // Outlook's last reference
+                                  advisedAfterRelease = Of(application_).point.Advised();
+                              }
+                              return LateBound(mail).Get(L"Subject");
+                          }},
+                         {L"Recipients", [mail](const auto&) { return LateBound(mail).Get(L"Recipients"); }},
+                         {L"Attachments", [mail](const auto&) { return LateBound(mail).Get(L"Attachments"); }},
+                         {L"ReceivedTime", [mail](const auto&) { return LateBound(mail).Get(L"ReceivedTime"); }},
+                         {L"SenderEmailAddress", Text("me@example.org")},
+                         {L"SenderEmailType", Text("SMTP")}});
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT arguments[2];
+    arguments[0].vt = VT_BOOL | VT_BYREF;
+    arguments[0].pboolVal = &cancel;
+    arguments[1].vt = VT_DISPATCH;
+    arguments[1].pdispVal = sending.Get();
+    Of(application_).point.Raise(kDispidItemSend, {arguments[0], arguments[1]});
+
+    ASSERT_FALSE(dllAddin_);
+    EXPECT_EQ(advisedAfterRelease, 1u);
+    EXPECT_EQ(Of(application_).point.Advised(), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Through, DllModule, ::testing::Values(Through::TheDll),
                          [](const auto&) { return "Dll"; });
 
