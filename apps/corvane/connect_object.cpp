@@ -136,6 +136,8 @@ HRESULT ConnectObject::GetSafeRecipientAddress(IDispatch** oMailItem, BSTR* resu
 HRESULT ConnectObject::OnConnection(IDispatch* Application, ext_ConnectMode ConnectMode, IDispatch* AddInInst,
                                     SAFEARRAY**) {
     return Guarded(Self(), [&] {
+        // The module's own application, when it takes one, is the one Outlook hands over here.
+        const auto handOver = ModuleOutlook().Offer(Application);
         CustomArgs custom;
         addin_->OnConnection(platform_->HostObject(Application), static_cast<vexa::ConnectMode>(ConnectMode),
                              platform_->HostObject(AddInInst), custom);

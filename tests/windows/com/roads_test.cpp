@@ -114,6 +114,12 @@ ComPtr<IDispatch>& SessionOfThisTest() {
     return session;
 }
 
+// Where the add-in took its Session from, across the tests of this process: the Application
+// handed to its connection, whose objects Outlook trusts, or an Outlook created by class, whose
+// objects bring up Outlook's security prompts when an address is read through them.
+int gSessionsOfTheHandedApplication = 0;
+int gOutlooksCreatedByClass = 0;
+
 // An automation date as the user's locale writes it, read back.
 DATE DateOf(const std::string& text) {
     DATE date = 0;
@@ -154,7 +160,10 @@ protected:
         application_ = Make("Application", log_,
                             {{L"Class", Number(0)},
                              {L"GetNamespace", Object(nameSpace)},
-                             {L"Session", Object(nameSpace)},
+                             {L"Session", [](const auto&) {
+                                  ++gSessionsOfTheHandedApplication;
+                                  return Variant::Object(SessionOfThisTest().Get());
+                              }},
                              {L"ActiveExplorer", [](const auto&) { return Variant(); }}},
                             kIidApplicationEvents);
         if (GetParam() == Through::TheDll) {
@@ -209,6 +218,7 @@ protected:
                           L"AskDescription", REG_SZ, no.c_str(), static_cast<DWORD>((no.size() + 1) * sizeof(wchar_t)));
         RegisterClass(kClsidOutlook, nullptr, [this] {
             ++outlookCreated_;
+            ++gOutlooksCreatedByClass;
             return Make("Outlook", log_, {{L"Session", [](const auto&) {
                                                return Variant::Object(SessionOfThisTest().Get());
                                            }}});
@@ -480,6 +490,14 @@ TEST_P(DllModule, EveryAddinObjectSharesOneOutlookApplicationThatOutlivesThem) {
     Of(items_).point.Raise(kDispidItemAdd, {item});
     EXPECT_EQ(Messages(), std::vector<std::string>{});
     EXPECT_EQ(std::count(log_->begin(), log_->end(), "Mail.Move"), 1);
+}
+
+TEST_P(DllModule, TheInboxIsReachedThroughTheApplicationOutlookHandedOver) {
+    const int handed = gSessionsOfTheHandedApplication;
+    ComPtr<IDTExtensibility2> second = ConnectedDllAddin();
+    EXPECT_GT(gSessionsOfTheHandedApplication, handed);
+    EXPECT_EQ(gOutlooksCreatedByClass, 0);
+    second->OnDisconnection(ext_dm_UserClosed, nullptr);
 }
 
 // Outlook lets the add-in object go while one of its handlers runs (a nested message loop of a
