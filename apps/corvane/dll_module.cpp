@@ -84,7 +84,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
 }
 
 // Once the module holds Outlook's application it stays loaded, so that every later add-in object
-// shares that one object rather than a new module creating another.
+// shares that one object rather than a new module taking another.
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
     return vexa::outlook::liveObjects == 0 && !vexa::com::ModuleState().HoldsApplication() ? S_OK : S_FALSE;
 }

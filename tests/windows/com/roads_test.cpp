@@ -3,7 +3,8 @@
 // and a stand-in ADO that records what the archive is asked to do. A fax arriving, a fax sent,
 // its confirmation. Each road runs twice: through the add-in object built here from the Windows
 // pieces, and through Corvane.dll itself as Outlook loads it (created by ProgID, connected through
-// IDTExtensibility2, Outlook and ADO found by class in the registry).
+// IDTExtensibility2, ADO found by class in the registry; an Outlook is registered by class too,
+// which the add-in must leave alone).
 
 #include <gtest/gtest.h>
 #include <ocidl.h>
@@ -107,8 +108,8 @@ private:
     std::thread thread_;
 };
 
-// The Session of Outlook created by class: the running test's. Corvane.dll keeps the first
-// application it creates for as long as it is loaded, across the tests of this process.
+// The Session of every stand-in application: the running test's. Corvane.dll keeps the first
+// application handed to it for as long as it is loaded, across the tests of this process.
 ComPtr<IDispatch>& SessionOfThisTest() {
     static ComPtr<IDispatch> session;
     return session;
