@@ -27,7 +27,24 @@ inline constexpr DISPID kDispidClick = 1;
 using EventHandler = std::function<void(DISPID id, DISPPARAMS& params)>;
 
 // Advises a sink for `events` on `source`; fails with HostError when the object has no such
-// connection point or refuses the advise.
+// connection point or refuses the advise. The sink holds itself, its handler and the current
+// CallOwner for the length of every event it delivers, so a handler that ends its own
+// subscription, or during whose dialog Outlook lets the owner go, runs to its end.
 Subscription AdviseEvents(IDispatch* source, const IID& events, EventHandler handler);
+
+// Names, for the length of a call, the COM object on whose behalf this thread runs (the add-in
+// object in each of its methods). Sinks advised meanwhile keep that object alive while they
+// deliver an event; they hold no reference between events, as the object owns their
+// subscriptions and ends them before it goes. Scopes nest.
+class CallOwner {
+public:
+    explicit CallOwner(IUnknown* owner);
+    ~CallOwner();
+    CallOwner(const CallOwner&) = delete;
+    CallOwner& operator=(const CallOwner&) = delete;
+
+private:
+    IUnknown* previous_;
+};
 
 }  // namespace vexa::outlook

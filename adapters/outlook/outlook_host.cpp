@@ -230,14 +230,9 @@ ObjectPtr WrapApplication(IDispatch* application) {
     return std::make_shared<OtherObject>(object);
 }
 
-ApplicationPtr OutlookApplicationFactory::CreateApplication() {
-    // Outlook.Application, {0006F03A-0000-0000-C000-000000000046}.
-    static constexpr CLSID kClsidOutlook = {0x0006F03A, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-    ComPtr<IDispatch> application;
-    const HRESULT result = ::CoCreateInstance(kClsidOutlook, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER,
-                                              IID_IDispatch, reinterpret_cast<void**>(application.Put()));
-    if (FAILED(result)) throw HostError(429, "ActiveX component can't create object");
-    return std::make_shared<OutlookApplication>(application);
+ApplicationPtr HandedOverApplication::CreateApplication() {
+    if (!offered_) throw HostError(429, "ActiveX component can't create object");
+    return As<Application>(WrapApplication(offered_));
 }
 
 IDispatch* DispatchOf(const ObjectPtr& object) {

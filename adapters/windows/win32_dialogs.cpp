@@ -337,7 +337,8 @@ void RegisterCommonControls() {
 
 }  // namespace
 
-Win32Dialogs::Win32Dialogs(HINSTANCE resources) : resources_(resources ? resources : ThisModule()) {
+Win32Dialogs::Win32Dialogs(HINSTANCE resources, std::function<HWND()> owner)
+    : resources_(resources ? resources : ThisModule()), owner_(std::move(owner)) {
     RegisterCommonControls();
 }
 
@@ -398,9 +399,12 @@ void Win32Dialogs::ShowModal(DialogForm& form) {
         state.controls.push_back({&control, id});
     }
 
+    // Owned by the window the user works in, which the dialog disables while it is up: no second
+    // send or command starts beneath it.
+    HWND owner = owner_ ? owner_() : nullptr;
     form.Show();
     const INT_PTR result =
-        ::DialogBoxIndirectParamW(resources_, dialog.Get(), nullptr, &DialogProc, reinterpret_cast<LPARAM>(&state));
+        ::DialogBoxIndirectParamW(resources_, dialog.Get(), owner, &DialogProc, reinterpret_cast<LPARAM>(&state));
     if (state.failure) std::rethrow_exception(state.failure);
     if (result == -1) throw Win32Error("Can't show the dialog \"" + layout.caption + "\"", ::GetLastError());
 }

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "dialogs/dialog_form.h"
@@ -17,11 +18,15 @@ namespace vexa::windows {
 class Win32Dialogs final : public DialogToolkit {
 public:
     // Icons named by a layout are looked up among `resources`' icon resources; null means the
-    // module this adapter is linked into (the add-in's DLL, or a test program).
-    explicit Win32Dialogs(HINSTANCE resources = nullptr);
+    // module this adapter is linked into (the add-in's DLL, or a test program). `owner` names the
+    // window each dialog is shown over, asked anew for every dialog; by default the calling
+    // thread's active window, which in Outlook is the explorer or the message window the user is
+    // working in.
+    explicit Win32Dialogs(HINSTANCE resources = nullptr, std::function<HWND()> owner = &::GetActiveWindow);
 
-    // Modal without an owner window, centred on the screen. Fails (HostError) only when the
-    // dialog cannot be created; what the user does is the form's business.
+    // Modal over the owner window, which stays disabled until the dialog closes (none when the
+    // owner function gives null), centred on the screen. Fails (HostError) only when the dialog
+    // cannot be created; what the user does is the form's business.
     void ShowModal(DialogForm& form) override;
 
     // The control ID a layout's control gets, so tests (and accessibility tools) can find it.
@@ -29,6 +34,7 @@ public:
 
 private:
     HINSTANCE resources_;
+    std::function<HWND()> owner_;
 };
 
 }  // namespace vexa::windows

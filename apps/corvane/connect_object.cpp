@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "adapters/outlook/com_events.h"
 #include "apps/corvane/module_state.h"
 
 namespace vexa::com {
@@ -12,9 +13,13 @@ using outlook::liveObjects;
 using outlook::ToBstr;
 using outlook::ToUtf8;
 
-// No exception may leave a COM method towards Outlook.
+// No exception may leave a COM method towards Outlook. The object holds itself for the length
+// of the call, as Outlook may let it go while a dialog of the call is up, and names itself the
+// owner of the sinks the call advises, which then hold it for the length of each event.
 template <class Work>
-HRESULT Guarded(Work&& work) noexcept {
+HRESULT Guarded(IUnknown* self, Work&& work) noexcept {
+    const auto held = ComPtr<IUnknown>::Retain(self);
+    const outlook::CallOwner owner(self);
     try {
         return work();
     } catch (const std::bad_alloc&) {
@@ -103,32 +108,36 @@ HRESULT ConnectObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* p
 }
 
 HRESULT ConnectObject::StringFromBuffer(BSTR* Buffer, BSTR* result) {
-    return Guarded([&] {
+    return Guarded(Self(), [&] {
         if (!Buffer) return E_POINTER;
         return ReturnText(addin_->StringFromBuffer(ToUtf8(*Buffer)), result);
     });
 }
 
 HRESULT ConnectObject::OpenDescription(BSTR* result) {
-    return Guarded([&] { return ReturnText(addin_->OpenDescription(), result); });
+    return Guarded(Self(), [&] { return ReturnText(addin_->OpenDescription(), result); });
 }
 
 HRESULT ConnectObject::GetReplyToAddress(IDispatch** oMailItem, BSTR* result) {
-    return Guarded([&] { return ReturnText(addin_->GetReplyToAddress(platform_->MailItem(oMailItem)), result); });
+    return Guarded(Self(),
+                   [&] { return ReturnText(addin_->GetReplyToAddress(platform_->MailItem(oMailItem)), result); });
 }
 
 HRESULT ConnectObject::GetSafeSenderAddress(IDispatch** oMailItem, BSTR* result) {
-    return Guarded([&] { return ReturnText(addin_->GetSafeSenderAddress(platform_->MailItem(oMailItem)), result); });
+    return Guarded(Self(),
+                   [&] { return ReturnText(addin_->GetSafeSenderAddress(platform_->MailItem(oMailItem)), result); });
 }
 
 HRESULT ConnectObject::GetSafeRecipientAddress(IDispatch** oMailItem, BSTR* result) {
-    return Guarded(
-        [&] { return ReturnText(addin_->GetSafeRecipientAddress(platform_->MailItem(oMailItem)), result); });
+    return Guarded(Self(),
+                   [&] { return ReturnText(addin_->GetSafeRecipientAddress(platform_->MailItem(oMailItem)), result); });
 }
 
 HRESULT ConnectObject::OnConnection(IDispatch* Application, ext_ConnectMode ConnectMode, IDispatch* AddInInst,
                                     SAFEARRAY**) {
-    return Guarded([&] {
+    return Guarded(Self(), [&] {
+        // The module's own application, when it takes one, is the one Outlook hands over here.
+        const auto handOver = ModuleOutlook().Offer(Application);
         CustomArgs custom;
         addin_->OnConnection(platform_->HostObject(Application), static_cast<vexa::ConnectMode>(ConnectMode),
                              platform_->HostObject(AddInInst), custom);
@@ -137,7 +146,7 @@ HRESULT ConnectObject::OnConnection(IDispatch* Application, ext_ConnectMode Conn
 }
 
 HRESULT ConnectObject::OnDisconnection(ext_DisconnectMode RemoveMode, SAFEARRAY**) {
-    return Guarded([&] {
+    return Guarded(Self(), [&] {
         CustomArgs custom;
         addin_->OnDisconnection(static_cast<vexa::DisconnectMode>(RemoveMode), custom);
         return S_OK;
@@ -145,7 +154,7 @@ HRESULT ConnectObject::OnDisconnection(ext_DisconnectMode RemoveMode, SAFEARRAY*
 }
 
 HRESULT ConnectObject::OnAddInsUpdate(SAFEARRAY**) {
-    return Guarded([&] {
+    return Guarded(Self(), [&] {
         CustomArgs custom;
         addin_->OnAddInsUpdate(custom);
         return S_OK;
@@ -153,7 +162,7 @@ HRESULT ConnectObject::OnAddInsUpdate(SAFEARRAY**) {
 }
 
 HRESULT ConnectObject::OnStartupComplete(SAFEARRAY**) {
-    return Guarded([&] {
+    return Guarded(Self(), [&] {
         CustomArgs custom;
         addin_->OnStartupComplete(custom);
         return S_OK;
@@ -161,7 +170,7 @@ HRESULT ConnectObject::OnStartupComplete(SAFEARRAY**) {
 }
 
 HRESULT ConnectObject::OnBeginShutdown(SAFEARRAY**) {
-    return Guarded([&] {
+    return Guarded(Self(), [&] {
         CustomArgs custom;
         addin_->OnBeginShutdown(custom);
         return S_OK;

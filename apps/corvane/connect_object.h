@@ -51,6 +51,7 @@ public:
 
 private:
     HRESULT LoadTypeInfo();
+    IUnknown* Self() { return static_cast<_Connect*>(this); }
 
     std::atomic<long> references_{1};
     outlook::ComPtr<ITypeInfo> typeInfo_;

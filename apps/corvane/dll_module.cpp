@@ -29,7 +29,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 namespace {
 
 struct ModuleParts {
-    vexa::outlook::OutlookApplicationFactory outlook;
+    vexa::outlook::HandedOverApplication outlook;
     vexa::AddinModule module{outlook};
 };
 
@@ -42,12 +42,20 @@ union Kept {
 
 }  // namespace
 
-vexa::AddinModule& vexa::com::ModuleState() {
+namespace {
+
+ModuleParts& Parts() {
     // Outlook's application is never released: at unload that call would run under the loader
     // lock, perhaps after COM has shut down. DllCanUnloadNow keeps the module loaded instead.
     static Kept kept;
-    return kept.parts.module;
+    return kept.parts;
 }
+
+}  // namespace
+
+vexa::AddinModule& vexa::com::ModuleState() { return Parts().module; }
+
+vexa::outlook::HandedOverApplication& vexa::com::ModuleOutlook() { return Parts().outlook; }
 
 namespace {
 
@@ -76,7 +84,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
 }
 
 // Once the module holds Outlook's application it stays loaded, so that every later add-in object
-// shares that one object rather than a new module creating another.
+// shares that one object rather than a new module taking another.
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
     return vexa::outlook::liveObjects == 0 && !vexa::com::ModuleState().HoldsApplication() ? S_OK : S_FALSE;
 }

@@ -65,6 +65,33 @@ LONG WriteKey(HKEY root, const std::wstring& path, const std::wstring& defaultVa
 
 HRESULT FromWin32(LONG status) { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
 
+// The class a ProgID names, or empty when it names none.
+std::wstring ClassOf(const wchar_t* progId) {
+    wchar_t value[64] = {};
+    DWORD size = sizeof value;
+    const std::wstring key = std::wstring(progId) + L"\\CLSID";
+    if (::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) !=
+        ERROR_SUCCESS) {
+        return {};
+    }
+    return value;
+}
+
+// Whether `clsid` (in any letter case) is this module's wrapper class.
+bool IsOurWrapper(const std::wstring& clsid) {
+    GUID named{}, ours{};
+    return SUCCEEDED(::IIDFromString(clsid.c_str(), &named)) && SUCCEEDED(::IIDFromString(kWrapperClsid, &ours)) &&
+           named == ours;
+}
+
+// The wrapper's ProgID may be another program's wrapper, installed before or after this one:
+// it is ours to write only when it names no class or ours already, and ours to remove only
+// when it still names ours.
+bool WrapperProgIdIsFree() {
+    const std::wstring named = ClassOf(kWrapperProgId);
+    return named.empty() || IsOurWrapper(named);
+}
+
 }  // namespace
 
 HRESULT RegisterServer() {
@@ -89,9 +116,11 @@ HRESULT RegisterServer() {
         if (status == ERROR_SUCCESS) status = server.Set(L"ThreadingModel", std::wstring(L"Apartment"));
     }
     if (status == ERROR_SUCCESS) status = WriteKey(HKEY_CLASSES_ROOT, wrapperKey + L"\\ProgID", kWrapperProgId);
-    if (status == ERROR_SUCCESS) status = WriteKey(HKEY_CLASSES_ROOT, kWrapperProgId, kWrapperProgId);
-    if (status == ERROR_SUCCESS) {
-        status = WriteKey(HKEY_CLASSES_ROOT, std::wstring(kWrapperProgId) + L"\\CLSID", kWrapperClsid);
+    if (status == ERROR_SUCCESS && WrapperProgIdIsFree()) {
+        status = WriteKey(HKEY_CLASSES_ROOT, kWrapperProgId, kWrapperProgId);
+        if (status == ERROR_SUCCESS) {
+            status = WriteKey(HKEY_CLASSES_ROOT, std::wstring(kWrapperProgId) + L"\\CLSID", kWrapperClsid);
+        }
     }
     if (status != ERROR_SUCCESS) return FromWin32(status);
 
@@ -113,7 +142,7 @@ HRESULT UnregisterServer() {
     ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + kClsid).c_str());
     ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kProgId);
     ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + kWrapperClsid).c_str());
-    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kWrapperProgId);
+    if (IsOurWrapper(ClassOf(kWrapperProgId))) ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kWrapperProgId);
     const SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
     ::UnRegisterTypeLib(LIBID_Corvane, 1, 0, LOCALE_NEUTRAL, kind);
     return S_OK;

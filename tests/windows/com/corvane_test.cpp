@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,38 @@ TEST_F(Corvane, RegistersTheClassTheTypeLibraryAndTheOutlookAddin) {
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CVMAPI.SafeMailItem"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\{DAE9225F-D378-4B72-915B-0B8A7DCA4E46}"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\{C73F4823-3364-41A8-B811-E4E90EEE8C03}"));
+}
+
+// The wrapper's ProgID may belong to another program's wrapper: it is taken only when free and
+// given back only when it still names this module's class.
+TEST_F(Corvane, TheWrapperProgIdIsTakenOnlyWhenFreeAndRemovedOnlyWhenOurs) {
+    constexpr const wchar_t* kProgIdClsid = L"CVMAPI.SafeMailItem\\CLSID";
+    constexpr const wchar_t* kOurs = L"{DAE9225F-D378-4B72-915B-0B8A7DCA4E46}";
+    constexpr const wchar_t* kForeign = L"{0F0E0D0C-0B0A-4908-8706-050403020100}";
+    const struct {
+        const char* name;
+        const wchar_t* before;
+        std::wstring registered, unregistered;
+    } cases[] = {
+        {"absent", nullptr, kOurs, L"(none)"},
+        {"another program's", kForeign, kForeign, kForeign},
+        {"already ours", kOurs, kOurs, L"(none)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(library_.Call("DllUnregisterServer"), S_OK);
+        ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"CVMAPI.SafeMailItem");
+        if (c.before) {
+            ASSERT_EQ(::RegSetKeyValueW(HKEY_CLASSES_ROOT, kProgIdClsid, nullptr, REG_SZ, c.before,
+                                        static_cast<DWORD>((std::wcslen(c.before) + 1) * sizeof(wchar_t))),
+                      ERROR_SUCCESS);
+        }
+        ASSERT_EQ(library_.Call("DllRegisterServer"), S_OK);
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kProgIdClsid, nullptr), c.registered);
+        ASSERT_EQ(library_.Call("DllUnregisterServer"), S_OK);
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kProgIdClsid, nullptr), c.unregistered);
+        ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"CVMAPI.SafeMailItem");
+    }
 }
 
 TEST_F(Corvane, StringFromBufferByNameThroughIDispatch) {

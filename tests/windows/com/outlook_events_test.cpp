@@ -57,6 +57,43 @@ TEST(OutlookEvents, ItemSendReachesTheHandlerAndCancelGoesBack) {
     }
 }
 
+// A handler that ends its own subscription (the explorer's Close releasing every reference, or
+// Outlook letting the add-in go while a dialog of the handler is up) still runs to its end: its
+// sink and what the handler holds stay until the call returns.
+int gHandlerStatesGone = 0;
+struct HandlerState {
+    ~HandlerState() { ++gHandlerStatesGone; }
+};
+
+TEST(OutlookEvents, AHandlerThatEndsItsSubscriptionKeepsItsSinkAndStateUntilItReturns) {
+    auto log = std::make_shared<Log>();
+    auto items = Make("Items", log, {}, kIidItemsEvents);
+    gHandlerStatesGone = 0;
+    const long objectsBefore = liveObjects;
+    Subscription subscription;
+    int statesGoneDuringCall = -1;
+    long objectsDuringCall = -1;
+    subscription = AdviseEvents(items.Get(), kIidItemsEvents,
+                                [state = std::make_shared<HandlerState>(), &subscription, &statesGoneDuringCall,
+                                 &objectsDuringCall](DISPID, DISPPARAMS&) {
+                                    (void)state;
+                                    // Taken before the subscription ends, as the handler's own state may go with it.
+                                    int* statesGone = &statesGoneDuringCall;
+                                    long* objects = &objectsDuringCall;
+                                    subscription.Reset();
+                                    *statesGone = gHandlerStatesGone;
+                                    *objects = liveObjects;
+                                });
+    ASSERT_EQ(Of(items).point.Advised(), 1u);
+    Of(items).point.Raise(kDispidItemAdd, {});
+
+    EXPECT_EQ(statesGoneDuringCall, 0);
+    EXPECT_EQ(objectsDuringCall, objectsBefore + 1);  // the sink
+    EXPECT_EQ(Of(items).point.Advised(), 0u);
+    EXPECT_EQ(gHandlerStatesGone, 1);
+    EXPECT_EQ(liveObjects, objectsBefore);
+}
+
 TEST(OutlookEvents, AnObjectWithoutTheEventsIsRefused) {
     auto log = std::make_shared<Log>();
     auto mail = Make("Mail", log, {{L"Class", Number(43)}, {L"Subject", Text("Quote for ACME")}});

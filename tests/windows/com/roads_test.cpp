@@ -3,7 +3,8 @@
 // and a stand-in ADO that records what the archive is asked to do. A fax arriving, a fax sent,
 // its confirmation. Each road runs twice: through the add-in object built here from the Windows
 // pieces, and through Corvane.dll itself as Outlook loads it (created by ProgID, connected through
-// IDTExtensibility2, Outlook and ADO found by class in the registry).
+// IDTExtensibility2, ADO found by class in the registry; an Outlook is registered by class too,
+// which the add-in must leave alone).
 
 #include <gtest/gtest.h>
 #include <ocidl.h>
@@ -107,12 +108,18 @@ private:
     std::thread thread_;
 };
 
-// The Session of Outlook created by class: the running test's. Corvane.dll keeps the first
-// application it creates for as long as it is loaded, across the tests of this process.
+// The Session of every stand-in application: the running test's. Corvane.dll keeps the first
+// application handed to it for as long as it is loaded, across the tests of this process.
 ComPtr<IDispatch>& SessionOfThisTest() {
     static ComPtr<IDispatch> session;
     return session;
 }
+
+// Where the add-in took its Session from, across the tests of this process: the Application
+// handed to its connection, whose objects Outlook trusts, or an Outlook created by class, whose
+// objects bring up Outlook's security prompts when an address is read through them.
+int gSessionsOfTheHandedApplication = 0;
+int gOutlooksCreatedByClass = 0;
 
 // An automation date as the user's locale writes it, read back.
 DATE DateOf(const std::string& text) {
@@ -154,7 +161,10 @@ protected:
         application_ = Make("Application", log_,
                             {{L"Class", Number(0)},
                              {L"GetNamespace", Object(nameSpace)},
-                             {L"Session", Object(nameSpace)},
+                             {L"Session", [](const auto&) {
+                                  ++gSessionsOfTheHandedApplication;
+                                  return Variant::Object(SessionOfThisTest().Get());
+                              }},
                              {L"ActiveExplorer", [](const auto&) { return Variant(); }}},
                             kIidApplicationEvents);
         if (GetParam() == Through::TheDll) {
@@ -209,6 +219,7 @@ protected:
                           L"AskDescription", REG_SZ, no.c_str(), static_cast<DWORD>((no.size() + 1) * sizeof(wchar_t)));
         RegisterClass(kClsidOutlook, nullptr, [this] {
             ++outlookCreated_;
+            ++gOutlooksCreatedByClass;
             return Make("Outlook", log_, {{L"Session", [](const auto&) {
                                                return Variant::Object(SessionOfThisTest().Get());
                                            }}});
@@ -313,9 +324,10 @@ protected:
                      {L"Fields", Object(fields)}});
     }
 
+    // `onSubject` runs whenever the add-in reads the subject, as Outlook's own work may meanwhile.
     ComPtr<IDispatch> Mail(const std::string& sender, const std::string& recipient, const std::string& subject,
                            const std::string& body = "* The reference number for this fax is NY4711-23. Thanks",
-                           DATE received = 46000.5) {
+                           DATE received = 46000.5, std::function<void()> onSubject = nullptr) {
         auto attachment = Make("Attachment", log_,
                                {{L"FileName", Text("fax.tif")},
                                 {L"SaveAsFile", [this](const std::vector<const VARIANT*>& arguments) {
@@ -331,7 +343,10 @@ protected:
         return Make("Mail", log_,
                     {{L"Class", Number(43)},
                      {L"UnRead", [](const auto&) { return Variant::Bool(true); }},
-                     {L"Subject", Text(subject)},
+                     {L"Subject", [subject, onSubject](const auto&) {
+                          if (onSubject) onSubject();
+                          return Variant::Text(subject);
+                      }},
                      {L"Body", Text(body)},
                      {L"ReceivedTime", [received](const auto&) {
                           Variant date;
@@ -480,6 +495,37 @@ TEST_P(DllModule, EveryAddinObjectSharesOneOutlookApplicationThatOutlivesThem) {
     Of(items_).point.Raise(kDispidItemAdd, {item});
     EXPECT_EQ(Messages(), std::vector<std::string>{});
     EXPECT_EQ(std::count(log_->begin(), log_->end(), "Mail.Move"), 1);
+}
+
+TEST_P(DllModule, TheInboxIsReachedThroughTheApplicationOutlookHandedOver) {
+    const int handed = gSessionsOfTheHandedApplication;
+    ComPtr<IDTExtensibility2> second = ConnectedDllAddin();
+    EXPECT_GT(gSessionsOfTheHandedApplication, handed);
+    EXPECT_EQ(gOutlooksCreatedByClass, 0);
+    second->OnDisconnection(ext_dm_UserClosed, nullptr);
+}
+
+// Outlook lets the add-in object go while one of its handlers runs (a nested message loop of a
+// dialog lets it): the object stays, with its subscriptions, until the handler has returned.
+TEST_P(DllModule, AnAddinObjectReleasedDuringItsHandlerLivesUntilTheHandlerReturns) {
+    std::size_t advisedAfterRelease = 99;
+    auto sending = Mail("me@example.org", "12125551234@efaxsend.com", "Quote for ACME", "", 46000.5, [&] {
+        if (!dllAddin_) return;
+        dllAddin_->OnDisconnection(ext_dm_UserClosed, nullptr);
+        dllAddin_ = ComPtr<IDTExtensibility2>();  // Outlook's last reference
+        advisedAfterRelease = Of(application_).point.Advised();
+    });
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT arguments[2];
+    arguments[0].vt = VT_BOOL | VT_BYREF;
+    arguments[0].pboolVal = &cancel;
+    arguments[1].vt = VT_DISPATCH;
+    arguments[1].pdispVal = sending.Get();
+    Of(application_).point.Raise(kDispidItemSend, {arguments[0], arguments[1]});
+
+    ASSERT_FALSE(dllAddin_);
+    EXPECT_EQ(advisedAfterRelease, 1u);
+    EXPECT_EQ(Of(application_).point.Advised(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Through, DllModule, ::testing::Values(Through::TheDll),

@@ -52,11 +52,17 @@ public:
     std::size_t Advised() const {
         return static_cast<std::size_t>(std::count_if(sinks_.begin(), sinks_.end(), [](const auto& s) { return bool(s); }));
     }
+    // The point holds no reference of its own on a sink while calling it, as a host need not: a
+    // sink unadvised during its own call lives on only by what it holds itself.
     void Raise(DISPID id, std::vector<VARIANT> lastToFirst) {
         DISPPARAMS params{lastToFirst.data(), nullptr, static_cast<UINT>(lastToFirst.size()), 0};
-        const auto sinks = sinks_;
-        for (const auto& sink : sinks) {
-            if (sink) sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        std::vector<IDispatch*> sinks;
+        for (const auto& sink : sinks_) sinks.push_back(sink.Get());
+        for (IDispatch* sink : sinks) {
+            // One unadvised by an earlier sink's handler is not called.
+            const bool advised =
+                std::any_of(sinks_.begin(), sinks_.end(), [sink](const auto& s) { return s.Get() == sink; });
+            if (sink && advised) sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
         }
     }
 

@@ -37,8 +37,11 @@ public:
     ApplicationPtr CreateApplication() override { throw HostError(429, "ActiveX component can't create object"); }
 };
 
-// The add-in object with memory components and the real Win32 dialogs.
+// The add-in object with memory components and the real Win32 dialogs, owned by the window
+// `owner` names, or by default by the thread's active window.
 struct AddIn {
+    AddIn() = default;
+    explicit AddIn(std::function<HWND()> owner) : dialogs(nullptr, std::move(owner)) {}
     NoOutlook outlook;
     AddinModule module{outlook};
     memory::MemoryRegistry registry;
@@ -348,6 +351,35 @@ TEST(DescriptionPrompt, WindowFocusTooltipAndScreenshot) {
     EXPECT_TRUE(okIsDefault);
     EXPECT_EQ(tooltip, L"Type your fax message description here. Do NOT hit enter until done");
     EXPECT_GT(colours, 2u);
+}
+
+// Owned by Outlook's window, a dialog keeps that window disabled while it is up: no second send
+// or toolbar click starts beneath it.
+TEST(DescriptionPrompt, IsOwnedByOutlooksActiveWindowWhichWaitsDisabled) {
+    HWND outlook = ::CreateWindowExW(0, L"STATIC", L"Outlook", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 400, 300,
+                                     nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(outlook, nullptr);
+    AddIn given([outlook] { return outlook; });
+    AddIn byDefault;
+    const struct {
+        const char* name;
+        AddIn& addin;
+    } cases[] = {{"the window given", given}, {"the thread's active window", byDefault}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::SetActiveWindow(outlook);
+        HWND owner = nullptr;
+        bool outlookEnabled = true;
+        Describe(c.addin, [&](User& user) {
+            owner = ::GetWindow(user.Dialog(), GW_OWNER);
+            outlookEnabled = ::IsWindowEnabled(outlook) != FALSE;
+            user.Key(VK_ESCAPE);
+        });
+        EXPECT_EQ(owner, outlook);
+        EXPECT_FALSE(outlookEnabled);
+        EXPECT_TRUE(::IsWindowEnabled(outlook));
+    }
+    ::DestroyWindow(outlook);
 }
 
 // ---- The options dialog -----------------------------------------------------------------
