@@ -51,7 +51,8 @@ void Connect::ConnectPhase1(const ObjectPtr& Application) {
     platform_.settings.SaveSetting(settings::kAppName, settings::kAppPath, settings::kPath, sAppPath);
     oApp = As<vexa::Application>(Application);
     oNameSpace = oApp->GetNamespace("MAPI");
-    // The Inbox is taken through the module's own application object, not the one handed in.
+    // The Inbox is taken through the module's application object: the one Outlook handed to the
+    // module's first connection, kept for the module's life, so that Outlook trusts what is reached.
     const ApplicationPtr outlookApp = platform_.module.OutlookApp();
     const MAPIFolderPtr inbox = Deref(Deref(outlookApp).Session()).GetDefaultFolder(kOlFolderInbox);
     oInboxItems = Deref(inbox).Items();
