@@ -66,8 +66,36 @@ inline bool IsCalendarDay(std::string_view text) {
         .ok();
 }
 
+// The column a list is ordered by. State is New for received faxes and the confirmation's state
+// for sent ones. Rows that tie are ordered by Id, in the same direction.
+enum class SortColumn { Date, Number, Subject, Description, FileName, State, Who };
+
+// The name of a column as addresses and `vexa list --sort` take it ("date", "number", "subject",
+// "description", "file", "state", "who"), and the column of such a name.
+inline const char* SortColumnName(SortColumn column) {
+    switch (column) {
+        case SortColumn::Date: return "date";
+        case SortColumn::Number: return "number";
+        case SortColumn::Subject: return "subject";
+        case SortColumn::Description: return "description";
+        case SortColumn::FileName: return "file";
+        case SortColumn::State: return "state";
+        case SortColumn::Who: return "who";
+    }
+    return "date";
+}
+inline std::optional<SortColumn> SortColumnNamed(std::string_view name) {
+    for (const SortColumn column : {SortColumn::Date, SortColumn::Number, SortColumn::Subject, SortColumn::Description,
+                                    SortColumn::FileName, SortColumn::State, SortColumn::Who}) {
+        if (name == SortColumnName(column)) return column;
+    }
+    return std::nullopt;
+}
+
 struct ListQuery {
     ArchiveTable table = ArchiveTable::Recv;
+    SortColumn sort = SortColumn::Date;
+    bool ascending = false;              // newest first unless asked otherwise
     bool onlyNew = false;                // recv only: the rows still marked New
     std::optional<ConfirmState> state;   // send only
     // Blank-separated words; each must appear, in any letter case, in Number, Subject,
@@ -87,7 +115,10 @@ struct ArchiveRow {
     std::string description;
     std::string fileName;
     std::string fileId;
-    bool isNew = false;                             // recv
+    // Who archived it: the installation's user and host ("ann@desk-3") on a shared archive, where
+    // it is recorded when the row is written; empty on the embedded archive and for older rows.
+    std::string who;
+    bool isNew = false;                             // recv; on a shared archive, for the person asking
     ConfirmState confirm = ConfirmState::Unconfirmed;  // send
 };
 
@@ -105,7 +136,8 @@ inline bool IsOwnStoredFile(ArchiveTable table, const ArchiveRow& row) {
 class ArchiveQueries {
 public:
     virtual ~ArchiveQueries() = default;
-    // The rows `query` selects, newest first (Date, then Id, descending), paged by its limit and offset.
+    // The rows `query` selects, in its order (by default newest first: Date, then Id, descending),
+    // paged by its limit and offset.
     virtual std::vector<ArchiveRow> List(const ListQuery& query) = 0;
     // How many rows `query` selects, paging left aside.
     virtual std::int64_t Count(const ListQuery& query) = 0;
