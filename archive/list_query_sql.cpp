@@ -36,9 +36,11 @@ std::string WhereClause(const ListSqlDialect& dialect, const ListQuery& query, s
         std::size_t end = query.search.find_first_of(" \t\r\n", begin);
         if (end == std::string::npos) end = query.search.size();
         const std::string pattern = LikePattern(query.search.substr(begin, end - begin));
+        const int columns = dialect.whoColumn ? 5 : 4;
         conditions.push_back("(Number" + match + " OR Subject" + match + " OR Description" + match +
-                             " OR FileName" + match + ")");
-        for (int column = 0; column < 4; ++column) values.emplace_back(pattern);
+                             " OR FileName" + match + (dialect.whoColumn ? " OR " + std::string(dialect.whoColumn) + match : "") +
+                             ")");
+        for (int column = 0; column < columns; ++column) values.emplace_back(pattern);
         start = end;
     }
     if (query.since) {
@@ -59,7 +61,8 @@ std::string WhereClause(const ListSqlDialect& dialect, const ListQuery& query, s
 std::string ListSelectSql(const ListSqlDialect& dialect, ArchiveTable table) {
     // Both tables have the same columns but the last: New in recv, Confirm in send.
     return std::string("SELECT Id, ") + dialect.dateColumn + ", Number, Subject, Description, FileName, FileId, " +
-           (table == ArchiveTable::Recv ? "New" : "Confirm") + " FROM " + ArchiveTableName(table);
+           (table == ArchiveTable::Recv ? dialect.newColumn : "Confirm") + ", " +
+           (dialect.whoColumn ? dialect.whoColumn : "''") + " FROM " + ArchiveTableName(table);
 }
 
 std::string ListRowsSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values) {
@@ -71,6 +74,10 @@ std::string ListRowsSql(const ListSqlDialect& dialect, const ListQuery& query, s
         values.emplace_back(query.offset);
     }
     return sql;
+}
+
+std::string ListIdsSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values) {
+    return std::string("SELECT Id FROM ") + ArchiveTableName(query.table) + WhereClause(dialect, query, values);
 }
 
 std::string ListCountSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values) {
