@@ -374,6 +374,33 @@ try {
         }
     });
 
+    await check('on the shared archive a Who column says who archived each fax, as text', async () => {
+        // The answer of a shared archive, made from this one's: rows name who archived them.
+        const who = '<b onmouseover="window.__pwned=3">ann</b>@desk1';
+        await page.setRequestInterception(true);
+        const answer = async (request) => {
+            if (!request.url().includes('/api/recv?')) return request.continue();
+            const data = await api(new URL(request.url()).pathname + new URL(request.url()).search);
+            data.shared = true;
+            for (const row of data.rows) row.who = who;
+            return request.respond({ status: 200, contentType: 'application/json', body: JSON.stringify(data) });
+        };
+        page.on('request', answer);
+        try {
+            await page.reload({ waitUntil: 'domcontentloaded', timeout: WAIT });
+            await page.waitForSelector('table#rows th button.sort[data-sort="who"]', { timeout: WAIT });
+            assert.deepEqual(await page.$$eval('table#rows tbody td.col-who', (tds) => tds.map((td) => td.textContent)),
+                Array(6).fill(who));
+            assert.equal(await page.$$eval('table#rows tbody td.col-who *', (e) => e.length), 0);
+        } finally {
+            page.off('request', answer);
+            await page.setRequestInterception(false);
+        }
+        await page.reload({ waitUntil: 'domcontentloaded', timeout: WAIT });
+        await waitNumbers(page, ['XSS2', 'XSS1', 'VOICE1', 'PDF1', 'TIFF3', 'NY4711-23']);
+        assert.equal(await page.$('table#rows th button.sort[data-sort="who"]'), null);
+    });
+
     await check('hostile subjects and file names show as their characters and run nothing', async () => {
         const rows = await listRows(page);
         const byNumber = Object.fromEntries(rows.map((row) => [row.number, row]));
@@ -495,6 +522,7 @@ try {
             .map((m) => [Number(m[3]) - Number(m[1]), Number(m[4]) - Number(m[2])]);
         const sheets = pdf.match(/\/Type\s*\/Page(?![s\w])/g) || [];
         assert.equal(sheets.length, 3, 'sheets: ' + sheets.length);
+        assert.ok((pdf.match(/\/Subtype\s*\/Image/g) || []).length >= 3, 'the pages\' pictures are not printed');
         // Each sheet is the page (864x400) with a line of 10 mm above it.
         const headLine = 10 / 25.4 * 72;
         for (const [w, h] of boxes.slice(-3)) {
