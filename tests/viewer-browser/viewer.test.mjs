@@ -653,6 +653,14 @@ try {
         assert.ok(height <= others + 1, `its row is ${height} px, the others ${others} px`);
         assert.match((await get('/export/send.csv?search=reminder')).body.toString('utf8'), /,\(no description\),/);
         await page.screenshot({ path: path.join(shots, 'sent-list.png') });
+        // A phone: one card a fax, the pages' controls wrapped, nothing wider than the screen.
+        await page.setViewport({ width: 400, height: 800 });
+        try {
+            assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= 400), 'wider than 400 px');
+            await page.screenshot({ path: path.join(shots, 'sent-list-phone.png') });
+        } finally {
+            await page.setViewport({ width: 1366, height: 768 });
+        }
     });
 
     await check('the state filter of the sent list', async () => {
