@@ -407,11 +407,11 @@
         const offset = view.page * PAGE_SIZE;
         const first = rows.length ? offset + 1 : 0;
         const last = offset + rows.length;
-        const range = total === 0 ? 'rows 0 of 0' : 'rows ' + first + '-' + last + ' of ' + total;
+        const range = total === 0 ? 'rows 0 of 0' : 'rows ' + count(first) + '-' + count(last) + ' of ' + count(total);
         ui.range.textContent = range;
         ui.rangeTop.textContent = range;
         const pageCount = Math.max(1, Math.ceil(total / PAGE_SIZE));
-        ui.pageCount.textContent = String(pageCount);
+        ui.pageCount.textContent = count(pageCount);
         if (document.activeElement !== ui.pageJump) ui.pageJump.value = String(view.page + 1);
         ui.prev.disabled = ui.prevTop.disabled = ui.first.disabled = view.page === 0;
         ui.next.disabled = ui.nextTop.disabled = ui.last.disabled = last >= total;
@@ -421,8 +421,13 @@
         showFaxSteps();
     }
 
-    function showNewCount(count) {
-        const n = Number(count) || 0;
+    // "20,000": the same grouping whatever the browser's language, as the dates are ISO.
+    function count(n) {
+        return n.toLocaleString('en-US');
+    }
+
+    function showNewCount(value) {
+        const n = Number(value) || 0;
         ui.newCount.textContent = n + ' new';
         ui.newCount.classList.toggle('some', n > 0);
     }
