@@ -650,6 +650,15 @@
         pages.rule = sheet.cssRules[at];
     }
 
+    // Pages not scrolled to are not loaded yet (lazy): printing waits for every one.
+    async function printFax() {
+        const images = pages.frames.map((frame) => frame.querySelector('img.page')).filter(Boolean);
+        for (const img of images) img.loading = 'eager';
+        await Promise.all(images.map((img) => img.decode().catch(() => {})));
+        for (const frame of pages.frames) drawTurned(frame);
+        window.print();
+    }
+
     function clearPages() {
         dropSheet();
         pages.count = 0;
@@ -1024,7 +1033,7 @@
         ui.prevFax.addEventListener('click', () => stepFax(-1));
         ui.nextFax.addEventListener('click', () => stepFax(1));
         ui.markUnread.addEventListener('click', toggleUnread);
-        ui.print.addEventListener('click', () => window.print());
+        ui.print.addEventListener('click', printFax);
         for (const button of ui.zoomButtons) {
             button.addEventListener('click', () => { pages.zoom = button.dataset.zoom; showZoom(); showPageOf(); });
         }
