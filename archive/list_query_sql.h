@@ -25,13 +25,25 @@ struct ListSqlDialect {
     const char* untilCondition;
     // The LIMIT value that sets no limit, for an offset without one.
     FieldValue noLimit;
+    // Appended to a text column to order it byte by byte, as every engine then does alike.
+    const char* textOrder;
+    // Appended to an ascending and a descending text key: the rows without the text first when
+    // ascending and last when descending, as one index read both ways gives them.
+    const char* nullsFirst;
+    const char* nullsLast;
 };
+
+// The statements that create, where missing, the indexes the lists are read through: for each
+// order a list takes, (column, Id) on both tables, read forwards or backwards for the two
+// directions; and the received faxes still New by date. Without them an archive works, only a
+// list sorted by a column reads and sorts the whole table.
+std::vector<std::string> ListIndexStatements(const ListSqlDialect& dialect);
 
 // "SELECT Id, Date, Number, Subject, Description, FileName, FileId, New|Confirm FROM <table>",
 // the order ArchiveRow is read in.
 std::string ListSelectSql(const ListSqlDialect& dialect, ArchiveTable table);
 
-// The rows `query` selects, newest first and paged; its values are appended to `values`.
+// The rows `query` selects, in its order (column and direction, ties by Id) and paged; its values are appended to `values`.
 std::string ListRowsSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values);
 
 // How many rows `query` selects; its values are appended to `values`.

@@ -20,6 +20,11 @@ const ListSqlDialect kDialect{
     "date < ?::date + 1",
     // LIMIT NULL is no limit at all.
     FieldValue(),
+    // Byte by byte whatever the database's own collation, as the embedded archive orders text;
+    // and NULL placed as there, lower than any text.
+    " COLLATE \"C\"",
+    " NULLS FIRST",
+    " NULLS LAST",
 };
 
 ArchiveRow ReadRow(const PgResult& result, int index, ArchiveTable table) {
@@ -40,6 +45,8 @@ ArchiveRow ReadRow(const PgResult& result, int index, ArchiveTable table) {
 }
 
 }  // namespace
+
+const ListSqlDialect& PostgresListDialect() { return kDialect; }
 
 struct PostgresArchiveQueries::Handle {
     explicit Handle(const std::string& uri) : pg(uri) { pg.Exec("LISTEN vexa_archive"); }

@@ -30,6 +30,10 @@ const ListSqlDialect kDialect{
     "Date < date(?, '+1 day')",
     // LIMIT -1 is no limit at all.
     std::int64_t{-1},
+    // Text is compared byte by byte, and NULL is lower than any value, already.
+    "",
+    "",
+    "",
 };
 
 ArchiveRow ReadRow(const SqliteStatement& statement, ArchiveTable table) {
@@ -51,6 +55,8 @@ ArchiveRow ReadRow(const SqliteStatement& statement, ArchiveTable table) {
 }
 
 }  // namespace
+
+const ListSqlDialect& SqliteListDialect() { return kDialect; }
 
 struct SqliteArchiveQueries::Handle {
     DatabaseHandle db;
