@@ -1,5 +1,7 @@
 #include "archive/list_query_sql.h"
 
+#include <algorithm>
+
 #include "archive/archive_names.h"
 
 namespace vexa {
@@ -126,6 +128,26 @@ std::string ListRowsSql(const ListSqlDialect& dialect, const ListQuery& query, s
         values.emplace_back(query.offset);
     }
     return sql;
+}
+
+std::vector<ArchiveRow> ReadPage(const ListQuery& query,
+                                 const std::function<std::vector<ArchiveRow>(const ListQuery&)>& rows,
+                                 const std::function<std::int64_t(const ListQuery&)>& count) {
+    // Below this offset the rows before the page cost less to pass over than a count.
+    constexpr std::int64_t kFarOffset = 1000;
+    if (!query.limit || query.offset < kFarOffset) return rows(query);
+    const std::int64_t total = count(query);
+    const std::int64_t end = std::min(total, query.offset + *query.limit);
+    if (total - end >= query.offset) return rows(query);
+    // Ties go by Id in the same direction and rows without a text sit at one end, so the list
+    // read the other way round is exactly this one reversed.
+    ListQuery reversed = query;
+    reversed.ascending = !query.ascending;
+    reversed.offset = total - end;
+    reversed.limit = std::max<std::int64_t>(0, end - query.offset);
+    std::vector<ArchiveRow> page = rows(reversed);
+    std::reverse(page.begin(), page.end());
+    return page;
 }
 
 std::string ListCountSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values) {

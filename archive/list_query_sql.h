@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,14 @@ std::string ListSelectSql(const ListSqlDialect& dialect, ArchiveTable table);
 
 // The rows `query` selects, in its order (column and direction, ties by Id) and paged; its values are appended to `values`.
 std::string ListRowsSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values);
+
+// The page `query` asks for, read through `rows` (the rows of a query, as ListRowsSql gives them).
+// A page far down a long list (the last one) is read from the list's other end when that end is
+// nearer, `count` telling how long the list is: the index is then walked backwards over the few
+// rows after the page rather than forwards over every row before it, and the page turned round.
+std::vector<ArchiveRow> ReadPage(const ListQuery& query,
+                                 const std::function<std::vector<ArchiveRow>(const ListQuery&)>& rows,
+                                 const std::function<std::int64_t(const ListQuery&)>& count);
 
 // How many rows `query` selects; its values are appended to `values`.
 std::string ListCountSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values);

@@ -80,13 +80,16 @@ PostgresArchiveQueries::PostgresArchiveQueries(const std::string& uri) : handle_
 PostgresArchiveQueries::~PostgresArchiveQueries() = default;
 
 std::vector<ArchiveRow> PostgresArchiveQueries::List(const ListQuery& query) {
-    std::vector<FieldValue> values;
-    const std::string sql = ListRowsSql(kDialect, query, values);
-    const PgResult result = handle_->Run(sql, values);
-    std::vector<ArchiveRow> rows;
-    rows.reserve(static_cast<std::size_t>(result.Rows()));
-    for (int index = 0; index < result.Rows(); ++index) rows.push_back(ReadRow(result, index, query.table));
-    return rows;
+    const auto rows = [this](const ListQuery& page) {
+        std::vector<FieldValue> values;
+        const std::string sql = ListRowsSql(kDialect, page, values);
+        const PgResult result = handle_->Run(sql, values);
+        std::vector<ArchiveRow> read;
+        read.reserve(static_cast<std::size_t>(result.Rows()));
+        for (int index = 0; index < result.Rows(); ++index) read.push_back(ReadRow(result, index, page.table));
+        return read;
+    };
+    return ReadPage(query, rows, [this](const ListQuery& counted) { return Count(counted); });
 }
 
 std::int64_t PostgresArchiveQueries::Count(const ListQuery& query) {

@@ -142,6 +142,34 @@ TEST_P(ArchiveQueriesContract, OrdersByEachColumnBothWaysAndPagesInThatOrder) {
     }
 }
 
+// A page far down a long list, the last one above all, is the same slice of the list as the
+// whole list read from its start gives, in every order, ties and rows without text included.
+TEST_P(ArchiveQueriesContract, AFarPageIsTheSliceOfTheWholeList) {
+    auto connection = Open();
+    connection->Execute(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2500) "
+        "INSERT INTO recv (Id, Number, Subject, Description, New) SELECT i + 10, 'n' || (i * 7919 % 1000), "
+        "'s' || (i % 7), CASE WHEN i % 5 = 0 THEN NULL ELSE 'd' || (i % 11) END, i % 3 = 0 FROM n",
+        {});
+    connection->Close();
+    const auto queries = engine_->Queries();
+    using enum SortColumn;
+    for (const auto& [column, ascending] : {std::pair{Date, false}, {Subject, true}, {Description, false},
+                                            {Description, true}, {Number, false}, {State, true}}) {
+        const std::vector<ArchiveRow> whole = queries->List(Sorted(Recv(), column, ascending));
+        ASSERT_EQ(whole.size(), 2504u);
+        for (const std::int64_t offset : {999, 1000, 1400, 2000, 2454, 2480, 2504, 3000}) {
+            std::vector<std::int64_t> ids, expected;
+            for (const auto& row : queries->List(Sorted(Recv(), column, ascending, offset, 50))) ids.push_back(row.id);
+            for (auto i = static_cast<std::size_t>(offset); i < whole.size() && i < static_cast<std::size_t>(offset) + 50; ++i) {
+                expected.push_back(whole[i].id);
+            }
+            EXPECT_EQ(ids, expected) << SortColumnName(column) << (ascending ? " ascending" : " descending") << ", from "
+                                     << offset;
+        }
+    }
+}
+
 TEST_P(ArchiveQueriesContract, ReadsOneRowAndClearsNew) {
     const auto queries = engine_->Queries();
     const auto row = queries->Row(ArchiveTable::Recv, 2);
