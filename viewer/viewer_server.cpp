@@ -103,6 +103,16 @@ ListQuery QueryOf(const httplib::Request& request, ArchiveTable table) {
     query.search = request.get_param_value("search");
     query.since = Day(request, "since");
     query.until = Day(request, "until");
+    if (request.has_param("sort")) {
+        const auto sort = SortColumnNamed(request.get_param_value("sort"));
+        if (!sort) throw std::invalid_argument("sort is date, number, subject, description, file, state or who");
+        query.sort = *sort;
+    }
+    if (request.has_param("dir")) {
+        const std::string dir = request.get_param_value("dir");
+        if (dir != "asc" && dir != "desc") throw std::invalid_argument("dir is asc or desc");
+        query.ascending = dir == "asc";
+    }
     return query;
 }
 

@@ -6,6 +6,7 @@
 
 #include "adapters/postgres/pg_connection.h"
 #include "adapters/postgres/postgres_archive.h"
+#include "adapters/postgres/postgres_queries.h"
 
 namespace vexa::postgres {
 namespace {
@@ -28,9 +29,6 @@ const char* const kLayout[] = {
     // read in pieces.
     "CREATE TABLE IF NOT EXISTS stored_files (file_id varchar(255) PRIMARY KEY, content oid NOT NULL, "
     "size bigint NOT NULL)",
-    "CREATE INDEX IF NOT EXISTS recv_by_date ON recv (date, id)",
-    "CREATE INDEX IF NOT EXISTS send_by_date ON send (date, id)",
-    "CREATE INDEX IF NOT EXISTS recv_new_by_date ON recv (date, id) WHERE new",
     // A received fax is archived once, however many of the office's mailboxes it reached.
     "DROP INDEX IF EXISTS recv_by_message_id",
     "CREATE UNIQUE INDEX IF NOT EXISTS recv_unique_message_id ON recv (message_id) WHERE message_id IS NOT NULL",
@@ -77,6 +75,8 @@ void CreatePostgresArchive(const std::string& uri) {
         // Two installations set up at once would otherwise race on the same new tables.
         pg.Exec("SELECT pg_advisory_xact_lock(hashtext('vexa archive layout'))");
         for (const char* statement : kLayout) pg.Exec(statement);
+        // The lists' indexes: an archive made before one of them gets it here.
+        for (const std::string& index : ListIndexStatements(PostgresListDialect())) pg.Exec(index);
         // Dates written as local times by an earlier layout become instants, read as the times of
         // the zone of the machine that makes the change (its connection's zone).
         for (const char* table : {"recv", "send"}) {

@@ -20,6 +20,11 @@ const ListSqlDialect kDialect{
     "date < ?::date + 1",
     // LIMIT NULL is no limit at all.
     FieldValue(),
+    // Byte by byte whatever the database's own collation, as the embedded archive orders text;
+    // and NULL placed as there, lower than any text.
+    " COLLATE \"C\"",
+    " NULLS FIRST",
+    " NULLS LAST",
 };
 
 ArchiveRow ReadRow(const PgResult& result, int index, ArchiveTable table) {
@@ -40,6 +45,8 @@ ArchiveRow ReadRow(const PgResult& result, int index, ArchiveTable table) {
 }
 
 }  // namespace
+
+const ListSqlDialect& PostgresListDialect() { return kDialect; }
 
 struct PostgresArchiveQueries::Handle {
     explicit Handle(const std::string& uri) : pg(uri) { pg.Exec("LISTEN vexa_archive"); }
@@ -73,13 +80,16 @@ PostgresArchiveQueries::PostgresArchiveQueries(const std::string& uri) : handle_
 PostgresArchiveQueries::~PostgresArchiveQueries() = default;
 
 std::vector<ArchiveRow> PostgresArchiveQueries::List(const ListQuery& query) {
-    std::vector<FieldValue> values;
-    const std::string sql = ListRowsSql(kDialect, query, values);
-    const PgResult result = handle_->Run(sql, values);
-    std::vector<ArchiveRow> rows;
-    rows.reserve(static_cast<std::size_t>(result.Rows()));
-    for (int index = 0; index < result.Rows(); ++index) rows.push_back(ReadRow(result, index, query.table));
-    return rows;
+    const auto rows = [this](const ListQuery& page) {
+        std::vector<FieldValue> values;
+        const std::string sql = ListRowsSql(kDialect, page, values);
+        const PgResult result = handle_->Run(sql, values);
+        std::vector<ArchiveRow> read;
+        read.reserve(static_cast<std::size_t>(result.Rows()));
+        for (int index = 0; index < result.Rows(); ++index) read.push_back(ReadRow(result, index, page.table));
+        return read;
+    };
+    return ReadPage(query, rows, [this](const ListQuery& counted) { return Count(counted); });
 }
 
 std::int64_t PostgresArchiveQueries::Count(const ListQuery& query) {
