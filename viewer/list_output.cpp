@@ -67,12 +67,12 @@ std::size_t Width(std::string_view text) {
 }
 
 std::vector<std::string> Header(ArchiveTable table) {
-    return {"Id", "Date", "Number", "Subject", "Description", "FileName",
-            table == ArchiveTable::Recv ? "New" : "Confirm"};
+    return {"Id",     "Date",   "Number", "Subject", "Description", "FileName",
+            "FileId", "Who", table == ArchiveTable::Recv ? "New" : "Confirm"};
 }
 
 std::vector<std::string> Fields(const ArchiveRow& row, ArchiveTable table) {
-    return {std::to_string(row.id), row.date,     row.number, row.subject, row.description, row.fileName,
+    return {std::to_string(row.id), row.date, row.number, row.subject, row.description, row.fileName, row.fileId, row.who,
             table == ArchiveTable::Recv ? (row.isNew ? "1" : "0") : ConfirmStateName(row.confirm)};
 }
 

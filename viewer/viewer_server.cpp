@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <optional>
@@ -102,6 +103,16 @@ ListQuery QueryOf(const httplib::Request& request, ArchiveTable table) {
     query.search = request.get_param_value("search");
     query.since = Day(request, "since");
     query.until = Day(request, "until");
+    if (request.has_param("sort")) {
+        const auto sort = SortColumnNamed(request.get_param_value("sort"));
+        if (!sort) throw std::invalid_argument("sort is date, number, subject, description, file, state or who");
+        query.sort = *sort;
+    }
+    if (request.has_param("dir")) {
+        const std::string dir = request.get_param_value("dir");
+        if (dir != "asc" && dir != "desc") throw std::invalid_argument("dir is asc or desc");
+        query.ascending = dir == "asc";
+    }
     return query;
 }
 
@@ -328,6 +339,32 @@ void ViewerServer::Impl::Routes() {
         json["shared"] = queries_.Shared();
         json["rows"] = Json::array();
         for (const ArchiveRow& row : rows) json["rows"].push_back(RowJson(row, table, attentionBefore));
+        // The dates are this process's local times: the page names their zone, as a zone's
+        // name when one is known (TZ naming a zone file, else /etc/localtime's target) and
+        // else as the offset from UTC now.
+        json["timeZone"] = [] {
+            std::string name;
+            if (const char* tz = std::getenv("TZ"); tz != nullptr) name = *tz == ':' ? tz + 1 : tz;
+            const auto zoneFile = [](const std::string& zone) {
+                std::error_code error;
+                return !zone.empty() && zone.find("..") == std::string::npos && zone.front() != '/' &&
+                       std::filesystem::is_regular_file("/usr/share/zoneinfo/" + zone, error);
+            };
+            if (zoneFile(name)) return name;
+            if (name.empty()) {
+                std::error_code error;
+                const std::string target = std::filesystem::read_symlink("/etc/localtime", error).string();
+                const std::size_t at = target.find("zoneinfo/");
+                if (!error && at != std::string::npos && zoneFile(target.substr(at + 9))) return target.substr(at + 9);
+            }
+            const std::time_t now = std::time(nullptr);
+            std::tm local{};
+            localtime_r(&now, &local);
+            char offset[8] = "+0000";
+            std::strftime(offset, sizeof offset, "%z", &local);
+            const std::string z = offset;
+            return "UTC" + z.substr(0, 3) + ":" + z.substr(3);
+        }();
         SendJson(response, json);
     });
     server_.Get(R"(/api/(recv|send)/(\d{1,12}))",

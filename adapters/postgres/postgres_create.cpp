@@ -6,6 +6,7 @@
 
 #include "adapters/postgres/pg_connection.h"
 #include "adapters/postgres/postgres_archive.h"
+#include "adapters/postgres/postgres_queries.h"
 #include "adapters/postgres/read_state_layout.h"
 
 namespace vexa::postgres {
@@ -29,9 +30,6 @@ const char* const kLayout[] = {
     // read in pieces.
     "CREATE TABLE IF NOT EXISTS stored_files (file_id varchar(255) PRIMARY KEY, content oid NOT NULL, "
     "size bigint NOT NULL)",
-    "CREATE INDEX IF NOT EXISTS recv_by_date ON recv (date, id)",
-    "CREATE INDEX IF NOT EXISTS send_by_date ON send (date, id)",
-    "CREATE INDEX IF NOT EXISTS recv_new_by_date ON recv (date, id) WHERE new",
     // A received fax is archived once, however many of the office's mailboxes it reached.
     "DROP INDEX IF EXISTS recv_by_message_id",
     "CREATE UNIQUE INDEX IF NOT EXISTS recv_unique_message_id ON recv (message_id) WHERE message_id IS NOT NULL",
@@ -69,8 +67,9 @@ const char* const kReadStateLayout[] = {
     // writes a row records who did, the store procedures' own INSERTs included.
     "ALTER TABLE recv ALTER COLUMN who SET DEFAULT nullif(current_setting('vexa.person', true), '')",
     "ALTER TABLE send ALTER COLUMN who SET DEFAULT nullif(current_setting('vexa.person', true), '')",
-    "CREATE INDEX IF NOT EXISTS recv_by_who ON recv (who, id)",
-    "CREATE INDEX IF NOT EXISTS send_by_who ON send (who, id)",
+    // Ordered by as the lists order every text (see ListIndexStatements).
+    "CREATE INDEX IF NOT EXISTS recv_by_who ON recv (who COLLATE \"C\" NULLS FIRST, id)",
+    "CREATE INDEX IF NOT EXISTS send_by_who ON send (who COLLATE \"C\" NULLS FIRST, id)",
     // The received faxes each person has opened: New is the row's New column (rows archived
     // before anyone opened them) less what the person asking has seen.
     "CREATE TABLE IF NOT EXISTS vexa_seen (person text NOT NULL, tbl text NOT NULL, id bigint NOT NULL, "
@@ -123,6 +122,8 @@ void CreatePostgresArchive(const std::string& uri) {
         pg.Exec("SELECT pg_advisory_xact_lock(hashtext('vexa archive layout'))");
         for (const char* statement : kLayout) pg.Exec(statement);
         for (const char* statement : kReadStateLayout) pg.Exec(statement);
+        // The lists' indexes: an archive made before one of them gets it here.
+        for (const std::string& index : ListIndexStatements(PostgresListDialect())) pg.Exec(index);
         // Dates written as local times by an earlier layout become instants, read as the times of
         // the zone of the machine that makes the change (its connection's zone).
         for (const char* table : {"recv", "send"}) {

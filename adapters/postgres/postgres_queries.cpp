@@ -13,6 +13,9 @@ namespace {
 
 // A received fax is New for the person asking (the connection's vexa.person) while its New column
 // says so and that person has not opened it; the index of New rows serves.
+constexpr const char* kUnseen =
+    "NOT EXISTS (SELECT 1 FROM vexa_seen s WHERE s.person = current_setting('vexa.person') "
+    "AND s.tbl = 'recv' AND s.id = recv.id)";
 constexpr const char* kNewForPerson =
     "(new AND NOT EXISTS (SELECT 1 FROM vexa_seen s WHERE s.person = current_setting('vexa.person') "
     "AND s.tbl = 'recv' AND s.id = recv.id))";
@@ -20,15 +23,21 @@ constexpr const char* kNewForPerson =
 // date is a timestamp, read back in the archive's text form; ILIKE ignores the case of every letter.
 const ListSqlDialect kDialect{
     "to_char(date, 'YYYY-MM-DD HH24:MI:SS')",
-    kNewForPerson,
+    "new",
     "ILIKE",
     "date >= ?::date",
     // The whole day: before the next one begins, so that the index on date serves.
     "date < ?::date + 1",
     // LIMIT NULL is no limit at all.
     FieldValue(),
+    // Byte by byte whatever the database's own collation, as the embedded archive orders text;
+    // and NULL placed as there, lower than any text.
+    " COLLATE \"C\"",
+    " NULLS FIRST",
+    " NULLS LAST",
     kNewForPerson,
-    "coalesce(who, '')",
+    kUnseen,
+    "who",
 };
 
 ArchiveRow ReadRow(const PgResult& result, int index, ArchiveTable table) {
@@ -50,6 +59,8 @@ ArchiveRow ReadRow(const PgResult& result, int index, ArchiveTable table) {
 }
 
 }  // namespace
+
+const ListSqlDialect& PostgresListDialect() { return kDialect; }
 
 struct PostgresArchiveQueries::Handle {
     explicit Handle(const std::string& uri) : pg(uri) {
@@ -86,13 +97,16 @@ PostgresArchiveQueries::PostgresArchiveQueries(const std::string& uri) : handle_
 PostgresArchiveQueries::~PostgresArchiveQueries() = default;
 
 std::vector<ArchiveRow> PostgresArchiveQueries::List(const ListQuery& query) {
-    std::vector<FieldValue> values;
-    const std::string sql = ListRowsSql(kDialect, query, values);
-    const PgResult result = handle_->Run(sql, values);
-    std::vector<ArchiveRow> rows;
-    rows.reserve(static_cast<std::size_t>(result.Rows()));
-    for (int index = 0; index < result.Rows(); ++index) rows.push_back(ReadRow(result, index, query.table));
-    return rows;
+    const auto rows = [this](const ListQuery& page) {
+        std::vector<FieldValue> values;
+        const std::string sql = ListRowsSql(kDialect, page, values);
+        const PgResult result = handle_->Run(sql, values);
+        std::vector<ArchiveRow> read;
+        read.reserve(static_cast<std::size_t>(result.Rows()));
+        for (int index = 0; index < result.Rows(); ++index) read.push_back(ReadRow(result, index, page.table));
+        return read;
+    };
+    return ReadPage(query, rows, [this](const ListQuery& counted) { return Count(counted); });
 }
 
 std::int64_t PostgresArchiveQueries::Count(const ListQuery& query) {

@@ -8,8 +8,12 @@
 #include <string_view>
 
 #include "archive/archive_queries.h"
+#include "archive/list_query_sql.h"
 
 namespace vexa::postgres {
+
+// The few words of this engine's SQL for the lists, which its layout indexes for.
+const ListSqlDialect& PostgresListDialect();
 
 class PgConnection;
 

@@ -12,6 +12,7 @@
 #include "adapters/posix/posix_error.h"
 #include "adapters/sqlite/sqlite_archive.h"
 #include "adapters/sqlite/sqlite_statement.h"
+#include "adapters/sqlite/sqlite_queries.h"
 
 namespace vexa::sqlite {
 namespace {
@@ -22,10 +23,7 @@ constexpr const char* kSchema =
     "FileName TEXT, FileId TEXT, New INTEGER NOT NULL DEFAULT 1);"
     "CREATE TABLE send ("
     "Id INTEGER PRIMARY KEY AUTOINCREMENT, Date TEXT, Number TEXT, Subject TEXT, Description TEXT, "
-    "FileName TEXT, FileId TEXT, Confirm TEXT);"
-    "CREATE INDEX recv_by_date ON recv (Date, Id);"
-    "CREATE INDEX send_by_date ON send (Date, Id);"
-    "CREATE INDEX recv_new_by_date ON recv (Date, Id) WHERE New <> 0;";
+    "FileName TEXT, FileId TEXT, Confirm TEXT);";
 
 // Removes the half-made archive, and the journal files SQLite keeps beside it, on every way out
 // except the move into place.
@@ -103,6 +101,7 @@ void BuildArchive(const std::string& temporaryPath, const std::string& path) {
     ExecuteOnFile(db.get(), "PRAGMA synchronous=FULL", path);
     ExecuteOnFile(db.get(), "BEGIN IMMEDIATE", path);
     ExecuteOnFile(db.get(), kSchema, path);
+    for (const std::string& index : ListIndexStatements(SqliteListDialect())) ExecuteOnFile(db.get(), index.c_str(), path);
     ExecuteOnFile(db.get(), "COMMIT", path);
 
     // Only the main file is moved into place, so everything must be in it, not in the log.

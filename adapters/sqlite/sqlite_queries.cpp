@@ -30,6 +30,10 @@ const ListSqlDialect kDialect{
     "Date < date(?, '+1 day')",
     // LIMIT -1 is no limit at all.
     std::int64_t{-1},
+    // Text is compared byte by byte, and NULL is lower than any value, already.
+    "",
+    "",
+    "",
 };
 
 ArchiveRow ReadRow(const SqliteStatement& statement, ArchiveTable table) {
@@ -51,6 +55,8 @@ ArchiveRow ReadRow(const SqliteStatement& statement, ArchiveTable table) {
 }
 
 }  // namespace
+
+const ListSqlDialect& SqliteListDialect() { return kDialect; }
 
 struct SqliteArchiveQueries::Handle {
     DatabaseHandle db;
@@ -75,12 +81,15 @@ SqliteArchiveQueries::SqliteArchiveQueries(const std::string& path) : handle_(st
 SqliteArchiveQueries::~SqliteArchiveQueries() = default;
 
 std::vector<ArchiveRow> SqliteArchiveQueries::List(const ListQuery& query) {
-    std::vector<FieldValue> values;
-    SqliteStatement statement(handle_->db.get(), ListRowsSql(kDialect, query, values));
-    statement.BindAll(values);
-    std::vector<ArchiveRow> rows;
-    while (statement.Step()) rows.push_back(ReadRow(statement, query.table));
-    return rows;
+    const auto rows = [this](const ListQuery& page) {
+        std::vector<FieldValue> values;
+        SqliteStatement statement(handle_->db.get(), ListRowsSql(kDialect, page, values));
+        statement.BindAll(values);
+        std::vector<ArchiveRow> read;
+        while (statement.Step()) read.push_back(ReadRow(statement, page.table));
+        return read;
+    };
+    return ReadPage(query, rows, [this](const ListQuery& counted) { return Count(counted); });
 }
 
 std::int64_t SqliteArchiveQueries::Count(const ListQuery& query) {

@@ -6,8 +6,12 @@
 #include <string>
 
 #include "archive/archive_queries.h"
+#include "archive/list_query_sql.h"
 
 namespace vexa::sqlite {
+
+// The few words of this engine's SQL for the lists, which its layout indexes for.
+const ListSqlDialect& SqliteListDialect();
 
 class SqliteArchiveQueries final : public ArchiveQueries {
 public:

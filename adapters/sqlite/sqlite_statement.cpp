@@ -2,8 +2,11 @@
 
 #include <climits>
 #include <cstdio>
+#include <new>
 #include <type_traits>
 #include <variant>
+
+#include "adapters/sqlite/sqlite_queries.h"
 
 namespace vexa::sqlite {
 namespace {
@@ -166,11 +169,12 @@ void ExecuteOnFile(sqlite3* db, const char* sql, const std::string& path) {
 }
 
 void EnsureListIndexes(sqlite3* db) noexcept {
-    sqlite3_exec(db,
-                 "CREATE INDEX IF NOT EXISTS recv_by_date ON recv (Date, Id);"
-                 "CREATE INDEX IF NOT EXISTS send_by_date ON send (Date, Id);"
-                 "CREATE INDEX IF NOT EXISTS recv_new_by_date ON recv (Date, Id) WHERE New <> 0;",
-                 nullptr, nullptr, nullptr);
+    try {
+        std::string sql;
+        for (const std::string& statement : ListIndexStatements(SqliteListDialect())) sql += statement + ";";
+        sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 }  // namespace vexa::sqlite

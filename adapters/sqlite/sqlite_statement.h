@@ -88,8 +88,9 @@ private:
 // because it concerns the archive file as a whole.
 void ExecuteOnFile(sqlite3* db, const char* sql, const std::string& path);
 
-// Adds the indexes that list both tables, and the received faxes still New, newest first, when missing (an archive made before them
-// works without, only slower); an archive that cannot take them now is left as it is.
+// Adds the indexes the lists are read through (each order of both tables, and the received
+// faxes still New by date) when missing: an archive made before them works without, only
+// slower; an archive that cannot take them now is left as it is.
 void EnsureListIndexes(sqlite3* db) noexcept;
 
 }  // namespace vexa::sqlite

@@ -1,5 +1,5 @@
-// vexa list: the rows of the received or sent faxes as the viewer lists them, newest first, for
-// a terminal or a script. Reads the archive of the installation only; no mailbox is needed.
+// vexa list: the rows of the received or sent faxes as the viewer lists them, newest first unless
+// sorted otherwise, for a terminal or a script. Reads the archive of the installation only; no mailbox is needed.
 
 #include <cerrno>
 #include <chrono>
@@ -49,6 +49,17 @@ ListQuery ParseQuery(const std::string& list, const ParsedOptions& options) {
     query.search = options.Value("search").value_or("");
     if (const auto since = options.Value("since")) query.since = Day("since", *since);
     if (const auto until = options.Value("until")) query.until = Day("until", *until);
+    if (const auto sort = options.Value("sort")) {
+        const auto column = SortColumnNamed(*sort);
+        if (!column) {
+            throw UsageError("--sort is date, number, subject, description, file, state or who, not '" + *sort + "'");
+        }
+        query.sort = *column;
+    }
+    if (options.Has("ascending") && options.Has("descending")) {
+        throw UsageError("--ascending and --descending exclude each other");
+    }
+    query.ascending = options.Has("ascending");
     return query;
 }
 
@@ -71,6 +82,9 @@ int RunList(const Args& args) {
                                                           {"search", true},
                                                           {"since", true},
                                                           {"until", true},
+                                                          {"sort", true},
+                                                          {"ascending", false},
+                                                          {"descending", false},
                                                           {"format", true}});
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
     const ListQuery query = ParseQuery(args[0], options);

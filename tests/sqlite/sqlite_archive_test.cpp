@@ -12,6 +12,7 @@
 
 #include "adapters/sqlite/sqlite_archive.h"
 #include "adapters/sqlite/sqlite_queries.h"
+#include "archive/list_query_sql.h"
 #include "host/host_error.h"
 #include "tests/posix/file_size_limit.h"
 #include "tests/posix/scoped_umask.h"
@@ -197,6 +198,38 @@ TEST_F(SqliteArchive, CheckTellsAnArchiveOfOursFromOtherFilesAndLeavesThemAlone)
         EXPECT_EQ(std::filesystem::exists(c.path), existed);
         if (existed) {
             EXPECT_EQ(ReadBytes(c.path), before);
+        }
+    }
+}
+
+// An archive made before the lists' indexes gets them once a viewer opens it, and then every
+// order of both lists, either way and to its last page, is read from an index, never sorted.
+TEST_F(SqliteArchive, EveryOrderOfTheListsIsReadFromAnIndexOnceTheArchiveIsOpen) {
+    const std::string path = Path("Corvane.mdb");
+    CreateSqliteArchive(path);
+    for (const auto& index : QueryRows(path, "SELECT name FROM sqlite_master WHERE type = 'index' AND name LIKE '%_by_%'")) {
+        QueryRows(path, "DROP INDEX " + index);
+    }
+    SqliteArchiveQueries queries(path);
+    for (const ArchiveTable table : {ArchiveTable::Recv, ArchiveTable::Send}) {
+        for (const SortColumn column : {SortColumn::Date, SortColumn::Number, SortColumn::Subject, SortColumn::Description,
+                                        SortColumn::FileName, SortColumn::State, SortColumn::Who}) {
+            for (const bool ascending : {false, true}) {
+                ListQuery query;
+                query.table = table;
+                query.sort = column;
+                query.ascending = ascending;
+                query.limit = 50;
+                query.offset = 100000;
+                std::vector<FieldValue> values;
+                std::string plan;
+                for (const auto& line : QueryRows(path, "EXPLAIN QUERY PLAN " + ListRowsSql(SqliteListDialect(), query, values))) {
+                    plan += line + "\n";
+                }
+                EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos)
+                    << ArchiveTableName(table) << " by " << SortColumnName(column) << (ascending ? " ascending" : "") << ":\n"
+                    << plan;
+            }
         }
     }
 }

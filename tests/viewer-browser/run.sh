@@ -109,7 +109,7 @@ sql "UPDATE recv SET New = 0 WHERE Number = 'PDF1'"
 sql "INSERT INTO send (Date, Number, Subject, Description, FileName, Confirm) VALUES
      ('2026-03-01 08:00:00', '0301', 'Quote for Acme', 'Two pages', 'quote.pdf', 'Successful'),
      ('2026-03-02 09:00:00', '0302', 'Order for Bolt', 'Order', 'order.pdf', 'Unsuccessful'),
-     ('2026-01-05 10:00:00', '0105', 'Reminder never confirmed', '', 'reminder.pdf', NULL),
+     ('2026-01-05 10:00:00', '0105', 'Reminder never confirmed', '(no description)', 'reminder.pdf', NULL),
      (datetime('now', 'localtime', '-1 hour'), '0002', 'Sent today, confirmed', '', 'today.pdf', 'Successful'),
      (datetime('now', 'localtime', '-1 minute'), '0001', 'Sent a minute ago', '', 'minute.pdf', NULL)"
 
