@@ -1,5 +1,5 @@
 // What the archive's viewer and `vexa list` ask of the archive: lists of received or sent faxes
-// with filters and paging, one row, and clearing a received fax's New mark. An engine implements
+// with filters and paging, one row, and a received fax's New mark, cleared and set again. An engine implements
 // it beside its ArchiveEngine (SQLite now, a server engine later), so the viewer never writes SQL.
 // Everything read through it came from strangers' mail and is shown as data only.
 #pragma once
@@ -96,10 +96,10 @@ struct ListQuery {
     ArchiveTable table = ArchiveTable::Recv;
     SortColumn sort = SortColumn::Date;
     bool ascending = false;              // newest first unless asked otherwise
-    bool onlyNew = false;                // recv only: the rows still marked New
+    bool onlyNew = false;                // recv only: the rows still New (for the person asking)
     std::optional<ConfirmState> state;   // send only
     // Blank-separated words; each must appear, in any letter case, in Number, Subject,
-    // Description or FileName. Taken literally: no wildcards.
+    // Description or FileName (or Who, on a shared archive). Taken literally: no wildcards.
     std::string search;
     std::optional<std::string> since;    // "YYYY-MM-DD", that day included
     std::optional<std::string> until;    // "YYYY-MM-DD", that day included
@@ -142,8 +142,15 @@ public:
     // How many rows `query` selects, paging left aside.
     virtual std::int64_t Count(const ListQuery& query) = 0;
     virtual std::optional<ArchiveRow> Row(ArchiveTable table, std::int64_t id) = 0;
-    // The received fax `id` has been seen: it is no longer New.
+    // The received fax `id` has been seen: it is no longer New (for the person asking, on a
+    // shared archive).
     virtual void ClearNew(std::int64_t id) = 0;
+    // The received fax `id` is New again (for the person asking, on a shared archive).
+    virtual void MarkNew(std::int64_t id) = 0;
+    // Every received fax `query` selects (paging aside) is no longer New; returns how many were.
+    virtual std::int64_t ClearNewAll(const ListQuery& query) = 0;
+    // True on the shared archive: New is per person and rows name who archived them.
+    virtual bool Shared() const = 0;
     // A number that changes whenever the archive changed, by this object or by any other writer
     // (a watcher archiving a fax): a page polls it to show new rows without being reloaded.
     virtual std::int64_t Version() = 0;

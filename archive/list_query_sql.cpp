@@ -21,7 +21,10 @@ std::string LikePattern(const std::string& word) {
 // Only fixed SQL text is built here; everything the user typed is a bound value.
 std::string WhereClause(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values) {
     std::vector<std::string> conditions;
-    if (query.table == ArchiveTable::Recv && query.onlyNew) conditions.emplace_back(dialect.onlyNewCondition);
+    if (query.table == ArchiveTable::Recv && query.onlyNew) {
+        conditions.emplace_back(dialect.onlyNewCondition);
+        if (dialect.unseenCondition) conditions.emplace_back(dialect.unseenCondition);
+    }
     if (query.table == ArchiveTable::Send && query.state) {
         if (*query.state == ConfirmState::Unconfirmed) {
             conditions.emplace_back("(Confirm IS NULL OR Confirm NOT IN ('Successful', 'Unsuccessful'))");
@@ -38,9 +41,11 @@ std::string WhereClause(const ListSqlDialect& dialect, const ListQuery& query, s
         std::size_t end = query.search.find_first_of(" \t\r\n", begin);
         if (end == std::string::npos) end = query.search.size();
         const std::string pattern = LikePattern(query.search.substr(begin, end - begin));
+        const int columns = dialect.whoColumn ? 5 : 4;
         conditions.push_back("(Number" + match + " OR Subject" + match + " OR Description" + match +
-                             " OR FileName" + match + ")");
-        for (int column = 0; column < 4; ++column) values.emplace_back(pattern);
+                             " OR FileName" + match + (dialect.whoColumn ? " OR " + std::string(dialect.whoColumn) + match : "") +
+                             ")");
+        for (int column = 0; column < columns; ++column) values.emplace_back(pattern);
         start = end;
     }
     if (query.since) {
@@ -93,7 +98,12 @@ std::string OrderClause(const ListSqlDialect& dialect, const ListQuery& query) {
         if (order.text) key += query.ascending ? dialect.nullsFirst : dialect.nullsLast;
         return " ORDER BY " + key + ", Id" + direction;
     }
-    // Who archived a row is recorded by no engine yet: such rows tie, and ties go by Id.
+    // Who archived a row, where the archive records it (its own index, made with the column);
+    // elsewhere such rows tie, and ties go by Id.
+    if (query.sort == SortColumn::Who && dialect.whoColumn) {
+        return std::string(" ORDER BY ") + dialect.whoColumn + dialect.textOrder + direction +
+               (query.ascending ? dialect.nullsFirst : dialect.nullsLast) + ", Id" + direction;
+    }
     return std::string(" ORDER BY Id") + direction;
 }
 
@@ -116,7 +126,9 @@ std::vector<std::string> ListIndexStatements(const ListSqlDialect& dialect) {
 std::string ListSelectSql(const ListSqlDialect& dialect, ArchiveTable table) {
     // Both tables have the same columns but the last: New in recv, Confirm in send.
     return std::string("SELECT Id, ") + dialect.dateColumn + ", Number, Subject, Description, FileName, FileId, " +
-           (table == ArchiveTable::Recv ? "New" : "Confirm") + " FROM " + ArchiveTableName(table);
+           (table == ArchiveTable::Recv ? dialect.newColumn : "Confirm") + ", " +
+           (dialect.whoColumn ? "coalesce(" + std::string(dialect.whoColumn) + ", '')" : std::string("''")) + " FROM " +
+           ArchiveTableName(table);
 }
 
 std::string ListRowsSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values) {
@@ -128,6 +140,10 @@ std::string ListRowsSql(const ListSqlDialect& dialect, const ListQuery& query, s
         values.emplace_back(query.offset);
     }
     return sql;
+}
+
+std::string ListIdsSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values) {
+    return std::string("SELECT Id FROM ") + ArchiveTableName(query.table) + WhereClause(dialect, query, values);
 }
 
 std::vector<ArchiveRow> ReadPage(const ListQuery& query,

@@ -32,6 +32,15 @@ struct ListSqlDialect {
     // ascending and last when descending, as one index read both ways gives them.
     const char* nullsFirst;
     const char* nullsLast;
+    // A received fax's New as read (the column, or the person asking's own New where it is per
+    // person).
+    const char* newColumn = "New";
+    // Where New is per person: true while the person asking has not opened the fax, added to
+    // onlyNewCondition (which the index of New rows keeps to the column alone).
+    const char* unseenCondition = nullptr;
+    // The column naming who archived the row, or nullptr where the archive does not record it;
+    // read ("" when unknown), searched with the other texts and ordered by as one.
+    const char* whoColumn = nullptr;
 };
 
 // The statements that create, where missing, the indexes the lists are read through: for each
@@ -40,12 +49,16 @@ struct ListSqlDialect {
 // list sorted by a column reads and sorts the whole table.
 std::vector<std::string> ListIndexStatements(const ListSqlDialect& dialect);
 
-// "SELECT Id, Date, Number, Subject, Description, FileName, FileId, New|Confirm FROM <table>",
-// the order ArchiveRow is read in.
+// "SELECT Id, Date, Number, Subject, Description, FileName, FileId, New|Confirm, Who FROM <table>",
+// the order ArchiveRow is read in (Who is "" where the archive does not record it).
 std::string ListSelectSql(const ListSqlDialect& dialect, ArchiveTable table);
 
 // The rows `query` selects, in its order (column and direction, ties by Id) and paged; its values are appended to `values`.
 std::string ListRowsSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values);
+
+// "SELECT Id FROM <table> WHERE ...": the ids of every row `query` selects, paging aside; its
+// values are appended to `values`.
+std::string ListIdsSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values);
 
 // The page `query` asks for, read through `rows` (the rows of a query, as ListRowsSql gives them).
 // A page far down a long list (the last one) is read from the list's other end when that end is

@@ -63,7 +63,7 @@ Json Text(const std::string& text) {
 Json RowJson(const ArchiveRow& row, ArchiveTable table, const std::string& attentionBefore) {
     Json json = {{"id", row.id},           {"date", Text(row.date)},       {"number", Text(row.number)},
                  {"subject", Text(row.subject)}, {"description", Text(row.description)},
-                 {"fileName", Text(row.fileName)}, {"fileId", Text(row.fileId)}};
+                 {"fileName", Text(row.fileName)}, {"fileId", Text(row.fileId)}, {"who", Text(row.who)}};
     if (table == ArchiveTable::Recv) {
         json["new"] = row.isNew;
     } else {
@@ -336,6 +336,7 @@ void ViewerServer::Impl::Routes() {
             fresh.onlyNew = true;
             json["newCount"] = queries_.Count(fresh);
         }
+        json["shared"] = queries_.Shared();
         json["rows"] = Json::array();
         for (const ArchiveRow& row : rows) json["rows"].push_back(RowJson(row, table, attentionBefore));
         // The dates are this process's local times: the page names their zone, as a zone's
@@ -372,6 +373,19 @@ void ViewerServer::Impl::Routes() {
         std::lock_guard lock(mutex_);
         queries_.ClearNew(std::stoll(request.matches[1]));
         SendJson(response, {{"ok", true}});
+    });
+    server_.Post(R"(/api/recv/(\d{1,12})/unseen)", [this](const httplib::Request& request, httplib::Response& response) {
+        const std::int64_t id = std::stoll(request.matches[1]);
+        std::lock_guard lock(mutex_);
+        if (!queries_.Row(ArchiveTable::Recv, id)) return Fail(response, 404, "No such fax");
+        queries_.MarkNew(id);
+        SendJson(response, {{"new", true}});
+    });
+    // "Mark all as read" for the list the page shows: its filters, not only its page.
+    server_.Post("/api/recv/seen-all", [this](const httplib::Request& request, httplib::Response& response) {
+        const ListQuery query = QueryOf(request, ArchiveTable::Recv);
+        std::lock_guard lock(mutex_);
+        SendJson(response, {{"cleared", queries_.ClearNewAll(query)}});
     });
     server_.Get("/api/version", [this](const httplib::Request&, httplib::Response& response) {
         std::lock_guard lock(mutex_);

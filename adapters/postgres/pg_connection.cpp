@@ -7,6 +7,7 @@
 #include <ctime>
 #include <thread>
 
+#include "adapters/postgres/archive_person.h"
 #include "adapters/postgres/local_time_zone.h"
 #include "host/retry_schedule.h"
 
@@ -142,7 +143,7 @@ std::optional<std::string> ParameterText(const FieldValue& value) {
     return std::visit(Visitor{}, value);
 }
 
-PgConnection::PgConnection(std::string uri) : uri_(std::move(uri)) {
+PgConnection::PgConnection(std::string uri) : uri_(std::move(uri)), person_(ArchivePerson()) {
     conn_.reset(PQconnectdb(uri_.c_str()));
     if (!conn_) throw PgError(kStateCannotConnect, "Can't connect to the archive server: out of memory");
     if (PQstatus(conn_.get()) != CONNECTION_OK) {
@@ -159,11 +160,13 @@ void PgConnection::Prepare() {
         throw PgError(kStateCannotConnect, "Can't use UTF-8 with the archive server: " + OneLine(PQerrorMessage(conn_.get())));
     }
     // Dates are read back in the archive's own form, whatever the server's configuration, and
-    // the archive's instants are written and read in this machine's zone.
+    // the archive's instants are written and read in this machine's zone; the person at work
+    // goes with every statement (who archived a row, whose New is read).
     const std::string zone = LocalTimeZoneName();
     try {
-        Exec("SELECT set_config('DateStyle', 'ISO, YMD', false), set_config('TimeZone', $1, false)",
-             {zone.empty() ? std::string("UTC") : zone});
+        Exec("SELECT set_config('DateStyle', 'ISO, YMD', false), set_config('TimeZone', $1, false), "
+             "set_config('vexa.person', $2, false)",
+             {zone.empty() ? std::string("UTC") : zone, person_});
         if (!zone.empty()) return;
     } catch (const PgError& e) {
         if (e.ConnectionLost()) throw;
@@ -172,8 +175,9 @@ void PgConnection::Prepare() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     ::localtime_r(&now, &local);
-    Exec("SELECT set_config('DateStyle', 'ISO, YMD', false), set_config('TimeZone', $1, false)",
-         {FixedOffsetZone(local.tm_gmtoff)});
+    Exec("SELECT set_config('DateStyle', 'ISO, YMD', false), set_config('TimeZone', $1, false), "
+         "set_config('vexa.person', $2, false)",
+         {FixedOffsetZone(local.tm_gmtoff), person_});
 }
 
 PGconn* PgConnection::Get() {

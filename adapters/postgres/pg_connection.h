@@ -109,6 +109,7 @@ private:
     std::string Prepared(const std::string& sql, int parameters);
 
     std::string uri_;
+    std::string person_;  // ArchivePerson() when connected, kept for every reconnection
     std::unique_ptr<PGconn, Finish> conn_;
     // The statements prepared on the server for this connection, by their text: each is parsed
     // and planned once, not once per fax.

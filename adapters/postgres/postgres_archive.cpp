@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "adapters/postgres/postgres_session.h"
+#include "adapters/postgres/read_state_layout.h"
 #include "archive/sql_recordset.h"
 
 namespace vexa::postgres {
@@ -109,6 +110,10 @@ PostgresArchiveEngine::PostgresArchiveEngine(std::string uri) : uri_(std::move(u
 
 std::unique_ptr<ArchiveConnection> PostgresArchiveEngine::Open(const std::string&) {
     auto session = std::make_shared<Session>(uri_);
+    if (!layoutChecked_) {
+        EnsureReadStateLayout(session->Connection());
+        layoutChecked_ = true;
+    }
     std::erase_if(opened_, [](const std::weak_ptr<Session>& open) { return open.expired(); });
     opened_.push_back(session);
     return std::make_unique<PostgresConnection>(std::move(session));

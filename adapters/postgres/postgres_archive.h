@@ -41,6 +41,7 @@ public:
 private:
     std::string uri_;
     std::vector<std::weak_ptr<Session>> opened_;
+    bool layoutChecked_ = false;  // an archive made before read state per person is brought up to date once
 };
 
 // Why `uri` cannot name an archive: libpq cannot read it, or it holds a password, which would

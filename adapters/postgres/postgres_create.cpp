@@ -7,6 +7,7 @@
 #include "adapters/postgres/pg_connection.h"
 #include "adapters/postgres/postgres_archive.h"
 #include "adapters/postgres/postgres_queries.h"
+#include "adapters/postgres/read_state_layout.h"
 
 namespace vexa::postgres {
 namespace {
@@ -55,6 +56,51 @@ const char* const kLayout[] = {
     "FOR EACH ROW EXECUTE FUNCTION vexa_unlink_content()",
 };
 
+// Read state per person and who archived each row, added to archives made before them (on
+// their first opening by an installation that knows them).
+const char* const kReadStateLayout[] = {
+    // Added without a default first: a default given with the column would be written into
+    // every row already there, naming whoever upgraded the archive.
+    "ALTER TABLE recv ADD COLUMN IF NOT EXISTS who text",
+    "ALTER TABLE send ADD COLUMN IF NOT EXISTS who text",
+    // Every writer's connection names its person (see archive_person.h), so every path that
+    // writes a row records who did, the store procedures' own INSERTs included.
+    "ALTER TABLE recv ALTER COLUMN who SET DEFAULT nullif(current_setting('vexa.person', true), '')",
+    "ALTER TABLE send ALTER COLUMN who SET DEFAULT nullif(current_setting('vexa.person', true), '')",
+    // Ordered by as the lists order every text (see ListIndexStatements).
+    "CREATE INDEX IF NOT EXISTS recv_by_who ON recv (who COLLATE \"C\" NULLS FIRST, id)",
+    "CREATE INDEX IF NOT EXISTS send_by_who ON send (who COLLATE \"C\" NULLS FIRST, id)",
+    // The received faxes each person has opened: New is the row's New column (rows archived
+    // before anyone opened them) less what the person asking has seen.
+    "CREATE TABLE IF NOT EXISTS vexa_seen (person text NOT NULL, tbl text NOT NULL, id bigint NOT NULL, "
+    "PRIMARY KEY (person, tbl, id))",
+    // A row taken out takes its read state along, so that a number a migration hands out again
+    // starts New.
+    "CREATE OR REPLACE FUNCTION vexa_drop_seen() RETURNS trigger LANGUAGE plpgsql AS "
+    "$$BEGIN DELETE FROM vexa_seen WHERE tbl = TG_TABLE_NAME AND id = OLD.id; RETURN NULL; END$$",
+    "CREATE OR REPLACE TRIGGER recv_drops_seen AFTER DELETE ON recv FOR EACH ROW EXECUTE FUNCTION vexa_drop_seen()",
+};
+
+// Runs `statements` in one transaction, under the lock that keeps two installations changing
+// the layout at once from colliding.
+template <std::size_t N>
+void RunLayout(PgConnection& pg, const char* const (&statements)[N]) {
+    pg.Exec("BEGIN");
+    try {
+        pg.Exec("SELECT pg_advisory_xact_lock(hashtext('vexa archive layout'))");
+        for (const char* statement : statements) pg.Exec(statement);
+        pg.Exec("COMMIT");
+    } catch (...) {
+        if (!pg.Lost()) {
+            try {
+                pg.Exec("ROLLBACK");
+            } catch (const HostError&) {
+            }
+        }
+        throw;
+    }
+}
+
 struct Table {
     const char* name;
     std::vector<const char*> columns;
@@ -75,6 +121,7 @@ void CreatePostgresArchive(const std::string& uri) {
         // Two installations set up at once would otherwise race on the same new tables.
         pg.Exec("SELECT pg_advisory_xact_lock(hashtext('vexa archive layout'))");
         for (const char* statement : kLayout) pg.Exec(statement);
+        for (const char* statement : kReadStateLayout) pg.Exec(statement);
         // The lists' indexes: an archive made before one of them gets it here.
         for (const std::string& index : ListIndexStatements(PostgresListDialect())) pg.Exec(index);
         // Dates written as local times by an earlier layout become instants, read as the times of
@@ -98,6 +145,16 @@ void CreatePostgresArchive(const std::string& uri) {
         }
         throw;
     }
+}
+
+void EnsureReadStateLayout(PgConnection& pg) {
+    // Looked up first: ALTER TABLE waits for every reader and writer of the table, even when
+    // there is nothing to add.
+    const PgResult found = pg.Exec(
+        "SELECT (SELECT count(*) FROM information_schema.columns WHERE table_schema = current_schema() "
+        "AND table_name IN ('recv', 'send') AND column_name = 'who') = 2 "
+        "AND to_regclass('vexa_seen') IS NOT NULL");
+    if (found.Text(0, 0) != "t") RunLayout(pg, kReadStateLayout);
 }
 
 void CheckPostgresArchive(const std::string& uri) {

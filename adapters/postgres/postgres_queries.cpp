@@ -4,11 +4,21 @@
 
 #include "adapters/postgres/pg_connection.h"
 #include "adapters/postgres/postgres_session.h"
+#include "adapters/postgres/read_state_layout.h"
 #include "archive/archive_names.h"
 #include "archive/list_query_sql.h"
 
 namespace vexa::postgres {
 namespace {
+
+// A received fax is New for the person asking (the connection's vexa.person) while its New column
+// says so and that person has not opened it; the index of New rows serves.
+constexpr const char* kUnseen =
+    "NOT EXISTS (SELECT 1 FROM vexa_seen s WHERE s.person = current_setting('vexa.person') "
+    "AND s.tbl = 'recv' AND s.id = recv.id)";
+constexpr const char* kNewForPerson =
+    "(new AND NOT EXISTS (SELECT 1 FROM vexa_seen s WHERE s.person = current_setting('vexa.person') "
+    "AND s.tbl = 'recv' AND s.id = recv.id))";
 
 // date is a timestamp, read back in the archive's text form; ILIKE ignores the case of every letter.
 const ListSqlDialect kDialect{
@@ -25,6 +35,9 @@ const ListSqlDialect kDialect{
     " COLLATE \"C\"",
     " NULLS FIRST",
     " NULLS LAST",
+    kNewForPerson,
+    kUnseen,
+    "who",
 };
 
 ArchiveRow ReadRow(const PgResult& result, int index, ArchiveTable table) {
@@ -41,6 +54,7 @@ ArchiveRow ReadRow(const PgResult& result, int index, ArchiveTable table) {
     } else {
         row.confirm = ConfirmStateOf(result.Text(index, 7));
     }
+    row.who = result.Text(index, 8);
     return row;
 }
 
@@ -49,9 +63,12 @@ ArchiveRow ReadRow(const PgResult& result, int index, ArchiveTable table) {
 const ListSqlDialect& PostgresListDialect() { return kDialect; }
 
 struct PostgresArchiveQueries::Handle {
-    explicit Handle(const std::string& uri) : pg(uri) { pg.Exec("LISTEN vexa_archive"); }
+    explicit Handle(const std::string& uri) : pg(uri) {
+        EnsureReadStateLayout(pg);
+        pg.Exec("LISTEN vexa_archive");
+    }
 
-    // Reads only (ClearNew is one idempotent statement), so a dropped connection is simply made
+    // Reads only (read state changes are single idempotent statements), so a dropped connection is simply made
     // again and the statement repeated; changes missed meanwhile count as one.
     PgResult Run(const std::string& sql, const std::vector<FieldValue>& values) {
         for (int attempt = 0;; ++attempt) {
@@ -104,8 +121,42 @@ std::optional<ArchiveRow> PostgresArchiveQueries::Row(ArchiveTable table, std::i
     return ReadRow(result, 0, table);
 }
 
+// Read state is the person's own: the rows themselves do not change, so no other viewer hears of
+// it, and this one counts it itself.
 void PostgresArchiveQueries::ClearNew(std::int64_t id) {
-    handle_->Run(std::string("UPDATE ") + kRecvTable + " SET new = false WHERE id = ? AND new", {id});
+    handle_->Run("INSERT INTO vexa_seen (person, tbl, id) SELECT current_setting('vexa.person'), 'recv', id "
+                 "FROM recv WHERE id = ? AND new ON CONFLICT DO NOTHING",
+                 {id});
+    ++handle_->version;
+}
+
+void PostgresArchiveQueries::MarkNew(std::int64_t id) {
+    // A row whose New column was cleared (archived before read state was per person, or copied
+    // as read) becomes New again for the person asking only: everyone else who has read
+    // anything keeps it as read. One statement, so it is repeated whole after a lost connection.
+    handle_->Run("WITH mine AS (DELETE FROM vexa_seen WHERE person = current_setting('vexa.person') "
+                 "AND tbl = 'recv' AND id = ?), "
+                 "reopened AS (UPDATE recv SET new = true WHERE id = ? AND NOT new RETURNING id) "
+                 "INSERT INTO vexa_seen (person, tbl, id) SELECT others.person, 'recv', reopened.id FROM reopened, "
+                 "(SELECT DISTINCT person FROM vexa_seen WHERE person <> current_setting('vexa.person')) others "
+                 "ON CONFLICT DO NOTHING",
+                 {id, id});
+    ++handle_->version;
+}
+
+std::int64_t PostgresArchiveQueries::ClearNewAll(const ListQuery& query) {
+    ListQuery fresh = query;
+    fresh.table = ArchiveTable::Recv;
+    fresh.onlyNew = true;
+    std::vector<FieldValue> values;
+    const std::string ids = ListIdsSql(kDialect, fresh, values);
+    const std::int64_t cleared =
+        handle_->Run("INSERT INTO vexa_seen (person, tbl, id) SELECT current_setting('vexa.person'), 'recv', ids.id FROM (" +
+                         ids + ") ids ON CONFLICT DO NOTHING",
+                     values)
+            .Changed();
+    ++handle_->version;
+    return cleared;
 }
 
 std::int64_t PostgresArchiveQueries::Version() {

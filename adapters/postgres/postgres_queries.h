@@ -28,7 +28,12 @@ public:
     std::vector<ArchiveRow> List(const ListQuery& query) override;
     std::int64_t Count(const ListQuery& query) override;
     std::optional<ArchiveRow> Row(ArchiveTable table, std::int64_t id) override;
+    // New is the person's own (the installation's user and host): these mark what that person
+    // has read.
     void ClearNew(std::int64_t id) override;
+    void MarkNew(std::int64_t id) override;
+    std::int64_t ClearNewAll(const ListQuery& query) override;
+    bool Shared() const override { return true; }
     // Counts the change notifications the server delivers once a writer's transaction commits,
     // from a start taken from the clock so that a restarted viewer never repeats an old number.
     std::int64_t Version() override;

@@ -113,6 +113,28 @@ void SqliteArchiveQueries::ClearNew(std::int64_t id) {
     ++handle_->ownChanges;
 }
 
+// The embedded archive has one reader: New is the row's own column, as the add-in keeps it.
+void SqliteArchiveQueries::MarkNew(std::int64_t id) {
+    SqliteStatement statement(handle_->db.get(), std::string("UPDATE ") + kRecvTable + " SET New = 1 WHERE Id = ?");
+    statement.BindAll({id});
+    statement.Run();
+    ++handle_->ownChanges;
+}
+
+std::int64_t SqliteArchiveQueries::ClearNewAll(const ListQuery& query) {
+    ListQuery fresh = query;
+    fresh.table = ArchiveTable::Recv;
+    fresh.onlyNew = true;
+    std::vector<FieldValue> values;
+    const std::string ids = ListIdsSql(kDialect, fresh, values);
+    SqliteStatement statement(handle_->db.get(),
+                              std::string("UPDATE ") + kRecvTable + " SET New = 0 WHERE Id IN (" + ids + ")");
+    statement.BindAll(values);
+    statement.Run();
+    ++handle_->ownChanges;
+    return sqlite3_changes64(handle_->db.get());
+}
+
 std::int64_t SqliteArchiveQueries::Version() {
     SqliteStatement statement(handle_->db.get(), "PRAGMA data_version");
     const std::int64_t others = statement.Step() ? std::stoll(statement.Text(0)) : 0;

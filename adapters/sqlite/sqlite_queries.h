@@ -25,6 +25,10 @@ public:
     std::int64_t Count(const ListQuery& query) override;
     std::optional<ArchiveRow> Row(ArchiveTable table, std::int64_t id) override;
     void ClearNew(std::int64_t id) override;
+    void MarkNew(std::int64_t id) override;
+    std::int64_t ClearNewAll(const ListQuery& query) override;
+    // One New for everyone, and no record of who archived a row.
+    bool Shared() const override { return false; }
     std::int64_t Version() override;
     // From the Attach folder beside the archive file.
     bool ReadStoredFile(const std::string& fileId, const std::function<void(std::string_view)>& sink) override;

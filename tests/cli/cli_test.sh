@@ -670,6 +670,41 @@ test_the_viewer_follows_no_link_and_waits_on_no_fifo_in_attach() {
     wait "$viewer" 2>/dev/null
 }
 
+# Read and unread from the viewer's page: one fax New again, all of a list read; only the page's
+# own posts (the secret and its origin) change anything.
+test_the_viewer_marks_faxes_read_and_unread() {
+    install_vexa
+    deliver 01-incoming-tiff.eml
+    deliver 02-incoming-pdf.eml
+    run scan
+    "$VEXA" view --no-open >"$WORLD/address" 2>/dev/null &
+    local viewer=$! _ address base token
+    for _ in $(seq 100); do [[ -s $WORLD/address ]] && break; sleep 0.1; done
+    address=$(head -1 "$WORLD/address") base=${address%%/\?*} token=${address##*token=}
+    post() {  # post PATH [CURL ARGS...]: the answer's status and body on one line
+        local path=$1
+        shift
+        curl -s -m 5 -d "" -w ' %{http_code}' -H "Cookie: vexa_token_${base##*:}=$token" "$@" "$base/$path"
+    }
+    local page=(-H "Origin: $base")
+    expect_eq "seen" '{"ok":true} 200' "$(post api/recv/1/seen "${page[@]}")"
+    expect_eq "New again" '{"new":true} 200' "$(post api/recv/1/unseen "${page[@]}")"
+    expect_contains "no such fax" " 404" "$(post api/recv/9/unseen "${page[@]}")"
+    expect_contains "another site's post" " 403" "$(post api/recv/1/unseen -H "Origin: http://evil.example")"
+    expect_contains "no secret" " 403" "$(curl -s -m 5 -d "" -w ' %{http_code}' "${page[@]}" "$base/api/recv/seen-all")"
+    expect_eq "all a search selects read" '{"cleared":1} 200' "$(post 'api/recv/seen-all?search=LA0815' "${page[@]}")"
+    expect_eq "the rest still New" "1" "$(sql "SELECT Id FROM recv WHERE New <> 0")"
+    expect_contains "a bad day" " 400" "$(post 'api/recv/seen-all?since=yesterday' "${page[@]}")"
+    expect_eq "all read" '{"cleared":1} 200' "$(post api/recv/seen-all "${page[@]}")"
+    local list
+    list=$(curl -s -m 5 -H "Cookie: vexa_token_${base##*:}=$token" "$base/api/recv")
+    expect_contains "one New for everyone" '"shared":false' "$list"
+    expect_contains "nobody recorded" '"who":""' "$list"
+    expect_contains "the badge" '"newCount":0' "$list"
+    kill "$viewer"
+    wait "$viewer" 2>/dev/null
+}
+
 # The viewer lists in the order the address asks for, and refuses an order it does not know.
 test_the_viewer_sorts_as_asked() {
     install_vexa

@@ -51,7 +51,7 @@ public:
     // The archive of the test before is dropped, its large objects with it.
     static constexpr Oid kTimestampTz = 1184;
     PostgresUnderTest() : uri_(TestServerUri()), reader_(uri_) {
-        reader_.Exec("DROP TABLE IF EXISTS recv, send, stored_files CASCADE");
+        reader_.Exec("DROP TABLE IF EXISTS recv, send, stored_files, vexa_seen CASCADE");
         reader_.Exec("SELECT lo_unlink(oid) FROM pg_largeobject_metadata");
         postgres::CreatePostgresArchive(uri_);
     }

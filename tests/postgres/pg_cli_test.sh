@@ -47,6 +47,9 @@ test_the_three_roads_of_a_fax_on_the_server_archive() {
     expect_eq "the received rows" "1|NY4711-23|R0000001.tif|t
 2|LA0815-02|R0000002.pdf|t" "$(pg "SELECT id, number, fileid, new FROM recv ORDER BY id")"
     expect_eq "the sent row, confirmed" "1|Successful" "$(pg "SELECT id, confirm FROM send")"
+    local person
+    person="$(id -un)@$(hostname)"
+    expect_eq "every row names who archived it" "$person" "$(pg "SELECT who FROM recv UNION SELECT who FROM send")"
     expect_eq "the files in the database" "R0000001.tif
 R0000002.pdf
 S0000001.pdf" "$(pg "SELECT file_id FROM stored_files ORDER BY file_id")"
@@ -84,6 +87,15 @@ PY
     expect_eq "the TIFF from the viewer" "$(attachment_sum "$SAMPLES/01-incoming-tiff.eml")" \
         "$(curl -s -H "Cookie: vexa_token_${base##*:}=$token" "$base/file/recv/1" | sha256sum)"
     expect_eq "a page drawn" "200" "$(curl -s -o /dev/null -w '%{http_code}' -H "Cookie: vexa_token_${base##*:}=$token" "$base/page/recv/1/1.png")"
+    local list
+    list=$(curl -s -H "Cookie: vexa_token_${base##*:}=$token" "$base/api/recv")
+    expect_contains "New is each person's" '"shared":true' "$list"
+    expect_contains "who, shown" "\"who\":\"$person\"" "$list"
+    expect_eq "opened for this person only" '{"ok":true}' \
+        "$(curl -s -d "" -H "Origin: $base" -H "Cookie: vexa_token_${base##*:}=$token" "$base/api/recv/1/seen")"
+    expect_eq "the row's own New kept" "t" "$(pg "SELECT new FROM recv WHERE id = 1")"
+    expect_contains "the badge is this person's" '"newCount":1' \
+        "$(curl -s -H "Cookie: vexa_token_${base##*:}=$token" "$base/api/recv")"
     kill "$viewer"
     wait "$viewer" 2>/dev/null
     xargs -r rm -rf <"$WORLD/plants"
@@ -175,6 +187,7 @@ test_migration_keeps_ids_and_files_and_can_run_again() {
     expect_eq "ids, FileIds and New kept" "$(sql "SELECT Id, FileId, CASE New WHEN 0 THEN 'f' ELSE 't' END FROM recv ORDER BY Id" | md5sum)" \
         "$(pg "SELECT id, fileid, new FROM recv ORDER BY id" | md5sum)"
     expect_eq "the files" "1000" "$(pg "SELECT count(*) FROM stored_files")"
+    expect_eq "copied rows name the migrating installation" "$(id -un)@$(hostname)|1000" "$(pg "SELECT who, count(*) FROM recv GROUP BY who")"
     run export-files "$WORLD/export"
     expect_eq "the files' bytes" "$(cd "$INSTALL/Attach" && sha256sum * | md5sum)" "$(cd "$WORLD/export" && sha256sum * | md5sum)"
     cp "$SAMPLES/01-incoming-tiff.eml" "$MAILBOX/new/x.x.host"

@@ -1,8 +1,10 @@
 // What only the server engine has: attachment files stored in the database with their rows (a
-// 64 MiB file in flat memory), several writers at once, a dropped connection, and the layout
-// created where missing and checked.
+// 64 MiB file in flat memory), several writers at once, a dropped connection, read state per
+// person and who archived each row, and the layout created where missing and checked.
 
 #include <gtest/gtest.h>
+
+#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -194,6 +196,63 @@ TEST_F(PostgresArchive, ADroppedConnectionIsMadeAgainAndALostCommitIsReported) {
     EXPECT_EQ(ReadRows("SELECT Id FROM recv"), Rows{std::to_string(recv->Id())});
     EXPECT_GT(recv->Id(), lost);
     connection->Close();
+}
+
+// Two people (two installations: user and host) on one archive made before read state was
+// per person: each archives faxes that name them, and each has a New of their own.
+TEST_F(PostgresArchive, EachPersonHasTheirOwnNewAndEveryRowNamesWhoArchivedIt) {
+    ReadRows("ALTER TABLE recv DROP COLUMN who");
+    ReadRows("ALTER TABLE send DROP COLUMN who");
+    ReadRows("DROP TABLE vexa_seen");
+    const auto as = [](const char* person) { ::setenv("VEXA_PERSON", person, 1); };
+    const auto archive = [&](const char* table, const std::string& subject) {
+        auto connection = Open();
+        auto row = connection->OpenTable(table);
+        row->AddNew();
+        row->SetField("Subject", subject);
+        row->Update();
+        connection->Close();
+    };
+    as("ann@desk-1");
+    archive("recv", "to ann");
+    archive("send", "from ann");
+    auto ann = std::make_unique<postgres::PostgresArchiveQueries>(engine_->Uri());
+    as("bob@desk-2");
+    archive("recv", "to bob");
+    auto bob = std::make_unique<postgres::PostgresArchiveQueries>(engine_->Uri());
+    ::unsetenv("VEXA_PERSON");
+
+    const auto newIds = [](ArchiveQueries& queries) {
+        ListQuery fresh;
+        fresh.onlyNew = true;
+        std::vector<std::int64_t> ids;
+        for (const auto& row : queries.List(fresh)) ids.push_back(row.id);
+        EXPECT_EQ(queries.Count(fresh), static_cast<std::int64_t>(ids.size()));
+        return ids;
+    };
+    using Ids = std::vector<std::int64_t>;
+    ann->ClearNew(1);
+    EXPECT_EQ(newIds(*ann), Ids{2});
+    EXPECT_EQ(newIds(*bob), (Ids{2, 1})) << "opened by ann, still New for bob";
+    EXPECT_FALSE(ann->Row(ArchiveTable::Recv, 1)->isNew);
+    EXPECT_TRUE(bob->Row(ArchiveTable::Recv, 1)->isNew);
+    EXPECT_EQ(bob->ClearNewAll(ListQuery{}), 2);
+    EXPECT_EQ(newIds(*bob), Ids{});
+    EXPECT_EQ(newIds(*ann), Ids{2}) << "all read by bob, still New for ann";
+    ann->MarkNew(1);
+    EXPECT_EQ(newIds(*ann), (Ids{2, 1}));
+    EXPECT_EQ(newIds(*bob), Ids{});
+
+    EXPECT_EQ(ann->Row(ArchiveTable::Recv, 1)->who, "ann@desk-1");
+    EXPECT_EQ(ann->Row(ArchiveTable::Recv, 2)->who, "bob@desk-2");
+    EXPECT_EQ(bob->Row(ArchiveTable::Send, 1)->who, "ann@desk-1");
+    ListQuery byWho;
+    byWho.search = "BOB@desk";
+    ASSERT_EQ(ann->List(byWho).size(), 1u);
+    EXPECT_EQ(ann->List(byWho)[0].subject, "to bob");
+    ListQuery byWhoDescending;
+    byWhoDescending.sort = SortColumn::Who;
+    EXPECT_EQ(ann->List(byWhoDescending)[0].who, "bob@desk-2");
 }
 
 TEST_F(PostgresArchive, CreatingAgainKeepsTheArchiveAndTheCheckTellsOursFromOthers) {
