@@ -142,8 +142,11 @@ std::string ListRowsSql(const ListSqlDialect& dialect, const ListQuery& query, s
     return sql;
 }
 
-std::string ListIdsSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values) {
-    return std::string("SELECT Id FROM ") + ArchiveTableName(query.table) + WhereClause(dialect, query, values);
+std::string NewRecvIdsSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values) {
+    ListQuery fresh = query;
+    fresh.table = ArchiveTable::Recv;
+    fresh.onlyNew = true;
+    return std::string("SELECT Id FROM ") + kRecvTable + WhereClause(dialect, fresh, values);
 }
 
 std::vector<ArchiveRow> ReadPage(const ListQuery& query,

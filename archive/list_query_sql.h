@@ -56,9 +56,9 @@ std::string ListSelectSql(const ListSqlDialect& dialect, ArchiveTable table);
 // The rows `query` selects, in its order (column and direction, ties by Id) and paged; its values are appended to `values`.
 std::string ListRowsSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values);
 
-// "SELECT Id FROM <table> WHERE ...": the ids of every row `query` selects, paging aside; its
-// values are appended to `values`.
-std::string ListIdsSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values);
+// "SELECT Id FROM recv WHERE ...": the ids of the received faxes still New that `query`'s filters
+// select (whatever its table and New filter), paging aside; its values are appended to `values`.
+std::string NewRecvIdsSql(const ListSqlDialect& dialect, const ListQuery& query, std::vector<FieldValue>& values);
 
 // The page `query` asks for, read through `rows` (the rows of a query, as ListRowsSql gives them).
 // A page far down a long list (the last one) is read from the list's other end when that end is

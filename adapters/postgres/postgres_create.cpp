@@ -81,14 +81,14 @@ const char* const kReadStateLayout[] = {
     "CREATE OR REPLACE TRIGGER recv_drops_seen AFTER DELETE ON recv FOR EACH ROW EXECUTE FUNCTION vexa_drop_seen()",
 };
 
-// Runs `statements` in one transaction, under the lock that keeps two installations changing
+// Runs `work` in one transaction, under the lock that keeps two installations changing
 // the layout at once from colliding.
-template <std::size_t N>
-void RunLayout(PgConnection& pg, const char* const (&statements)[N]) {
+template <typename Work>
+void InLayoutTransaction(PgConnection& pg, Work&& work) {
     pg.Exec("BEGIN");
     try {
         pg.Exec("SELECT pg_advisory_xact_lock(hashtext('vexa archive layout'))");
-        for (const char* statement : statements) pg.Exec(statement);
+        work();
         pg.Exec("COMMIT");
     } catch (...) {
         if (!pg.Lost()) {
@@ -116,10 +116,8 @@ const Table kTables[] = {
 
 void CreatePostgresArchive(const std::string& uri) {
     PgConnection pg(uri);
-    pg.Exec("BEGIN");
-    try {
-        // Two installations set up at once would otherwise race on the same new tables.
-        pg.Exec("SELECT pg_advisory_xact_lock(hashtext('vexa archive layout'))");
+    // Two installations set up at once would otherwise race on the same new tables.
+    InLayoutTransaction(pg, [&pg] {
         for (const char* statement : kLayout) pg.Exec(statement);
         for (const char* statement : kReadStateLayout) pg.Exec(statement);
         // The lists' indexes: an archive made before one of them gets it here.
@@ -135,16 +133,7 @@ void CreatePostgresArchive(const std::string& uri) {
                 pg.Exec(std::string("ALTER TABLE ") + table + " ALTER COLUMN date TYPE timestamptz(0)");
             }
         }
-        pg.Exec("COMMIT");
-    } catch (...) {
-        if (!pg.Lost()) {
-            try {
-                pg.Exec("ROLLBACK");
-            } catch (const HostError&) {
-            }
-        }
-        throw;
-    }
+    });
 }
 
 void EnsureReadStateLayout(PgConnection& pg) {
@@ -154,7 +143,11 @@ void EnsureReadStateLayout(PgConnection& pg) {
         "SELECT (SELECT count(*) FROM information_schema.columns WHERE table_schema = current_schema() "
         "AND table_name IN ('recv', 'send') AND column_name = 'who') = 2 "
         "AND to_regclass('vexa_seen') IS NOT NULL");
-    if (found.Text(0, 0) != "t") RunLayout(pg, kReadStateLayout);
+    if (found.Text(0, 0) != "t") {
+        InLayoutTransaction(pg, [&pg] {
+            for (const char* statement : kReadStateLayout) pg.Exec(statement);
+        });
+    }
 }
 
 void CheckPostgresArchive(const std::string& uri) {

@@ -145,11 +145,8 @@ void PostgresArchiveQueries::MarkNew(std::int64_t id) {
 }
 
 std::int64_t PostgresArchiveQueries::ClearNewAll(const ListQuery& query) {
-    ListQuery fresh = query;
-    fresh.table = ArchiveTable::Recv;
-    fresh.onlyNew = true;
     std::vector<FieldValue> values;
-    const std::string ids = ListIdsSql(kDialect, fresh, values);
+    const std::string ids = NewRecvIdsSql(kDialect, query, values);
     const std::int64_t cleared =
         handle_->Run("INSERT INTO vexa_seen (person, tbl, id) SELECT current_setting('vexa.person'), 'recv', ids.id FROM (" +
                          ids + ") ids ON CONFLICT DO NOTHING",

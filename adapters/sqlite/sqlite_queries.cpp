@@ -122,11 +122,8 @@ void SqliteArchiveQueries::MarkNew(std::int64_t id) {
 }
 
 std::int64_t SqliteArchiveQueries::ClearNewAll(const ListQuery& query) {
-    ListQuery fresh = query;
-    fresh.table = ArchiveTable::Recv;
-    fresh.onlyNew = true;
     std::vector<FieldValue> values;
-    const std::string ids = ListIdsSql(kDialect, fresh, values);
+    const std::string ids = NewRecvIdsSql(kDialect, query, values);
     SqliteStatement statement(handle_->db.get(),
                               std::string("UPDATE ") + kRecvTable + " SET New = 0 WHERE Id IN (" + ids + ")");
     statement.BindAll(values);
