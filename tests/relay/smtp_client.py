@@ -9,13 +9,20 @@ talking to the relay the way no mail program should. Standard library only.
                                           each FILE until it is taken (250), retrying on anything
                                           else, for at most SECONDS in all; prints the attempts
     smtp_client.py hostile PORT           the hostile conversations; prints "CASE CODE..." a line
+    smtp_client.py bench PORT PER_CONNECTION CA_FILE USER FILE...
+                                          every FILE, a new connection after each PER_CONNECTION
+                                          mails, with STARTTLS and AUTH (the password from
+                                          $SMTP_PASSWORD) unless CA_FILE and USER are "-"; prints
+                                          the seconds it took, and fails on any refusal
 
 Each mail goes to the addresses of its To: field, from ann@example.org.
 """
 import email.parser
 import email.utils
 import smtplib
+import os
 import socket
+import ssl
 import sys
 import threading
 import time
@@ -41,7 +48,7 @@ def send(port, message, client=None):
     try:
         own = client is None
         if own:
-            client = smtplib.SMTP("127.0.0.1", port, timeout=60)
+            client = smtplib.SMTP("127.0.0.1", port, timeout=30)
         client.sendmail(SENDER, recipients(message), message)
         if own:
             client.quit()
@@ -57,7 +64,7 @@ def read(name):
 
 def command_send(port, files):
     try:
-        client = smtplib.SMTP("127.0.0.1", port, timeout=60)
+        client = smtplib.SMTP("127.0.0.1", port, timeout=30)
     except OSError:
         print("\n".join("0" for _ in files))
         return
@@ -162,6 +169,21 @@ def command_hostile(port):
     case("message-too-big", lambda c: c.says(envelope, 3)[2:] + c.says(fax + (b"z" * 998 + b"\r\n") * 53000 + b".\r\n"))
 
 
+def command_bench(port, per_connection, login, files):
+    messages = [read(name) for name in files]
+    context = ssl.create_default_context(cafile=login[0]) if login else None
+    started = time.monotonic()
+    for first in range(0, len(messages), per_connection):
+        client = smtplib.SMTP("127.0.0.1", port, timeout=120)
+        if login:
+            client.starttls(context=context)
+            client.login(login[1], os.environ["SMTP_PASSWORD"])
+        for message in messages[first:first + per_connection]:
+            client.sendmail(SENDER, recipients(message), message)
+        client.quit()
+    print("%.3f" % (time.monotonic() - started))
+
+
 def main():
     command, port = sys.argv[1], int(sys.argv[2])
     if command == "send":
@@ -172,6 +194,9 @@ def main():
         command_stream(port, float(sys.argv[3]), sys.argv[4:])
     elif command == "hostile":
         command_hostile(port)
+    elif command == "bench":
+        login = sys.argv[4:6] if sys.argv[4] != "-" else []
+        command_bench(port, int(sys.argv[3]), login, sys.argv[6:])
 
 
 main()
