@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,7 +28,12 @@ namespace {
 struct Deliveries : ConnectionHandlerFactory {
     struct Handler : ConnectionHandler {
         explicit Handler(Deliveries& d) : owner(d) {}
-        Reply Authenticate(const Credentials&) override { return {535, "5.7.8", "no"}; }
+        Reply Authenticate(const Credentials& credentials) override {
+            if (credentials.password != "secret") return {535, "5.7.8", "Authentication credentials invalid"};
+            const std::lock_guard lock(owner.mutex);
+            owner.logins.push_back(credentials.user);
+            return {235, "2.7.0", "Authentication successful"};
+        }
         Reply Deliver(const Envelope&, std::string message) override {
             const std::lock_guard lock(owner.mutex);
             owner.messages.push_back(std::move(message));
@@ -41,6 +48,7 @@ struct Deliveries : ConnectionHandlerFactory {
     }
     std::mutex mutex;
     std::vector<std::string> messages;
+    std::vector<std::string> logins;
 };
 
 UniqueFd Connect(int port) {
@@ -132,6 +140,76 @@ TEST(SmtpListener, RefusesToListenOffLoopbackWithoutTls) {
     EXPECT_THROW(SmtpListener(options, deliveries), HostError);
 }
 
+// A throw-away folder with a self-signed certificate and its key, made by openssl.
+struct Certificate {
+    Certificate() {
+        folder = std::filesystem::temp_directory_path() / ("vexa-smtp-tls-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(folder);
+        const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost -keyout " +
+                                    (folder / "key.pem").string() + " -out " + (folder / "cert.pem").string() +
+                                    " >/dev/null 2>&1";
+        made = std::system(command.c_str()) == 0;
+    }
+    ~Certificate() { std::filesystem::remove_all(folder); }
+    std::filesystem::path folder;
+    bool made = false;
+};
+
+// Python's smtplib, as a mail program: STARTTLS, login, a message, each refusing on any error.
+TEST(SmtpListener, StartTlsThenLoginThenMessage) {
+    const Certificate certificate;
+    if (!certificate.made) GTEST_SKIP() << "openssl could not make a certificate";
+    Deliveries deliveries;
+    ListenerOptions options = Loopback();
+    options.certificate = certificate.folder / "cert.pem";
+    options.key = certificate.folder / "key.pem";
+    SmtpListener listener(options, deliveries);
+    std::thread run([&] { listener.Run(); });
+    const std::string script =
+        "import smtplib, ssl, sys\n"
+        "c = ssl.create_default_context(); c.check_hostname = False; c.verify_mode = ssl.CERT_NONE\n"
+        "s = smtplib.SMTP('127.0.0.1', int(sys.argv[1]), timeout=20)\n"
+        "s.ehlo(); assert s.has_extn('starttls') and not s.has_extn('dsn')\n"
+        "s.starttls(context=c); s.ehlo(); s.login('fax', 'secret')\n"
+        "s.sendmail('a@example.org', ['b@example.net'], b'Subject: tls\\r\\n\\r\\nover TLS\\r\\n'); s.quit()\n";
+    const std::string command = "python3 -c \"" + script + "\" " + std::to_string(PortOf(listener));
+    EXPECT_EQ(0, std::system(command.c_str()));
+    listener.Stop();
+    run.join();
+    EXPECT_EQ(std::vector<std::string>{"fax"}, deliveries.logins);
+    EXPECT_EQ(std::vector<std::string>{"Subject: tls\r\n\r\nover TLS\r\n"}, deliveries.Messages());
+}
+
+bool CanRunAsNobody() {
+    return ::geteuid() == 0 && ::getpwnam("nobody") != nullptr && std::system("command -v setpriv >/dev/null") == 0;
+}
+
+std::string AsNobody(const std::string& shell) {
+    const passwd* nobody = ::getpwnam("nobody");
+    return "setpriv --reuid=" + std::to_string(nobody->pw_uid) + " --regid=" + std::to_string(nobody->pw_gid) +
+           " --clear-groups bash -c '" + shell + "'";
+}
+
+// Another user on the same machine must log in before the relay sends anything for them.
+TEST(SmtpListener, AnotherLocalUserMustLogIn) {
+    if (!CanRunAsNobody()) GTEST_SKIP() << "needs root and setpriv to connect as another user";
+    Deliveries deliveries;
+    SmtpListener listener(Loopback(), deliveries);
+    std::thread run([&] { listener.Run(); });
+    const std::string dialogue = "exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(PortOf(listener)) +
+                                 "; printf \"EHLO c\\r\\nMAIL FROM:<a@b>\\r\\nQUIT\\r\\n\" >&3; timeout 10 cat <&3";
+    std::string output;
+    if (FILE* pipe = ::popen(AsNobody(dialogue).c_str(), "r")) {
+        char buffer[4096];
+        while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+        ::pclose(pipe);
+    }
+    listener.Stop();
+    run.join();
+    EXPECT_NE(std::string::npos, output.find("\r\n530 5.7.0 ")) << output;
+    EXPECT_NE(std::string::npos, output.find("\r\n221 ")) << output;
+}
+
 // The owner of a loopback peer's socket: this process's user, or another one started by setpriv.
 TEST(PeerOwner, TellsOurOwnUserFromAnother) {
     UniqueFd server(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -149,17 +227,13 @@ TEST(PeerOwner, TellsOurOwnUserFromAnother) {
     EXPECT_TRUE(PeerIsLoopback(accepted.Get()));
     EXPECT_EQ(std::optional<uid_t>(::geteuid()), LoopbackPeerOwner(accepted.Get()));
 
-    const passwd* nobody = ::getpwnam("nobody");
-    if (::geteuid() != 0 || nobody == nullptr || std::system("command -v setpriv >/dev/null") != 0)
-        GTEST_SKIP() << "needs root and setpriv to connect as another user";
-    const std::string command = "setpriv --reuid=" + std::to_string(nobody->pw_uid) + " --regid=" +
-                                std::to_string(nobody->pw_gid) + " --clear-groups bash -c 'exec 3<>/dev/tcp/127.0.0.1/" +
-                                std::to_string(port) + "; sleep 3' &";
+    if (!CanRunAsNobody()) GTEST_SKIP() << "needs root and setpriv to connect as another user";
+    const std::string command = AsNobody("exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(port) + "; sleep 3") + " &";
     ASSERT_EQ(0, std::system(command.c_str()));
     pollfd ready{server.Get(), POLLIN, 0};
     ASSERT_EQ(1, ::poll(&ready, 1, 10000));
     UniqueFd theirs(::accept(server.Get(), nullptr, nullptr));
-    EXPECT_EQ(std::optional<uid_t>(nobody->pw_uid), LoopbackPeerOwner(theirs.Get()));
+    EXPECT_EQ(std::optional<uid_t>(::getpwnam("nobody")->pw_uid), LoopbackPeerOwner(theirs.Get()));
 }
 
 }  // namespace
