@@ -99,6 +99,8 @@ TEST(SmtpSession, Dialogues) {
         {"a bare CR", {kEnvelope + "Subject: x\r\n\r\nhi\r.\r\n.\r\nNOOP\r\n"}, {250, 250, 250, 354, 554, 250}, {}},
         {"a line over the limit", {kEnvelope + std::string(200, 'x') + "\r\n.\r\n"}, {250, 250, 250, 354, 554}, {},
          {}, false, small},
+        {"a line at the limit behind a doubled dot", {kEnvelope + "." + std::string(98, '.') + "\r\n.\r\n"},
+         {250, 250, 250, 354, 250}, {std::string(98, '.') + "\r\n"}, {}, false, small},
         {"a message over the limit", {kEnvelope + bigBody + ".\r\n"}, {250, 250, 250, 354, 552}, {}, {}, false, small},
         {"SIZE over the limit", {kHello + "MAIL FROM:<a@b> SIZE=5000\r\n"}, {250, 552}, {}, {}, false, small},
         {"the parameters mail programs send",

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <optional>
@@ -98,6 +99,8 @@ void Serve(ConnectionSetup& setup, ConnectionHandler& handler) {
             const std::size_t n = transport.Read(buffer.data(), buffer.size());
             if (n == 0) return;
             session.Receive(std::string_view(buffer.data(), n));
+            // What came outside a message may have been a login; it is not kept here either.
+            if (!session.InMessage()) std::fill_n(buffer.begin(), n, '\0');
         }
         // Replies go out once everything that arrived is answered (RFC 2920).
         if (!transport.Write(session.TakeOutput())) return;

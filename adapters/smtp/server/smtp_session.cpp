@@ -278,7 +278,8 @@ void SmtpSession::HandleData(std::string_view bytes, std::size_t& used) {
             return;
         }
         if (!crlf) bareLineEnd_ = true;
-        if (lineBytes_ > maxLine) tooLongLine_ = true;
+        // The limit counts the line as written, not the dot doubled for transparency.
+        if (lineBytes_ > maxLine + (line_.front() == '.' ? 1 : 0)) tooLongLine_ = true;
         if (!tooBig_ && !tooLongLine_ && !bareLineEnd_) {
             message_.append(line_, line_.front() == '.' ? 1 : 0);
             if (message_.size() > options_.limits.maxMessageBytes) tooBig_ = true;
