@@ -228,7 +228,7 @@ TEST(PeerOwner, TellsOurOwnUserFromAnother) {
     EXPECT_EQ(std::optional<uid_t>(::geteuid()), LoopbackPeerOwner(accepted.Get()));
 
     if (!CanRunAsNobody()) GTEST_SKIP() << "needs root and setpriv to connect as another user";
-    const std::string command = AsNobody("exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(port) + "; sleep 3") + " &";
+    const std::string command = AsNobody("exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(port) + "; timeout 10 cat <&3 >/dev/null") + " &";
     ASSERT_EQ(0, std::system(command.c_str()));
     pollfd ready{server.Get(), POLLIN, 0};
     ASSERT_EQ(1, ::poll(&ready, 1, 10000));

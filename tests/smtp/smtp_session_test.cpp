@@ -47,7 +47,8 @@ std::string Plain(const std::string& user, const std::string& password) {
 const std::string kHello = "EHLO client.example\r\n";
 const std::string kEnvelope = kHello + "MAIL FROM:<a@example.org>\r\nRCPT TO:<fax@example.net>\r\nDATA\r\n";
 
-// Steps: bytes as the client sent them; "<TLS>" the handshake done, "<STOP>" the server stopping.
+// Steps: bytes as the client sent them; "<TLS>" the handshake done, "<STOP>" the server stopping,
+// "<IDLE>" the idle time passing.
 struct DialogueCase {
     const char* name;
     std::vector<std::string> steps;
@@ -148,6 +149,8 @@ TEST(SmtpSession, Dialogues) {
          {kEnvelope + "Subject: x\r\n", "<STOP>", "\r\nbody\r\n.\r\nNOOP\r\n"}, {250, 250, 250, 354, 250, 421},
          {"Subject: x\r\n\r\nbody\r\n"}, {}, true},
         {"stopping between messages", {kHello, "<STOP>"}, {250, 421}, {}, {}, true},
+        {"silent for the idle time mid-message", {kEnvelope + "Subject: x\r\n", "<IDLE>", ".\r\n"},
+         {250, 250, 250, 354, 421}, {}, {}, true},
     };
     for (const DialogueCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -162,6 +165,8 @@ TEST(SmtpSession, Dialogues) {
                 session.TlsStarted();
             } else if (step == "<STOP>") {
                 session.Shutdown();
+            } else if (step == "<IDLE>") {
+                session.IdleTimeout();
             } else if (c.byteByByte) {
                 for (char ch : step) session.Receive(std::string(1, ch));
             } else {
