@@ -119,6 +119,7 @@ void ServeConnection(ConnectionSetup setup, ConnectionHandlerFactory& handlers) 
     };
     std::unique_ptr<ConnectionHandler> handler;
     try {
+        const std::lock_guard lock(*setup.acceptMutex);
         handler = handlers.Accept(setup.peer);
     } catch (...) {
         // No handler (the settings or the archive unreadable just now): the client retries later.

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "adapters/smtp/server/smtp_session.h"
@@ -22,6 +23,7 @@ struct ConnectionSetup {
     const TlsCredentials* tls = nullptr;  // STARTTLS offered when set; outlives the connection
     int wakeFd = -1;                      // readable once the listener stops
     const std::atomic<bool>* stopping = nullptr;
+    std::mutex* acceptMutex = nullptr;  // the factory's Accept runs for one connection at a time
 };
 
 // Returns when the client quits, goes silent for the idle time, breaks the connection, or the

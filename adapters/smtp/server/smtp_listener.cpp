@@ -119,6 +119,7 @@ struct SmtpListener::State {
     UniqueFd wakeWrite;
     std::atomic<bool> stopping{false};
     std::mutex logMutex;
+    std::mutex acceptMutex;
     std::list<Connection> connections;  // Run's thread only
 };
 
@@ -206,6 +207,7 @@ void SmtpListener::State::Accept() {
     setup.tls = tls ? &*tls : nullptr;
     setup.wakeFd = wakeRead.Get();
     setup.stopping = &stopping;
+    setup.acceptMutex = &acceptMutex;
     Log(peer + " connected" + (setup.session.mustAuth ? ", login required" : ""));
 
     Connection& connection = connections.emplace_back();

@@ -41,7 +41,8 @@ struct ListenerOptions {
 class SmtpListener {
 public:
     // Binds and listens. Throws HostError when it cannot (the port taken, a LAN address without
-    // a certificate and key, a certificate that does not load).
+    // a certificate and key, a certificate that does not load). `handlers` must outlive the
+    // listener; its Accept is called on the new connection's thread, one connection at a time.
     SmtpListener(ListenerOptions options, ConnectionHandlerFactory& handlers);
     ~SmtpListener();
     SmtpListener(const SmtpListener&) = delete;
