@@ -43,7 +43,8 @@ struct Transfer {
 int OnDebug(CURL*, curl_infotype type, char* data, std::size_t size, void* user) {
     auto& transfer = *static_cast<Transfer*>(user);
     if (type == CURLINFO_HEADER_IN) transfer.transcript.Received(std::string_view(data, size));
-    if (type == CURLINFO_HEADER_OUT || type == CURLINFO_DATA_OUT) transfer.transcript.Sent();
+    if (type == CURLINFO_HEADER_OUT) transfer.transcript.Sent(std::string_view(data, std::min<std::size_t>(size, 4)));
+    if (type == CURLINFO_DATA_OUT) transfer.transcript.Sent();
     return 0;
 }
 
@@ -130,6 +131,8 @@ void SetCommon(CURL* easy, const UpstreamOptions& options, const Credentials* lo
     if (login) {
         curl_easy_setopt(easy, CURLOPT_USERNAME, login->user.c_str());
         curl_easy_setopt(easy, CURLOPT_PASSWORD, login->password.c_str());
+        // The login in the AUTH command itself (RFC 4954's initial response): one round trip less.
+        curl_easy_setopt(easy, CURLOPT_SASL_IR, 1L);
     } else {
         curl_easy_setopt(easy, CURLOPT_USERNAME, nullptr);
         curl_easy_setopt(easy, CURLOPT_PASSWORD, nullptr);

@@ -1,5 +1,6 @@
 #include "adapters/smtp/upstream/upstream_reply.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace vexa::smtp {
@@ -40,7 +41,19 @@ void ReplyTranscript::Received(std::string_view lines) {
     }
 }
 
+void ReplyTranscript::Sent(std::string_view command) {
+    if (quitting_) return;
+    if (command.size() == 4 && std::equal(command.begin(), command.end(), "QUIT", [](char a, char b) {
+            return std::toupper(static_cast<unsigned char>(a)) == b;
+        })) {
+        quitting_ = true;
+        return;
+    }
+    answered_ = false;
+}
+
 void ReplyTranscript::Line(std::string_view line) {
+    if (quitting_) return;
     if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2])) return;
     const int code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
     const bool more = line.size() > 3 && line[3] == '-';

@@ -15,8 +15,9 @@ class ReplyTranscript {
 public:
     // Lines the server sent (libcurl's CURLINFO_HEADER_IN), one or more, CRLF or LF ended.
     void Received(std::string_view lines);
-    // A command or message data went out (CURLINFO_HEADER_OUT, CURLINFO_DATA_OUT).
-    void Sent() { answered_ = false; }
+    // A command (its start, CURLINFO_HEADER_OUT) or message data (CURLINFO_DATA_OUT) went out.
+    // The QUIT libcurl sends after a refusal, and its answer, leave the refusal the last reply.
+    void Sent(std::string_view command = {});
     void Clear() { *this = ReplyTranscript(); }
 
     // The last complete reply, when any came.
@@ -34,6 +35,7 @@ private:
     bool answered_ = false;
     bool saw235_ = false;
     bool saw354_ = false;
+    bool quitting_ = false;
 };
 
 // Why libcurl gave up, as far as the reply to the mail program goes.
