@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,9 @@ struct ListenerOptions {
     std::optional<std::filesystem::path> key;
     std::string serverName = "localhost";  // the greeting's and EHLO's name
     ServerLimits limits;
+    // One line per connection and per transaction (peer, sender, size, reply; never a password),
+    // called from the connections' threads one at a time.
+    std::function<void(const std::string&)> log;
 };
 
 class SmtpListener {
