@@ -114,6 +114,13 @@ int RunRelay(const Args& args) {
                                                                     std::string("Listen= in [") + kRelaySection + "]");
     listen.certificate = settings.certificate;
     listen.key = settings.key;
+    // The handlers write the line of each mail they get; of the listener's own lines only those
+    // of what never reached them (a message too big, a connection too many) are kept.
+    listen.log = [](const std::string& line) {
+        if (line.find("refused") != std::string::npos || line.starts_with("can't accept")) {
+            std::fprintf(stderr, "vexa relay: %s\n", line.c_str());
+        }
+    };
 
     RelaySignals signals;
     RelayHandlers handlers(std::move(config));
