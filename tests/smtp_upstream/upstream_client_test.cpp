@@ -171,6 +171,19 @@ TEST(UpstreamClient, NobodyListeningIsTransient) {
     EXPECT_EQ(client.CheckLogin({"a", "b"}).code, 454);
 }
 
+TEST(UpstreamClient, NoStartTlsNoMail) {
+    ScriptedServer server(Taking());
+    {
+        UpstreamOptions options = Plain(server.Url());
+        options.insecure = false;
+        UpstreamClient client(options, Credentials{"me", "secret"});
+        const UpstreamClient::Relayed relayed = client.Send(kEnvelope, "Subject: x\r\n\r\n");
+        EXPECT_EQ(relayed.reply.code, 554);
+        EXPECT_EQ(relayed.reply.enhanced, "5.7.0");
+    }
+    for (const std::string& command : server.seen) EXPECT_FALSE(command.starts_with("AUTH") || command.starts_with("MAIL")) << command;
+}
+
 TEST(UpstreamClient, CheckLoginPassesTheServersAnswerBack) {
     for (const auto& [answer, code] : std::vector<std::pair<std::string, int>>{{"235 2.7.0 Welcome", 235}, {"535 5.7.8 Bad credentials", 535}}) {
         ScriptedServer server(Taking({{"AUTH", answer}}));
