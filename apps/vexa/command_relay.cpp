@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -52,10 +53,9 @@ public:
         pthread_sigmask(SIG_BLOCK, &set_, nullptr);
     }
     ~RelaySignals() {
-        if (thread_.joinable()) {
-            pthread_kill(thread_.native_handle(), SIGUSR1);
-            thread_.join();
-        }
+        if (!thread_.joinable()) return;
+        if (!done_) pthread_kill(thread_.native_handle(), SIGUSR1);
+        thread_.join();
     }
     RelaySignals(const RelaySignals&) = delete;
     RelaySignals& operator=(const RelaySignals&) = delete;
@@ -71,6 +71,7 @@ public:
                     continue;
                 }
                 std::fprintf(stderr, "vexa relay: stopping once the mails in progress are done\n");
+                done_ = true;
                 listener.Stop();
                 return;
             }
@@ -88,6 +89,7 @@ private:
     }
 
     sigset_t set_;
+    std::atomic<bool> done_{false};  // the thread has taken its stop and wants no wake-up
     std::thread thread_;
 };
 
