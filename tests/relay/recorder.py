@@ -27,7 +27,8 @@ import time
 root = sys.argv[1]
 mail_dir = os.path.join(root, "mail")
 os.makedirs(mail_dir, exist_ok=True)
-counter = [0]
+# A recorder started again on the same folder numbers on from the mails already there.
+counter = [len([name for name in os.listdir(mail_dir) if name.endswith(".eml")])]
 lock = threading.Lock()
 
 
