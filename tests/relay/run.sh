@@ -210,6 +210,19 @@ setpriv --reuid=65534 --regid=65534 --clear-groups -- swaks --server "127.0.0.1:
 check "swaks as nobody: error in MAIL" 23 "$?"
 check "refused with 530" "<** 530" "$(grep -a -m 1 -o '^<\*\* 530' "$WORLD/nobody.out")"
 check "nothing archived for nobody" "$before" "$(rows)"
+# With a login, which the relay has Postfix (and its Dovecot) check, the second user's mail goes.
+while read -r login status code password; do
+    setpriv --reuid=65534 --regid=65534 --clear-groups -- swaks --server "127.0.0.1:$RELAY_PORT" --helo client.test \
+        --auth PLAIN --auth-user "$POSTFIX_USER" --auth-password "$password" \
+        --from ann@example.org --to "$FAX_TO" --data "@$(fax "nobody-$login")" >"$WORLD/nobody.out" 2>&1
+    check "swaks as nobody, $login password: exit status" "$status" "$?"
+    check "swaks as nobody, $login password: AUTH's reply" "$code" "$(sed -n '/^ -> AUTH/{n;s/^<[-*]* *\([0-9]*\).*/\1/p}' "$WORLD/nobody.out")"
+done <<TABLE
+wrong 28 535 wrong
+right 0 235 $POSTFIX_PASSWORD
+TABLE
+check "archived: the fax of the right login only" "$((before + 1))" "$(rows)"
+check_fax "Fax from nobody-right" "(no description)"
 
 section "20 clients at once, faxes and ordinary mail"
 before=$(postfix_delivered)
