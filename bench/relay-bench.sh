@@ -103,9 +103,12 @@ stop_relay() {
     relay_pid=
 }
 
-# run KIND SIDE ROUND: one timed batch; sets seconds.
+upstream_connections() { grep -c 'postfix/smtpd\[[0-9]*\]: connect from' "$work/postfix/maillog" || true; }
+
+# run KIND SIDE ROUND: one timed batch; sets seconds, and connections (how many Postfix took).
 run() {
-    local kind=$1 side=$2 dir=$work/run-$3-$1-$2 _
+    local kind=$1 side=$2 dir=$work/run-$3-$1-$2 _ connections_before
+    connections_before=$(upstream_connections)
     cp -r "$work/input/$kind" "$dir"
     if [[ $side == relay ]]; then start_relay "$dir.home"; fi
     sync
@@ -127,6 +130,7 @@ run() {
         sleep 0.1
     done
     (($(postfix_delivered) >= delivered_so_far)) || die "Postfix delivered $(postfix_delivered) of $delivered_so_far"
+    connections=$(($(upstream_connections) - connections_before))
 }
 
 # summary COUNT SECONDS...: "M A B R": the median, the fastest and slowest run, and the median's rate.
@@ -150,7 +154,7 @@ for kind in ordinary faxes; do
         for side in "${order[@]}"; do
             run "$kind" "$side" "$r"
             times[$kind.$side]+=" $seconds"
-            line+=" $side $seconds s"
+            line+=" $side $seconds s ($connections connections to Postfix)"
         done
         echo "$line"
     done
