@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A throw-away Postfix on 127.0.0.1 playing a user's real submission server (sourced by the relay
 # tests and by bench/relay-bench.sh): STARTTLS required, AUTH required (SASL through a Dovecot
 # auth socket fed from a passwd-file), every accepted mail delivered into one Maildir.
@@ -46,6 +47,7 @@ postfix_make_certificates() {
         openssl x509 -req -in "$tls/server.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" -CAcreateserial -days 2 \
             -extfile "$tls/server.ext" -out "$tls/server.pem" 2>/dev/null || return 1
     chmod 644 "$tls/server.key"  # read by the tests' own servers as well
+    # shellcheck disable=SC2034  # for the scripts that source this file
     POSTFIX_CA=$tls/ca.pem
     POSTFIX_CERT=$tls/server.pem
     POSTFIX_KEY=$tls/server.key
@@ -202,10 +204,11 @@ CONF
 
 postfix_stop() {
     if [[ -n "$POSTFIX_DIR" && -f "$POSTFIX_DIR/etc/main.cf" ]]; then
+        local _ master
+        master=$(tr -dc 0-9 <"$POSTFIX_DIR/queue/pid/master.pid" 2>/dev/null)
         postfix -c "$POSTFIX_DIR/etc" stop >/dev/null 2>&1
-        local _
         for _ in $(seq 50); do
-            [[ -s "$POSTFIX_DIR/queue/pid/master.pid" ]] && kill -0 "$(cat "$POSTFIX_DIR/queue/pid/master.pid")" 2>/dev/null || break
+            if [[ -z "$master" ]] || ! kill -0 "$master" 2>/dev/null; then break; fi
             sleep 0.1
         done
     fi
