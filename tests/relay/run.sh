@@ -145,7 +145,8 @@ delivered() {
 tag_of() { grep -a -m 1 '^Subject:' "$1" | tr -d '\r' | sed -n 's/.*{\([0-9]*\)}$/\1/p'; }
 
 # check_fax SUBJECT DESCRIPTION [FILE]: the fax arrived (at Postfix, or as FILE) tagged with its
-# row's number; the row holds the description and its document is stored; the field is gone.
+# row's number; the row holds the description and its document (of type $FAX_TYPE, default pdf)
+# is stored; the field is gone.
 check_fax() {
     local file=${3:-$(delivered "$1")} tag
     if [[ -z "$file" ]]; then
@@ -154,9 +155,9 @@ check_fax() {
     fi
     tag=$(tag_of "$file")
     check "$1: tagged" "Subject: $1 {$tag}" "$(grep -a -m 1 '^Subject:' "$file" | tr -d '\r')"
-    check "$1: its row" "12125551234|$1|$2|S$tag.pdf" \
+    check "$1: its row" "12125551234|$1|$2|S$tag.${FAX_TYPE:-pdf}" \
         "$(sql "SELECT Number, Subject, Description, FileId FROM send WHERE Id = $((10#${tag:-0}))")"
-    check "$1: its document" "yes" "$([[ -s "$INSTALL/Attach/S$tag.pdf" ]] && echo yes)"
+    check "$1: its document" "yes" "$([[ -s "$INSTALL/Attach/S$tag.${FAX_TYPE:-pdf}" ]] && echo yes)"
     check "$1: the description field gone" 0 "$(grep -a -c -i '^X-Fax-Description:' "$file")"
 }
 
@@ -173,7 +174,8 @@ printf 'defaults\nhost 127.0.0.1\nport %s\nauth off\ntls off\nfrom ann@example.o
 chmod 600 "$WORLD/msmtprc"
 msmtp -C "$WORLD/msmtprc" "$FAX_TO" <"$(fax msmtp 'Angebot für ACME')" >"$WORLD/msmtp.out" 2>&1
 check "msmtp's exit status" 0 "$?"
-python3 - "$SAMPLES/04-outgoing-fax.eml" "$WORLD/quote.pdf" <<'PY'
+# mutt attaches a TIFF: the one of the sample incoming fax.
+python3 - "$SAMPLES/01-incoming-tiff.eml" "$WORLD/scan.tif" <<'PY'
 import email, sys
 message = email.message_from_binary_file(open(sys.argv[1], "rb"))
 part = next(part for part in message.walk() if part.get_filename())
@@ -191,17 +193,17 @@ set folder="$WORLD/mutt"
 set charset="utf-8"
 my_hdr X-Fax-Description: from mutt
 RC
-echo "Please find the quote attached." |
-    mutt -n -F "$WORLD/muttrc" -s "Fax from mutt" -a "$WORLD/quote.pdf" -- "$FAX_TO" >"$WORLD/mutt.out" 2>&1
+echo "Please find the scan attached." |
+    mutt -n -F "$WORLD/muttrc" -s "Fax from mutt" -a "$WORLD/scan.tif" -- "$FAX_TO" >"$WORLD/mutt.out" 2>&1
 check "mutt's exit status" 0 "$?"
 for _ in $(seq 200); do [[ $(postfix_delivered) -ge 4 ]] && break; sleep 0.1; done
 check_fax "Fax from swaks" "from swaks"
 check_fax "Fax from smtplib" "(no description)"
 check_fax "Fax from msmtp" "Angebot für ACME"
-check_fax "Fax from mutt" "from mutt"
-check "mutt's document by name" "quote.pdf" "$(sql "SELECT FileName FROM send WHERE Subject = 'Fax from mutt'")"
+FAX_TYPE=tif check_fax "Fax from mutt" "from mutt"
+check "mutt's document by name" "scan.tif" "$(sql "SELECT FileName FROM send WHERE Subject = 'Fax from mutt'")"
 mutt_document=$INSTALL/Attach/$(sql "SELECT FileId FROM send WHERE Subject = 'Fax from mutt'")
-check "the stored document is the one sent" "$(sha256sum <"$WORLD/quote.pdf")" "$(sha256sum <"$mutt_document" 2>&1)"
+check "the stored document is the one sent" "$(sha256sum <"$WORLD/scan.tif")" "$(sha256sum <"$mutt_document" 2>&1)"
 
 section "another local user without AUTH"
 before=$(rows)
