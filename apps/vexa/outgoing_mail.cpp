@@ -28,6 +28,17 @@ bool IsOutgoingFax(CommandRuntime& runtime, const std::string& message) {
     }
 }
 
+// Whether `message` is a mail message the send event would leave alone (not a fax for the
+// service's gateway), by the settings alone; a message that does not parse is left to the road.
+bool IsOrdinaryMail(CommandRuntime& runtime, const std::string& message) {
+    try {
+        return runtime.UnconnectedAddin().TestJ2Message(runtime.Session().ParseMessage(message), false, true) !=
+               MessageKind::mkOutgoing;
+    } catch (...) {
+        return false;
+    }
+}
+
 HandOnOutcome Run(const HandOn& handOn, const std::string& message) {
     try {
         return handOn(message);
@@ -62,6 +73,10 @@ OutgoingResult SendOutgoing(const std::string& input, const OutgoingOptions& opt
     // Declared before the runtime, so that the runtime is also built and taken down under it.
     ArchiveTurn turn(options.archiveLock);
     CommandRuntime runtime(options.runtime);
+    if (options.classifyFirst && runtime.OpenMailbox() && IsOrdinaryMail(runtime, message)) {
+        result.handOn = turn.HandOnUnlocked(handOn, message);
+        return result;
+    }
     const bool initialized = runtime.Connect();
     if (!initialized) {
         // Installed, but the archive could not be opened (its server out of reach): the settings

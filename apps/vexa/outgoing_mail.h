@@ -36,6 +36,10 @@ struct OutgoingOptions {
     // Held while the archive is used (the runtime is not for two threads at once), released
     // while the mail is handed on; none: a single-threaded caller.
     std::mutex* archiveLock = nullptr;
+    // Tell a fax by the settings before the archive is opened, and hand ordinary mail on without
+    // opening it: the same test the send event makes, for the relay, which would otherwise open
+    // the archive for every mail. Nothing is said then about an installation that cannot start.
+    bool classifyFirst = false;
 };
 
 struct OutgoingResult {

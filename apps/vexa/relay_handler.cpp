@@ -56,6 +56,7 @@ private:
         options.runtime.mailboxOptional = true;  // relaying archives; it never touches the mailbox
         options.fallbackDescription = kNoDescription;
         options.archiveLock = &archiveLock_;
+        options.classifyFirst = true;
         smtp::UpstreamClient::Relayed relayed;
         const OutgoingResult result = SendOutgoing(message, options, [&](const std::string& mail) {
             relayed = client_->Send(envelope, mail);
