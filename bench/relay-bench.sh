@@ -2,12 +2,13 @@
 # Sending through `vexa relay` beside sending straight to the same submission server: COUNT
 # ordinary mails and COUNT faxes, each way, on loopback.
 #
-#   bench/relay-bench.sh [-n COUNT] [-r ROUNDS] [-p PER_CONNECTION] [-v VEXA_BINARY]
+#   bench/relay-bench.sh [-n COUNT] [-r ROUNDS] [-p PER_CONNECTION] [-v VEXA_BINARY] [-k]
 #
 #   -n COUNT           ordinary mails, and as many faxes (default 1000)
 #   -r ROUNDS          rounds of each comparison, at least 3: median and spread (default 3)
 #   -p PER_CONNECTION  mails sent over one connection before the sender opens the next (default 100)
 #   -v VEXA_BINARY     default build/release/apps/vexa/vexa in this repository
+#   -k                 keep the work folder (Postfix's maillog, the relays' logs) to look at afterwards
 #
 # The upstream is the relay tests' throw-away Postfix (tests/relay/postfix.sh: STARTTLS and AUTH
 # required, every mail delivered into one Maildir), so the bench runs as root, as Postfix must.
@@ -26,15 +27,16 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/.." && pwd)
 die() { echo "relay-bench: $*" >&2; exit 1; }
 
-count=1000 rounds=3 per_connection=100
+count=1000 rounds=3 per_connection=100 keep=
 vexa=$repo/build/release/apps/vexa/vexa
-while getopts ':n:r:p:v:' opt; do
+while getopts ':n:r:p:v:k' opt; do
     case $opt in
         n) count=$OPTARG ;;
         r) rounds=$OPTARG ;;
         p) per_connection=$OPTARG ;;
         v) vexa=$OPTARG ;;
-        *) sed -n '5,10p' "${BASH_SOURCE[0]}" >&2; exit 2 ;;
+        k) keep=1 ;;
+        *) sed -n '5,11p' "${BASH_SOURCE[0]}" >&2; exit 2 ;;
     esac
 done
 for n in "$count" "$rounds" "$per_connection"; do
@@ -53,7 +55,7 @@ relay_pid=
 cleanup() {
     [[ -n "$relay_pid" ]] && kill "$relay_pid" 2>/dev/null && wait "$relay_pid" 2>/dev/null
     postfix_stop
-    rm -rf "$work"
+    if [[ -n "$keep" ]]; then echo "kept: $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 trap 'exit 143' INT TERM
