@@ -75,14 +75,23 @@ section() { echo "== $* (at ${SECONDS}s)"; }
 
 # ---- the relay and the recorder -------------------------------------------------------------
 
-# start_relay postfix|recorder [OPTION...]: the relay's settings pointed at that upstream, and the
-# relay started on RELAY_PORT.
+# relay_settings postfix|recorder [PASSWORD_COMMAND]: the relay's settings pointed at that
+# upstream; towards Postfix, the relay offers STARTTLS with Postfix's certificate.
+relay_settings() {
+    local upstream=smtp://127.0.0.1:$POSTFIX_PORT tls=
+    if [[ $1 == recorder ]]; then
+        upstream=smtp://127.0.0.1:$RECORDER_PORT
+    else
+        tls=$(printf 'Certificate=%s\nKey=%s\n' "$POSTFIX_CERT" "$POSTFIX_KEY")
+    fi
+    printf '[Relay]\nUpstream=%s\nUser=%s\nPasswordCommand=%s\nCaFile=%s\n%s\n' \
+        "$upstream" "$POSTFIX_USER" "${2:-$WORLD/password}" "$POSTFIX_CA" "$tls" >"$XDG_CONFIG_HOME/vexa/settings.ini"
+}
+
+# start_relay postfix|recorder [OPTION...]: the relay started on RELAY_PORT with those settings.
 start_relay() {
-    local upstream=smtp://127.0.0.1:$POSTFIX_PORT
-    [[ $1 == recorder ]] && upstream=smtp://127.0.0.1:$RECORDER_PORT
+    relay_settings "$1"
     shift
-    printf '[Relay]\nUpstream=%s\nUser=%s\nPasswordCommand=%s\nCaFile=%s\n' \
-        "$upstream" "$POSTFIX_USER" "$WORLD/password" "$POSTFIX_CA" >"$XDG_CONFIG_HOME/vexa/settings.ini"
     "$VEXA" relay --listen "127.0.0.1:$RELAY_PORT" "$@" </dev/null 2>>"$WORLD/relay.err" &
     RELAY_PID=$!
     wait_port "$RELAY_PORT" || give_up "the relay does not answer: $(tail -n 5 "$WORLD/relay.err")"
@@ -163,7 +172,7 @@ check_fax() {
 
 # ---- faxes from each mail program, through Postfix --------------------------------------------
 
-section "faxes from swaks, smtplib, msmtp and mutt, through Postfix"
+section "faxes from swaks, smtplib, msmtp (in the clear and over STARTTLS) and mutt, through Postfix"
 start_relay postfix
 swaks --server "127.0.0.1:$RELAY_PORT" --helo client.test --from ann@example.org --to "$FAX_TO" \
     --data "@$(fax swaks "from swaks")" >"$WORLD/swaks.out" 2>&1
@@ -174,6 +183,23 @@ printf 'defaults\nhost 127.0.0.1\nport %s\nauth off\ntls off\nfrom ann@example.o
 chmod 600 "$WORLD/msmtprc"
 msmtp -C "$WORLD/msmtprc" "$FAX_TO" <"$(fax msmtp 'Angebot für ACME')" >"$WORLD/msmtp.out" 2>&1
 check "msmtp's exit status" 0 "$?"
+# msmtp once more as a careful user sets it up: STARTTLS checked against the CA, and a login the
+# relay has Postfix check.
+cat >"$WORLD/msmtprc-tls" <<RC
+account default
+host 127.0.0.1
+port $RELAY_PORT
+from ann@example.org
+tls on
+tls_starttls on
+tls_trust_file $POSTFIX_CA
+auth plain
+user $POSTFIX_USER
+passwordeval $WORLD/password
+RC
+chmod 600 "$WORLD/msmtprc-tls"
+msmtp -C "$WORLD/msmtprc-tls" "$FAX_TO" <"$(fax msmtp-tls 'over TLS')" >"$WORLD/msmtp-tls.out" 2>&1
+check "msmtp's exit status over STARTTLS" 0 "$?"
 # mutt attaches a TIFF: the one of the sample incoming fax.
 python3 - "$SAMPLES/01-incoming-tiff.eml" "$WORLD/scan.tif" <<'PY'
 import email, sys
@@ -196,14 +222,33 @@ RC
 echo "Please find the scan attached." |
     mutt -n -F "$WORLD/muttrc" -s "Fax from mutt" -a "$WORLD/scan.tif" -- "$FAX_TO" >"$WORLD/mutt.out" 2>&1
 check "mutt's exit status" 0 "$?"
-for _ in $(seq 200); do [[ $(postfix_delivered) -ge 4 ]] && break; sleep 0.1; done
+for _ in $(seq 200); do [[ $(postfix_delivered) -ge 5 ]] && break; sleep 0.1; done
 check_fax "Fax from swaks" "from swaks"
+check_fax "Fax from msmtp-tls" "over TLS"
 check_fax "Fax from smtplib" "(no description)"
 check_fax "Fax from msmtp" "Angebot für ACME"
 FAX_TYPE=tif check_fax "Fax from mutt" "from mutt"
 check "mutt's document by name" "scan.tif" "$(sql "SELECT FileName FROM send WHERE Subject = 'Fax from mutt'")"
 mutt_document=$INSTALL/Attach/$(sql "SELECT FileId FROM send WHERE Subject = 'Fax from mutt'")
 check "the stored document is the one sent" "$(sha256sum <"$WORLD/scan.tif")" "$(sha256sum <"$mutt_document" 2>&1)"
+
+section "SIGHUP: the settings read again"
+printf '#!/bin/sh\necho wrong\n' >"$WORLD/wrong-password"
+chmod 700 "$WORLD/wrong-password"
+while read -r password expected; do
+    relay_settings postfix "$WORLD/$password"
+    kill -HUP "$RELAY_PID"
+    sleep 1
+    before=$(rows)
+    code=$("${CLIENT[@]}" send "$RELAY_PORT" "$(fax "hup-$password")")
+    check "after SIGHUP, the $password: taken" "$expected" "$([[ $code == 250 ]] && echo yes || echo no)"
+    check "after SIGHUP, the $password: rows" "$expected" "$([[ $(rows) -gt $before ]] && echo yes || echo no)"
+done <<'TABLE'
+wrong-password no
+password yes
+TABLE
+check "the relay still runs after SIGHUP" yes "$(kill -0 "$RELAY_PID" 2>/dev/null && echo yes)"
+check_fax "Fax from hup-password" "(no description)"
 
 section "another local user without AUTH"
 before=$(rows)
@@ -228,13 +273,13 @@ check_fax "Fax from nobody-right" "(no description)"
 
 section "20 clients at once, faxes and ordinary mail"
 before=$(postfix_delivered)
-rows_before=$(rows)
+last_row=$(sql "SELECT coalesce(max(Id), 0) FROM send")
 files=()
 for i in $(seq 10); do files+=("$(fax "crowd-$i")" "$(ordinary "crowd-$i")"); done
 check "every client's reply" "$(printf '250 %.0s' $(seq 20) | sed 's/ $//')" "$("${CLIENT[@]}" many "$RELAY_PORT" "${files[@]}")"
 for _ in $(seq 200); do [[ $(postfix_delivered) -ge $((before + 20)) ]] && break; sleep 0.1; done
 check "all 20 delivered" $((before + 20)) "$(postfix_delivered)"
-check "ten rows, numbers distinct" "10|10" "$(sql "SELECT count(*), count(DISTINCT Id) FROM send WHERE Id > $rows_before")"
+check "ten rows, numbers distinct" "10|10" "$(sql "SELECT count(*), count(DISTINCT Id) FROM send WHERE Id > $last_row")"
 for i in $(seq 10); do check_fax "Fax from crowd-$i" "(no description)"; done
 check "each fax delivered once" 10 "$(grep -l -a '^Subject: Fax from crowd-' "$POSTFIX_MAILDIR"/new/* | wc -l)"
 check "ordinary mail untagged" 10 "$(grep -l -a '^Subject: Mail crowd-[0-9]*.$' "$POSTFIX_MAILDIR"/new/* | wc -l)"
