@@ -22,6 +22,7 @@
 # load is printed before and after: figures taken while something else runs are noisy.
 set -euo pipefail
 export LC_ALL=C
+umask 022  # Postfix's processes read what the bench makes
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/.." && pwd)

@@ -11,6 +11,7 @@
 # fails the test. Postfix starts only as root; run otherwise, the test says so and is skipped
 # (exit 77). RELAY_KEEP=1 in the environment keeps the throw-away folder. The last line is "N checks, M failed"; the exit status is 0 only when none failed.
 set -u
+umask 022  # Postfix's processes and the second local user read what the test makes
 
 VEXA=$(realpath "$1")
 SAMPLES=$(realpath "$2")
@@ -237,8 +238,12 @@ printf '#!/bin/sh\necho wrong\n' >"$WORLD/wrong-password"
 chmod 700 "$WORLD/wrong-password"
 while read -r password expected; do
     relay_settings postfix "$WORLD/$password"
+    reloads=$(grep -c "settings read again" "$WORLD/relay.err")
     kill -HUP "$RELAY_PID"
-    sleep 1
+    for _ in $(seq 50); do  # the relay's log says when it has; at most 5 s
+        [[ $(grep -c "settings read again" "$WORLD/relay.err") -gt $reloads ]] && break
+        sleep 0.1
+    done
     before=$(rows)
     code=$("${CLIENT[@]}" send "$RELAY_PORT" "$(fax "hup-$password")")
     check "after SIGHUP, the $password: taken" "$expected" "$([[ $code == 250 ]] && echo yes || echo no)"
