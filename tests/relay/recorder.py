@@ -14,7 +14,8 @@ behaves is read from DIR/mode at each new connection, so a test changes it witho
     data CODE         read the whole message, then refuse it with CODE (nothing kept)
     drop-rcpt         close the connection when RCPT TO comes
     drop-after-data   read the whole message, keep it, and close without a reply
-    slow SECONDS      wait that long before the reply to the end of the message
+    slow SECONDS      wait that long before the reply to the end of the message (DIR/holding
+                      is made when the wait begins)
 
 AUTH PLAIN and LOGIN are offered and every login is taken.
 """
@@ -120,6 +121,7 @@ def serve(conn):
                 return
             else:
                 if behaviour[0] == "slow":
+                    open(os.path.join(root, "holding"), "w").close()  # a mail is held: now is "in flight"
                     time.sleep(float(behaviour[1]))
                 keep(sender, recipients, bytes(body))
                 reply("250 2.0.0 kept")

@@ -427,15 +427,17 @@ check "no row without its document" "" \
 
 section "SIGTERM while a fax is being relayed"
 echo "slow 2" >"$RECORDER/mode"
+rm -f "$RECORDER/holding"
 "${CLIENT[@]}" send "$RELAY_PORT" "$(fax in-flight)" >"$WORLD/in-flight.out" 2>&1 &
 client_pid=$!
-sleep 1
+for _ in $(seq 100); do [[ -e "$RECORDER/holding" ]] && break; sleep 0.1; done  # at most 10 s
 stop_relay
 wait "$client_pid"
 rm -f "$RECORDER/mode"
 check "in flight: the client's reply" 250 "$(cat "$WORLD/in-flight.out")"
 check "in flight: the relay's exit status" 0 "$RELAY_STATUS"
 check_fax "Fax from in-flight" "(no description)" "$RECORDER/mail/$(recorded).eml"
+check "no sanitizer's report in the relay's log" 0 "$(grep -c -E 'Sanitizer|runtime error:' "$WORLD/relay.err")"
 
 echo
 echo "$checks checks, $failures failed"
