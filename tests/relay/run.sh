@@ -9,7 +9,8 @@
 #
 # Needs postfix, dovecot, openssl, swaks, msmtp, mutt, python3, sqlite3 and setpriv: a missing one
 # fails the test. Postfix starts only as root; run otherwise, the test says so and is skipped
-# (exit 77). RELAY_KEEP=1 in the environment keeps the throw-away folder. The last line is "N checks, M failed"; the exit status is 0 only when none failed.
+# (exit 77). RELAY_KEEP=1 in the environment keeps the throw-away folder. The last line is
+# "N checks, M failed"; the exit status is 0 only when none failed.
 set -u
 umask 022  # Postfix's processes and the second local user read what the test makes
 
