@@ -49,6 +49,7 @@ fax_mail B1 "2026-03-11 09:00:00" "From Bolt" "b1.pdf" application/pdf "$WORLD/f
 scan_as bob 1
 fax_mail A2 "2026-03-12 09:00:00" "Second from Acme" "a2.tif" image/tiff "$WORLD/files/one-page.tif" | deliver a2
 scan_as ann 1
+echo "ok - three faxes archived on the shared archive, two by ann and one by bob"
 passed=$((passed + 1))
 
 VEXA_PERSON=ann start_viewer ann

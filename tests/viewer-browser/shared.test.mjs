@@ -7,7 +7,7 @@
 // archive holds, newest first, A2 and A1 archived by ann and B1 by bob, all New for both.
 // Prints one line per check and last "N passed, M failed"; exits 0 only when nothing failed.
 import assert from 'node:assert/strict';
-import { WAIT, LIVE, check, stopped, finish, launch, listRows, waitNumbers, waitText, openFax } from './browser.mjs';
+import { WAIT, check, stopped, finish, launch, listRows, waitNumbers, waitText, openFax } from './browser.mjs';
 
 const [annAddress, bobAddress] = process.argv.slice(2);
 const NUMBERS = ['A2', 'B1', 'A1'];
@@ -25,8 +25,7 @@ try {
     const bob = await open(bobAddress);
     const idOf = Object.fromEntries((await listRows(ann)).map((row) => [row.number, row.id]));
     const newOnes = async (page) => (await listRows(page)).filter((row) => row.new).map((row) => row.number);
-    // What the other person's page shows once a live update would have come.
-    const settled = () => new Promise((resolve) => setTimeout(resolve, LIVE));
+    // The other person's page is read afresh: what their archive says now, not a live update.
 
     await check('both see the same three New faxes, and who archived each', async () => {
         for (const page of [ann, bob]) {
@@ -39,7 +38,6 @@ try {
     await check('ann opens a fax: her count is one less, bob\'s is not and the fax is still New for him', async () => {
         await openFax(ann, idOf.A1);
         await waitText(ann, '#new-count', '2 new');
-        await settled();
         await bob.reload({ waitUntil: 'domcontentloaded', timeout: WAIT });
         await waitNumbers(bob, NUMBERS);
         await waitText(bob, '#new-count', '3 new');
@@ -50,7 +48,6 @@ try {
         await bob.click('#mark-all-read');
         await waitText(bob, '#new-count', '0 new');
         assert.deepEqual(await newOnes(bob), []);
-        await settled();
         await ann.reload({ waitUntil: 'domcontentloaded', timeout: WAIT });
         await waitText(ann, '#detail-title', 'First from Acme');
         await waitText(ann, '#new-count', '2 new');
@@ -59,7 +56,6 @@ try {
     await check('ann marks her opened fax unread: her count is back, bob\'s stays 0', async () => {
         await ann.click('#mark-unread');
         await waitText(ann, '#new-count', '3 new');
-        await settled();
         await bob.reload({ waitUntil: 'domcontentloaded', timeout: WAIT });
         await waitNumbers(bob, NUMBERS);
         await waitText(bob, '#new-count', '0 new');
