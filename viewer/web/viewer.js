@@ -651,6 +651,8 @@
     // it, so each fax page fills one sheet and nothing spills onto another: a named page per fax
     // page. The first page's shape is also the sheet of pages not loaded yet.
     function fitSheet(frame) {
+        // A page of a fax closed before its picture came shapes no sheet of the one open now.
+        if (!pages.frames.includes(frame)) return;
         const n = Number(frame.dataset.page);
         dropSheet(n);
         const img = frame.querySelector('img.page');
