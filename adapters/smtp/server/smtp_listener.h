@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,12 +33,16 @@ struct ListenerOptions {
     std::optional<std::filesystem::path> key;
     std::string serverName = "localhost";  // the greeting's and EHLO's name
     ServerLimits limits;
+    // One line per connection and per transaction (peer, sender, size, reply; never a password),
+    // called from the connections' threads one at a time.
+    std::function<void(const std::string&)> log;
 };
 
 class SmtpListener {
 public:
     // Binds and listens. Throws HostError when it cannot (the port taken, a LAN address without
-    // a certificate and key, a certificate that does not load).
+    // a certificate and key, a certificate that does not load). `handlers` must outlive the
+    // listener; its Accept is called on the new connection's thread, one connection at a time.
     SmtpListener(ListenerOptions options, ConnectionHandlerFactory& handlers);
     ~SmtpListener();
     SmtpListener(const SmtpListener&) = delete;
