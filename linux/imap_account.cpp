@@ -28,9 +28,9 @@ constexpr const char* kPasswordVariable = "VEXA_IMAP_PASSWORD";
 // A password command that has not answered by then (waiting for a passphrase nobody types) fails.
 constexpr auto kCommandTimeout = std::chrono::seconds(60);
 
-// The first line the shell command `command` prints. Its standard error goes to ours, so a
-// password manager can ask for its passphrase; what it prints is never repeated.
-std::string FirstLineOf(const std::string& command, const char* what) {
+}  // namespace
+
+std::string FirstLineOfCommand(const std::string& command, const char* what) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw HostError(errno, std::string("Can't run the ") + what + ".");
     posix_spawn_file_actions_t actions;
@@ -60,8 +60,6 @@ std::string FirstLineOf(const std::string& command, const char* what) {
     return line;
 }
 
-}  // namespace
-
 std::optional<ImapAccount> ImapAccountFromSettings() {
     posix::IniSettingsStore settings(posix::DefaultSettingsPath());
     const auto setting = [&](const char* key) {
@@ -79,8 +77,8 @@ std::optional<ImapAccount> ImapAccountFromSettings() {
 }
 
 std::string ReadSecret(const ImapAccount& account) {
-    if (account.oauth2TokenCommand) return FirstLineOf(*account.oauth2TokenCommand, "OAuth2 token command");
-    if (account.passwordCommand) return FirstLineOf(*account.passwordCommand, "password command");
+    if (account.oauth2TokenCommand) return FirstLineOfCommand(*account.oauth2TokenCommand, "OAuth2 token command");
+    if (account.passwordCommand) return FirstLineOfCommand(*account.passwordCommand, "password command");
     if (const char* password = std::getenv(kPasswordVariable); password && *password) return password;
     throw HostError(EINVAL, std::string("No password for ") + account.url + ": set $" + kPasswordVariable +
                                 ", give --password-command, or set PasswordCommand= in [" + kMailboxSection + "] of " +

@@ -37,6 +37,12 @@ bool SameAccount(const std::string& a, const std::string& b);
 // what it printed).
 std::string ReadSecret(const ImapAccount& account);
 
+// The first line the shell command `command` prints: a password command's password (the IMAP
+// account's, the relay's upstream login). Its standard error goes to ours, so a password manager
+// can ask for its passphrase; what it prints is never repeated. Throws HostError naming `what`
+// when it cannot run, prints nothing, or does not answer within a minute.
+std::string FirstLineOfCommand(const std::string& command, const char* what);
+
 // This account's mirror Maildir under $XDG_CACHE_HOME/vexa/imap, and its state file's name.
 std::filesystem::path MirrorFolder(const ImapAccount& account);
 std::string AccountKey(const ImapAccount& account);

@@ -36,6 +36,7 @@ int RunInit(const Args& args);
 int RunScan(const Args& args);
 int RunWatch(const Args& args);
 int RunSend(const Args& args);
+int RunRelay(const Args& args);
 int RunConvert(const Args& args);
 int RunOptions(const Args& args);
 int RunList(const Args& args);

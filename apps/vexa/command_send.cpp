@@ -11,10 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "adapters/maildir/maildir_mail.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/command_runtime.h"
-#include "apps/vexa/header_field.h"
+#include "apps/vexa/outgoing_mail.h"
 #include "apps/vexa/option_parser.h"
 #include "apps/vexa/transport.h"
 #include "archive/archive_names.h"
@@ -44,31 +43,6 @@ SendArgs ParseSendArgs(const Args& args) {
     return parsed;
 }
 
-// The description field's value as the mail reader wrote it, RFC 2047 words and all, read the
-// way the host reads a subject.
-std::string DecodedFieldText(maildir::MaildirSession& session, const std::string& raw) {
-    try {
-        return session.ParseMessage("Subject: " + raw + "\n\n")->Subject();
-    } catch (...) {
-        return raw;
-    }
-}
-
-int HandOn(const std::string& command, const std::string& message) {
-    const Delivery delivery = Deliver(command, message);
-    if (delivery.status != 0) std::fprintf(stderr, "vexa send: %s\n", delivery.reason.c_str());
-    return delivery.status;
-}
-
-// Whether `message` is a fax for the service's gateway, by the options alone.
-bool IsOutgoingFax(CommandRuntime& runtime, const std::string& message) {
-    try {
-        return runtime.Addin().TestJ2Message(runtime.Session().ParseMessage(message), false, true) == MessageKind::mkOutgoing;
-    } catch (...) {
-        return false;  // not a mail message at all: no fax
-    }
-}
-
 }  // namespace
 
 int RunSend(const Args& args) {
@@ -93,70 +67,42 @@ int RunSend(const Args& args) {
     const std::string command = TransportCommand(transport, parsed.passOn);
 
     const std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-    const TakenField described = TakeHeaderField(input, kDescriptionField);
-    const std::string& message = described.message;
-    const bool fromField = !parsed.runtime.description && described.value && !described.value->empty();
-
-    CommandRuntime runtime(parsed.runtime);
-    const bool initialized = runtime.Connect();
-    if (!initialized) {
-        // Installed, but the archive could not be opened (its server out of reach): the settings
-        // alone tell a fax, which is not sent unrecorded (its confirmation would find no row);
-        // the mail reader keeps it for later.
-        if (!runtime.Addin().AppPath().empty() && IsOutgoingFax(runtime, message)) {
-            runtime.Shutdown();
-            std::fprintf(stderr, "vexa send: not sent: the fax could not be recorded (the archive cannot be reached)\n");
-            return kExitTempFail;
+    OutgoingOptions outgoing;
+    outgoing.runtime = parsed.runtime;
+    Delivery delivery{0, {}};
+    const OutgoingResult result = SendOutgoing(input, outgoing, [&](const std::string& message) {
+        try {
+            delivery = Deliver(command, message);
+        } catch (...) {
+            delivery = {kExitTempFail, CurrentErrorDescription()};
         }
-        // As the send hook does while the add-in is not initialised: say so, and let the mail go
-        // unrecorded. Ordinary mail must never be held up by the archive.
-        runtime.Messages().Show("Application is not initialized!", kAppTitle);
-        runtime.Shutdown();
-        return HandOn(command, message);
-    }
-    if (fromField) runtime.AnswerDescription(DecodedFieldText(runtime.Session(), *described.value));
-
-    std::shared_ptr<maildir::MaildirMailItem> item;
-    try {
-        item = runtime.Session().ParseMessage(message);
-    } catch (...) {
-        // Not a mail message at all: no fax of ours, so it is handed on untouched.
-        runtime.Shutdown();
-        return HandOn(command, message);
-    }
-    runtime.Stores().Take();
-    const bool goesAhead = runtime.Session().RaiseItemSend(item);
-    // Only the fax's store cancels a send, and it says why: the prompt cancelled, or a failure.
-    const std::optional<StoreReport> stored = runtime.Stores().Take();
-    runtime.Shutdown();
-    if (!goesAhead) {
-        const bool cancelled = stored && stored->outcome == StoreOutcome::Cancelled;
-        std::fprintf(stderr, "vexa send: not sent: %s\n",
-                     cancelled ? "the description prompt was cancelled" : "the fax could not be recorded");
+        return HandOnOutcome{delivery.status == 0, false, delivery.reason};
+    });
+    switch (result.stage) {
+    case OutgoingResult::Stage::ArchiveUnreachable:
+        std::fprintf(stderr, "vexa send: not sent: the fax could not be recorded (the archive cannot be reached)\n");
         return kExitTempFail;
-    }
-    // From here on a fax may be in the archive: whatever keeps the transport from taking the
-    // message must take it out again, or it would wait for a confirmation that never comes.
-    Delivery delivery;
-    try {
-        delivery = Deliver(command, item->RawMessageWithSubject());
-    } catch (...) {
-        delivery = {kExitTempFail, CurrentErrorDescription()};
+    case OutgoingResult::Stage::Cancelled:
+        std::fprintf(stderr, "vexa send: not sent: the description prompt was cancelled\n");
+        return kExitTempFail;
+    case OutgoingResult::Stage::NotRecorded:
+        std::fprintf(stderr, "vexa send: not sent: the fax could not be recorded\n");
+        return kExitTempFail;
+    case OutgoingResult::Stage::HandedOn:
+        break;
     }
     if (delivery.status == 0) return 0;
-    const bool recorded = stored && stored->outcome == StoreOutcome::Stored;
-    if (!recorded) {
+    if (!result.fax) {
         std::fprintf(stderr, "vexa send: %s\n", delivery.reason.c_str());
         return delivery.status;
     }
-    const std::int64_t row = stored->row;
-    try {
-        runtime.WithdrawSentFax(row);
+    const std::string row = FormatId(*result.fax);
+    if (result.withdrawn) {
         std::fprintf(stderr, "vexa send: not sent: %s; the fax {%s} is taken out of the archive again\n",
-                     delivery.reason.c_str(), FormatId(row).c_str());
-    } catch (...) {
+                     delivery.reason.c_str(), row.c_str());
+    } else {
         std::fprintf(stderr, "vexa send: not sent: %s; the fax {%s} stays in the archive: %s\n",
-                     delivery.reason.c_str(), FormatId(row).c_str(), CurrentErrorDescription().c_str());
+                     delivery.reason.c_str(), row.c_str(), result.withdrawalError.c_str());
     }
     return delivery.status;
 }

@@ -12,6 +12,8 @@ const std::vector<Command>& Commands() {
         {"watch", "vexa watch [--maildir DIR | --imap URL ...] [-q]", "archive faxes and confirmations as they arrive", RunWatch},
         {"send", "vexa send [--transport CMD] [--description TEXT] [sendmail options] [--] [recipient...]",
          "sendmail for mail readers: archive a fax on its way out, then hand it on", RunSend},
+        {"relay", "vexa relay [--listen HOST:PORT] [--insecure]",
+         "outgoing SMTP server for mail programs: archive a fax on its way out, then relay it", RunRelay},
         {"convert", "vexa convert [--description TEXT] FILE|-... | --uid N [--imap URL ...]",
          "archive message files by hand, each on its own (- reads one from standard input)", RunConvert},
         {"options", "vexa options [--show] [--set KEY=VALUE]...", "show or change the options", RunOptions},
@@ -82,6 +84,19 @@ std::string CommandHelp(const Command& command) {
                 "  was not recorded and so not sent; 78 when the transport cannot be run. A fax whose\n"
                 "  transport fails is taken out of the archive again. Until Vexa is installed, mail goes out\n"
                 "  unrecorded.\n";
+    } else if (name == "relay") {
+        text += "\n  --listen HOST:PORT   where mail programs connect (default Listen= in the [Relay] section of\n"
+                "                       ~/.config/vexa/settings.ini, else 127.0.0.1:1587); an address other\n"
+                "                       than loopback needs Certificate= and Key= there, and AUTH\n"
+                "  --insecure           allow an smtp:// upstream without STARTTLS, certificates unchecked\n"
+                "  [Relay] Upstream=smtps://HOST:465 or smtp://HOST:587 (STARTTLS) is the real submission\n"
+                "  server; a mail program's AUTH is checked there and used for its mail. Your own mail\n"
+                "  programs on this machine may send without AUTH: then User= and the first line\n"
+                "  PasswordCommand= prints log in, if set. CaFile= trusts that CA for its certificate.\n"
+                "  Each mail is handled as vexa send does; its X-Fax-Description: field is the description,\n"
+                "  else \"(no description)\". A fax that cannot be recorded gets 451 and is not sent; one the\n"
+                "  upstream refuses is taken out of the archive again, and its refusal passed back.\n"
+                "  SIGHUP reads the settings again; SIGTERM or SIGINT stops once the mails in progress are done.\n";
     } else if (name == "options") {
         text += "\n  --show            print the six options as KEY=VALUE lines\n"
                 "  --set KEY=VALUE   change an option as the dialog's OK would; keys: InCriteria,\n"

@@ -7,6 +7,7 @@
 
 #include "adapters/posix/atomic_file.h"
 #include "adapters/posix/ini_settings_store.h"
+#include "apps/vexa/relay_settings.h"
 #include "apps/vexa/transport.h"
 #include "linux/imap_account.h"
 #include "settings/setting_names.h"
@@ -37,6 +38,8 @@ const std::vector<KnownSection>& KnownSections() {
             {linuxhost::kMailboxSection, {}},
         };
         for (const char* key : linuxhost::kMailboxKeys) sections.back().keys.emplace_back(key);
+        // After [Mailbox], which a misplaced PasswordCommand= or CaFile= is sent back to as before.
+        sections.push_back({kRelaySection, {std::begin(kRelayKeys), std::end(kRelayKeys)}});
         return sections;
     }();
     return known;
