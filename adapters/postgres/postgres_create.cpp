@@ -101,6 +101,13 @@ void InLayoutTransaction(PgConnection& pg, Work&& work) {
     }
 }
 
+// The name a "CREATE INDEX IF NOT EXISTS name ON ..." statement gives its index.
+std::string IndexName(const std::string& statement) {
+    const std::string lead = "IF NOT EXISTS ";
+    const std::size_t from = statement.find(lead) + lead.size();
+    return statement.substr(from, statement.find(' ', from) - from);
+}
+
 struct Table {
     const char* name;
     std::vector<const char*> columns;
@@ -137,15 +144,25 @@ void CreatePostgresArchive(const std::string& uri) {
 }
 
 void EnsureReadStateLayout(PgConnection& pg) {
-    // Looked up first: ALTER TABLE waits for every reader and writer of the table, even when
-    // there is nothing to add.
+    // Looked up first: ALTER TABLE and CREATE INDEX wait for every reader and writer of the
+    // table, even when there is nothing to add.
+    std::string indexNames;
+    const std::vector<std::string> indexes = ListIndexStatements(PostgresListDialect());
+    for (const std::string& index : indexes) {
+        indexNames += (indexNames.empty() ? "{" : ",") + IndexName(index);
+    }
     const PgResult found = pg.Exec(
         "SELECT (SELECT count(*) FROM information_schema.columns WHERE table_schema = current_schema() "
         "AND table_name IN ('recv', 'send') AND column_name = 'who') = 2 "
-        "AND to_regclass('vexa_seen') IS NOT NULL");
+        "AND to_regclass('vexa_seen') IS NOT NULL "
+        "AND (SELECT bool_and(to_regclass(name) IS NOT NULL) FROM unnest($1::text[]) AS name)",
+        {indexNames + "}"});
     if (found.Text(0, 0) != "t") {
-        InLayoutTransaction(pg, [&pg] {
+        // An archive made or last set up by an installation that ordered its lists by fewer
+        // columns gets the other indexes here, so that no order is read by sorting the table.
+        InLayoutTransaction(pg, [&pg, &indexes] {
             for (const char* statement : kReadStateLayout) pg.Exec(statement);
+            for (const std::string& index : indexes) pg.Exec(index);
         });
     }
 }

@@ -1,6 +1,6 @@
-// What an archive made before read state per person and Who needs of them: the table vexa_seen
-// and the columns who, added when an installation first opens it. Internal to the PostgreSQL
-// adapter.
+// What an archive made before read state per person, Who and the ordered lists needs of them:
+// the table vexa_seen, the columns who and the lists' indexes, added when an installation first
+// opens it. Internal to the PostgreSQL adapter.
 #pragma once
 
 #include "adapters/postgres/pg_connection.h"

@@ -57,7 +57,8 @@ private:
         options.fallbackDescription = kNoDescription;
         options.archiveLock = &archiveLock_;
         options.classifyFirst = true;
-        smtp::UpstreamClient::Relayed relayed;
+        // Stays the answer when the hand-on never got as far as the upstream's reply.
+        smtp::UpstreamClient::Relayed relayed{{451, "4.3.0", "The mail could not be handed on; try again later"}, false};
         const OutgoingResult result = SendOutgoing(message, options, [&](const std::string& mail) {
             relayed = client_->Send(envelope, mail);
             return HandOnOutcome{relayed.reply.Positive(), relayed.outcomeUnknown, Summary(relayed.reply)};
@@ -71,6 +72,9 @@ private:
             return Refuse({451, "4.3.0", "The fax could not be recorded, so it was not sent; try again later"});
         case OutgoingResult::Stage::HandedOn:
             break;
+        }
+        if (!result.handOn.delivered && relayed.reply.Positive()) {
+            relayed.reply = {451, "4.3.0", "The mail could not be handed on (" + result.handOn.reason + "); try again later"};
         }
         if (result.handOn.delivered) {
             if (!result.fax) {

@@ -18,74 +18,31 @@ SHOTS=$(realpath -m "$2")
 NODE_DIR=$(realpath -m "${3:-$(dirname "$SHOTS")/viewer-browser-node}")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export CHROMIUM=${CHROMIUM:-/usr/bin/chromium}
+RUN_NAME=viewer_browser
 passed=0
 failed=0
 
 # shellcheck source=../support/blackbox.sh
 source "$here/../support/blackbox.sh"
+# shellcheck source=browser-world.sh
+source "$here/browser-world.sh"
 
-give_up() {
-    echo "viewer_browser: $*" >&2
-    echo "$passed passed, $((failed + 1)) failed"
-    exit 1
-}
-
-for tool in node npm tiffcp sqlite3 python3 "$CHROMIUM"; do
-    command -v "$tool" >/dev/null || give_up "$tool is missing (scripts/install-deps installs it)"
-done
-
-# ---- puppeteer-core, installed into the build tree ------------------------------------------
-
-mkdir -p "$NODE_DIR" "$SHOTS"
-if [[ ! -d "$NODE_DIR/node_modules/puppeteer-core" ]] || ! cmp -s "$here/package-lock.json" "$NODE_DIR/package-lock.json"; then
-    cp "$here/package.json" "$here/package-lock.json" "$NODE_DIR/"
-    timeout 600 npm ci --prefix "$NODE_DIR" --no-audit --no-fund >"$NODE_DIR/npm-ci.log" 2>&1 ||
-        give_up "npm ci failed: $(tail -n 5 "$NODE_DIR/npm-ci.log")"
-fi
-# ES modules resolve their imports beside the importing file, so the test runs from NODE_DIR.
-cp "$here/viewer.test.mjs" "$NODE_DIR/"
+command -v sqlite3 >/dev/null || give_up "sqlite3 is missing (scripts/install-deps installs it)"
+mkdir -p "$SHOTS"
+install_node "$here/viewer.test.mjs"
 
 # ---- the installation -----------------------------------------------------------------------
 
 setup  # WORLD, HOME, XDG_*, TZ=CET-1, MAILBOX, INSTALL, ARCHIVE
-viewer_pid=
 cleanup() {
-    if [[ -n "$viewer_pid" ]]; then
-        kill "$viewer_pid" 2>/dev/null
-        wait "$viewer_pid" 2>/dev/null
-    fi
+    stop_viewers
     rm -rf "$WORLD"
 }
 trap cleanup EXIT
 trap 'exit 143' INT TERM
 export TMPDIR="$WORLD"
 FILES="$WORLD/files"
-python3 "$here/make-files.py" "$FILES" || give_up "make-files.py failed"
-tiffcp -c g4 "$FILES/page1.tif" "$FILES/page2.tif" "$FILES/page3.tif" "$FILES/three-pages.tif" ||
-    give_up "tiffcp failed"
-tiffcp -c g4 "$FILES/page1.tif" "$FILES/one-page.tif" || give_up "tiffcp failed"
-
-# A fax from the service as it arrives by mail, received at a local (CET) time.
-fax_mail() {  # fax_mail REFERENCE "YYYY-MM-DD HH:MM:SS" SUBJECT FILE_NAME CONTENT_TYPE FILE
-    local stamp
-    stamp=$(LC_ALL=C date -u -d "$2" '+%a, %d %b %Y %H:%M:%S +0100')
-    printf 'Return-Path: <message@inbound.efax.com>\n'
-    printf 'Received: from mx1.inbound.efax.com (mx1.inbound.efax.com [198.51.100.17])\n'
-    printf '\tby mail.example.org (Postfix) with ESMTPS id %s\n\tfor <ann@example.org>; %s\n' "$1" "$stamp"
-    printf 'Date: %s\nFrom: eFax <message@inbound.efax.com>\nTo: ann@example.org\n' "$stamp"
-    printf 'Subject: %s\nMessage-ID: <%s@viewer.test>\nMIME-Version: 1.0\n' "$3" "$1"
-    printf 'Content-Type: multipart/mixed; boundary="=_b"\n\n--=_b\nContent-Type: text/plain; charset=us-ascii\n\n'
-    printf 'You have received a fax.\n\n* The reference number for this fax is %s. Thank you for using eFax.\n\n' "$1"
-    printf -- '--=_b\nContent-Type: %s; name="%s"\nContent-Disposition: attachment; filename="%s"\n' "$5" "$4" "$4"
-    printf 'Content-Transfer-Encoding: base64\n\n'
-    base64 -w 76 "$6"
-    printf -- '\n--=_b--\n'
-}
-
-deliver() {  # deliver NAME < message: as a mail delivery agent does, through tmp/ into new/
-    cat >"$MAILBOX/tmp/$1"
-    mv "$MAILBOX/tmp/$1" "$MAILBOX/new/$1"
-}
+make_files "$FILES"
 
 "$VEXA" init >/dev/null 2>&1 || give_up "vexa init failed"
 cp "$here/../../samples/mail/01-incoming-tiff.eml" "$MAILBOX/new/1.sample"
@@ -125,28 +82,9 @@ export ARCHIVE_LATE_FAX="$WORLD/archive-late-fax.sh" VIEWER_ARCHIVE="$ARCHIVE" V
 
 # ---- the viewer -----------------------------------------------------------------------------
 
-"$VEXA" view --no-open >"$WORLD/view.out" 2>"$WORLD/view.err" </dev/null &
-viewer_pid=$!
-address=
-for _ in $(seq 100); do  # at most 10 s
-    address=$(head -n 1 "$WORLD/view.out")
-    [[ "$address" == http://127.0.0.1:*"/?token="* ]] && break
-    kill -0 "$viewer_pid" 2>/dev/null || break
-    sleep 0.1
-done
-[[ "$address" == http://127.0.0.1:*"/?token="* ]] ||
-    give_up "vexa view printed no address: [$address] $(cat "$WORLD/view.err")"
-
-timeout 240 node "$NODE_DIR/viewer.test.mjs" "$address" "$SHOTS" | tee "$WORLD/node.out"
-summary=$(tail -n 1 "$WORLD/node.out")
-if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
-    passed=$((passed + BASH_REMATCH[1]))
-    failed=$((failed + BASH_REMATCH[2]))
-else
-    failed=$((failed + 1))
-    echo "viewer.test.mjs ended without its summary" >&2
-fi
-if ! kill -0 "$viewer_pid" 2>/dev/null; then
+start_viewer view
+run_node viewer.test.mjs "$address" "$SHOTS"
+if ! kill -0 "${viewer_pids[0]}" 2>/dev/null; then
     failed=$((failed + 1))
     echo "vexa view stopped during the test: $(cat "$WORLD/view.err")" >&2
 fi

@@ -31,7 +31,8 @@
  *   #print                   a TIFF fax: prints its pages, one a sheet
  *   #detail-fields           its fields (dt/dd)
  *   #page-tools, #page-of    a TIFF fax: "page N of M", #zoom-width, #zoom-page, #zoom-actual
- *                            (aria-pressed), #rotate (a quarter turn clockwise, every page)
+ *                            (aria-pressed), #rotate (a quarter turn clockwise of the page in
+ *                            view; each page keeps its own turn while the fax is open)
  *   #thumbs button           a long TIFF fax: one small picture a page, which shows that page
  *   #detail img.page         a TIFF fax's pages, alt "Page N", lazily loaded; turned pages show
  *                            as a canvas.page-turned beside the hidden image
@@ -126,8 +127,10 @@
     // The list shown last: the open fax's neighbours come from it.
     const listed = { table: null, ids: [], total: 0 };
     let shared = false;     // the shared archive: rows say who archived them
-    // The open fax's pages: how they are shown, and what printing needs to know.
-    const pages = { zoom: 'width', turn: 0, count: 0, frames: [], row: null, rule: null };
+    // The open fax's pages: how they are shown, and what printing needs to know. A page scanned
+    // upside down is usually one of many, so each page has its own turn (turns[n - 1], degrees)
+    // and its own printed sheet (sheets: page number -> the rules that shape it).
+    const pages = { zoom: 'width', turns: [], count: 0, frames: [], row: null, sheets: new Map() };
 
     let listSeq = 0;        // only the answer to the latest list request is shown
     let detailSeq = 0;
@@ -516,7 +519,7 @@
         }, { once: true });
         img.addEventListener('load', () => {
             drawTurned(frame);
-            if (n === 1) fitSheet();
+            fitSheet(frame);
         });
         frame.append(head, img, canvas);
         return frame;
@@ -576,15 +579,19 @@
 
     // --- the open fax's pages: which one shows, zoom, turn, print ---------------------------
 
-    function showPageOf() {
-        if (pages.count < 1) return;
-        // The page that holds the upper third of the window is the one being read.
+    // The page that holds the upper third of the window is the one being read.
+    function currentPage() {
         const line = window.innerHeight / 3;
         let current = 1;
         for (const frame of pages.frames) {
             if (frame.getBoundingClientRect().top <= line) current = Number(frame.dataset.page);
         }
-        const words = 'page ' + current + ' of ' + pages.count;
+        return current;
+    }
+
+    function showPageOf() {
+        if (pages.count < 1) return;
+        const words = 'page ' + currentPage() + ' of ' + pages.count;
         if (ui.pageOf.textContent !== words) ui.pageOf.textContent = words;
     }
 
@@ -595,12 +602,17 @@
         }
     }
 
+    function turnOf(frame) {
+        return pages.turns[Number(frame.dataset.page) - 1] || 0;
+    }
+
     // A turned page is drawn on its canvas; the image stays for the unturned view.
     function drawTurned(frame) {
         const img = frame.querySelector('img.page');
         const canvas = frame.querySelector('canvas.page-turned');
         if (!img || !canvas) return;
-        if (pages.turn === 0) {
+        const turn = turnOf(frame);
+        if (turn === 0) {
             img.hidden = false;
             canvas.hidden = true;
             return;
@@ -609,13 +621,13 @@
         if (!img.complete || img.naturalWidth === 0) return;  // its load event comes back here
         const w = img.naturalWidth;
         const h = img.naturalHeight;
-        const across = pages.turn % 180 !== 0;
+        const across = turn % 180 !== 0;
         canvas.width = across ? h : w;
         canvas.height = across ? w : h;
         const context = canvas.getContext('2d');
         context.setTransform(1, 0, 0, 1, 0, 0);
         context.translate(canvas.width / 2, canvas.height / 2);
-        context.rotate(pages.turn * Math.PI / 180);
+        context.rotate(turn * Math.PI / 180);
         context.drawImage(img, -w / 2, -h / 2);
         img.hidden = true;
         canvas.hidden = false;
@@ -626,28 +638,35 @@
         return sheet || null;
     }
 
-    function dropSheet() {
+    function dropSheet(n) {
         const sheet = sheetRules();
-        if (!sheet || !pages.rule) return;
-        const at = Array.from(sheet.cssRules).indexOf(pages.rule);
-        if (at >= 0) sheet.deleteRule(at);
-        pages.rule = null;
+        for (const rule of pages.sheets.get(n) || []) {
+            const at = sheet ? Array.from(sheet.cssRules).indexOf(rule) : -1;
+            if (at >= 0) sheet.deleteRule(at);
+        }
+        pages.sheets.delete(n);
     }
 
-    // The printed sheet has the first page's own shape (turned as shown) with room for the line
-    // above it, so each fax page fills one sheet and nothing spills onto another.
-    function fitSheet() {
-        dropSheet();
-        const img = pages.frames.length ? pages.frames[0].querySelector('img.page') : null;
+    // Each printed sheet has its page's own shape (turned as shown) with room for the line above
+    // it, so each fax page fills one sheet and nothing spills onto another: a named page per fax
+    // page. The first page's shape is also the sheet of pages not loaded yet.
+    function fitSheet(frame) {
+        // A page of a fax closed before its picture came shapes no sheet of the one open now.
+        if (!pages.frames.includes(frame)) return;
+        const n = Number(frame.dataset.page);
+        dropSheet(n);
+        const img = frame.querySelector('img.page');
         const sheet = sheetRules();
         if (!img || !sheet || !img.naturalWidth) return;
-        const across = pages.turn % 180 !== 0;
+        const across = turnOf(frame) % 180 !== 0;
         const w = across ? img.naturalHeight : img.naturalWidth;
         const h = across ? img.naturalWidth : img.naturalHeight;
         const width = w > h ? 297 : 210;
-        const height = Math.ceil(width * h / w) + PRINT_HEAD_MM + 2;
-        const at = sheet.insertRule('@page { size: ' + width + 'mm ' + height + 'mm; margin: 0; }', sheet.cssRules.length);
-        pages.rule = sheet.cssRules[at];
+        const size = 'size: ' + width + 'mm ' + (Math.ceil(width * h / w) + PRINT_HEAD_MM + 2) + 'mm; margin: 0;';
+        const texts = ['@page fax-page-' + n + ' { ' + size + ' }',
+                       '.page-frame[data-page="' + n + '"] { page: fax-page-' + n + '; }'];
+        if (n === 1) texts.push('@page { ' + size + ' }');
+        pages.sheets.set(n, texts.map((rule) => sheet.cssRules[sheet.insertRule(rule, sheet.cssRules.length)]));
     }
 
     // Pages not scrolled to are not loaded yet (lazy): printing waits for every one.
@@ -655,15 +674,18 @@
         const images = pages.frames.map((frame) => frame.querySelector('img.page')).filter(Boolean);
         for (const img of images) img.loading = 'eager';
         await Promise.all(images.map((img) => img.decode().catch(() => {})));
-        for (const frame of pages.frames) drawTurned(frame);
+        for (const frame of pages.frames) {
+            drawTurned(frame);
+            fitSheet(frame);
+        }
         window.print();
     }
 
     function clearPages() {
-        dropSheet();
+        for (const n of Array.from(pages.sheets.keys())) dropSheet(n);
         pages.count = 0;
         pages.frames = [];
-        pages.turn = 0;
+        pages.turns = [];
         ui.pageTools.hidden = true;
         ui.print.hidden = true;
         ui.thumbs.hidden = true;
@@ -1038,9 +1060,11 @@
             button.addEventListener('click', () => { pages.zoom = button.dataset.zoom; showZoom(); showPageOf(); });
         }
         ui.rotate.addEventListener('click', () => {
-            pages.turn = (pages.turn + 90) % 360;
-            for (const frame of pages.frames) drawTurned(frame);
-            fitSheet();
+            const frame = pages.frames[currentPage() - 1];
+            if (!frame) return;
+            pages.turns[frame.dataset.page - 1] = (turnOf(frame) + 90) % 360;
+            drawTurned(frame);
+            fitSheet(frame);
         });
         // Printing needs every page, not only those scrolled to.
         window.addEventListener('beforeprint', () => {
