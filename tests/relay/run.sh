@@ -324,8 +324,9 @@ check "no row for ordinary mail" "$rows_before" "$(rows)"
 # ---- the upstream refuses, drops, is gone; the archive cannot record ------------------------
 
 section "refusals and failures: the client gets their class, nothing stays behind"
-# Each: what the recorder is told (or "dead", or "unrecordable"), the reply class the client must get.
-while read -r behaviour class; do
+# Each: what the recorder is told (or "dead", or "unrecordable"), and the reply the client must get:
+# the upstream's own code where it gave one, else the class.
+while read -r behaviour reply; do
     rows_before=$(rows) stored_before=$(stored) recorded_before=$(recorded)
     case $behaviour in
         dead) kill "$RECORDER_PID"; wait "$RECORDER_PID" 2>/dev/null ;;
@@ -333,7 +334,7 @@ while read -r behaviour class; do
         *) echo "${behaviour/:/ }" >"$RECORDER/mode" ;;
     esac
     code=$("${CLIENT[@]}" send "$RELAY_PORT" "$(fax "refused-${behaviour/:/-}")")
-    check "$behaviour: the reply's class ($code)" "$class" "${code:0:1}"
+    check "$behaviour: the reply ($code)" "$reply" "${code:0:${#reply}}"
     check "$behaviour: no row" "$rows_before" "$(rows)"
     case $behaviour in
         dead) start_recorder ;;
@@ -343,12 +344,12 @@ while read -r behaviour class; do
     check "$behaviour: nothing arrived" "$recorded_before" "$(recorded)"
     rm -f "$RECORDER/mode"
 done <<'TABLE'
-mail:451 4
-mail:550 5
-rcpt:451 4
-rcpt:550 5
-data:452 4
-data:554 5
+mail:451 451
+mail:550 550
+rcpt:451 451
+rcpt:550 550
+data:452 452
+data:554 554
 drop-rcpt 4
 dead 4
 unrecordable 4
