@@ -28,17 +28,6 @@ bool IsOutgoingFax(CommandRuntime& runtime, const std::string& message) {
     }
 }
 
-// Whether `message` is a mail message the send event would leave alone (not a fax for the
-// service's gateway), by the settings alone; a message that does not parse is left to the road.
-bool IsOrdinaryMail(CommandRuntime& runtime, const std::string& message) {
-    try {
-        return runtime.UnconnectedAddin().TestJ2Message(runtime.Session().ParseMessage(message), false, true) !=
-               MessageKind::mkOutgoing;
-    } catch (...) {
-        return false;
-    }
-}
-
 HandOnOutcome Run(const HandOn& handOn, const std::string& message) {
     try {
         return handOn(message);
@@ -70,13 +59,13 @@ OutgoingResult SendOutgoing(const std::string& input, const OutgoingOptions& opt
     const bool fromField = !options.runtime.description && described.value && !described.value->empty();
 
     OutgoingResult result;
+    if (options.classifier && options.classifier->IsOrdinary(message)) {
+        result.handOn = Run(handOn, message);
+        return result;
+    }
     // Declared before the runtime, so that the runtime is also built and taken down under it.
     ArchiveTurn turn(options.archiveLock);
     CommandRuntime runtime(options.runtime);
-    if (options.classifyFirst && runtime.OpenMailbox() && IsOrdinaryMail(runtime, message)) {
-        result.handOn = turn.HandOnUnlocked(handOn, message);
-        return result;
-    }
     const bool initialized = runtime.Connect();
     if (!initialized) {
         // Installed, but the archive could not be opened (its server out of reach): the settings

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "apps/vexa/command_runtime.h"
+#include "apps/vexa/mail_classifier.h"
 
 namespace vexa::cli {
 
@@ -36,10 +37,11 @@ struct OutgoingOptions {
     // Held while the archive is used (the runtime is not for two threads at once), released
     // while the mail is handed on; none: a single-threaded caller.
     std::mutex* archiveLock = nullptr;
-    // Tell a fax by the settings before the archive is opened, and hand ordinary mail on without
-    // opening it: the same test the send event makes, for the relay, which would otherwise open
-    // the archive for every mail. Nothing is said then about an installation that cannot start.
-    bool classifyFirst = false;
+    // Tells a fax by the settings before the archive is opened, so that ordinary mail is handed
+    // on without opening it (the relay, which would otherwise open the archive for every mail);
+    // nothing is said then about an installation that cannot start. None: every mail takes the
+    // whole road, as the send event sees it.
+    MailClassifier* classifier = nullptr;
 };
 
 struct OutgoingResult {

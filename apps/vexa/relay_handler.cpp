@@ -24,8 +24,9 @@ std::string Summary(const smtp::Reply& reply) {
 
 class RelayConnection : public smtp::ConnectionHandler {
 public:
-    RelayConnection(std::shared_ptr<const RelayConfig> config, std::string peer, std::mutex& archiveLock)
-        : config_(std::move(config)), peer_(std::move(peer)), archiveLock_(archiveLock) {}
+    RelayConnection(std::shared_ptr<const RelayConfig> config, std::string peer, std::mutex& archiveLock,
+                    MailClassifier& classifier)
+        : config_(std::move(config)), peer_(std::move(peer)), archiveLock_(archiveLock), classifier_(classifier) {}
 
     smtp::Reply Authenticate(const smtp::Credentials& credentials) override {
         auto client = std::make_unique<smtp::UpstreamClient>(config_->upstream, credentials);
@@ -56,7 +57,7 @@ private:
         options.runtime.mailboxOptional = true;  // relaying archives; it never touches the mailbox
         options.fallbackDescription = kNoDescription;
         options.archiveLock = &archiveLock_;
-        options.classifyFirst = true;
+        options.classifier = &classifier_;
         // Stays the answer when the hand-on never got as far as the upstream's reply.
         smtp::UpstreamClient::Relayed relayed{{451, "4.3.0", "The mail could not be handed on; try again later"}, false};
         const OutgoingResult result = SendOutgoing(message, options, [&](const std::string& mail) {
@@ -118,6 +119,7 @@ private:
     std::shared_ptr<const RelayConfig> config_;
     std::string peer_;
     std::mutex& archiveLock_;
+    MailClassifier& classifier_;
     std::unique_ptr<smtp::UpstreamClient> client_;
 };
 
@@ -137,7 +139,7 @@ std::unique_ptr<smtp::ConnectionHandler> RelayHandlers::Accept(const std::string
         const std::lock_guard<std::mutex> lock(configLock_);
         config = config_;
     }
-    return std::make_unique<RelayConnection>(std::move(config), peer, archiveLock_);
+    return std::make_unique<RelayConnection>(std::move(config), peer, archiveLock_, classifier_);
 }
 
 }  // namespace vexa::cli

@@ -10,6 +10,7 @@
 
 #include "adapters/smtp/smtp_types.h"
 #include "adapters/smtp/upstream/upstream_client.h"
+#include "apps/vexa/mail_classifier.h"
 
 namespace vexa::cli {
 
@@ -31,8 +32,9 @@ public:
 private:
     std::mutex configLock_;
     std::shared_ptr<const RelayConfig> config_;
-    // The archive is for one mail at a time: its runtime is not for two threads.
+    // The archive is for one mail at a time, and the add-in for one thread at a time.
     std::mutex archiveLock_;
+    MailClassifier classifier_{archiveLock_};
 };
 
 }  // namespace vexa::cli
