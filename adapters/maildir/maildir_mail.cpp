@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <iterator>
 #include <system_error>
 
 #include "adapters/maildir/maildir_files.h"
@@ -210,7 +211,7 @@ AttachmentsPtr MaildirMailItem::Attachments() {
     return std::make_shared<ItemList<vexa::Attachments, AttachmentPtr>>(std::move(items));
 }
 
-RecipientsPtr MaildirMailItem::Recipients() { return MakeRecipients(message_->Recipients()); }
+RecipientsPtr MaildirMailItem::Recipients() { return MakeRecipients(RecipientAddresses()); }
 
 MailItemPtr MaildirMailItem::Reply() {
     auto recipients = message_->ReplyTo();
@@ -269,7 +270,15 @@ void MaildirMailItem::Delete() {
 
 std::vector<MailAddress> MaildirMailItem::SenderAddresses() { return message_->From(); }
 
-std::vector<MailAddress> MaildirMailItem::RecipientAddresses() { return message_->Recipients(); }
+std::vector<MailAddress> MaildirMailItem::RecipientAddresses() {
+    std::vector<MailAddress> all = message_->Recipients();
+    all.insert(all.end(), blind_.begin(), blind_.end());
+    return all;
+}
+
+void MaildirMailItem::AddBlindRecipients(std::vector<MailAddress> blind) {
+    blind_.insert(blind_.end(), std::make_move_iterator(blind.begin()), std::make_move_iterator(blind.end()));
+}
 
 std::string MaildirMailItem::RawMessageWithSubject() const {
     std::string raw = message_->RawBytes();

@@ -66,6 +66,10 @@ public:
     const std::optional<std::filesystem::path>& File() const noexcept { return file_; }
     // The content of one of its attachments, decoded ahead of the save.
     void SetStagedContent(std::shared_ptr<StagedContent> staged) { staged_ = std::move(staged); }
+    // Recipients the message goes to that no field of it names (the blind copies of a mail handed
+    // over by SMTP, whose Bcc: field the mail program took out): they follow the fields'
+    // recipients, as Bcc follows To and Cc. The message itself is not changed.
+    void AddBlindRecipients(std::vector<MailAddress> blind);
 
 private:
     // Moves the file into `target` now and raises the target's ItemAdd.
@@ -89,6 +93,7 @@ private:
     // The read state of a message that has no Maildir file name to carry it.
     bool unread_ = true;
     std::shared_ptr<StagedContent> staged_;
+    std::vector<MailAddress> blind_;
 };
 
 // A reply as the host builds one: never saved, shown or sent; only its recipients matter.

@@ -88,6 +88,9 @@ int RunSend(const Args& args) {
     case OutgoingResult::Stage::NotRecorded:
         std::fprintf(stderr, "vexa send: not sent: the fax could not be recorded\n");
         return kExitTempFail;
+    case OutgoingResult::Stage::UnrecordedFax:  // told only where an envelope is given (the relay)
+        std::fprintf(stderr, "vexa send: not sent: it goes to the fax gateway but is no fax that is recorded\n");
+        return kExitTempFail;
     case OutgoingResult::Stage::HandedOn:
         break;
     }

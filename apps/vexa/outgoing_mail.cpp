@@ -59,9 +59,17 @@ OutgoingResult SendOutgoing(const std::string& input, const OutgoingOptions& opt
     const bool fromField = !options.runtime.description && described.value && !described.value->empty();
 
     OutgoingResult result;
-    if (options.classifier && options.classifier->IsOrdinary(message)) {
-        result.handOn = Run(handOn, message);
-        return result;
+    if (options.classifier) {
+        switch (options.classifier->Classify(message, options.envelope.value_or(std::vector<std::string>{}))) {
+        case MailKind::Ordinary:
+            result.handOn = Run(handOn, message);
+            return result;
+        case MailKind::UnrecordedFax:
+            result.stage = OutgoingResult::Stage::UnrecordedFax;
+            return result;
+        case MailKind::Fax:
+            break;
+        }
     }
     // Declared before the runtime, so that the runtime is also built and taken down under it.
     ArchiveTurn turn(options.archiveLock);
@@ -99,6 +107,7 @@ OutgoingResult SendOutgoing(const std::string& input, const OutgoingOptions& opt
         result.handOn = turn.HandOnUnlocked(handOn, message);
         return result;
     }
+    if (options.envelope) AddEnvelopeOnlyRecipients(*item, *options.envelope);
     runtime.Stores().Take();
     const bool goesAhead = runtime.Session().RaiseItemSend(item);
     // Only the fax's store cancels a send, and it says why: the prompt cancelled, or a failure.

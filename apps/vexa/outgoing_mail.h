@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "apps/vexa/command_runtime.h"
 #include "apps/vexa/mail_classifier.h"
@@ -37,10 +38,13 @@ struct OutgoingOptions {
     // Held while the archive is used (the runtime is not for two threads at once), released
     // while the mail is handed on; none: a single-threaded caller.
     std::mutex* archiveLock = nullptr;
-    // Tells a fax by the settings before the archive is opened, so that ordinary mail is handed
-    // on without opening it (the relay, which would otherwise open the archive for every mail);
-    // nothing is said then about an installation that cannot start. None: every mail takes the
-    // whole road, as the send event sees it.
+    // The recipients the mail goes to, when the mail program said so apart from the message (the
+    // SMTP envelope): those no field names are its blind copies. None: the message's fields.
+    std::optional<std::vector<std::string>> envelope;
+    // Tells a fax by the settings and the envelope before the archive is opened, so that ordinary
+    // mail is handed on without opening it (the relay, which would otherwise open the archive for
+    // every mail); nothing is said then about an installation that cannot start. None: every
+    // mail takes the whole road, as the send event sees it.
     MailClassifier* classifier = nullptr;
 };
 
@@ -50,6 +54,7 @@ struct OutgoingResult {
         ArchiveUnreachable,  // a fax, and the archive cannot be reached: not handed on
         NotRecorded,         // a fax the archive could not record: not handed on
         Cancelled,           // the description prompt was cancelled: not handed on
+        UnrecordedFax,       // to the gateway, but no fax the add-in records: not handed on
     };
     Stage stage = Stage::HandedOn;
     HandOnOutcome handOn;

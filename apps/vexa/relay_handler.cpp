@@ -58,6 +58,8 @@ private:
         options.fallbackDescription = kNoDescription;
         options.archiveLock = &archiveLock_;
         options.classifier = &classifier_;
+        options.envelope.emplace();
+        for (const smtp::Recipient& recipient : envelope.recipients) options.envelope->push_back(recipient.address);
         // Stays the answer when the hand-on never got as far as the upstream's reply.
         smtp::UpstreamClient::Relayed relayed{{451, "4.3.0", "The mail could not be handed on; try again later"}, false};
         const OutgoingResult result = SendOutgoing(message, options, [&](const std::string& mail) {
@@ -71,6 +73,12 @@ private:
         case OutgoingResult::Stage::NotRecorded:
         case OutgoingResult::Stage::Cancelled:
             return Refuse({451, "4.3.0", "The fax could not be recorded, so it was not sent; try again later"});
+        case OutgoingResult::Stage::UnrecordedFax:
+            // The service would send it as a fax that no row records, and its confirmation would
+            // find nothing.
+            return Refuse({550, "5.7.1",
+                           "This mail goes to the fax gateway but is not a fax Vexa records (the gateway is not its "
+                           "first recipient), so it was not sent: send the fax to the gateway alone"});
         case OutgoingResult::Stage::HandedOn:
             break;
         }

@@ -321,6 +321,33 @@ check "smtplib sent the file itself" "" "$(cmp "$ordinary_mail" "$RECORDER/mail/
 check "the envelope passed on" "ann@example.org bob@example.org" "$(tr '\n' ' ' <"$RECORDER/mail/4.env" | sed 's/ $//')"
 check "no row for ordinary mail" "$rows_before" "$(rows)"
 
+section "the envelope decides where a mail goes: a fax only when the gateway is among its recipients"
+# Each: the mail's To: field (- for none), its envelope's recipients, the client's reply, whether
+# a row is made, and what the recorder gets.
+gateway=12125551234@efaxsend.com
+while read -r name to envelope reply row arrives; do
+    mail=$WORLD/msg/envelope-$name.eml
+    sed -e "s/^Subject: .*/Subject: Fax $name\r/" -e "/^To: /d" "$SAMPLES/04-outgoing-fax.eml" |
+        awk -v to="$to" 'NR == 1 && to != "-" { printf "To: %s\r\n", to } { print }' >"$mail"
+    rows_before=$(rows) recorded_before=$(recorded)
+    code=$(swaks --server "127.0.0.1:$RELAY_PORT" --helo client.test --from ann@example.org --to "$envelope" \
+        --data "@$mail" 2>&1 | sed -n 's/^<[-*]* *\([0-9][0-9][0-9]\)[ -].*/\1/p' | grep -v '^221$' | tail -n 1)
+    check "$name: the reply" "$reply" "$code"
+    check "$name: a row" "$row" "$([[ $(rows) -gt $rows_before ]] && echo yes || echo no)"
+    got=$RECORDER/mail/$((recorded_before + 1)).eml
+    case $arrives in
+        tagged) check "$name: arrived tagged" "Subject: Fax $name {$(sql "SELECT max(Id) FROM send" | xargs printf '%07d')}" \
+                    "$(grep -a -m 1 '^Subject:' "$got" 2>/dev/null | tr -d '\r')" ;;
+        untagged) check "$name: arrived untagged" "Subject: Fax $name" "$(grep -a -m 1 '^Subject:' "$got" 2>/dev/null | tr -d '\r')" ;;
+        nothing) check "$name: nothing arrived" "$recorded_before" "$(recorded)" ;;
+    esac
+done <<TABLE
+blind-gateway - $gateway 250 yes tagged
+redirected $gateway colleague@example.org 250 no untagged
+gateway-second bob@example.org,$gateway bob@example.org,$gateway 550 no nothing
+gateway-hidden bob@example.org bob@example.org,$gateway 550 no nothing
+TABLE
+
 # ---- the upstream refuses, drops, is gone; the archive cannot record ------------------------
 
 section "refusals and failures: the client gets their class, nothing stays behind"
