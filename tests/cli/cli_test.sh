@@ -591,6 +591,21 @@ test_the_description_comes_from_the_message() {
         "$(sql "SELECT Description FROM send WHERE Id = 3")|$(sql "SELECT Description FROM recv")|$(sql "SELECT Description FROM send WHERE Id = 4")"
 }
 
+test_relay_refuses_a_listen_address_it_cannot_use() {
+    mkdir -p "$XDG_CONFIG_HOME/vexa"
+    printf '[Relay]\nUpstream=smtps://mail.example.org:465\n' >"$XDG_CONFIG_HOME/vexa/settings.ini"
+    local port
+    for port in 99999 65536 0; do
+        timeout 3 "$VEXA" relay --listen "127.0.0.1:$port" >/dev/null 2>"$WORLD/stderr"
+        expect_eq "--listen port $port" 64 "$?"
+    done
+    printf 'Listen=localhost\n' >>"$XDG_CONFIG_HOME/vexa/settings.ini"
+    timeout 3 "$VEXA" relay >/dev/null 2>"$WORLD/stderr"
+    expect_eq "a bad Listen= is a settings error" 78 "$?"
+    expect_contains "names the setting" "Listen= in [Relay]" "$(cat "$WORLD/stderr")"
+    expect_contains "names the file" "$XDG_CONFIG_HOME/vexa/settings.ini" "$(cat "$WORLD/stderr")"
+}
+
 test_every_command_answers_help_and_does_nothing_else() {
     install_vexa
     make_transport
