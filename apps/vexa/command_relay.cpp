@@ -125,9 +125,13 @@ int RunRelay(const Args& args) {
     listen.certificate = settings.certificate;
     listen.key = settings.key;
     // The handlers write the line of each mail they get; of the listener's own lines only those
-    // of what never reached them (a message too big, a connection too many) are kept.
+    // of what never reached them (a message too big, a connection too many) are kept. Those say
+    // "refused" right after the peer's address, before anything the client sent: a login name
+    // or an address containing the word must not let its line through.
     listen.log = [](const std::string& line) {
-        if (line.find("refused") != std::string::npos || line.starts_with("can't accept")) {
+        const auto afterPeer = line.find(' ');
+        if ((afterPeer != std::string::npos && line.compare(afterPeer + 1, 7, "refused") == 0) ||
+            line.starts_with("can't accept")) {
             std::fprintf(stderr, "vexa relay: %s\n", line.c_str());
         }
     };

@@ -209,6 +209,20 @@ TEST(SmtpSession, EhloOffersWhatTheConnectionMayUse) {
     }
 }
 
+TEST(SmtpSession, LogLinesCarryTheClientsTextPrintable) {
+    std::vector<std::string> lines;
+    SessionOptions options{.clearAuthAllowed = true, .mustAuth = true};
+    options.log = [&lines](const std::string& line) { lines.push_back(line); };
+    FakeHandler handler;
+    SmtpSession session(options, handler);
+    session.Receive(kHello + "AUTH LOGIN\r\n" + EncodeBase64("ann\nvexa relay: x: relayed\x1b[2J\x7f" + std::string(300, 'u')) +
+                    "\r\n" + EncodeBase64("secret") + "\r\nMAIL FROM:<\"a\\\rb\"@c>\r\nRCPT TO:<d@e>\r\nDATA\r\n" +
+                    std::string(2000, 'x') + "\r\n.\r\n");
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("login as ann\\x0avexa relay: x: relayed\\x1b[2J\\x7f" + std::string(169, 'u') + "...: 235", lines[0]);
+    EXPECT_EQ(0u, lines[1].find("refused message from <\"a\\\\x0db\"@c>: 554")) << lines[1];
+}
+
 TEST(SmtpReplyText, EveryLineCarriesCodeAndEnhancedCode) {
     struct Row {
         Reply reply;

@@ -295,7 +295,7 @@ void SmtpSession::FinishData() {
     phase_ = Phase::Command;
     const auto refuse = [this](int code, const std::string& enhanced, const std::string& text) {
         Answer(code, enhanced, text);
-        Log("refused message from <" + envelope_.sender + ">: " + std::to_string(code) + " " + text);
+        Log("refused message from <" + LogText(envelope_.sender) + ">: " + std::to_string(code) + " " + text);
     };
     if (tooBig_) {
         refuse(552, "5.3.4", "Message size exceeds fixed limit");
@@ -313,9 +313,9 @@ void SmtpSession::FinishData() {
             reply = Reply{451, "4.3.0", "Local error in processing"};
         }
         output_ += FormatReply(reply);
-        Log("message from <" + envelope_.sender + "> to " + std::to_string(envelope_.recipients.size()) +
+        Log("message from <" + LogText(envelope_.sender) + "> to " + std::to_string(envelope_.recipients.size()) +
             " recipient(s), " + std::to_string(size) + " bytes: " + std::to_string(reply.code) + " " +
-            FirstLine(reply.text));
+            LogText(FirstLine(reply.text)));
     }
     message_.clear();
     line_.clear();
@@ -384,7 +384,7 @@ void SmtpSession::Authenticate(Credentials credentials) {
     }
     Scrub(credentials.password);
     output_ += FormatReply(reply);
-    Log("login as " + credentials.user + ": " + std::to_string(reply.code));
+    Log("login as " + LogText(credentials.user) + ": " + std::to_string(reply.code));
     if (reply.code == 235)
         authenticated_ = true;
     else
