@@ -13,6 +13,11 @@ namespace {
 
 // A client that keeps getting things wrong is a script probing the server, not a mail program.
 constexpr int kMaxErrors = 20;
+// A mail program greets, resets or checks the line a few times around each message; a connection
+// that does nothing else only holds a slot the user's own programs may need.
+constexpr int kFreeIdleCommands = 20;
+// Each login is tried upstream with the user's account: guesses must stay few.
+constexpr int kMaxFailedLogins = 3;
 
 std::string Upper(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
@@ -144,6 +149,8 @@ void SmtpSession::HandleLine(std::string line) {
     const std::string verb = Upper(line.substr(0, space));
     const std::string args = space == std::string::npos ? std::string() : line.substr(space + 1);
     Command(verb, args);
+    if (verb == "EHLO" || verb == "HELO" || verb == "RSET" || verb == "NOOP" || verb == "VRFY" || verb == "HELP")
+        CountIdleCommand();
 }
 
 void SmtpSession::Command(const std::string& verb, const std::string& args) {
@@ -293,6 +300,7 @@ void SmtpSession::HandleData(std::string_view bytes, std::size_t& used) {
 
 void SmtpSession::FinishData() {
     phase_ = Phase::Command;
+    idleCommands_ = 0;
     const auto refuse = [this](int code, const std::string& enhanced, const std::string& text) {
         Answer(code, enhanced, text);
         Log("refused message from <" + LogText(envelope_.sender) + ">: " + std::to_string(code) + " " + text);
@@ -385,10 +393,14 @@ void SmtpSession::Authenticate(Credentials credentials) {
     Scrub(credentials.password);
     output_ += FormatReply(reply);
     Log("login as " + LogText(credentials.user) + ": " + std::to_string(reply.code));
-    if (reply.code == 235)
+    if (reply.code == 235) {
         authenticated_ = true;
-    else
+    } else if (++failedLogins_ >= kMaxFailedLogins && !closed_) {
+        Answer(421, "4.7.0", options_.serverName + " Too many failed logins, closing connection");
+        closed_ = true;
+    } else {
         CountError();
+    }
 }
 
 void SmtpSession::StartTls(const std::string& args) {
@@ -440,6 +452,10 @@ void SmtpSession::CountError() {
         Answer(421, "4.7.0", options_.serverName + " Too many errors, closing connection");
         closed_ = true;
     }
+}
+
+void SmtpSession::CountIdleCommand() {
+    if (++idleCommands_ > kFreeIdleCommands) CountError();
 }
 
 void SmtpSession::Log(const std::string& line) const {
