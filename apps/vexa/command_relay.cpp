@@ -100,26 +100,38 @@ int RunRelay(const Args& args) {
     if (!options.Operands().empty()) throw UsageError("unexpected argument '" + options.Operands().front() + "'");
     const bool insecure = options.Has("insecure");
 
+    smtp::ListenerOptions listen;
+    const auto given = options.Value("listen");
+    if (given) std::tie(listen.host, listen.port) = SplitListenAddress(*given, "--listen");
+
     RelaySettings settings;
     RelayConfig config;
     try {
         settings = ReadRelaySettings();
         config = ConfigOf(settings, insecure);
+        // A bad Listen= is the settings file's fault, not the command line's.
+        if (!given) {
+            try {
+                std::tie(listen.host, listen.port) = SplitListenAddress(
+                    settings.listen.value_or(kDefaultRelayListen), std::string("Listen= in [") + kRelaySection + "]");
+            } catch (const UsageError& e) {
+                throw HostError(EINVAL, std::string(e.what()) + " (in " + posix::DefaultSettingsPath().string() + ")");
+            }
+        }
     } catch (...) {
         std::fprintf(stderr, "vexa relay: %s\n", CurrentErrorDescription().c_str());
         return kExitConfig;
     }
-    smtp::ListenerOptions listen;
-    const auto given = options.Value("listen");
-    std::tie(listen.host, listen.port) = given ? SplitListenAddress(*given, "--listen")
-                                               : SplitListenAddress(settings.listen.value_or(kDefaultRelayListen),
-                                                                    std::string("Listen= in [") + kRelaySection + "]");
     listen.certificate = settings.certificate;
     listen.key = settings.key;
     // The handlers write the line of each mail they get; of the listener's own lines only those
-    // of what never reached them (a message too big, a connection too many) are kept.
+    // of what never reached them (a message too big, a connection too many) are kept. Those say
+    // "refused" right after the peer's address, before anything the client sent: a login name
+    // or an address containing the word must not let its line through.
     listen.log = [](const std::string& line) {
-        if (line.find("refused") != std::string::npos || line.starts_with("can't accept")) {
+        const auto afterPeer = line.find(' ');
+        if ((afterPeer != std::string::npos && line.compare(afterPeer + 1, 7, "refused") == 0) ||
+            line.starts_with("can't accept")) {
             std::fprintf(stderr, "vexa relay: %s\n", line.c_str());
         }
     };

@@ -5,8 +5,13 @@
 namespace vexa::cli {
 namespace {
 
-bool StartsWithField(std::string_view line, std::string_view name) {
-    if (line.size() <= name.size() || line[name.size()] != ':') return false;
+// RFC 5322's obsolete syntax allows blanks between the name and the colon; a field written so
+// must be taken too, or it reaches the recipient. `valueAt` is where the value starts.
+bool StartsWithField(std::string_view line, std::string_view name, std::size_t& valueAt) {
+    std::size_t colon = name.size();
+    while (colon < line.size() && (line[colon] == ' ' || line[colon] == '\t')) ++colon;
+    if (colon >= line.size() || line[colon] != ':') return false;
+    valueAt = colon + 1;
     for (std::size_t i = 0; i < name.size(); ++i) {
         if (std::tolower(static_cast<unsigned char>(line[i])) != std::tolower(static_cast<unsigned char>(name[i]))) {
             return false;
@@ -36,9 +41,10 @@ TakenField TakeHeaderField(std::string_view message, std::string_view name) {
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
         if (text.empty()) break;  // the end of the header block: the body is never looked at
         if (text.front() != ' ' && text.front() != '\t') {
-            inField = StartsWithField(text, name);
+            std::size_t valueAt = 0;
+            inField = StartsWithField(text, name, valueAt);
             firstField = inField && !taken.value;
-            if (firstField) taken.value = std::string(text.substr(name.size() + 1));
+            if (firstField) taken.value = std::string(text.substr(valueAt));
         } else if (inField && firstField) {
             // Unfolding takes out the line break only.
             *taken.value += text;

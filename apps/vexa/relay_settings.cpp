@@ -30,12 +30,16 @@ std::pair<std::string, std::string> SplitListenAddress(const std::string& text, 
     const auto colon = text.rfind(':');
     const bool digits = colon != std::string::npos && colon + 1 < text.size() &&
                         text.find_first_not_of("0123456789", colon + 1) == std::string::npos;
-    if (!digits || colon == 0) {
-        throw UsageError(where + " takes HOST:PORT, such as 127.0.0.1:1587, not '" + text + "'");
+    // Above 65535 the port would wrap to another one; 0 would be any free port, which no mail
+    // program could be told.
+    const std::string port = digits ? text.substr(colon + 1) : std::string();
+    const bool inRange = digits && port.size() <= 5 && std::stoul(port) >= 1 && std::stoul(port) <= 65535;
+    if (!inRange || colon == 0) {
+        throw UsageError(where + " takes HOST:PORT (a port from 1 to 65535), such as 127.0.0.1:1587, not '" + text + "'");
     }
     std::string host = text.substr(0, colon);
     if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    return {host, text.substr(colon + 1)};
+    return {host, port};
 }
 
 }  // namespace vexa::cli

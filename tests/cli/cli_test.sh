@@ -582,11 +582,49 @@ test_the_description_comes_from_the_message() {
     expect_eq "the option first" "from the option" "$(sql "SELECT Description FROM send WHERE Id = 2")"
     # Not asking is no reason to drop an answer given in advance.
     "$VEXA" options --set AskDescription=0 >/dev/null
-    send_fax --transport "$TRANSPORT" < <(printf 'X-Fax-Description: not asked\r\n'; cat "$SAMPLES/04-outgoing-fax.eml")
+    # Blanks before the colon: the obsolete form of a field, still met in the wild.
+    send_fax --transport "$TRANSPORT" < <(printf 'X-Fax-Description \t: not asked\r\n'; cat "$SAMPLES/04-outgoing-fax.eml")
+    expect_eq "field with blanks before its colon taken out" 0 "$(grep -aci '^x-fax-description' "$WORLD/transport-message")"
     run convert --description "given" "$SAMPLES/01-incoming-tiff.eml"
     send_fax --transport "$TRANSPORT" <"$SAMPLES/04-outgoing-fax.eml"
     expect_eq "given though not asked" "not asked|given|(no description)" \
         "$(sql "SELECT Description FROM send WHERE Id = 3")|$(sql "SELECT Description FROM recv")|$(sql "SELECT Description FROM send WHERE Id = 4")"
+}
+
+test_relay_refuses_a_listen_address_it_cannot_use() {
+    mkdir -p "$XDG_CONFIG_HOME/vexa"
+    printf '[Relay]\nUpstream=smtps://mail.example.org:465\n' >"$XDG_CONFIG_HOME/vexa/settings.ini"
+    local port
+    for port in 99999 65536 0; do
+        timeout 3 "$VEXA" relay --listen "127.0.0.1:$port" >/dev/null 2>"$WORLD/stderr"
+        expect_eq "--listen port $port" 64 "$?"
+    done
+    printf 'Listen=localhost\n' >>"$XDG_CONFIG_HOME/vexa/settings.ini"
+    timeout 3 "$VEXA" relay >/dev/null 2>"$WORLD/stderr"
+    expect_eq "a bad Listen= is a settings error" 78 "$?"
+    expect_contains "names the setting" "Listen= in [Relay]" "$(cat "$WORLD/stderr")"
+    expect_contains "names the file" "$XDG_CONFIG_HOME/vexa/settings.ini" "$(cat "$WORLD/stderr")"
+}
+
+test_relay_logs_what_a_client_sent_as_printable_text() {
+    install_vexa
+    mkdir -p "$XDG_CONFIG_HOME/vexa"
+    printf '[Relay]\nUpstream=smtp://127.0.0.1:1\n' >"$XDG_CONFIG_HOME/vexa/settings.ini"
+    local port relay forged
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    "$VEXA" relay --listen "127.0.0.1:$port" </dev/null 2>"$WORLD/relay.err" &
+    relay=$!
+    for _ in {1..50}; do grep -q "listening on" "$WORLD/relay.err" && break; sleep 0.1; done
+    # A login name that would write a line of its own, and move the cursor of a terminal.
+    forged=$(printf 'ann refused\nvexa relay: 10.0.0.9:4444: relayed fax {0000042}\033[2J' | base64 -w0)
+    exec 3<>"/dev/tcp/127.0.0.1/$port"
+    printf 'EHLO c\r\nAUTH LOGIN\r\n%s\r\n%s\r\nQUIT\r\n' "$forged" "$(printf x | base64)" >&3
+    timeout 10 cat <&3 >/dev/null
+    exec 3<&-
+    kill "$relay"
+    wait "$relay"
+    expect_eq "no forged line" "" "$(grep -a '^vexa relay: 10.0.0.9' "$WORLD/relay.err")"
+    expect_eq "no escape byte" "" "$(grep -a $'\033' "$WORLD/relay.err")"
 }
 
 test_every_command_answers_help_and_does_nothing_else() {

@@ -210,6 +210,33 @@ TEST(SmtpListener, AnotherLocalUserMustLogIn) {
     EXPECT_NE(std::string::npos, output.find("\r\n221 ")) << output;
 }
 
+// Another user may hold half the connections at most: the rest stay for this user's mail programs.
+TEST(SmtpListener, AnotherLocalUserGetsHalfTheConnections) {
+    if (!CanRunAsNobody()) GTEST_SKIP() << "needs root and setpriv to connect as another user";
+    Deliveries deliveries;
+    SmtpListener listener(Loopback(), deliveries);  // two connections
+    std::thread run([&] { listener.Run(); });
+    const std::string address = "/dev/tcp/127.0.0.1/" + std::to_string(PortOf(listener));
+    // The first one's greeting means it holds its slot before the second one asks.
+    const std::string dialogue = "exec 3<>" + address + "; read -t 10 greeting <&3; echo \"$greeting\"; exec 4<>" +
+                                 address + "; timeout 10 cat <&4; printf \"QUIT\\r\\n\" >&3; timeout 10 cat <&3";
+    std::string output;
+    if (FILE* pipe = ::popen(AsNobody(dialogue).c_str(), "r")) {
+        char buffer[4096];
+        while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+        ::pclose(pipe);
+    }
+    const UniqueFd ours = Connect(PortOf(listener));
+    char greeting[4] = {};
+    EXPECT_EQ(3, ::recv(ours.Get(), greeting, 3, MSG_WAITALL));
+    listener.Stop();
+    run.join();
+    EXPECT_EQ(0u, output.find("220 ")) << output;
+    EXPECT_NE(std::string::npos, output.find("\n421 4.7.0 ")) << output;
+    EXPECT_NE(std::string::npos, output.find("\r\n221 ")) << output;
+    EXPECT_EQ(std::string("220"), greeting);
+}
+
 // The owner of a loopback peer's socket: this process's user, or another one started by setpriv.
 TEST(PeerOwner, TellsOurOwnUserFromAnother) {
     UniqueFd server(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));

@@ -124,6 +124,35 @@ TEST(SmtpSession, Dialogues) {
              return codes;
          }(),
          {}, {}, true},
+        {"idling on NOOP ends the connection", {kHello + [] {
+             std::string text;
+             for (int i = 0; i < 45; ++i) text += i % 2 ? "NOOP\r\n" : "RSET\r\n";
+             return text;
+         }()},
+         [] {
+             std::vector<int> codes(40, 250);
+             codes.push_back(421);
+             return codes;
+         }(),
+         {}, {}, true},
+        {"a message sent starts the count of idle commands again", {kHello + [&] {
+             std::string text;
+             for (int i = 0; i < 25; ++i) text += "NOOP\r\n";
+             text += message.substr(kHello.size());
+             for (int i = 0; i < 30; ++i) text += "NOOP\r\n";
+             return text;
+         }()},
+         [] {
+             std::vector<int> codes(26, 250);
+             for (int code : {250, 250, 354, 250}) codes.push_back(code);
+             codes.insert(codes.end(), 30, 250);
+             return codes;
+         }(),
+         {delivered}},
+        {"three failed logins end the connection",
+         {kHello + "AUTH PLAIN " + Plain("u", "a") + "\r\nAUTH PLAIN " + Plain("u", "b") + "\r\nAUTH PLAIN " +
+          Plain("u", "c") + "\r\nAUTH PLAIN " + Plain("u", "secret") + "\r\n"},
+         {250, 535, 535, 535, 421}, {}, {"u", "u", "u"}, true, loopbackAuth},
         {"no mail from a stranger before AUTH", {kHello + "MAIL FROM:<a@b>\r\n"}, {250, 530}, {}, {}, false, loopbackAuth},
         {"AUTH PLAIN with the response", {kHello + "AUTH PLAIN " + Plain("u", "secret") + "\r\nMAIL FROM:<a@b>\r\n"},
          {250, 235, 250}, {}, {"u"}, false, loopbackAuth},
@@ -207,6 +236,20 @@ TEST(SmtpSession, EhloOffersWhatTheConnectionMayUse) {
         EXPECT_EQ(std::string::npos, output.find("DSN")) << output;
         EXPECT_NE(output.find("250 HELP\r\n"), std::string::npos) << output;
     }
+}
+
+TEST(SmtpSession, LogLinesCarryTheClientsTextPrintable) {
+    std::vector<std::string> lines;
+    SessionOptions options{.clearAuthAllowed = true, .mustAuth = true};
+    options.log = [&lines](const std::string& line) { lines.push_back(line); };
+    FakeHandler handler;
+    SmtpSession session(options, handler);
+    session.Receive(kHello + "AUTH LOGIN\r\n" + EncodeBase64("ann\nvexa relay: x: relayed\x1b[2J\x7f" + std::string(300, 'u')) +
+                    "\r\n" + EncodeBase64("secret") + "\r\nMAIL FROM:<\"a\\\rb\"@c>\r\nRCPT TO:<d@e>\r\nDATA\r\n" +
+                    std::string(2000, 'x') + "\r\n.\r\n");
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("login as ann\\x0avexa relay: x: relayed\\x1b[2J\\x7f" + std::string(169, 'u') + "...: 235", lines[0]);
+    EXPECT_EQ(0u, lines[1].find("refused message from <\"a\\\\x0db\"@c>: 554")) << lines[1];
 }
 
 TEST(SmtpReplyText, EveryLineCarriesCodeAndEnhancedCode) {

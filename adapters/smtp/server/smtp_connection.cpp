@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "adapters/smtp/server/smtp_reply_text.h"
 #include "adapters/smtp/server/tls_server.h"
 #include "host/host_error.h"
 
@@ -132,7 +133,8 @@ void ServeConnection(ConnectionSetup setup, ConnectionHandlerFactory& handlers) 
         Serve(setup, *handler);
         log("closed");
     } catch (...) {
-        log("closed: " + CurrentErrorDescription());
+        // A broken handshake's error may quote what the client sent.
+        log("closed: " + LogText(CurrentErrorDescription()));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -96,6 +97,7 @@ struct SmtpListener::State {
     State(ListenerOptions o, ConnectionHandlerFactory& h) : options(std::move(o)), handlers(h) {}
 
     struct Connection {
+        bool mustAuth = false;  // a peer other than the relay's own user
         std::atomic<bool> done{false};
         std::jthread thread;  // last: joined before `done` goes
     };
@@ -185,15 +187,21 @@ void SmtpListener::State::Accept() {
         return;
     }
     const std::string peer = HostPort(peerAddress);
-    if (connections.size() >= options.limits.maxConnections) {
+    const bool peerLoopback = PeerIsLoopback(socket.Get());
+    const auto owner = LoopbackPeerOwner(socket.Get());
+    const bool ownUser = owner.has_value() && *owner == ::geteuid();
+    const bool mustAuth = !(peerLoopback && ownUser);
+    // Half the connections stay for the relay's own user: other users (or anyone on a LAN
+    // listener) holding every one of them would lock the user's mail programs out.
+    const auto strangers = static_cast<std::size_t>(
+        std::count_if(connections.begin(), connections.end(), [](const Connection& c) { return c.mustAuth && !c.done.load(); }));
+    if (connections.size() >= options.limits.maxConnections ||
+        (mustAuth && strangers >= options.limits.maxConnections / 2)) {
         const std::string busy = "421 4.7.0 " + options.serverName + " Too many connections, try again later\r\n";
         ::send(socket.Get(), busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         Log(peer + " refused: too many connections");
         return;
     }
-    const bool peerLoopback = PeerIsLoopback(socket.Get());
-    const auto owner = LoopbackPeerOwner(socket.Get());
-    const bool ownUser = owner.has_value() && *owner == ::geteuid();
 
     ConnectionSetup setup;
     setup.socket = std::move(socket);
@@ -202,7 +210,7 @@ void SmtpListener::State::Accept() {
     setup.session.limits = options.limits;
     setup.session.tlsAvailable = tls.has_value();
     setup.session.clearAuthAllowed = loopbackListener && peerLoopback;
-    setup.session.mustAuth = !(peerLoopback && ownUser);
+    setup.session.mustAuth = mustAuth;
     setup.session.log = [this, peer](const std::string& line) { Log(peer + " " + line); };
     setup.tls = tls ? &*tls : nullptr;
     setup.wakeFd = wakeRead.Get();
@@ -211,6 +219,7 @@ void SmtpListener::State::Accept() {
     Log(peer + " connected" + (setup.session.mustAuth ? ", login required" : ""));
 
     Connection& connection = connections.emplace_back();
+    connection.mustAuth = mustAuth;
     try {
         connection.thread = std::jthread([this, &connection, setup = std::move(setup)]() mutable {
             ServeConnection(std::move(setup), handlers);

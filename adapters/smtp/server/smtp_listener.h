@@ -21,7 +21,7 @@ struct ServerLimits {
     std::size_t maxLineBytes = 1000;                   // a line of the message, CRLF included
     std::size_t maxCommandBytes = 4096;                // a command line (AUTH carries base64)
     std::size_t maxRecipients = 100;
-    std::size_t maxConnections = 50;
+    std::size_t maxConnections = 50;                   // half at most for peers that must log in
     std::chrono::seconds idleTimeout{300};
 };
 

@@ -90,6 +90,23 @@ std::string EncodeBase64(std::string_view bytes) {
     return out;
 }
 
+std::string LogText(std::string_view text, std::size_t limit) {
+    static constexpr std::string_view kHex = "0123456789abcdef";
+    std::string shown;
+    for (const char c : text.substr(0, limit)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            shown += "\\x";
+            shown += kHex[byte >> 4];
+            shown += kHex[byte & 0xF];
+        } else {
+            shown += c;
+        }
+    }
+    if (text.size() > limit) shown += "...";
+    return shown;
+}
+
 void Scrub(std::string& secret) noexcept {
     volatile char* p = secret.data();
     for (std::size_t i = 0; i < secret.size(); ++i) p[i] = '\0';

@@ -21,6 +21,11 @@ std::string FormatReply(const Reply& reply);
 std::optional<std::string> DecodeBase64(std::string_view text);
 std::string EncodeBase64(std::string_view bytes);
 
+// Text the client chose (a login name, an address, a reply that may quote one) as it may stand
+// in a log line: control bytes and DEL as \xHH, so it can neither start a line of its own nor
+// drive a terminal, and at most `limit` bytes of it, "..." marking the cut.
+std::string LogText(std::string_view text, std::size_t limit = 200);
+
 // Overwrites a string that held a secret before it is released.
 void Scrub(std::string& secret) noexcept;
 

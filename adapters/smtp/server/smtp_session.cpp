@@ -13,6 +13,11 @@ namespace {
 
 // A client that keeps getting things wrong is a script probing the server, not a mail program.
 constexpr int kMaxErrors = 20;
+// A mail program greets, resets or checks the line a few times around each message; a connection
+// that does nothing else only holds a slot the user's own programs may need.
+constexpr int kFreeIdleCommands = 20;
+// Each login is tried upstream with the user's account: guesses must stay few.
+constexpr int kMaxFailedLogins = 3;
 
 std::string Upper(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
@@ -144,6 +149,8 @@ void SmtpSession::HandleLine(std::string line) {
     const std::string verb = Upper(line.substr(0, space));
     const std::string args = space == std::string::npos ? std::string() : line.substr(space + 1);
     Command(verb, args);
+    if (verb == "EHLO" || verb == "HELO" || verb == "RSET" || verb == "NOOP" || verb == "VRFY" || verb == "HELP")
+        CountIdleCommand();
 }
 
 void SmtpSession::Command(const std::string& verb, const std::string& args) {
@@ -293,9 +300,10 @@ void SmtpSession::HandleData(std::string_view bytes, std::size_t& used) {
 
 void SmtpSession::FinishData() {
     phase_ = Phase::Command;
+    idleCommands_ = 0;
     const auto refuse = [this](int code, const std::string& enhanced, const std::string& text) {
         Answer(code, enhanced, text);
-        Log("refused message from <" + envelope_.sender + ">: " + std::to_string(code) + " " + text);
+        Log("refused message from <" + LogText(envelope_.sender) + ">: " + std::to_string(code) + " " + text);
     };
     if (tooBig_) {
         refuse(552, "5.3.4", "Message size exceeds fixed limit");
@@ -313,9 +321,9 @@ void SmtpSession::FinishData() {
             reply = Reply{451, "4.3.0", "Local error in processing"};
         }
         output_ += FormatReply(reply);
-        Log("message from <" + envelope_.sender + "> to " + std::to_string(envelope_.recipients.size()) +
+        Log("message from <" + LogText(envelope_.sender) + "> to " + std::to_string(envelope_.recipients.size()) +
             " recipient(s), " + std::to_string(size) + " bytes: " + std::to_string(reply.code) + " " +
-            FirstLine(reply.text));
+            LogText(FirstLine(reply.text)));
     }
     message_.clear();
     line_.clear();
@@ -384,11 +392,15 @@ void SmtpSession::Authenticate(Credentials credentials) {
     }
     Scrub(credentials.password);
     output_ += FormatReply(reply);
-    Log("login as " + credentials.user + ": " + std::to_string(reply.code));
-    if (reply.code == 235)
+    Log("login as " + LogText(credentials.user) + ": " + std::to_string(reply.code));
+    if (reply.code == 235) {
         authenticated_ = true;
-    else
+    } else if (++failedLogins_ >= kMaxFailedLogins && !closed_) {
+        Answer(421, "4.7.0", options_.serverName + " Too many failed logins, closing connection");
+        closed_ = true;
+    } else {
         CountError();
+    }
 }
 
 void SmtpSession::StartTls(const std::string& args) {
@@ -440,6 +452,10 @@ void SmtpSession::CountError() {
         Answer(421, "4.7.0", options_.serverName + " Too many errors, closing connection");
         closed_ = true;
     }
+}
+
+void SmtpSession::CountIdleCommand() {
+    if (++idleCommands_ > kFreeIdleCommands) CountError();
 }
 
 void SmtpSession::Log(const std::string& line) const {

@@ -72,6 +72,8 @@ private:
     // A refusal the client brought on itself: counted, and enough of them end the connection.
     void Error(int code, const std::string& enhanced, const std::string& text);
     void CountError();
+    // A command that moves no mail along: past a few of them without a message, each is an error.
+    void CountIdleCommand();
     void Log(const std::string& line) const;
 
     SessionOptions options_;
@@ -87,6 +89,8 @@ private:
     bool authenticated_ = false;
     bool discardingLongLine_ = false;
     int errors_ = 0;
+    int idleCommands_ = 0;  // since the connection began or the last message ended
+    int failedLogins_ = 0;
     std::string authUser_;
 
     bool inTransaction_ = false;
