@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "adapters/smtp/server/smtp_reply_text.h"
 #include "apps/vexa/outgoing_mail.h"
 #include "archive/archive_names.h"
 #include "host/host_error.h"
@@ -122,7 +123,11 @@ private:
         return login;
     }
 
-    void Log(const std::string& line) const { std::fprintf(stderr, "vexa relay: %s: %s\n", peer_.c_str(), line.c_str()); }
+    // The upstream's words and error descriptions may quote what the client sent: written as
+    // printable text, so that no client can write lines of its own into the log.
+    void Log(const std::string& line) const {
+        std::fprintf(stderr, "vexa relay: %s: %s\n", peer_.c_str(), smtp::LogText(line, 400).c_str());
+    }
 
     std::shared_ptr<const RelayConfig> config_;
     std::string peer_;
