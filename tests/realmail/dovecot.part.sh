@@ -100,15 +100,19 @@ start_idle() {
     fail "the IMAP client did not get to IDLE"
 }
 
-# start_watch: vexa watch in the background, pid in $WORLD/watch.pid, until it says it watches.
+# start_watch: vexa watch in the background, pid in $WORLD/watch.pid, until it says it watches
+# (at most a minute).
 start_watch() {
     "${AS_MAIL_USER[@]}" "$VEXA" watch --maildir "$MAILBOX" >>"$WORLD/watch-out" 2>>"$WORLD/watch-err" &
     WATCH_PID=$!
     echo "$WATCH_PID" >"$WORLD/watch.pid"
     local _ before
     before=$(grep -c Watching "$WORLD/watch-out" 2>/dev/null)
-    for _ in $(seq 200); do
+    # It says so once it has archived what waits: on a loaded machine (the suites run two at a
+    # time) that can take a while.
+    for _ in $(seq 1200); do
         [[ $(grep -c Watching "$WORLD/watch-out" 2>/dev/null) -gt $before ]] && return 0
+        kill -0 "$WATCH_PID" 2>/dev/null || break
         sleep 0.05
     done
     fail "vexa watch did not start: $(cat "$WORLD/watch-err")"

@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import puppeteer from 'puppeteer-core';
 
-export const WAIT = 10000;   // a bound for the page to catch up, not a measure
+export const WAIT = 20000;   // a bound for the page to catch up (the suites run two at a time), not a measure
 export const LIVE = 2000;    // the viewer's promise: a change shows within 2 s
 
 let passed = 0;
