@@ -17,6 +17,7 @@
 #include "adapters/posix/xdg_open_shell.h"
 #include "apps/vexa/cli.h"
 #include "apps/vexa/command_runtime.h"
+#include "apps/vexa/listen_address.h"
 #include "apps/vexa/option_parser.h"
 #include "archive/archive_names.h"
 #include "host/host_error.h"
@@ -29,19 +30,6 @@ namespace vexa::cli {
 using linuxhost::OpenArchiveQueries;
 using linuxhost::ServerArchiveOf;
 namespace {
-
-// "HOST:PORT" or "[IPv6]:PORT".
-std::pair<std::string, int> ListenAddress(const std::string& text) {
-    const std::size_t colon = text.rfind(':');
-    std::string host = colon == std::string::npos ? "" : text.substr(0, colon);
-    const std::string port = colon == std::string::npos ? "" : text.substr(colon + 1);
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    const bool numeric = !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
-    if (host.empty() || !numeric || std::stoi(port) > 65535) {
-        throw UsageError("--listen takes HOST:PORT, such as 127.0.0.1:8080, not '" + text + "'");
-    }
-    return {host, std::stoi(port)};
-}
 
 // The stored files of a server archive, copied on first use into a private folder that goes
 // with the viewer: the pages are drawn from a file, and a file is served by streaming it.
@@ -87,7 +75,7 @@ int RunView(const Args& args) {
     const ParsedOptions options = ParseOptions(args, {{"listen", true}, {"no-open", false}});
     if (!options.Operands().empty()) throw UsageError("unexpected operand '" + options.Operands()[0] + "'");
     viewer::ViewerSettings settings;
-    if (const auto listen = options.Value("listen")) std::tie(settings.host, settings.port) = ListenAddress(*listen);
+    if (const auto listen = options.Value("listen")) std::tie(settings.host, settings.port) = ParseListenAddress(*listen, "--listen", "127.0.0.1:8080", true);
 
     // Before any thread starts, so that only the wait below takes these signals.
     sigset_t stop;

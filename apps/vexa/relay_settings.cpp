@@ -4,6 +4,7 @@
 
 #include "adapters/posix/ini_settings_store.h"
 #include "apps/vexa/cli.h"
+#include "apps/vexa/listen_address.h"
 #include "linux/trimmed.h"
 #include "settings/setting_names.h"
 
@@ -27,19 +28,8 @@ RelaySettings ReadRelaySettings() {
 }
 
 std::pair<std::string, std::string> SplitListenAddress(const std::string& text, const std::string& where) {
-    const auto colon = text.rfind(':');
-    const bool digits = colon != std::string::npos && colon + 1 < text.size() &&
-                        text.find_first_not_of("0123456789", colon + 1) == std::string::npos;
-    // Above 65535 the port would wrap to another one; 0 would be any free port, which no mail
-    // program could be told.
-    const std::string port = digits ? text.substr(colon + 1) : std::string();
-    const bool inRange = digits && port.size() <= 5 && std::stoul(port) >= 1 && std::stoul(port) <= 65535;
-    if (!inRange || colon == 0) {
-        throw UsageError(where + " takes HOST:PORT (a port from 1 to 65535), such as 127.0.0.1:1587, not '" + text + "'");
-    }
-    std::string host = text.substr(0, colon);
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    return {host, port};
+    const auto [host, port] = ParseListenAddress(text, where, "127.0.0.1:1587", false);
+    return {host, std::to_string(port)};
 }
 
 }  // namespace vexa::cli
